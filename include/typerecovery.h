@@ -1,0 +1,212 @@
+/*
+ * TypeRecovery: recovery of files from raw storage by their content.
+ *
+ * The host reads a disk, partition or image itself and hands the library the
+ * data as a sequence of strips, in source order. The library recognises where
+ * a file of one of its types begins, follows that format across strips and
+ * either writes each found file below an output root (folder mode) or reports
+ * it through a callback (report mode).
+ *
+ * Contract: every function taking a manager is a no-op answering 0 for a null
+ * manager. A manager and its recognizers are used by one thread at a time;
+ * several managers may coexist and share only the folder-ID callback.
+ * TypeRecovery_IsFileHeaderMatched touches no shared state and may be called
+ * from any thread. Texts are zero-terminated UTF-16; integers little-endian.
+ */
+#ifndef TYPERECOVERY_H
+#define TYPERECOVERY_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+#include <cstddef>
+#else
+#include <uchar.h>
+#endif
+
+#if defined(_WIN32)
+#if defined(TYPERECOVERY_BUILDING)
+#define TYPERECOVERY_API __declspec(dllexport)
+#else
+#define TYPERECOVERY_API __declspec(dllimport)
+#endif
+#define TYPERECOVERY_CALL __cdecl
+#else
+#define TYPERECOVERY_API __attribute__((visibility("default")))
+#define TYPERECOVERY_CALL
+#endif
+
+/* A file handle of the host: on Windows the HANDLE itself, on POSIX it
+ * carries a file descriptor. */
+typedef void* TypeRecoveryFile;
+#define TYPERECOVERY_INVALID_FILE ((TypeRecoveryFile)(intptr_t)-1)
+#define TYPERECOVERY_FILE_FROM_FD(fd) ((TypeRecoveryFile)(intptr_t)(fd))
+
+/* One record per supported type code, 280 bytes. */
+typedef struct tag_FileTypeProperty {
+  uint32_t typeCode;
+  uint32_t typePropertyFlag;  /* 1 when the class has a default maximum size */
+  uint32_t reserved;          /* always 0 */
+  uint32_t alwaysOne;         /* always 1 */
+  uint64_t defaultMaxFileSize; /* all ones when the class has none */
+  char16_t extensions[128];   /* ".jpg;.jpe;.jpeg", empty for further codes */
+} tag_FileTypeProperty;
+
+/* Picture metadata handed to the found-file callback in report mode,
+ * 456 bytes. Texts are zero-terminated and hold at most one unit less than
+ * their capacity; fields stay zero when the file has no such data. */
+typedef struct tag_PictureInfo {
+  uint32_t size;              /* always 456 */
+  uint32_t typeCode;
+  uint32_t width;
+  uint32_t height;
+  char16_t software[64];      /* EXIF 0x0131 */
+  char16_t exifVersion[5];    /* EXIF 0x9000 */
+  char16_t make[32];          /* EXIF 0x010F */
+  char16_t model[40];         /* EXIF 0x0110 */
+  char16_t dateTimeOriginal[20]; /* EXIF 0x9003 */
+  char16_t dateTime[20];      /* EXIF 0x0132 */
+  char16_t gpsLatitudeRef[4]; /* GPS 1: N or S */
+  uint8_t reserved1[6];
+  double gpsLatitude;         /* degrees */
+  char16_t gpsLongitudeRef[4]; /* GPS 3: E or W */
+  double gpsLongitude;        /* degrees */
+  char16_t gpsAltitudeRef[16]; /* GPS 5, its bytes taken as text */
+  float gpsAltitude;
+  uint8_t reserved2[4];
+} tag_PictureInfo;
+
+#ifdef __cplusplus
+static_assert(sizeof(tag_FileTypeProperty) == 280, "tag_FileTypeProperty is 280 bytes");
+static_assert(offsetof(tag_FileTypeProperty, defaultMaxFileSize) == 16, "max size at 16");
+static_assert(offsetof(tag_FileTypeProperty, extensions) == 24, "extensions at 24");
+static_assert(sizeof(tag_PictureInfo) == 456, "tag_PictureInfo is 456 bytes");
+static_assert(offsetof(tag_PictureInfo, software) == 16, "software at 16");
+static_assert(offsetof(tag_PictureInfo, exifVersion) == 144, "exif version at 144");
+static_assert(offsetof(tag_PictureInfo, make) == 154, "make at 154");
+static_assert(offsetof(tag_PictureInfo, model) == 218, "model at 218");
+static_assert(offsetof(tag_PictureInfo, dateTimeOriginal) == 298, "original date at 298");
+static_assert(offsetof(tag_PictureInfo, dateTime) == 338, "date at 338");
+static_assert(offsetof(tag_PictureInfo, gpsLatitudeRef) == 378, "latitude ref at 378");
+static_assert(offsetof(tag_PictureInfo, gpsLatitude) == 392, "latitude at 392");
+static_assert(offsetof(tag_PictureInfo, gpsLongitudeRef) == 400, "longitude ref at 400");
+static_assert(offsetof(tag_PictureInfo, gpsLongitude) == 408, "longitude at 408");
+static_assert(offsetof(tag_PictureInfo, gpsAltitudeRef) == 416, "altitude ref at 416");
+static_assert(offsetof(tag_PictureInfo, gpsAltitude) == 448, "altitude at 448");
+
+/* A held copy of strip data owned by a recognizer. */
+struct tag_RAMData {
+  unsigned char* data;
+  uint32_t length;
+};
+
+/* One image strip or tile of a TIFF file: offset and byte count. */
+struct tag_StripToAnalyse {
+  uint32_t offset;
+  uint32_t count;
+};
+static_assert(sizeof(tag_StripToAnalyse) == 8, "tag_StripToAnalyse is 8 bytes");
+
+/* Untyped array of fixed-size items stored back to back in one block. The
+ * item size comes from the virtual GetItemSize of the typed layer. Copying
+ * an array copies its state words as they are: the copy shares the item
+ * block, and exactly one of the two may be destroyed. */
+class TYPERECOVERY_API CBaseArray {
+ public:
+  CBaseArray();
+  CBaseArray(const CBaseArray& other) = default;
+  CBaseArray& operator=(const CBaseArray& other) = default;
+  virtual ~CBaseArray();
+  virtual long GetItemSize() const = 0;
+
+  long GetCount() const { return m_count; }
+  long AddItem(void* item);
+  long GetItemAt(long index, void* item) const;
+  long InsertItemAt(long index, void* item);
+  long RemoveAt(long index);
+  void RemoveAll();
+  void* GetData() const { return m_data; }
+
+ private:
+  bool Reserve(long count);
+
+  unsigned char* m_data;
+  long m_count;
+  long m_capacity;
+};
+
+/* Typed layer over CBaseArray. */
+template <class T>
+class CDynArray : public CBaseArray {
+ public:
+  CDynArray() : CBaseArray() {}
+  CDynArray(const CDynArray& other) : CBaseArray(other) {}
+  CDynArray& operator=(const CDynArray& other) {
+    CBaseArray::operator=(other);
+    return *this;
+  }
+  ~CDynArray() override {}
+  long GetItemSize() const override { return static_cast<long>(sizeof(T)); }
+  long Add(T item) { return AddItem(&item); }
+  T GetAt(long index) const {
+    T item;
+    GetItemAt(index, &item);
+    return item;
+  }
+  long InsertAt(long index, T item) { return InsertItemAt(index, &item); }
+};
+
+class CTypeRecovery;
+class CTypeRecoveryManager;
+typedef CDynArray<tag_FileTypeProperty> TypeRecoveryFileTypeArray;
+
+extern "C" {
+#else
+typedef struct CTypeRecoveryManager CTypeRecoveryManager;
+typedef void TypeRecoveryFileTypeArray;
+#endif
+
+/* Report mode: one call per found file. The answer becomes the recognizer's
+ * new type-folder value. The picture record belongs to the library and is
+ * freed right after the call returns. */
+typedef uint32_t(TYPERECOVERY_CALL* TypeRecoveryFoundFileFn)(
+    uintptr_t userValue, uint32_t typeFolderValue, uint32_t* fileCounter,
+    const char16_t* extension, uint64_t fileStart, uint64_t size,
+    uint32_t complete, const tag_PictureInfo* picture);
+
+/* Process-wide: the host's value for a type, asked for by extension. */
+typedef uint32_t(TYPERECOVERY_CALL* TypeRecoveryFolderIdFn)(uintptr_t userValue,
+                                                            const char16_t* extension);
+
+TYPERECOVERY_API CTypeRecoveryManager* TYPERECOVERY_CALL TypeRecovery_CreateManager(
+    uintptr_t userValue, TypeRecoveryFoundFileFn foundFile, const char16_t* outputRoot);
+TYPERECOVERY_API void TYPERECOVERY_CALL TypeRecovery_CloseManager(CTypeRecoveryManager* m);
+TYPERECOVERY_API void TYPERECOVERY_CALL TypeRecovery_SetRestrictedSize(CTypeRecoveryManager* m,
+                                                                       uint64_t size);
+TYPERECOVERY_API void TYPERECOVERY_CALL TypeRecovery_SetFuncGetTypeFolderID(TypeRecoveryFolderIdFn fn);
+TYPERECOVERY_API void TYPERECOVERY_CALL TypeRecovery_AddType(CTypeRecoveryManager* m,
+                                                             uint32_t typeCode,
+                                                             uint64_t maxFileSize);
+TYPERECOVERY_API void TYPERECOVERY_CALL TypeRecovery_AddAllTypes(CTypeRecoveryManager* m);
+TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_GetAllSupportedFileTypes(
+    CTypeRecoveryManager* m, TypeRecoveryFileTypeArray* fileTypes);
+TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_Analyse(CTypeRecoveryManager* m,
+                                                                 uint64_t stripPosition,
+                                                                 const uint8_t* buffer,
+                                                                 uint32_t length,
+                                                                 uint32_t lookahead,
+                                                                 uint32_t* errorFlag);
+TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_Flush(CTypeRecoveryManager* m);
+TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_SaveProgress(CTypeRecoveryManager* m,
+                                                                      TypeRecoveryFile f);
+TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_LoadProgress(CTypeRecoveryManager* m,
+                                                                      TypeRecoveryFile f);
+TYPERECOVERY_API int32_t TYPERECOVERY_CALL TypeRecovery_IsFileHeaderMatched(
+    const uint8_t* buffer, uint32_t length, const char16_t* extension);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TYPERECOVERY_H */

@@ -1,0 +1,90 @@
+// The analysis driver: one call per strip. A header pass over the
+// prototypes (first answer wins), the walk over the active recognizers
+// (retiring idle ones), and a clone of the candidate prototype when no
+// active recognizer of its class is following a file. Flush ends whatever
+// is still in progress.
+#include <cstring>
+
+#include "framework/TypeRecovery.h"
+#include "interface/Manager.h"
+
+namespace {
+
+// A strip whose first 16 bytes repeat one 8-byte pattern (a blank or filled
+// sector) gets no header pass.
+bool IsRepeatedPattern(const uint8_t* buffer) { return std::memcmp(buffer, buffer + 8, 8) == 0; }
+
+uint32_t AnalyseStrip(CTypeRecoveryManager* m, uint64_t stripPosition, const uint8_t* buffer,
+                      uint32_t length, uint32_t lookahead, uint32_t* errorFlag) {
+  uint32_t headerTypeCode = 0;
+  CTypeRecovery* candidate = nullptr;
+  uint32_t count = 0;
+
+  if (!IsRepeatedPattern(buffer)) {
+    const long prototypes = m->m_prototypes.GetCount();
+    for (long i = 0; i < prototypes; ++i) {
+      CTypeRecovery* prototype = m->m_prototypes.GetAt(i);
+      const uint32_t code = prototype->IsHeaderMatched(buffer, length, 0);
+      if (code != 0) {
+        headerTypeCode = code;
+        candidate = prototype;
+        break;
+      }
+    }
+  }
+
+  long i = 0;
+  while (i < m->m_actives.GetCount()) {
+    CTypeRecovery* active = m->m_actives.GetAt(i);
+    count += active->Analyse(stripPosition, buffer, length, lookahead, headerTypeCode, errorFlag);
+    if (*errorFlag != 0) break;
+    if (active->IsIdle()) {
+      m->m_actives.RemoveAt(i);
+      delete active;
+      continue;
+    }
+    ++i;
+    if (candidate != nullptr && candidate->GetTypeCode() == active->GetTypeCode()) {
+      candidate = nullptr;
+    }
+  }
+
+  if (candidate != nullptr) {
+    CTypeRecovery* active = candidate->Clone();
+    if (active != nullptr) {
+      m->m_actives.Add(active);
+      count += active->Analyse(stripPosition, buffer, length, lookahead, headerTypeCode, errorFlag);
+    }
+  }
+  return count;
+}
+
+}  // namespace
+
+extern "C" {
+
+TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_Analyse(CTypeRecoveryManager* m,
+                                                                 uint64_t stripPosition,
+                                                                 const uint8_t* buffer,
+                                                                 uint32_t length,
+                                                                 uint32_t lookahead,
+                                                                 uint32_t* errorFlag) {
+  if (m == nullptr) return 0;
+  try {
+    return AnalyseStrip(m, stripPosition, buffer, length, lookahead, errorFlag);
+  } catch (const CR_SEHException&) {
+    return 0;
+  } catch (...) {
+    return 0;
+  }
+}
+
+TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_Flush(CTypeRecoveryManager* m) {
+  if (m == nullptr) return 0;
+  uint32_t count = 0;
+  for (long i = 0; i < m->m_actives.GetCount(); ++i) count += m->m_actives.GetAt(i)->FinishFile();
+  m->DestroyActives();
+  return count;
+}
+
+}  // extern "C"

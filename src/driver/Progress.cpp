@@ -1,0 +1,58 @@
+// The progress file: one record per active recognizer, in active-list
+// order, ended by a 32-bit zero. Read and written at the handle's current
+// position; the handle is never moved or closed here.
+#include "framework/TypeRecovery.h"
+#include "interface/Manager.h"
+#include "platform/FileSystem.h"
+
+namespace {
+
+constexpr uint8_t kEndMarker[4] = {0, 0, 0, 0};
+
+CTypeRecovery* FindPrototype(CTypeRecoveryManager* m, uint32_t typeCode) {
+  for (long i = 0; i < m->m_prototypes.GetCount(); ++i) {
+    CTypeRecovery* prototype = m->m_prototypes.GetAt(i);
+    if (prototype->GetTypeCode() == typeCode) return prototype;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+extern "C" {
+
+TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_SaveProgress(CTypeRecoveryManager* m,
+                                                                      TypeRecoveryFile f) {
+  if (m == nullptr) return 0;
+  if (f == TYPERECOVERY_INVALID_FILE) return 1;
+  for (long i = 0; i < m->m_actives.GetCount(); ++i) {
+    if (m->m_actives.GetAt(i)->SaveProgress(f) == 0) return 0;
+  }
+  return typerecovery::WriteAll(f, kEndMarker, sizeof kEndMarker) ? 1 : 0;
+}
+
+TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_LoadProgress(CTypeRecoveryManager* m,
+                                                                      TypeRecoveryFile f) {
+  if (m == nullptr) return 0;
+  if (f == TYPERECOVERY_INVALID_FILE) return 1;
+  m->DestroyActives();
+  for (;;) {
+    uint8_t bytes[4];
+    if (!typerecovery::ReadAll(f, bytes, sizeof bytes)) return 0;
+    const uint32_t typeCode = typerecovery::ReadU32LE(typerecovery::ByteView(bytes, 4), 0);
+    if (typeCode == 0) return 1;
+    // A record of a class this manager lacks cannot be skipped (its length
+    // depends on its class), so the load stops there.
+    CTypeRecovery* prototype = FindPrototype(m, typeCode);
+    if (prototype == nullptr) return 0;
+    CTypeRecovery* active = prototype->Clone();
+    if (active == nullptr) return 0;
+    if (active->LoadProgress(f) == 0) {
+      delete active;
+      return 0;
+    }
+    m->m_actives.Add(active);
+  }
+}
+
+}  // extern "C"

@@ -1,0 +1,161 @@
+// Output files of folder mode: root\ext\NNNNN.ext, one folder per extension
+// and per thousand numbers (ext(001) from number 1000 on), existing names
+// skipped; the restricted size applied at every close; the renaming close of
+// the multi-format classes; discarding a file that turned out not to be kept.
+#include <cstdlib>
+
+#include "framework/TypeRecovery.h"
+#include "interface/Manager.h"
+#include "platform/FileSystem.h"
+
+using typerecovery::CurrentFileSystem;
+
+namespace {
+
+// Appends text at path[at]; answers the new end, or 0 when it does not fit.
+uint32_t Append(char16_t* path, uint32_t at, const char16_t* text) {
+  if (at == 0) return 0;
+  for (; *text != 0; ++text) {
+    if (at + 1 >= CTypeRecovery::kPathUnits) return 0;
+    path[at++] = *text;
+  }
+  path[at] = 0;
+  return at;
+}
+
+// Appends a decimal number with at least minDigits digits (zero-padded).
+uint32_t AppendNumber(char16_t* path, uint32_t at, uint32_t number, int minDigits) {
+  char16_t digits[16];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char16_t>(u'0' + number % 10);
+    number /= 10;
+  } while (number != 0);
+  while (n < minDigits) digits[n++] = u'0';
+  char16_t text[17];
+  for (int i = 0; i < n; ++i) text[i] = digits[n - 1 - i];
+  text[n] = 0;
+  return Append(path, at, text);
+}
+
+bool EqualIgnoringCase(const char16_t* a, const char16_t* b) {
+  auto fold = [](char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; };
+  for (; *a != 0 && *b != 0; ++a, ++b) {
+    if (fold(*a) != fold(*b)) return false;
+  }
+  return *a == *b;
+}
+
+uint32_t LastSeparator(const char16_t* path) {
+  uint32_t last = 0;
+  for (uint32_t i = 0; path[i] != 0; ++i) {
+    if (path[i] == u'\\') last = i;
+  }
+  return last;
+}
+
+}  // namespace
+
+// Folder name for file number n: "ext" below 1000, else "ext(NNN)".
+uint32_t CTypeRecovery::WriteFolderName(char16_t* path, uint32_t at, uint32_t number) const {
+  at = Append(path, at, m_extension);
+  if (number >= 1000 && at != 0) {
+    at = Append(path, at, u"(");
+    at = AppendNumber(path, at, number / 1000, 3);
+    at = Append(path, at, u")");
+  }
+  return at;
+}
+
+// File name for number n: "NNNNN.ext".
+uint32_t CTypeRecovery::WriteFileName(char16_t* path, uint32_t at, uint32_t number) const {
+  at = AppendNumber(path, at, number, 5);
+  at = Append(path, at, u".");
+  return Append(path, at, m_extension);
+}
+
+uint32_t CTypeRecovery::CreateOutputFile(uint32_t* counter) {
+  if (m_outputPath == nullptr || m_outputPath[0] == 0) return 1;
+  typerecovery::FileSystem& fs = CurrentFileSystem();
+  uint32_t folderEnd = WriteFolderName(m_outputPath, m_rootLength, *counter);
+  if (folderEnd == 0) return 0;  // the name would not fit in the path buffer
+  if (!fs.Exists(m_outputPath)) fs.CreateFolder(m_outputPath);
+  folderEnd = Append(m_outputPath, folderEnd, u"\\");
+  if (folderEnd == 0) return 0;
+  for (;;) {
+    const uint32_t end = WriteFileName(m_outputPath, folderEnd, *counter);
+    if (end == 0) return 0;
+    ++*counter;
+    if (!fs.Exists(m_outputPath)) break;
+  }
+  m_outputFile = fs.CreateForWriting(m_outputPath);
+  return m_outputFile != TYPERECOVERY_INVALID_FILE ? 1 : 0;
+}
+
+void CTypeRecovery::CloseOutputFile() {
+  if (m_outputFile == TYPERECOVERY_INVALID_FILE) return;
+  typerecovery::FileSystem& fs = CurrentFileSystem();
+  uint64_t size = 0;
+  fs.SizeOf(m_outputFile, &size);
+  fs.Close(m_outputFile);
+  m_outputFile = TYPERECOVERY_INVALID_FILE;
+  if (m_host != nullptr && size > m_host->m_restrictedSize) fs.DeleteFile(m_outputPath);
+}
+
+void CTypeRecovery::RemoveFolderOfOutputPath() {
+  const uint32_t cut = LastSeparator(m_outputPath);
+  if (cut == 0) return;
+  const char16_t saved = m_outputPath[cut];
+  m_outputPath[cut] = 0;
+  CurrentFileSystem().RemoveEmptyFolder(m_outputPath);
+  m_outputPath[cut] = saved;
+}
+
+void CTypeRecovery::CloseAndRenameOutputFile() {
+  if (m_outputFile == TYPERECOVERY_INVALID_FILE) return;
+  typerecovery::FileSystem& fs = CurrentFileSystem();
+  uint64_t size = 0;
+  fs.SizeOf(m_outputFile, &size);
+  fs.Close(m_outputFile);
+  m_outputFile = TYPERECOVERY_INVALID_FILE;
+  if (m_host != nullptr && size > m_host->m_restrictedSize) {
+    fs.DeleteFile(m_outputPath);
+  } else {
+    char16_t* wanted = static_cast<char16_t*>(std::malloc(kPathUnits * sizeof(char16_t)));
+    if (wanted != nullptr) {
+      for (uint32_t i = 0; i < m_rootLength; ++i) wanted[i] = m_outputPath[i];
+      wanted[m_rootLength] = 0;
+      const uint32_t number = m_fileCounter - 1;  // the number the file was given
+      uint32_t folderEnd = WriteFolderName(wanted, m_rootLength, number);
+      if (folderEnd != 0) {
+        if (!fs.Exists(wanted)) fs.CreateFolder(wanted);
+        folderEnd = Append(wanted, folderEnd, u"\\");
+      }
+      if (folderEnd != 0 && WriteFileName(wanted, folderEnd, number) != 0 &&
+          !EqualIgnoringCase(wanted, m_outputPath)) {
+        bool fits = true;
+        for (uint32_t k = number + 1; fs.Exists(wanted); ++k) {
+          if (WriteFileName(wanted, folderEnd, k) == 0) {
+            fits = false;
+            break;
+          }
+        }
+        if (fits) fs.MoveFile(m_outputPath, wanted);
+      }
+      std::free(wanted);
+    }
+  }
+  RemoveFolderOfOutputPath();
+}
+
+void CTypeRecovery::DiscardOutputFile() {
+  if (m_outputFile != TYPERECOVERY_INVALID_FILE) {
+    typerecovery::FileSystem& fs = CurrentFileSystem();
+    fs.Close(m_outputFile);
+    m_outputFile = TYPERECOVERY_INVALID_FILE;
+    fs.DeleteFile(m_outputPath);
+    RemoveFolderOfOutputPath();
+    --m_fileCounter;
+  }
+  m_fileInProgress = 0;
+}

@@ -1,0 +1,172 @@
+// CTypeRecovery: the abstract base of every per-format recognizer.
+//
+// One object holds the state of at most one file being carved. It plays one
+// of two roles: a prototype sits in the manager's prototype list, answers the
+// header test and is the model for clones, and never opens a file; an active
+// recognizer is a clone that follows one file across strips.
+//
+// The base owns the output-path buffer (root plus the latest folder and file
+// name), the open output file and the held blocks. It supplies everything
+// that is the same for all formats: output naming, closing, renaming and
+// discarding (OutputFiles.cpp), reporting a found file to the host, ending a
+// file on flush, the base progress record and the copying of state from a
+// prototype into a clone. A format class supplies the header test, the
+// per-strip analysis and the cloning.
+//
+// The destructor neither reports, closes nor deletes a file in progress
+// (files end only through FinishFile); it releases an output handle that is
+// still open, merges its file counter into its prototype and frees the held
+// blocks. An active recognizer must be destroyed before its prototype.
+#ifndef TYPERECOVERY_FRAMEWORK_TYPERECOVERY_H
+#define TYPERECOVERY_FRAMEWORK_TYPERECOVERY_H
+
+#include <cstdint>
+#include <new>
+
+#include "framework/Bytes.h"
+#include "typerecovery.h"
+
+class CTypeRecoveryManager;
+
+class CTypeRecovery {
+ public:
+  static constexpr uint32_t kPathUnits = 32768;
+  static constexpr uint32_t kExtensionUnits = 8;
+  static constexpr uint64_t kNoLimit = ~uint64_t{0};
+
+  CTypeRecovery(uint32_t typeCode, CTypeRecoveryManager* host, const char16_t* outputRoot);
+  virtual ~CTypeRecovery();
+  CTypeRecovery(const CTypeRecovery&) = delete;
+  CTypeRecovery& operator=(const CTypeRecovery&) = delete;
+
+  // One strip: buffer holds length bytes of the strip and lookahead further
+  // readable bytes that belong to the next strip. Returns the number of files
+  // ended during the call (0, 1 or 2).
+  virtual uint32_t Analyse(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,
+                           uint32_t lookahead, uint32_t headerTypeCode, uint32_t* errorFlag) = 0;
+  // The type code of the format found at the buffer's start, or 0.
+  virtual uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length,
+                                   uint32_t verification) = 0;
+  virtual uint32_t FinishFile();
+  virtual uint32_t CreateOutputFile(uint32_t* counter);
+  virtual void CloseOutputFile();
+  virtual uint32_t SaveProgress(TypeRecoveryFile file);
+  virtual uint32_t LoadProgress(TypeRecoveryFile file);
+  virtual void DiscardOutputFile();
+  virtual void CopyStateFrom(const CTypeRecovery* prototype);
+  virtual CTypeRecovery* Clone() = 0;
+
+  // The registry's door into multi-format classes: enable the sub-type of
+  // this code and give it the size argument of TypeRecovery_AddType. Classes
+  // without sub-types answer false.
+  virtual bool EnableSubType(uint32_t code, uint64_t maxFileSize);
+  // TypeRecovery_AddAllTypes: every flag on except that of exceptCode.
+  virtual void EnableAllSubTypes(uint32_t exceptCode);
+
+  // The renaming close of the multi-format classes, which call it from
+  // their CloseOutputFile.
+  void CloseAndRenameOutputFile();
+
+  static uint32_t ReverseBytes(uint32_t value) {
+    return (value >> 24) | ((value >> 8) & 0xFF00) | ((value << 8) & 0xFF0000) | (value << 24);
+  }
+
+  // Read access for the manager, the registry and tests.
+  uint32_t GetTypeCode() const { return m_typeCode; }
+  const char16_t* GetExtension() const { return m_extension; }
+  const char16_t* GetOutputPath() const { return m_outputPath; }
+  uint32_t GetRootLength() const { return m_rootLength; }
+  bool HasOpenOutputFile() const { return m_outputFile != TYPERECOVERY_INVALID_FILE; }
+  bool IsFileInProgress() const { return m_fileInProgress != 0; }
+  // Idle: no file in progress and no output file open; the driver retires it.
+  bool IsIdle() const { return m_fileInProgress == 0 && !HasOpenOutputFile(); }
+  uint64_t GetFileStart() const { return m_fileStart; }
+  uint64_t GetExpectedSize() const { return m_expectedSize; }
+  uint64_t GetBytesWritten() const { return m_bytesWritten; }
+  uint64_t GetMaxFileSize() const { return m_maxFileSize; }
+  void SetMaxFileSize(uint64_t size) { m_maxFileSize = size; }
+  uint32_t GetTypePropertyFlag() const { return m_typePropertyFlag; }
+  uint32_t GetFileCounter() const { return m_fileCounter; }
+  void SetFileCounter(uint32_t counter) { m_fileCounter = counter; }
+  uint32_t GetTypeFolderValue() const { return m_typeFolderValue; }
+  void SetTypeFolderValue(uint32_t value) { m_typeFolderValue = value; }
+  CTypeRecoveryManager* GetHost() const { return m_host; }
+  const CTypeRecovery* GetPrototype() const { return m_prototype; }
+
+ protected:
+  // True in report mode: a host context and no output path.
+  bool IsReportMode() const { return m_host != nullptr && m_outputPath == nullptr; }
+  // True in folder mode: an output path with a root in it.
+  bool HasOutputPath() const { return m_outputPath != nullptr && m_outputPath[0] != 0; }
+  void SetExtension(const char16_t* extension);
+
+  // The shared steps of a strip cycle.
+  //
+  // BeginFile: a header at the strip's first byte starts a file: file in
+  // progress, file start at the strip position, nothing written, expected
+  // size 0; in folder mode the output file is created, and a failure sets
+  // the error flag (the file is still followed).
+  void BeginFile(uint64_t stripPosition, uint32_t* errorFlag);
+  // TakeBytes: count bytes of the strip as the file's and write them to the
+  // output file when one is open; a failed or short write sets the error flag.
+  void TakeBytes(const uint8_t* data, uint32_t count, uint32_t* errorFlag);
+  // WriteOutput: write to the open output file only (no counting).
+  void WriteOutput(const uint8_t* data, uint32_t count, uint32_t* errorFlag);
+  // ReportFile: in report mode, hand the file to the host (file start and
+  // expected size) and keep the answer as the type-folder value.
+  void ReportFile(uint32_t complete, const tag_PictureInfo* picture = nullptr);
+  // EndFile: the report-then-close end of a file. Reports a file in
+  // progress (report mode only), clears file in progress and closes the
+  // output file. Returns 1 when a file was in progress, else 0.
+  uint32_t EndFile(uint32_t complete, const tag_PictureInfo* picture = nullptr);
+  // CutAtNewHeader: a new header of this class cuts the file in progress:
+  // its size becomes the bytes taken so far and it ends with the complete
+  // flag given (0 for most formats). Returns the files ended (0 or 1).
+  uint32_t CutAtNewHeader(uint32_t complete = 0);
+
+  // Held blocks: heap copies of strip data (report mode). A failed
+  // allocation is tolerated: the block is simply not held.
+  void HoldBlock(const uint8_t* data, uint32_t length);
+  void FreeHeldBlocks();
+
+  // Progress-record fields, little-endian at the handle's position.
+  static bool WriteU32(TypeRecoveryFile file, uint32_t value);
+  static bool WriteU64(TypeRecoveryFile file, uint64_t value);
+  static bool ReadU32(TypeRecoveryFile file, uint32_t* value);
+  static bool ReadU64(TypeRecoveryFile file, uint64_t* value);
+
+  // Base state, in the order the design lists it.
+  uint32_t m_typeCode;
+  char16_t m_extension[kExtensionUnits];
+  CTypeRecoveryManager* m_host;
+  char16_t* m_outputPath;
+  uint32_t m_rootLength;
+  TypeRecoveryFile m_outputFile;
+  uint64_t m_fileStart;
+  uint64_t m_expectedSize;
+  uint64_t m_maxFileSize;
+  uint64_t m_bytesWritten;
+  uint32_t m_fileInProgress;
+  uint32_t m_typePropertyFlag;
+  uint32_t m_fileCounter;
+  uint32_t m_typeFolderValue;
+  CTypeRecovery* m_prototype;
+  CDynArray<tag_RAMData> m_heldBlocks;
+
+ private:
+  // Output naming helpers (OutputFiles.cpp).
+  uint32_t WriteFolderName(char16_t* path, uint32_t at, uint32_t number) const;
+  uint32_t WriteFileName(char16_t* path, uint32_t at, uint32_t number) const;
+  void RemoveFolderOfOutputPath();
+};
+
+// Clone helper: a new object of the same class, built with this object's
+// host context and output path, that takes this object's base state.
+template <class T>
+T* CloneRecognizer(const T* self, CTypeRecoveryManager* host, const char16_t* outputPath) {
+  T* copy = new (std::nothrow) T(host, outputPath);
+  if (copy != nullptr) copy->CopyStateFrom(self);
+  return copy;
+}
+
+#endif

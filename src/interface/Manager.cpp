@@ -1,0 +1,81 @@
+// The manager's lifecycle and the exported functions that only touch it.
+#include "interface/Manager.h"
+
+#include <cstdlib>
+#include <new>
+
+#include "framework/TypeRecovery.h"
+
+namespace {
+TypeRecoveryFolderIdFn g_folderIdCallback = nullptr;
+}  // namespace
+
+TypeRecoveryFolderIdFn GetFolderIdCallback() { return g_folderIdCallback; }
+
+CTypeRecoveryManager::CTypeRecoveryManager(uintptr_t userValue, TypeRecoveryFoundFileFn foundFile,
+                                           const char16_t* outputRoot)
+    : m_foundFile(nullptr), m_outputRoot(nullptr), m_userValue(0), m_restrictedSize(~uint64_t{0}) {
+  if (outputRoot != nullptr && outputRoot[0] != 0) {
+    m_outputRoot = static_cast<char16_t*>(std::malloc(kRootUnits * sizeof(char16_t)));
+    if (m_outputRoot != nullptr) {
+      uint32_t n = 0;
+      for (; n < kRootUnits && outputRoot[n] != 0; ++n) m_outputRoot[n] = outputRoot[n];
+      if (n < kRootUnits) m_outputRoot[n] = 0;
+      m_outputRoot[kRootUnits - 1] = 0;
+    }
+  } else {
+    m_foundFile = foundFile;
+    m_userValue = userValue;
+  }
+}
+
+void CTypeRecoveryManager::DestroyActives() {
+  for (long i = 0; i < m_actives.GetCount(); ++i) delete m_actives.GetAt(i);
+  m_actives.RemoveAll();
+}
+
+CTypeRecoveryManager::~CTypeRecoveryManager() {
+  DestroyActives();
+  for (long i = 0; i < m_prototypes.GetCount(); ++i) delete m_prototypes.GetAt(i);
+  m_prototypes.RemoveAll();
+  std::free(m_outputRoot);
+}
+
+uint32_t CTypeRecoveryManager::ReportFoundFile(uint32_t typeFolderValue, uint32_t* fileCounter,
+                                               const char16_t* extension, uint64_t fileStart,
+                                               uint64_t size, uint32_t complete,
+                                               const tag_PictureInfo* picture) const {
+  if (m_foundFile == nullptr) return 0;
+  return m_foundFile(m_userValue, typeFolderValue, fileCounter, extension, fileStart, size,
+                     complete, picture);
+}
+
+uint32_t CTypeRecoveryManager::AskTypeFolderId(const char16_t* extension, bool* has) const {
+  TypeRecoveryFolderIdFn callback = g_folderIdCallback;
+  *has = callback != nullptr;
+  return callback != nullptr ? callback(m_userValue, extension) : 0;
+}
+
+extern "C" {
+
+TYPERECOVERY_API CTypeRecoveryManager* TYPERECOVERY_CALL TypeRecovery_CreateManager(
+    uintptr_t userValue, TypeRecoveryFoundFileFn foundFile, const char16_t* outputRoot) {
+  const bool folderMode = outputRoot != nullptr && outputRoot[0] != 0;
+  if (!folderMode && (userValue == 0 || foundFile == nullptr)) return nullptr;
+  return new (std::nothrow) CTypeRecoveryManager(userValue, foundFile, outputRoot);
+}
+
+TYPERECOVERY_API void TYPERECOVERY_CALL TypeRecovery_CloseManager(CTypeRecoveryManager* m) {
+  delete m;
+}
+
+TYPERECOVERY_API void TYPERECOVERY_CALL TypeRecovery_SetRestrictedSize(CTypeRecoveryManager* m,
+                                                                       uint64_t size) {
+  if (m != nullptr) m->m_restrictedSize = size;
+}
+
+TYPERECOVERY_API void TYPERECOVERY_CALL TypeRecovery_SetFuncGetTypeFolderID(TypeRecoveryFolderIdFn fn) {
+  g_folderIdCallback = fn;
+}
+
+}  // extern "C"

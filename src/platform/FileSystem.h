@@ -1,0 +1,44 @@
+// The library's only door to the file system: exactly the operations it uses
+// for output files, output folders and the progress file. Paths are UTF-16
+// with "\" as the separator, as the library builds them; each backend turns
+// them into its platform's form at this boundary.
+//
+// The current backend is process-wide. Tests may install their own (to make
+// writes fail, for example) and must put the previous one back.
+#ifndef TYPERECOVERY_PLATFORM_FILESYSTEM_H
+#define TYPERECOVERY_PLATFORM_FILESYSTEM_H
+
+#include <cstdint>
+
+#include "typerecovery.h"
+
+namespace typerecovery {
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+  virtual bool Exists(const char16_t* path) = 0;
+  virtual void CreateFolder(const char16_t* path) = 0;
+  // Creates or truncates a file for writing; TYPERECOVERY_INVALID_FILE on failure.
+  virtual TypeRecoveryFile CreateForWriting(const char16_t* path) = 0;
+  // Both answer false on an error; *done receives the bytes moved.
+  virtual bool Write(TypeRecoveryFile file, const void* data, uint32_t size, uint32_t* done) = 0;
+  virtual bool Read(TypeRecoveryFile file, void* data, uint32_t size, uint32_t* done) = 0;
+  virtual bool SizeOf(TypeRecoveryFile file, uint64_t* size) = 0;
+  virtual void Close(TypeRecoveryFile file) = 0;
+  virtual void DeleteFile(const char16_t* path) = 0;
+  virtual void MoveFile(const char16_t* from, const char16_t* to) = 0;
+  virtual void RemoveEmptyFolder(const char16_t* path) = 0;
+};
+
+FileSystem& CurrentFileSystem();
+// Installs a backend (null restores the native one); returns the previous one.
+FileSystem* SetFileSystem(FileSystem* fileSystem);
+
+// Writes or reads exactly size bytes at the handle's current position.
+bool WriteAll(TypeRecoveryFile file, const void* data, uint32_t size);
+bool ReadAll(TypeRecoveryFile file, void* data, uint32_t size);
+
+}  // namespace typerecovery
+
+#endif
