@@ -1,0 +1,22 @@
+// CTypeRecovery7Z: 7-Zip archives, copied whole by the size their start
+// header states (the next header lies at its offset after the 32-byte start
+// header and is the archive's last part). One extension, no maximum, base
+// close and progress record.
+#ifndef TYPERECOVERY_FORMATS_DOCUMENT_7Z_H
+#define TYPERECOVERY_FORMATS_DOCUMENT_7Z_H
+
+#include "formats/document/FixedSizeCycle.h"
+
+class CTypeRecovery7Z : public CFixedSizeCycle {
+ public:
+  static constexpr uint32_t kTypeCode = 1795;
+
+  CTypeRecovery7Z(CTypeRecoveryManager* host, const char16_t* outputRoot);
+  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
+  CTypeRecovery* Clone() override;
+
+ protected:
+  uint64_t DeclaredSize(const typerecovery::ByteView& header) const override;
+};
+
+#endif
