@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Builds TypeRecovery and carves the bundled sample image into out/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$(nproc)" --target typerecovery_cli
+rm -rf out
+./build/cli/typerecovery carve samples/sample.img -o out

@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Builds TypeRecovery and runs every test (library, command-line tool, C API).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$(nproc)"
+ctest --test-dir build -j"$(nproc)" --output-on-failure
