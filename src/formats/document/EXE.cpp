@@ -1,0 +1,279 @@
+// Portable executables: section-table walk and the version-resource kind.
+#include "formats/document/EXE.h"
+
+#include "framework/Charset.h"
+#include "interface/Manager.h"
+#include "registry/RecognizerFactory.h"
+
+using namespace typerecovery;
+
+const uint32_t CTypeRecoveryEXE::kCodes[kRows] = {2320, 2321, 2322, 2323, 2324, 2316, 2319};
+
+namespace {
+
+const char* const kKindExtensions[CTypeRecoveryEXE::kKinds] = {"com", "ocx", "dll",
+                                                               "sys", "drv", "acm"};
+
+// MZ header (little-endian words).
+constexpr uint16_t kMzSignature = 0x5A4D;       // e_magic "MZ"
+constexpr uint64_t kLastPageBytesAt = 2;        // e_cblp
+constexpr uint16_t kLastPageBytes = 0x0090;
+constexpr uint64_t kMinExtraParagraphsAt = 10;  // e_minalloc
+constexpr uint64_t kMaxExtraParagraphsAt = 12;  // e_maxalloc
+constexpr uint64_t kChecksumAt = 18;            // e_csum
+constexpr uint64_t kPeHeaderOffsetAt = 60;      // e_lfanew
+constexpr uint32_t kLooseMinimumLength = 65;
+
+// PE header, from its "PE" signature.
+constexpr uint64_t kNumberOfSectionsAt = 6;
+constexpr uint64_t kSizeOfOptionalHeaderAt = 20;
+constexpr uint64_t kOptionalHeaderAt = 24;
+constexpr uint64_t kSizeOfHeadersAt = 84;
+
+// Section header.
+constexpr uint64_t kSectionHeaderSize = 40;
+constexpr uint64_t kSizeOfRawDataAt = 16;
+
+// Version resource scan: the key and its terminator in UTF-16, then within
+// 250 bytes a name ending in a dot, three units and a terminator.
+constexpr uint64_t kKeyBytes = 34;
+constexpr uint64_t kNameWindow = 250;
+constexpr uint64_t kScanReach = 294;
+
+char16_t FoldCase(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
+
+bool UnitsEqualIgnoringCase(const ByteView& v, uint64_t at, const char16_t* text, size_t units) {
+  for (size_t i = 0; i < units; ++i) {
+    if (!v.Has(at + 2 * i, 2) || FoldCase(ReadU16LE(v, at + 2 * i)) != FoldCase(text[i])) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+CTypeRecoveryEXE::CTypeRecoveryEXE(CTypeRecoveryManager* host, const char16_t* outputRoot)
+    : CTypeRecovery(kTypeCode, host, outputRoot),
+      m_current(kGeneric),
+      m_kindFolderValue{},
+      m_sectionCursor(0),
+      m_sectionsRemaining(0),
+      m_headerSize(0),
+      m_rawSizeSum(0),
+      m_scanning(1) {
+  SetExtension(u"exe");
+  m_typePropertyFlag = 0;
+  for (size_t row = 0; row < kKinds; ++row) Char2WChar(m_kindExtension[row], kKindExtensions[row]);
+  Char2WChar(m_versionKey, "OriginalFilename");
+}
+
+bool CTypeRecoveryEXE::EnableSubType(uint32_t code, uint64_t) { return m_enabled.Enable(kCodes, code); }
+
+void CTypeRecoveryEXE::EnableAllSubTypes(uint32_t exceptCode) { m_enabled.EnableAll(kCodes, exceptCode); }
+
+bool CTypeRecoveryEXE::IsSubTypeEnabled(uint32_t code) const {
+  const int row = SubTypeRow(kCodes, code);
+  return row >= 0 && m_enabled.IsOn(static_cast<size_t>(row));
+}
+
+uint32_t CTypeRecoveryEXE::GetSubTypeFolderValue(uint32_t code) const {
+  const int row = SubTypeRow(kCodes, code);
+  if (row < 0) return 0;
+  return static_cast<size_t>(row) == kGeneric ? m_typeFolderValue : m_kindFolderValue[row];
+}
+
+uint32_t& CTypeRecoveryEXE::CurrentFolderValue() {
+  return m_current == kGeneric ? m_typeFolderValue : m_kindFolderValue[m_current];
+}
+
+bool CTypeRecoveryEXE::IsStrictHeader(const uint8_t* buffer, uint32_t length) {
+  const ByteView v(buffer, length);
+  if (ReadU16LE(v, 0) != kMzSignature || ReadU16LE(v, kLastPageBytesAt) != kLastPageBytes ||
+      !v.Has(kChecksumAt, 2) || ReadU16LE(v, kMinExtraParagraphsAt) != 0 ||
+      ReadU16LE(v, kMaxExtraParagraphsAt) != 0xFFFF || ReadU16LE(v, kChecksumAt) != 0) {
+    return false;
+  }
+  const uint64_t e = ReadU32LE(v, kPeHeaderOffsetAt);
+  if (e > length || uint64_t{length} <= e + ReadU16LE(v, e + kSizeOfOptionalHeaderAt)) return false;
+  return BytesEqual(v, e, "PE");
+}
+
+uint32_t CTypeRecoveryEXE::IsHeaderMatched(const uint8_t* buffer, uint32_t length,
+                                           uint32_t verification) {
+  if (buffer == nullptr) return 0;
+  if (verification != 0 && length >= kLooseMinimumLength) {
+    const ByteView v(buffer, length);
+    if (ReadU16LE(v, 0) == kMzSignature && ReadU16LE(v, kMaxExtraParagraphsAt) == 0xFFFF &&
+        ReadU16LE(v, kChecksumAt) == 0) {
+      return kTypeCode;
+    }
+  }
+  return IsStrictHeader(buffer, length) ? kTypeCode : 0;
+}
+
+void CTypeRecoveryEXE::Report(uint32_t complete) {
+  if (!IsReportMode()) return;
+  uint32_t& folder = CurrentFolderValue();
+  folder = m_host->ReportFoundFile(folder, &m_fileCounter, m_extension, m_fileStart,
+                                   m_expectedSize, complete, nullptr);
+}
+
+uint32_t CTypeRecoveryEXE::Analyse(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,
+                                   uint32_t lookahead, uint32_t, uint32_t* errorFlag) {
+  try {
+    return AnalyseStrip(stripPosition, buffer, length, lookahead, errorFlag);
+  } catch (const CR_SEHException&) {
+    return 0;
+  } catch (...) {
+    return 0;
+  }
+}
+
+uint32_t CTypeRecoveryEXE::AnalyseStrip(uint64_t stripPosition, const uint8_t* buffer,
+                                        uint32_t length, uint32_t lookahead, uint32_t* errorFlag) {
+  if (buffer == nullptr) return 0;
+  const ByteView view(buffer, uint64_t{length} + lookahead);
+  uint32_t count = 0;
+  bool ended = false;
+
+  if (IsStrictHeader(buffer, length)) {
+    if (DiscardsGeneric()) DiscardOutputFile();
+    if (m_fileInProgress != 0) {
+      m_expectedSize = m_bytesWritten;
+      Report(1);
+      count = 1;
+    }
+    CloseOutputFile();
+    m_fileInProgress = 1;
+    m_current = kGeneric;
+    SetExtension(u"exe");
+    m_scanning = 1;
+    const uint64_t e = ReadU32LE(view, kPeHeaderOffsetAt);
+    m_sectionsRemaining = ReadU16LE(view, e + kNumberOfSectionsAt);
+    m_headerSize = ReadU32LE(view, e + kSizeOfHeadersAt);
+    m_sectionCursor = e + kOptionalHeaderAt + ReadU16LE(view, e + kSizeOfOptionalHeaderAt);
+    m_rawSizeSum = 0;
+    BeginFile(stripPosition, errorFlag);
+  }
+  if (!HasOpenOutputFile() && m_fileInProgress == 0) return count;
+
+  // Section table; a header not yet readable whole waits for the next strip.
+  // One that began in the previous strip beyond its lookahead leaves the
+  // cursor below this strip's start (wrapped): its size field is gone and
+  // reads as 0, and the walk goes on with the headers after it.
+  const uint64_t limit = view.size;
+  while (m_sectionsRemaining != 0 && m_sectionCursor + kSectionHeaderSize < limit) {
+    m_rawSizeSum += ReadU32LE(view, m_sectionCursor + kSizeOfRawDataAt);
+    m_sectionCursor += kSectionHeaderSize;
+    if (--m_sectionsRemaining == 0) m_expectedSize = m_headerSize + m_rawSizeSum;
+  }
+
+  uint64_t part = length;
+  if (m_expectedSize != 0 && m_bytesWritten + length >= m_expectedSize) {
+    part = m_expectedSize > m_bytesWritten ? m_expectedSize - m_bytesWritten : 0;
+    ended = true;
+  }
+  m_sectionCursor -= part;
+  m_bytesWritten += part;
+
+  if (m_scanning != 0) ScanForKind(buffer, part, lookahead);
+  WriteOutput(buffer, static_cast<uint32_t>(part), errorFlag);
+
+  if (!ended) return count;
+  if (DiscardsGeneric()) DiscardOutputFile();
+  if (m_fileInProgress != 0) {
+    Report(1);
+    ++count;
+  }
+  m_fileInProgress = 0;
+  CloseOutputFile();
+  return count;
+}
+
+void CTypeRecoveryEXE::ScanForKind(const uint8_t* buffer, uint64_t part, uint32_t lookahead) {
+  const ByteView view(buffer, part + lookahead);
+  uint64_t p = 0;
+  while (m_scanning != 0 && m_fileInProgress != 0 && p < part && p + kScanReach < view.size) {
+    const uint8_t b = buffer[p];
+    if ((b != 'O' && b != 'o') || buffer[p + 1] != 0 ||
+        !UnitsEqualIgnoringCase(view, p, m_versionKey, 16)) {
+      ++p;
+      continue;
+    }
+    const uint64_t q = p + kKeyBytes;
+    for (uint64_t r = q; r - q < kNameWindow; ++r) {
+      if (ReadU8(view, r) != '.' || ReadU8(view, r + 1) != 0 || !view.Has(r + 8, 2) ||
+          ReadU8(view, r + 8) != 0 || ReadU8(view, r + 9) != 0) {
+        continue;
+      }
+      const char16_t first = FoldCase(ReadU16LE(view, r + 2));
+      size_t row = 0;
+      for (; row < kKinds; ++row) {
+        if (first == m_kindExtension[row][0] &&
+            UnitsEqualIgnoringCase(view, r + 2, m_kindExtension[row], 3)) {
+          break;
+        }
+      }
+      if (row == kKinds) continue;
+      if (m_enabled.IsOn(row)) {
+        SetExtension(m_kindExtension[row]);
+        m_current = row;
+        m_scanning = 0;
+      } else {
+        DiscardOutputFile();
+      }
+      break;
+    }
+    p = q + 1;
+  }
+}
+
+uint32_t CTypeRecoveryEXE::SaveProgress(TypeRecoveryFile file) {
+  if (CTypeRecovery::SaveProgress(file) == 0) return 0;
+  if (!m_enabled.Save(file) || !WriteU64(file, m_sectionCursor)) return 0;
+  const uint8_t sections[2] = {static_cast<uint8_t>(m_sectionsRemaining),
+                               static_cast<uint8_t>(m_sectionsRemaining >> 8)};
+  if (!WriteAll(file, sections, 2) || !WriteU32(file, m_headerSize) ||
+      !WriteU64(file, m_rawSizeSum) || !WriteU32(file, m_scanning)) {
+    return 0;
+  }
+  if (m_fileInProgress != 0 && !WriteU32(file, kCodes[m_current])) return 0;
+  return 1;
+}
+
+uint32_t CTypeRecoveryEXE::LoadProgress(TypeRecoveryFile file) {
+  if (CTypeRecovery::LoadProgress(file) == 0) return 0;
+  uint8_t sections[2];
+  if (!m_enabled.Load(file) || !ReadU64(file, &m_sectionCursor) || !ReadAll(file, sections, 2) ||
+      !ReadU32(file, &m_headerSize) || !ReadU64(file, &m_rawSizeSum) ||
+      !ReadU32(file, &m_scanning)) {
+    return 0;
+  }
+  m_sectionsRemaining = static_cast<uint16_t>(sections[0] | (sections[1] << 8));
+  m_current = kGeneric;
+  if (m_fileInProgress != 0) {
+    uint32_t code = 0;
+    if (!ReadU32(file, &code)) return 0;
+    const int row = SubTypeRow(kCodes, code);
+    if (row >= 0) m_current = static_cast<size_t>(row);
+  }
+  if (m_host != nullptr) {
+    for (size_t row = 0; row < kKinds; ++row) {
+      bool has = false;
+      const uint32_t value = m_host->AskTypeFolderId(m_kindExtension[row], &has);
+      if (has) m_kindFolderValue[row] = value;
+    }
+  }
+  return 1;
+}
+
+CTypeRecovery* CTypeRecoveryEXE::Clone() {
+  CTypeRecoveryEXE* copy = CloneRecognizer(this, m_host, m_outputPath);
+  if (copy == nullptr) return nullptr;
+  copy->m_enabled.CopyFrom(m_enabled);
+  for (size_t row = 0; row < kKinds; ++row) copy->m_kindFolderValue[row] = m_kindFolderValue[row];
+  return copy;
+}
+
+TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryEXE)

@@ -1,0 +1,71 @@
+// CTypeRecoveryEXE: Windows portable executables (an MZ header whose PE
+// header the MZ header points to), sorted by kind.
+//
+// Size: the headers (SizeOfHeaders) plus the raw data of every section, read
+// from the section table as it streams past; data appended after the last
+// section is not included. Until the last section header is read the size is
+// unknown and the file runs on, ending only at the next PE header or a flush.
+// Kind: the extension of the "OriginalFilename" entry of the version
+// resource (UTF-16, case ignored) chooses com, ocx, dll, sys, drv or acm;
+// any other name, or none, keeps the generic "exe". One prototype serves the
+// seven type codes, each with an enable flag (all off after construction;
+// the registry turns them on) and, for the six kinds, its own type-folder
+// value. A file of a kind whose flag is off is discarded as soon as its kind
+// is known; a generic one when it ends or is cut while the generic flag is
+// off. Files close with the renaming close, so a file created as exe moves
+// to the folder and name of its kind.
+//
+// Any exception inside Analyse is contained there: the call answers 0 and
+// the fields stay as they were at the fault.
+#ifndef TYPERECOVERY_FORMATS_DOCUMENT_EXE_H
+#define TYPERECOVERY_FORMATS_DOCUMENT_EXE_H
+
+#include "framework/SubTypeFlags.h"
+#include "framework/TypeRecovery.h"
+
+class CTypeRecoveryEXE : public CTypeRecovery {
+ public:
+  static constexpr uint32_t kTypeCode = 2319;
+  static constexpr size_t kKinds = 6;     // rows with their own extension
+  static constexpr size_t kGeneric = 6;   // row of the generic kind
+  static constexpr size_t kRows = 7;
+  static const uint32_t kCodes[kRows];    // flag order: com ocx dll sys drv acm exe
+
+  CTypeRecoveryEXE(CTypeRecoveryManager* host, const char16_t* outputRoot);
+  uint32_t Analyse(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,
+                   uint32_t lookahead, uint32_t headerTypeCode, uint32_t* errorFlag) override;
+  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
+  void CloseOutputFile() override { CloseAndRenameOutputFile(); }
+  uint32_t SaveProgress(TypeRecoveryFile file) override;
+  uint32_t LoadProgress(TypeRecoveryFile file) override;
+  CTypeRecovery* Clone() override;
+  bool EnableSubType(uint32_t code, uint64_t maxFileSize) override;
+  void EnableAllSubTypes(uint32_t exceptCode) override;
+
+  bool IsSubTypeEnabled(uint32_t code) const;
+  uint32_t GetSubTypeFolderValue(uint32_t code) const;
+
+ private:
+  uint32_t AnalyseStrip(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,
+                        uint32_t lookahead, uint32_t* errorFlag);
+  // The strict MZ/PE test of the header pass and of Analyse.
+  static bool IsStrictHeader(const uint8_t* buffer, uint32_t length);
+  uint32_t& CurrentFolderValue();
+  void Report(uint32_t complete);
+  // Looks for "OriginalFilename" in the first part bytes (plus lookahead).
+  void ScanForKind(const uint8_t* buffer, uint64_t part, uint32_t lookahead);
+  bool DiscardsGeneric() const { return !m_enabled.IsOn(kGeneric) && m_current == kGeneric; }
+
+  typerecovery::SubTypeFlags<kRows> m_enabled;
+  size_t m_current;                     // row of the current kind
+  uint32_t m_kindFolderValue[kKinds];   // type-folder values of rows 1 to 6
+  uint64_t m_sectionCursor;             // next section header, from the current strip's start
+  uint16_t m_sectionsRemaining;
+  uint32_t m_headerSize;                // SizeOfHeaders
+  uint64_t m_rawSizeSum;                // SizeOfRawData of the sections read
+  uint32_t m_scanning;                  // 1 while no kind is decided
+  char16_t m_kindExtension[kKinds][8];
+  char16_t m_versionKey[17];            // "OriginalFilename"
+};
+
+#endif
