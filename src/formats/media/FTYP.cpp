@@ -1,0 +1,206 @@
+// ISO base-media recognizers: the top-level box walk and the six classes.
+#include "formats/media/FTYP.h"
+
+#include <cstring>
+
+#include "registry/RecognizerFactory.h"
+
+using typerecovery::ByteView;
+using typerecovery::BytesEqual;
+using typerecovery::ReadU32BE;
+
+namespace {
+
+constexpr uint32_t kMP4 = 1028;
+constexpr uint32_t kM4V = 1029;
+constexpr uint32_t kMOV = 1030;
+constexpr uint32_t k3GP = 1032;
+constexpr uint32_t k3G2 = 1033;
+constexpr uint32_t kM4R = 778;
+
+// Types of an "ftyp" first box and of a QuickTime file that opens with its
+// media data.
+constexpr char kFtyp[] = "ftyp";
+constexpr char kMdat[] = "mdat";
+
+template <size_t N>
+bool IsOneOf(const uint8_t* type, const char* const (&names)[N]) {
+  for (const char* name : names) {
+    if (std::memcmp(type, name, 4) == 0) return true;
+  }
+  return false;
+}
+
+// MP4 and QuickTime allow the same top-level boxes.
+uint32_t IsMp4OrMovBox(const uint8_t* type) {
+  static const char* const kBoxes[] = {"moov", "mdat", "free", "wide", "ftyp"};
+  return IsOneOf(type, kBoxes) ? 1 : 0;
+}
+
+}  // namespace
+
+CTypeRecoveryFTYP::CTypeRecoveryFTYP(uint32_t typeCode, CTypeRecoveryManager* host,
+                                     const char16_t* outputRoot)
+    : CMediaStripCycle(typeCode, host, outputRoot, Rules{}), m_boxCursor(0) {
+  m_typePropertyFlag = 0;
+}
+
+bool CTypeRecoveryFTYP::HasFirstBox(const uint8_t* buffer, uint32_t length) {
+  if (buffer == nullptr || length < kMinHeaderLength) return false;
+  return ReadU32BE(ByteView(buffer, length), kBoxSizeOffset) != 0;
+}
+
+bool CTypeRecoveryFTYP::IsBoxType(const uint8_t* type, const char* name) {
+  return std::memcmp(type, name, 4) == 0;
+}
+
+bool CTypeRecoveryFTYP::IsFtypWithBrand(const uint8_t* buffer, const char* brand) {
+  const ByteView header(buffer, kMinHeaderLength);
+  return BytesEqual(header, kBoxTypeOffset, kFtyp) &&
+         BytesEqual(header, kMajorBrandOffset, brand, std::strlen(brand));
+}
+
+bool CTypeRecoveryFTYP::StartFile(const Strip& strip) {
+  // The first box was judged by the header test; the walk starts behind it.
+  m_boxCursor = ReadU32BE(strip.readable, kBoxSizeOffset);
+  return true;
+}
+
+CMediaStripCycle::Walk CTypeRecoveryFTYP::WalkStrip(const Strip& strip) {
+  const uint64_t readable = strip.readable.size;
+  uint64_t cursor = m_boxCursor;
+  Walk walk = Walk::WholeStrip(strip);
+  while (cursor < strip.length) {
+    if (cursor + kBoxHeaderSize >= readable) break;  // read in a later call
+    const uint32_t size = ReadU32BE(strip.readable, cursor);
+    if (size == 0 || IsBoxTypeAccepted(strip.readable.At(cursor + kBoxTypeOffset)) == 0) {
+      walk = Walk::EndAt(static_cast<uint32_t>(cursor));
+      break;
+    }
+    cursor += size;
+  }
+  // Rebased to the next strip (32-bit, as the progress record keeps it).
+  m_boxCursor = static_cast<uint32_t>(cursor - walk.take);
+  return walk;
+}
+
+uint32_t CTypeRecoveryFTYP::SaveProgress(TypeRecoveryFile file) {
+  if (CTypeRecovery::SaveProgress(file) == 0) return 0;
+  if (m_fileInProgress != 0 && !WriteU32(file, m_boxCursor)) return 0;
+  return 1;
+}
+
+uint32_t CTypeRecoveryFTYP::LoadProgress(TypeRecoveryFile file) {
+  if (CTypeRecovery::LoadProgress(file) == 0) return 0;
+  if (m_fileInProgress != 0 && !ReadU32(file, &m_boxCursor)) return 0;
+  return 1;
+}
+
+// MP4: "ftyp" with the major brand isom, mp42 or 3gp4.
+CTypeRecoveryMP4::CTypeRecoveryMP4(CTypeRecoveryManager* host, const char16_t* outputRoot)
+    : CTypeRecoveryFTYP(kMP4, host, outputRoot) {
+  SetExtension(u"mp4");
+}
+
+uint32_t CTypeRecoveryMP4::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
+  if (!HasFirstBox(buffer, length)) return 0;
+  return (IsFtypWithBrand(buffer, "isom") || IsFtypWithBrand(buffer, "mp42") ||
+          IsFtypWithBrand(buffer, "3gp4"))
+             ? kMP4
+             : 0;
+}
+
+CTypeRecovery* CTypeRecoveryMP4::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
+uint32_t CTypeRecoveryMP4::IsBoxTypeAccepted(const uint8_t* type) { return IsMp4OrMovBox(type); }
+
+// M4V: "ftyp" with the major brand "M4V ".
+CTypeRecoveryM4V::CTypeRecoveryM4V(CTypeRecoveryManager* host, const char16_t* outputRoot)
+    : CTypeRecoveryFTYP(kM4V, host, outputRoot) {
+  SetExtension(u"m4v");
+}
+
+uint32_t CTypeRecoveryM4V::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
+  return HasFirstBox(buffer, length) && IsFtypWithBrand(buffer, "M4V ") ? kM4V : 0;
+}
+
+CTypeRecovery* CTypeRecoveryM4V::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
+
+uint32_t CTypeRecoveryM4V::IsBoxTypeAccepted(const uint8_t* type) {
+  static const char* const kBoxes[] = {"free", "mdat", "moov"};
+  return IsOneOf(type, kBoxes) ? 1 : 0;
+}
+
+// QuickTime: "ftyp" with a brand beginning "qt", or a file that opens with
+// its "mdat" box.
+CTypeRecoveryMOV::CTypeRecoveryMOV(CTypeRecoveryManager* host, const char16_t* outputRoot)
+    : CTypeRecoveryFTYP(kMOV, host, outputRoot) {
+  SetExtension(u"mov");
+}
+
+uint32_t CTypeRecoveryMOV::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
+  if (!HasFirstBox(buffer, length)) return 0;
+  if (IsFtypWithBrand(buffer, "qt")) return kMOV;
+  return IsBoxType(buffer + kBoxTypeOffset, kMdat) ? kMOV : 0;
+}
+
+CTypeRecovery* CTypeRecoveryMOV::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
+uint32_t CTypeRecoveryMOV::IsBoxTypeAccepted(const uint8_t* type) { return IsMp4OrMovBox(type); }
+
+// 3GPP: "ftyp" with a brand 3gpN other than 3gp4 (which is MP4's).
+CTypeRecovery3GP::CTypeRecovery3GP(CTypeRecoveryManager* host, const char16_t* outputRoot)
+    : CTypeRecoveryFTYP(k3GP, host, outputRoot) {
+  SetExtension(u"3gp");
+}
+
+uint32_t CTypeRecovery3GP::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
+  if (!HasFirstBox(buffer, length) || !IsFtypWithBrand(buffer, "3gp")) return 0;
+  return buffer[kMajorBrandOffset + 3] != '4' ? k3GP : 0;
+}
+
+CTypeRecovery* CTypeRecovery3GP::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
+
+uint32_t CTypeRecovery3GP::IsBoxTypeAccepted(const uint8_t* type) {
+  static const char* const kBoxes[] = {"moov", "mdat"};
+  return IsOneOf(type, kBoxes) ? 1 : 0;
+}
+
+// 3GPP2: "ftyp" with the major brand kddi.
+CTypeRecovery3G2::CTypeRecovery3G2(CTypeRecoveryManager* host, const char16_t* outputRoot)
+    : CTypeRecoveryFTYP(k3G2, host, outputRoot) {
+  SetExtension(u"3g2");
+}
+
+uint32_t CTypeRecovery3G2::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
+  return HasFirstBox(buffer, length) && IsFtypWithBrand(buffer, "kddi") ? k3G2 : 0;
+}
+
+CTypeRecovery* CTypeRecovery3G2::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
+
+uint32_t CTypeRecovery3G2::IsBoxTypeAccepted(const uint8_t* type) {
+  static const char* const kBoxes[] = {"mdat", "moof", "moov", "mfra"};
+  return IsOneOf(type, kBoxes) ? 1 : 0;
+}
+
+// MPEG-4 audio: "ftyp" with a brand beginning M4A.
+CTypeRecoveryM4R::CTypeRecoveryM4R(CTypeRecoveryManager* host, const char16_t* outputRoot)
+    : CTypeRecoveryFTYP(kM4R, host, outputRoot) {
+  SetExtension(u"m4a");
+}
+
+uint32_t CTypeRecoveryM4R::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
+  return HasFirstBox(buffer, length) && IsFtypWithBrand(buffer, "M4A") ? kM4R : 0;
+}
+
+CTypeRecovery* CTypeRecoveryM4R::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
+
+uint32_t CTypeRecoveryM4R::IsBoxTypeAccepted(const uint8_t* type) {
+  static const char* const kBoxes[] = {"mdat", "free", "moov", "ftyp"};
+  return IsOneOf(type, kBoxes) ? 1 : 0;
+}
+
+TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryMP4)
+TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryM4V)
+TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryMOV)
+TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecovery3GP)
+TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecovery3G2)
+TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryM4R)
