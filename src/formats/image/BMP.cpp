@@ -1,0 +1,94 @@
+#include "formats/image/BMP.h"
+
+#include "formats/image/BasicPictureRecord.h"
+#include "registry/RecognizerFactory.h"
+
+using typerecovery::ByteView;
+using typerecovery::ReadU16LE;
+using typerecovery::ReadU32LE;
+
+namespace {
+
+constexpr uint32_t kMinimumHeaderLength = 55;
+// BITMAPFILEHEADER
+constexpr uint32_t kFileSizeOffset = 2;     // bfSize
+constexpr uint32_t kReservedOffset = 6;     // bfReserved1, bfReserved2
+constexpr uint32_t kPixelDataOffset = 10;   // bfOffBits
+// BITMAPINFOHEADER
+constexpr uint32_t kInfoSizeOffset = 14;    // biSize
+constexpr uint32_t kWidthOffset = 18;       // biWidth
+constexpr uint32_t kHeightOffset = 22;      // biHeight
+constexpr uint32_t kBitCountOffset = 28;    // biBitCount
+constexpr uint32_t kImageSizeOffset = 34;   // biSizeImage
+
+constexpr uint32_t kLargestPixelDataOffset = 1078;  // 54-byte headers and a 256-entry palette
+constexpr uint32_t kLargestInfoSize = 80;
+constexpr uint32_t kLargestDimension = 30000;
+constexpr uint32_t kLargestBitCount = 32;
+
+}  // namespace
+
+CTypeRecoveryBMP::CTypeRecoveryBMP(CTypeRecoveryManager* host, const char16_t* outputRoot)
+    : CTypeRecovery(kTypeCode, host, outputRoot), m_width(0), m_height(0) {
+  SetExtension(u"bmp");
+  m_typePropertyFlag = 0;
+}
+
+CTypeRecoveryBMP::~CTypeRecoveryBMP() = default;
+
+uint32_t CTypeRecoveryBMP::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
+  if (length < kMinimumHeaderLength || buffer[0] != 'B' || buffer[1] != 'M') return 0;
+  const ByteView v(buffer, length);
+  // Width and height compare unsigned: a negative (top-down) height is refused.
+  const bool plausible = ReadU32LE(v, kReservedOffset) == 0 &&
+                         ReadU32LE(v, kPixelDataOffset) <= kLargestPixelDataOffset &&
+                         ReadU32LE(v, kInfoSizeOffset) <= kLargestInfoSize &&
+                         ReadU32LE(v, kWidthOffset) <= kLargestDimension &&
+                         ReadU32LE(v, kHeightOffset) <= kLargestDimension &&
+                         ReadU16LE(v, kBitCountOffset) <= kLargestBitCount;
+  return plausible ? kTypeCode : 0;
+}
+
+uint32_t CTypeRecoveryBMP::Analyse(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,
+                                   uint32_t, uint32_t, uint32_t* errorFlag) {
+  uint32_t ended = 0;
+  if (IsHeaderMatched(buffer, length, 0) != 0) {
+    ended += CutAtNewHeader();
+    BeginFile(stripPosition, errorFlag);
+    const ByteView header(buffer, length);
+    const uint64_t pixelsEnd =
+        uint64_t{ReadU32LE(header, kPixelDataOffset)} + ReadU32LE(header, kImageSizeOffset);
+    const uint64_t fileSize = ReadU32LE(header, kFileSizeOffset);
+    m_expectedSize = pixelsEnd > fileSize ? pixelsEnd : fileSize;
+    m_width = ReadU32LE(header, kWidthOffset);
+    m_height = ReadU32LE(header, kHeightOffset);
+  } else if (IsIdle()) {
+    return 0;
+  }
+  if (m_fileInProgress == 0) return ended;
+
+  if (m_bytesWritten + length < m_expectedSize) {
+    TakeBytes(buffer, length, errorFlag);
+    return ended;
+  }
+  const uint64_t rest = m_expectedSize > m_bytesWritten ? m_expectedSize - m_bytesWritten : 0;
+  TakeBytes(buffer, static_cast<uint32_t>(rest), errorFlag);
+  const tag_PictureInfo record = typerecovery::MakeBasicPictureRecord(kTypeCode, m_width, m_height);
+  return ended + EndFile(1, &record);
+}
+
+uint32_t CTypeRecoveryBMP::SaveProgress(TypeRecoveryFile file) {
+  if (CTypeRecovery::SaveProgress(file) == 0) return 0;
+  if (m_fileInProgress == 0) return 1;
+  return WriteU32(file, m_width) && WriteU32(file, m_height) ? 1 : 0;
+}
+
+uint32_t CTypeRecoveryBMP::LoadProgress(TypeRecoveryFile file) {
+  if (CTypeRecovery::LoadProgress(file) == 0) return 0;
+  if (m_fileInProgress == 0) return 1;
+  return ReadU32(file, &m_width) && ReadU32(file, &m_height) ? 1 : 0;
+}
+
+CTypeRecovery* CTypeRecoveryBMP::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
+
+TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryBMP)

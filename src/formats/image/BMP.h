@@ -1,0 +1,36 @@
+// CTypeRecoveryBMP: Windows bitmap files (type 1537, "bmp").
+//
+// A file starts at a strip that begins with a plausible BITMAPFILEHEADER and
+// info header ("BM", zero reserved field, pixel data offset, header size,
+// width, height and bit depth within bounds; a negative, top-down height is
+// refused). Its size is taken from the header once, as the larger of the
+// file-size field and pixel data offset plus image size, and the file ends
+// complete when that many bytes have been taken; the data itself is not
+// checked. BMP has no size limit; a new BMP header at a strip start cuts the
+// open file (reported incomplete, with the bytes taken so far). The picture
+// record carries the header's width and height.
+#ifndef TYPERECOVERY_FORMATS_IMAGE_BMP_H
+#define TYPERECOVERY_FORMATS_IMAGE_BMP_H
+
+#include "framework/TypeRecovery.h"
+
+class CTypeRecoveryBMP : public CTypeRecovery {
+ public:
+  static constexpr uint32_t kTypeCode = 1537;
+
+  CTypeRecoveryBMP(CTypeRecoveryManager* host, const char16_t* outputRoot);
+  ~CTypeRecoveryBMP() override;
+
+  uint32_t Analyse(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,
+                   uint32_t lookahead, uint32_t headerTypeCode, uint32_t* errorFlag) override;
+  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
+  uint32_t SaveProgress(TypeRecoveryFile file) override;
+  uint32_t LoadProgress(TypeRecoveryFile file) override;
+  CTypeRecovery* Clone() override;
+
+ private:
+  uint32_t m_width;
+  uint32_t m_height;
+};
+
+#endif

@@ -1,0 +1,169 @@
+// GIF block walk: colour tables, extensions and image data across strips,
+// the trailer and stray bytes, the cut by a new signature, progress, and
+// real still and animated files carved from a disk image.
+#include <gtest/gtest.h>
+
+#include "formats/image/GIF.h"
+#include "formats/image/PictureCarving.h"
+
+using doctest::DiskImage;
+using doctest::FolderRun;
+using doctest::ReportRun;
+using trtest::Bytes;
+
+namespace {
+
+constexpr uint32_t kGif = 1538;
+
+// Header and logical screen descriptor; a global colour table of 2^(n+1)
+// entries when n >= 0.
+Bytes Screen(uint16_t width, uint16_t height, int n) {
+  Bytes b{'G', 'I', 'F', '8', '9', 'a'};
+  b.U16LE(width).U16LE(height);
+  b.U8(n >= 0 ? static_cast<uint8_t>(0x80 | n) : 0).U8(0).U8(0);
+  if (n >= 0) b.Fill(3u << (n + 1), 0x2C);  // table bytes that look like separators
+  return b;
+}
+
+Bytes& GraphicControl(Bytes& b) { return b.Raw({0x21, 0xF9, 4, 0, 10, 0, 0, 0}); }
+
+// An image with an optional local colour table and data sub-blocks.
+Bytes& Image(Bytes& b, int localN, const std::vector<uint8_t>& subBlocks) {
+  b.U8(0x2C).U16LE(0).U16LE(0).U16LE(4).U16LE(4);
+  b.U8(localN >= 0 ? static_cast<uint8_t>(0x80 | localN) : 0);
+  if (localN >= 0) b.Fill(3u << (localN + 1), 0x3B);  // table bytes that look like trailers
+  b.U8(2);  // LZW minimum code size
+  for (uint8_t size : subBlocks) b.U8(size).Fill(size, 0x21);
+  return b.U8(0);
+}
+
+}  // namespace
+
+TEST(Gif, WithoutGlobalColourTableTheWalkStartsAtByte13AndTrailerCompletes) {
+  Bytes b = Screen(320, 200, -1);
+  Image(b, -1, {5, 3}).U8(0x3B);
+  const std::vector<uint8_t> gif = b;
+  Bytes image = b;
+  image.Fill(600, 0x3B);
+
+  const auto reports = ReportRun({{kGif}}, image, 512, 16);
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].size, gif.size());
+  EXPECT_EQ(reports[0].complete, 1u);
+  EXPECT_EQ(reports[0].extension, "gif");
+  ASSERT_TRUE(reports[0].hasPicture);
+  EXPECT_EQ(reports[0].picture.typeCode, kGif);
+  EXPECT_EQ(reports[0].picture.width, 320u);
+  EXPECT_EQ(reports[0].picture.height, 200u);
+
+  trtest::TempDir dir;
+  FolderRun(dir, {{kGif}}, image, 512, 16);
+  EXPECT_EQ(dir.Read("gif/00000.gif"), gif);
+}
+
+TEST(Gif, ColourTablesExtensionsAndSubBlocksAcrossSmallStripsEndExactly) {
+  Bytes b = Screen(7, 9, 2);
+  GraphicControl(b);
+  b.Raw({0x21, 0xFE, 3, 'a', 'b', 'c', 0});  // comment extension
+  Image(b, 1, {255, 17, 1});
+  GraphicControl(b);
+  Image(b, 7, {40});
+  b.U8(0x3B);
+  const std::vector<uint8_t> gif = b;
+  Bytes image = b;
+  image.Fill(100, 0x2C);
+
+  for (uint32_t strip : {17u, 64u, 512u}) {
+    const auto reports = ReportRun({{kGif}}, image, strip, 0);
+    ASSERT_EQ(reports.size(), 1u) << strip;
+    EXPECT_EQ(reports[0].size, gif.size()) << strip;
+    EXPECT_EQ(reports[0].complete, 1u) << strip;
+  }
+}
+
+TEST(Gif, StrayByteAfterTheLastImageEndsTheFileJustAfterItIncomplete) {
+  Bytes b = Screen(10, 10, 0);
+  Image(b, -1, {4});
+  b.U8(0x00);
+  const size_t size = b.size();
+  b.Fill(700, 0x3B);
+
+  const auto reports = ReportRun({{kGif}}, b, 512, 0);
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].size, size);
+  EXPECT_EQ(reports[0].complete, 0u);
+  ASSERT_TRUE(reports[0].hasPicture);
+  EXPECT_EQ(reports[0].picture.width, 10u);
+}
+
+TEST(Gif, NewSignatureCutsTheOpenFileWithItsBytesCounted) {
+  Bytes first = Screen(1, 1, -1);
+  Image(first, -1, std::vector<uint8_t>(10, 255));  // runs past the first strip
+  first.vec().resize(512);
+  Bytes second = Screen(2, 2, -1);
+  Image(second, -1, std::vector<uint8_t>(3, 255)).U8(0x3B);
+  Bytes image = first;
+  image.Raw(second);
+
+  const auto reports = ReportRun({{kGif}}, image, 512, 0);
+  ASSERT_EQ(reports.size(), 2u);
+  EXPECT_EQ(reports[0].size, 512u);
+  EXPECT_EQ(reports[0].complete, 0u);
+  EXPECT_FALSE(reports[0].hasPicture);
+  EXPECT_EQ(reports[1].start, 512u);
+  EXPECT_EQ(reports[1].size, second.size());
+  EXPECT_EQ(reports[1].complete, 1u);
+}
+
+TEST(Gif, HeaderNeedsGif87aOrGif89aAnd17Bytes) {
+  CTypeRecoveryGIF gif(nullptr, nullptr);
+  const std::vector<uint8_t> good = Bytes(Screen(1, 1, -1)).Zeros(8);
+  EXPECT_EQ(gif.IsHeaderMatched(good.data(), 17, 0), kGif);
+  EXPECT_EQ(gif.IsHeaderMatched(good.data(), 16, 0), 0u);
+  std::vector<uint8_t> old = good;
+  old[4] = '7';
+  EXPECT_EQ(gif.IsHeaderMatched(old.data(), 17, 0), kGif);
+  old[4] = '8';
+  EXPECT_EQ(gif.IsHeaderMatched(old.data(), 17, 0), 0u);
+}
+
+TEST(Gif, ScanResumedFromProgressFileEndsAsAnUninterruptedOne) {
+  Bytes b = Screen(21, 22, 3);
+  GraphicControl(b);
+  Image(b, -1, std::vector<uint8_t>(12, 200)).U8(0x3B);
+  DiskImage image;
+  image.File(b).Random(2);
+  const auto straight = ReportRun({{kGif}}, image.bytes(), 512, 0);
+  const auto resumed = pictest::ResumedRun({{kGif}}, image.bytes(), 512, 0, 1024);
+  ASSERT_EQ(straight.size(), 1u);
+  ASSERT_EQ(resumed.size(), 1u);
+  EXPECT_EQ(resumed[0].size, b.size());
+  EXPECT_EQ(resumed[0].complete, 1u);
+  EXPECT_EQ(resumed[0].picture.width, 21u);
+}
+
+TEST(Gif, RealStillAndAnimatedFilesAreCarvedByteIdenticallyFromADiskImage) {
+  const std::vector<uint8_t> still = pictest::Fixture("lossless.gif");
+  const std::vector<uint8_t> animated = pictest::Fixture("animated.gif");
+  ASSERT_FALSE(still.empty());
+  ASSERT_FALSE(animated.empty());
+  DiskImage image;
+  image.Random(2).File(still).Zeros(1).Random(3).File(animated).Random(2);
+
+  trtest::TempDir dir;
+  FolderRun(dir, {{kGif}}, image.bytes(), 512, 64);
+  ASSERT_EQ(dir.Files(), (std::vector<std::string>{"gif/00000.gif", "gif/00001.gif"}));
+  EXPECT_EQ(dir.Read("gif/00000.gif"), still);
+  EXPECT_EQ(dir.Read("gif/00001.gif"), animated);
+
+  const auto reports = ReportRun({{kGif}}, image.bytes(), 512, 64);
+  ASSERT_EQ(reports.size(), 2u);
+  EXPECT_EQ(reports[0].start, image.offsets()[0]);
+  EXPECT_EQ(reports[0].size, still.size());
+  EXPECT_EQ(reports[0].picture.width, 40u);
+  EXPECT_EQ(reports[0].picture.height, 24u);
+  EXPECT_EQ(reports[1].start, image.offsets()[1]);
+  EXPECT_EQ(reports[1].size, animated.size());
+  EXPECT_EQ(reports[1].picture.width, 24u);
+  for (const auto& r : reports) EXPECT_EQ(r.complete, 1u);
+}
