@@ -27,9 +27,10 @@
 //          (a multi-format class picks its sub-type and may discard).
 //  2. No file in progress and no output file open: return the count.
 //  3. Walk: WalkStrip(strip) answers the bytes to take from the strip's
-//     start (clamped to the length), whether the file ends in this strip and
-//     with which complete flag. It may call DiscardOutputFile: the file is
-//     then neither reported nor counted.
+//     start (clamped to the length, or to the readable bytes when the file
+//     ends there and Rules::takeMayReachLookahead), whether the file ends in
+//     this strip and with which complete flag. It may call
+//     DiscardOutputFile: the file is then neither reported nor counted.
 //  4. Write: the bytes are added to the bytes written and written to the
 //     open output file (a failed or short write sets the error flag). With
 //     Rules::sizeIsBytesTaken the expected size follows the bytes written.
@@ -62,7 +63,6 @@ class CMediaStripCycle : public CTypeRecovery {
   uint32_t Analyse(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,
                    uint32_t lookahead, uint32_t headerTypeCode, uint32_t* errorFlag) override;
 
- protected:
   // What differs between formats in the fixed steps of the cycle.
   struct Rules {
     // false: a header at a strip start is ignored while a file is in progress.
@@ -77,6 +77,10 @@ class CMediaStripCycle : public CTypeRecovery {
     // The file ends (complete flag 0) at the end of the strip in which the
     // bytes written reach the maximum file size.
     bool endsAtMaximumSize = false;
+    // The walk may end a file a few bytes into the lookahead (an end marker
+    // that straddles the strip's end); the take is then clamped to the
+    // readable bytes instead of the strip.
+    bool takeMayReachLookahead = false;
   };
 
   // One call's data as the format sees it.
@@ -99,6 +103,7 @@ class CMediaStripCycle : public CTypeRecovery {
     static Walk EndAt(uint32_t take, uint32_t complete = 1) { return {take, true, complete}; }
   };
 
+ protected:
   CMediaStripCycle(uint32_t typeCode, CTypeRecoveryManager* host, const char16_t* outputRoot,
                    const Rules& rules);
 
