@@ -1,0 +1,231 @@
+// Compound document: a 512-byte header (signature, class ID, versions, byte
+// order, sector and mini-sector shifts, FAT sector count ...), then sectors.
+// The sub-type is read from the names of the file's streams, which appear in
+// its directory sectors as UTF-16 text, or from application signatures in its
+// stream data.
+#include "formats/document/OLE2.h"
+
+#include <algorithm>
+
+#include "registry/RecognizerFactory.h"
+
+using namespace typerecovery;
+
+namespace {
+
+const uint8_t kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+constexpr uint32_t kMinimumLength = 33;
+constexpr uint64_t kClassIdAt = 8;  // 8 bytes of the 16-byte class ID, zero in a file
+constexpr uint64_t kSectorShiftAt = 30;
+constexpr uint64_t kMiniSectorShiftAt = 32;
+constexpr uint64_t kFatSectorCountAt = 44;
+
+// Rows in flag order; the last is the generic type.
+const uint32_t kCodes[21] = {260,  261,  262,  1547, 274,  275,  277,  1550, 264,  265, 1552,
+                             1040, 1553, 266,  1555, 279,  2325, 2326, 2330, 1569, 2305};
+const char16_t* const kExtensions[21] = {
+    u"doc", u"xls", u"ppt", u"max", u"qpw", u"shw", u"p65", u"dgn", u"vsd", u"pub",    u"jnb",
+    u"fla", u"dcd", u"mpp", u"tcw", u"rpt", u"msi", u"msp", u"db",  u"sldprt", u"ole2"};
+constexpr size_t kFlashRow = 11;
+constexpr size_t kMessageDatabaseRow = 18;
+
+// A name as it stands in the data: UTF-16LE units or ASCII bytes, then zeros.
+struct StreamName {
+  size_t row;
+  const char16_t* wide;
+  const char* narrow;
+  uint8_t zeros;
+
+  uint8_t FirstByte() const {
+    return wide != nullptr ? static_cast<uint8_t>(wide[0] & 0xFF) : static_cast<uint8_t>(narrow[0]);
+  }
+  bool Matches(const ByteView& v, uint64_t p) const {
+    uint64_t at = p;
+    if (wide != nullptr) {
+      for (const char16_t* c = wide; *c != 0; ++c, at += 2) {
+        if (!v.Has(at, 2) || v.data[at] != (*c & 0xFF) || v.data[at + 1] != (*c >> 8)) return false;
+      }
+    } else {
+      for (const char* c = narrow; *c != 0; ++c, ++at) {
+        if (!v.Has(at, 1) || v.data[at] != static_cast<uint8_t>(*c)) return false;
+      }
+    }
+    if (!v.Has(at, zeros)) return false;
+    for (uint8_t i = 0; i < zeros; ++i) {
+      if (v.data[at + i] != 0) return false;
+    }
+    return true;
+  }
+};
+
+// In the order they are tried at one position; the first match decides.
+const StreamName kNames[] = {
+    {0, u"WordDocument", nullptr, 0},
+    {1, u"Workbook", nullptr, 0},
+    {2, u"PowerPoint Document", nullptr, 0},
+    {3, u"Scene", nullptr, 0},
+    {4, u"NativeContent_MAIN", nullptr, 4},
+    {5, u"PerfectOffice_MAIN", nullptr, 4},
+    {6, u"PageMaker", nullptr, 6},
+    {7, u"Dgn~H", nullptr, 30},
+    {8, u"VisioDocument", nullptr, 14},
+    {9, nullptr, "Microsoft Publisher ", 0},
+    {10, u"JNBVersion", nullptr, 20},
+    {12, nullptr, "DesignCAD", 0},
+    {13, nullptr, "Microsoft Project", 0},
+    {14, nullptr, "TurboCAD for Windows", 0},
+    {15, u"Crystal Reports", nullptr, 0},
+    {kFlashRow, nullptr, "CPicPage", 0},  // a symbol page: "C" 16 and 33 bytes on
+    // The installer's "_Validation" and the patch's sequence table, in the
+    // installer's packed table-name encoding.
+    {16, u"\x4840\x3FFF\x43E4\x41EC\x45E4\x44AC\x4831", nullptr, 26},
+    {17, u"\x4840\x4596\x3E6C\x45E4\x42E6\x4216\x4137\x4127\x4137", nullptr, 22},
+    {19, u"ISolidWorksInformation", nullptr, 2},
+};
+constexpr uint64_t kFlashMarkAt1 = 16;
+constexpr uint64_t kFlashMarkAt2 = 33;
+
+// A message database shows all six of these names; each clears its bit.
+struct DatabaseName {
+  const char16_t* name;
+  uint8_t bit;
+};
+const DatabaseName kDatabaseNames[] = {
+    {u"buddy", 0x80},      {u"group", 0x40},        {u"system", 0x20},
+    {u"Matrix.dat", 0x10}, {u"seqbase.dat", 0x08},  {u"lastmsginfo.dat", 0x04},
+};
+constexpr uint8_t kAllDatabaseNames = 0xFC;
+
+// Every name begins with a byte in this range.
+constexpr uint8_t kLowestFirstByte = 0x40;
+constexpr uint8_t kHighestFirstByte = 0x73;
+// A position is scanned only while this many bytes beyond it are readable.
+constexpr uint32_t kScanReach = 40;
+
+struct FirstBytes {
+  bool name[256] = {};
+  bool database[256] = {};
+  FirstBytes() {
+    for (const StreamName& n : kNames) name[n.FirstByte()] = true;
+    for (const DatabaseName& d : kDatabaseNames) database[d.name[0] & 0xFF] = true;
+  }
+};
+const FirstBytes kFirstBytes;
+
+bool MatchesWide(const ByteView& v, uint64_t p, const char16_t* name) {
+  return StreamName{0, name, nullptr, 0}.Matches(v, p);
+}
+
+// The FAT's addressable capacity: FAT sectors x (sector size / 4) x sector size.
+uint64_t HeaderSize(const ByteView& header) {
+  const uint16_t shift = ReadU16LE(header, kSectorShiftAt);
+  const uint64_t sectorSize = shift < 64 ? uint64_t{1} << shift : 0;
+  return uint64_t{ReadU32LE(header, kFatSectorCountAt)} * (sectorSize / 4) * sectorSize;
+}
+
+// Rows 1, 4, 3, 2, then 5 to 20 (zero-based here).
+const uint8_t kFolderFetchOrder[20] = {0, 3, 2, 1, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19};
+
+}  // namespace
+
+CTypeRecoveryOLE2::CTypeRecoveryOLE2(CTypeRecoveryManager* host, const char16_t* outputRoot)
+    : CMultiFormatRecovery(kTypeCode, host, outputRoot, kCodes, kExtensions) {
+  m_typePropertyFlag = 0;
+}
+
+uint32_t CTypeRecoveryOLE2::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
+  if (buffer == nullptr || length < kMinimumLength) return 0;
+  const ByteView view(buffer, length);
+  if (!BytesEqual(view, 0, kSignature, sizeof kSignature)) return 0;
+  if (ReadU64LE(view, kClassIdAt) != 0) return 0;
+  // The shift's high byte may lie past a 33-byte buffer; unseen, it counts as 0.
+  const uint16_t miniShift = static_cast<uint16_t>(ReadU8(view, kMiniSectorShiftAt) |
+                                                   (ReadU8(view, kMiniSectorShiftAt + 1) << 8));
+  return miniShift != 0 ? kTypeCode : 0;
+}
+
+uint32_t CTypeRecoveryOLE2::Analyse(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,
+                                    uint32_t lookahead, uint32_t, uint32_t* errorFlag) {
+  uint32_t count = 0;
+  const ByteView readable(buffer, uint64_t{length} + lookahead);
+
+  // A header at the strip start ends the file in progress and begins the next.
+  if (IsHeaderMatched(buffer, length, 0) != 0) {
+    m_expectedSize = m_bytesWritten;
+    count += EndSubTypeFile(1);
+    StartGeneric();
+    BeginFile(stripPosition, errorFlag);
+    m_expectedSize = HeaderSize(readable);
+    m_databaseMask = kAllDatabaseNames;
+  }
+  if (!HasOpenOutputFile() && m_fileInProgress == 0) return count;
+
+  // The file ends where its header says.
+  const uint64_t remaining = m_expectedSize > m_bytesWritten ? m_expectedSize - m_bytesWritten : 0;
+  const bool ended = remaining <= length;
+  const uint32_t part = ended ? static_cast<uint32_t>(remaining) : length;
+  m_bytesWritten += part;
+
+  if (m_scanning != 0) ScanForSubType(readable, part, lookahead);
+  WriteOutput(buffer, part, errorFlag);
+  if (ended) count += EndSubTypeFile(1);
+  return count;
+}
+
+void CTypeRecoveryOLE2::ScanForSubType(const ByteView& readable, uint32_t part, uint32_t lookahead) {
+  // Positions p < part with p + 40 < part + lookahead.
+  const uint64_t reach = uint64_t{part} + lookahead;
+  uint64_t end = reach > kScanReach ? std::min<uint64_t>(part, reach - kScanReach) : 0;
+  end = std::min(end, readable.size);
+  for (uint64_t p = 0; p < end; ++p) {
+    const uint8_t first = readable.data[p];
+    if (first < kLowestFirstByte || first > kHighestFirstByte) continue;
+    if (kFirstBytes.name[first]) {
+      for (const StreamName& name : kNames) {
+        if (name.FirstByte() != first || !name.Matches(readable, p)) continue;
+        if (name.row == kFlashRow && (ReadU8(readable, p + kFlashMarkAt1) != 'C' ||
+                                      ReadU8(readable, p + kFlashMarkAt2) != 'C')) {
+          continue;
+        }
+        DecideRow(name.row);
+        return;
+      }
+    }
+    if (kFirstBytes.database[first]) {
+      for (const DatabaseName& d : kDatabaseNames) {
+        if (MatchesWide(readable, p, d.name)) m_databaseMask &= static_cast<uint8_t>(~d.bit);
+      }
+      if (m_databaseMask == 0) {
+        DecideRow(kMessageDatabaseRow);
+        return;
+      }
+    }
+  }
+}
+
+uint32_t CTypeRecoveryOLE2::SaveProgress(TypeRecoveryFile file) {
+  if (CTypeRecovery::SaveProgress(file) == 0) return 0;
+  if (!m_enabled.Save(file) || !WriteU32(file, m_scanning) || !WriteByte(file, m_databaseMask)) {
+    return 0;
+  }
+  if (m_fileInProgress != 0 && !SaveCurrentCode(file)) return 0;
+  return 1;
+}
+
+uint32_t CTypeRecoveryOLE2::LoadProgress(TypeRecoveryFile file) {
+  if (CTypeRecovery::LoadProgress(file) == 0) return 0;
+  if (!m_enabled.Load(file) || !ReadU32(file, &m_scanning) || !ReadByte(file, &m_databaseMask)) {
+    return 0;
+  }
+  if (m_fileInProgress != 0 && !LoadCurrentCode(file)) return 0;
+  RefetchFolderValues(kFolderFetchOrder);
+  return 1;
+}
+
+CTypeRecovery* CTypeRecoveryOLE2::Clone() {
+  CTypeRecoveryOLE2* copy = CloneRecognizer(this, m_host, m_outputPath);
+  if (copy != nullptr) copy->CopySubTypesFrom(*this);
+  return copy;
+}
+
+TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryOLE2)
