@@ -57,10 +57,6 @@ DiskImage BuildImage() {
 
 }  // namespace
 
-TEST(DocumentCarving, FixturesArePresent) {
-  for (const Case& c : kCases) EXPECT_GT(Fixture(c.fixture).size(), 400u) << c.fixture;
-}
-
 TEST(DocumentCarving, FolderModeWritesEachFileByteForByteUnderItsExtension) {
   const DiskImage image = BuildImage();
   trtest::TempDir dir;

@@ -81,6 +81,12 @@ class DiskImage {
   std::vector<uint64_t> m_offsets;
 };
 
+// Report mode with a pause: the strips before splitAt go to one manager,
+// whose progress is saved and loaded into a second manager that gets the rest.
+std::vector<trtest::Report> ResumeRun(const std::vector<AddedType>& types,
+                                      const std::vector<uint8_t>& image, size_t splitAt,
+                                      uint32_t strip, uint32_t lookahead);
+
 inline std::vector<uint8_t> Fixture(const std::string& name) {
   return trtest::ReadFile(trtest::DataPath("document/" + name));
 }

@@ -1,8 +1,5 @@
 // Portable executables: header tests, section-table walk, kinds and flags.
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <stdexcept>
 
 #include "formats/document/DocumentCarving.h"
@@ -206,29 +203,9 @@ TEST(Exe, ExceptionInsideAnalyseIsContainedAndAnswersZero) {
 TEST(Exe, ProgressRecordKeepsTheKindAcrossManagers) {
   const std::vector<uint8_t> pe = Pe({3000}, 1024, "driver.sys", 0x100);
   const auto image = WithFiller(pe, 4608);
-  trtest::ReportLog log;
-  auto* first = TypeRecovery_CreateManager(reinterpret_cast<uintptr_t>(&log), trtest::RecordReport, nullptr);
-  TypeRecovery_AddType(first, 2323, 0);
-  uint32_t error = 0;
-  TypeRecovery_Analyse(first, 0, image.data(), 1024, 512, &error);
-  char path[] = "/tmp/typerecovery-exe-XXXXXX";
-  const int fd = mkstemp(path);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(TypeRecovery_SaveProgress(first, TYPERECOVERY_FILE_FROM_FD(fd)), 1u);
-  TypeRecovery_CloseManager(first);
-  lseek(fd, 0, SEEK_SET);
-  auto* second = TypeRecovery_CreateManager(reinterpret_cast<uintptr_t>(&log), trtest::RecordReport, nullptr);
-  TypeRecovery_AddType(second, 2323, 0);
-  ASSERT_EQ(TypeRecovery_LoadProgress(second, TYPERECOVERY_FILE_FROM_FD(fd)), 1u);
-  close(fd);
-  unlink(path);
-  for (uint32_t at = 1024; at < image.size(); at += 1024) {
-    TypeRecovery_Analyse(second, at, image.data() + at, std::min<uint32_t>(1024, image.size() - at), 0, &error);
-  }
-  TypeRecovery_Flush(second);
-  TypeRecovery_CloseManager(second);
-  ASSERT_EQ(log.reports.size(), 1u);
-  EXPECT_EQ(log.reports[0].extension, "sys");
-  EXPECT_EQ(log.reports[0].size, pe.size());
-  EXPECT_EQ(log.reports[0].complete, 1u);
+  const auto reports = doctest::ResumeRun({{2323}}, image, 1024, 1024, 512);
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].extension, "sys");
+  EXPECT_EQ(reports[0].size, pe.size());
+  EXPECT_EQ(reports[0].complete, 1u);
 }

@@ -1,8 +1,5 @@
 // RAR 4 block walk from crafted block chains.
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "formats/document/DocumentCarving.h"
 #include "formats/document/RAR.h"
 
@@ -110,27 +107,8 @@ TEST(Rar, ProgressRecordCarriesArchiveSizeAndCursor) {
   EndBlock(rar);
   const size_t total = rar.size();
   rar.PadTo(3072, 0x12);
-  trtest::ReportLog log;
-  auto* first = TypeRecovery_CreateManager(reinterpret_cast<uintptr_t>(&log), trtest::RecordReport, nullptr);
-  TypeRecovery_AddType(first, 1794, ~uint64_t{0});
-  uint32_t error = 0;
-  TypeRecovery_Analyse(first, 0, rar.data(), 1024, 0, &error);
-  char path[] = "/tmp/typerecovery-rar-XXXXXX";
-  const int fd = mkstemp(path);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(TypeRecovery_SaveProgress(first, TYPERECOVERY_FILE_FROM_FD(fd)), 1u);
-  TypeRecovery_CloseManager(first);
-  lseek(fd, 0, SEEK_SET);
-  auto* second = TypeRecovery_CreateManager(reinterpret_cast<uintptr_t>(&log), trtest::RecordReport, nullptr);
-  TypeRecovery_AddType(second, 1794, ~uint64_t{0});
-  ASSERT_EQ(TypeRecovery_LoadProgress(second, TYPERECOVERY_FILE_FROM_FD(fd)), 1u);
-  close(fd);
-  unlink(path);
-  TypeRecovery_Analyse(second, 1024, rar.data() + 1024, 1024, 0, &error);
-  TypeRecovery_Analyse(second, 2048, rar.data() + 2048, 1024, 0, &error);
-  TypeRecovery_Flush(second);
-  TypeRecovery_CloseManager(second);
-  ASSERT_EQ(log.reports.size(), 1u);
-  EXPECT_EQ(log.reports[0].size, total);
-  EXPECT_EQ(log.reports[0].complete, 1u);
+  const auto reports = doctest::ResumeRun({{1794}}, rar, 1024, 1024, 0);
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].size, total);
+  EXPECT_EQ(reports[0].complete, 1u);
 }

@@ -1,6 +1,8 @@
 // HTML, RTF and MHT: header tests and end searches.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "formats/document/DocumentCarving.h"
 #include "formats/document/TextDocuments.h"
 
@@ -142,4 +144,28 @@ TEST(Mht, FortyOneBoundaryBytesFollowedByTheCloseEndTheFile) {
   trtest::TempDir dir;
   FolderRun(dir, {{282}}, file, 512, 512);
   EXPECT_EQ(dir.Read("mht/00000.mht"), doctest::Prefix(file, size));
+}
+
+TEST(TextDocuments, ProgressRecordsKeepUtf16FlagsBraceDepthAndBoundary) {
+  Bytes html;
+  html.Raw({0xFF, 0xFE}).Raw(Utf16("<html>" + std::string(900, 'c') + "</html>", false));
+  const size_t htmlSize = html.size() + 4;
+  html.PadTo(2048, 0x61);
+  Bytes rtf;
+  rtf.Text("{\\rtf1{").PadTo(1500, 'r').Text("}}");
+  const size_t rtfSize = rtf.size();
+  rtf.PadTo(2048, '{');
+  const std::string boundary(41, 'K');
+  Bytes mht;
+  mht.Text("From: x\r\nContent-Type: multipart/related; boundary=\"" + boundary + "\"\r\n");
+  mht.PadTo(1400, 'm').Text("--" + boundary + "--\r\n");
+  const size_t mhtSize = mht.size();
+  mht.PadTo(2048, 'z');
+  for (const auto& c : {std::make_tuple(1281u, &html, htmlSize), std::make_tuple(280u, &rtf, rtfSize),
+                        std::make_tuple(282u, &mht, mhtSize)}) {
+    const auto reports = doctest::ResumeRun({{std::get<0>(c)}}, *std::get<1>(c), 1024, 512, 0);
+    ASSERT_EQ(reports.size(), 1u) << std::get<0>(c);
+    EXPECT_EQ(reports[0].size, std::get<2>(c)) << std::get<0>(c);
+    EXPECT_EQ(reports[0].complete, 1u) << std::get<0>(c);
+  }
 }
