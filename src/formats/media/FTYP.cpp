@@ -154,7 +154,7 @@ CTypeRecovery3GP::CTypeRecovery3GP(CTypeRecoveryManager* host, const char16_t* o
 
 uint32_t CTypeRecovery3GP::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
   if (!HasFirstBox(buffer, length) || !IsFtypWithBrand(buffer, "3gp")) return 0;
-  return buffer[kMajorBrandOffset + 3] != '4' ? k3GP : 0;
+  return typerecovery::ReadU8(ByteView(buffer, length), kMajorBrandOffset + 3) != '4' ? k3GP : 0;
 }
 
 CTypeRecovery* CTypeRecovery3GP::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }

@@ -67,6 +67,16 @@ constexpr char kId3v1[] = "TAG";
 // The tag scan needs this many readable bytes at a frame to accept it.
 constexpr uint64_t kFrameSeenBytes = 5;
 
+// A header never cuts a file; the header test sees the lookahead; the size
+// is the bytes taken; the maximum size ends a file.
+CMediaStripCycle::Rules Mp3Rules() {
+  CMediaStripCycle::Rules rules;
+  rules.headerCutsFile = false;
+  rules.headerTestSeesLookahead = true;
+  rules.endsAtMaximumSize = true;
+  return rules;
+}
+
 uint32_t Bitrate(uint32_t version, uint32_t layer, uint32_t index) {
   if (version == kMpeg1) return kMpeg1Bitrate[kLayer1 - layer][index];
   return kMpeg2Bitrate[layer == kLayer1 ? 0 : 1][index];
@@ -75,7 +85,7 @@ uint32_t Bitrate(uint32_t version, uint32_t layer, uint32_t index) {
 }  // namespace
 
 CTypeRecoveryMP3::CTypeRecoveryMP3(CTypeRecoveryManager* host, const char16_t* outputRoot)
-    : CMediaStripCycle(kMp3Code, host, outputRoot, Rules{false, 0, true, true, true}),
+    : CMediaStripCycle(kMp3Code, host, outputRoot, Mp3Rules()),
       m_tagEnd(0),
       m_frameCursor(0),
       m_endAtCursor(false) {

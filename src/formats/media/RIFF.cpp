@@ -20,12 +20,21 @@ constexpr char kFormAcon[] = "ACON";
 // of "RIFF" and the size.
 constexpr uint32_t kChunkHeaderSize = 8;
 
+// A new header cuts a file, which is reported complete; the size is the
+// header's.
+CMediaStripCycle::Rules RiffRules() {
+  CMediaStripCycle::Rules rules;
+  rules.cutComplete = 1;
+  rules.sizeIsBytesTaken = false;
+  return rules;
+}
+
 }  // namespace
 
 constexpr uint32_t CTypeRecoveryRIFF::kSubTypeCodes[];
 
 CTypeRecoveryRIFF::CTypeRecoveryRIFF(CTypeRecoveryManager* host, const char16_t* outputRoot)
-    : CMediaStripCycle(kRiffCode, host, outputRoot, Rules{true, 1, false, false, false}),
+    : CMediaStripCycle(kRiffCode, host, outputRoot, RiffRules()),
       m_current(kAvi),
       m_folderValues{} {
   SetExtension(u"riff");

@@ -3,7 +3,7 @@
 // reported in report mode.
 #include <gtest/gtest.h>
 
-#include <map>
+#include <random>
 
 #include "formats/media/MediaCarving.h"
 
@@ -127,6 +127,26 @@ TEST(MediaEndToEnd, ScanResumedFromAProgressFileReportsTheSame) {
       EXPECT_EQ(resumed[i].start, whole.log.reports[i].start) << inside;
       EXPECT_EQ(resumed[i].size, whole.log.reports[i].size) << inside;
       EXPECT_EQ(resumed[i].complete, whole.log.reports[i].complete) << inside;
+    }
+  }
+}
+
+TEST(MediaEndToEnd, DamagedImagesAreFollowedWithoutReadingPastTheStrip) {
+  // Each strip is copied into a buffer of exactly strip plus lookahead bytes,
+  // so a read past them is caught by the sanitizer build.
+  const MediaImage clean;
+  std::mt19937 random(99);
+  const std::pair<uint32_t, uint32_t> strips[] = {{17, 0}, {100, 7}, {512, 64}, {4096, 0}};
+  for (int round = 0; round < 24; ++round) {
+    std::vector<uint8_t> image = clean.bytes;
+    for (int i = 0; i < 400; ++i) image[random() % image.size()] = static_cast<uint8_t>(random());
+    const auto& [strip, lookahead] = strips[round % 4];
+    Scan scan(kMediaTypes);
+    scan.Feed(image, strip, lookahead);
+    for (const trtest::Report& r : scan.log.reports) {
+      if (r.complete == 1) {
+        EXPECT_LE(r.start + r.size, image.size()) << round << " " << r.extension;
+      }
     }
   }
 }
