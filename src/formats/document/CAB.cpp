@@ -14,8 +14,13 @@ constexpr uint64_t kCabinetSizeAt = 8;  // cbCabinet
 }  // namespace
 
 CTypeRecoveryCAB::CTypeRecoveryCAB(CTypeRecoveryManager* host, const char16_t* outputRoot)
-    : CFixedSizeCycle(kTypeCode, host, outputRoot) {
+    : CTypeRecoveryCAB(kTypeCode, host, outputRoot) {
   SetExtension(u"cab");
+}
+
+CTypeRecoveryCAB::CTypeRecoveryCAB(uint32_t typeCode, CTypeRecoveryManager* host,
+                                   const char16_t* outputRoot)
+    : CFixedSizeCycle(typeCode, host, outputRoot) {
   m_typePropertyFlag = 0;
 }
 

@@ -14,6 +14,10 @@ class CTypeRecoveryCAB : public CFixedSizeCycle {
   CTypeRecovery* Clone() override;
 
  protected:
+  // For a format that states its size in the same field under its own type
+  // code; it supplies its own header test, extension and Clone.
+  CTypeRecoveryCAB(uint32_t typeCode, CTypeRecoveryManager* host, const char16_t* outputRoot);
+
   uint64_t DeclaredSize(const typerecovery::ByteView& header) const override;
 };
 

@@ -56,7 +56,9 @@ uint32_t CMediaStripCycle::Analyse(uint64_t stripPosition, const uint8_t* buffer
   if (m_fileInProgress == 0 && !HasOpenOutputFile()) return count;
 
   Walk walk = WalkStrip(strip);
-  if (walk.take > length) walk.take = length;
+  const uint64_t limit =
+      m_rules.takeMayReachLookahead && walk.ended ? uint64_t{length} + lookahead : length;
+  if (walk.take > limit) walk.take = static_cast<uint32_t>(limit);
   TakeBytes(buffer, walk.take, errorFlag);
   if (m_rules.sizeIsBytesTaken) m_expectedSize = m_bytesWritten;
   if (m_rules.endsAtMaximumSize && m_bytesWritten >= m_maxFileSize) {
