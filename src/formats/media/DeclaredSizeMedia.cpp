@@ -1,0 +1,283 @@
+// Header tests and size formulas of the declared-size media formats; the
+// copy is the fixed-size cycle's.
+#include "formats/media/DeclaredSizeMedia.h"
+
+#include "registry/RecognizerFactory.h"
+
+using namespace typerecovery;
+
+namespace {
+
+// APE descriptor: "MAC ", version, then five byte counts.
+constexpr uint32_t kApeCode = 771;
+constexpr uint32_t kApeMinimumLength = 65;
+constexpr uint32_t kApeVersionAt = 4;
+constexpr uint32_t kApeVersion399 = 3990;
+constexpr uint32_t kApeDescriptorBytesAt = 8;  // then header, seek table, header data, frame data
+constexpr uint32_t kApeByteCounts = 5;
+
+// MXF header partition pack: key (11 bytes examined), 4-byte BER length,
+// then major/minor version, KAG size, ThisPartition, PreviousPartition,
+// FooterPartition (8 bytes each, big-endian).
+constexpr uint32_t kMxfCode = 1038;
+constexpr uint32_t kMxfMinimumLength = 65;
+const uint8_t kMxfPartitionKey[] = {0x06, 0x0E, 0x2B, 0x34, 0x02, 0x05,
+                                    0x01, 0x01, 0x0D, 0x01, 0x02};
+constexpr uint32_t kMxfThisPartitionLowAt = 32;
+constexpr uint32_t kMxfFooterPartitionLowAt = 48;
+constexpr uint64_t kMxfFooterBytes = 224;
+
+// Type library: 16-byte magic, then the file length at 20.
+constexpr uint32_t kXptCode = 2308;
+constexpr uint32_t kXptMinimumLength = 17;
+const uint8_t kXptMagic[] = {0x58, 0x50, 0x43, 0x4F, 0x4D, 0x0A, 0x54, 0x79,
+                             0x70, 0x65, 0x4C, 0x69, 0x62, 0x0D, 0x0A, 0x1A};
+constexpr uint32_t kXptFileLengthAt = 20;
+
+// WTV: the file's GUID; the size in 16-byte units from bit 4 of the 32-bit
+// value at 90.
+constexpr uint32_t kWtvCode = 1039;
+constexpr uint32_t kWtvMinimumLength = 17;
+const uint8_t kWtvGuid[] = {0xB7, 0xD8, 0x00, 0x20, 0x37, 0x49, 0xDA, 0x11,
+                            0xA6, 0x4E, 0x00, 0x07, 0xE9, 0x5E, 0xAD, 0x8D};
+constexpr uint32_t kWtvSizeAt = 90;
+constexpr uint32_t kWtvSizeShift = 4;
+
+// Sun audio: ".snd", data offset, data size, encoding, sample rate, channels
+// (all big-endian).
+constexpr uint32_t kAuCode = 777;
+constexpr uint32_t kAuMinimumLength = 25;
+constexpr uint32_t kAuDataOffsetAt = 4;
+constexpr uint32_t kAuDataSizeAt = 8;
+constexpr uint32_t kAuEncodingAt = 12;
+constexpr uint32_t kAuChannelsAt = 20;
+constexpr uint32_t kAuMaxEncoding = 27;
+constexpr uint32_t kAuMaxChannels = 256;
+
+// IFF-style chunk: 4-byte ID, big-endian size of what follows.
+constexpr uint32_t kChunkSizeAt = 4;
+constexpr uint64_t kChunkHeaderBytes = 8;
+uint64_t ChunkFileSize(const ByteView& header) {
+  return uint64_t{ReadU32BE(header, kChunkSizeAt)} + kChunkHeaderBytes;
+}
+
+// AIFF: "FORM", size, "AIFF" or "AIFC".
+constexpr uint32_t kAifCode = 779;
+constexpr uint32_t kAifMinimumLength = 17;
+constexpr uint32_t kAifFormTypeAt = 8;
+
+// VEG project: lower-case "riff", the file size at 16.
+constexpr uint32_t kVegCode = 2328;
+constexpr uint32_t kVegMinimumLength = 17;
+constexpr uint32_t kVegFileSizeAt = 16;
+
+// WRF recording: "WOTF"; its size field is the cabinet's (32-bit at 8).
+constexpr uint32_t kWrfCode = 1042;
+constexpr uint32_t kWrfMinimumLength = 17;
+
+// SMAF: "MMMD" chunk holding the whole file.
+constexpr uint32_t kMmfCode = 780;
+constexpr uint32_t kMmfMinimumLength = 17;
+
+}  // namespace
+
+// ---- APE
+
+CTypeRecoveryAPE::CTypeRecoveryAPE(CTypeRecoveryManager* host, const char16_t* outputRoot)
+    : CFixedSizeCycle(kApeCode, host, outputRoot) {
+  SetExtension(u"ape");
+  m_typePropertyFlag = 0;
+}
+
+uint32_t CTypeRecoveryAPE::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
+  if (buffer == nullptr || length < kApeMinimumLength) return 0;
+  const ByteView header(buffer, length);
+  return BytesEqual(header, 0, "MAC ") && ReadU32LE(header, kApeVersionAt) == kApeVersion399
+             ? kApeCode
+             : 0;
+}
+
+uint64_t CTypeRecoveryAPE::DeclaredSize(const ByteView& header) const {
+  uint64_t size = 0;
+  for (uint32_t i = 0; i < kApeByteCounts; ++i) size += ReadU32LE(header, kApeDescriptorBytesAt + 4 * i);
+  return size;
+}
+
+CTypeRecovery* CTypeRecoveryAPE::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
+
+// ---- MXF
+
+CTypeRecoveryMXF::CTypeRecoveryMXF(CTypeRecoveryManager* host, const char16_t* outputRoot)
+    : CFixedSizeCycle(kMxfCode, host, outputRoot) {
+  SetExtension(u"mxf");
+  m_typePropertyFlag = 0;
+}
+
+uint32_t CTypeRecoveryMXF::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
+  if (buffer == nullptr || length < kMxfMinimumLength) return 0;
+  const ByteView header(buffer, length);
+  if (!BytesEqual(header, 0, kMxfPartitionKey, sizeof kMxfPartitionKey)) return 0;
+  // A pack that names itself as its footer (or states no footer) is not the
+  // start of a file.
+  return ReadU32LE(header, kMxfThisPartitionLowAt) != ReadU32LE(header, kMxfFooterPartitionLowAt)
+             ? kMxfCode
+             : 0;
+}
+
+uint64_t CTypeRecoveryMXF::DeclaredSize(const ByteView& header) const {
+  return uint64_t{ReadU32BE(header, kMxfFooterPartitionLowAt)} + kMxfFooterBytes;
+}
+
+CTypeRecovery* CTypeRecoveryMXF::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
+
+// ---- XPT
+
+CTypeRecoveryXPT::CTypeRecoveryXPT(CTypeRecoveryManager* host, const char16_t* outputRoot)
+    : CFixedSizeCycle(kXptCode, host, outputRoot) {
+  SetExtension(u"xpt");
+  m_typePropertyFlag = 0;
+}
+
+uint32_t CTypeRecoveryXPT::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
+  if (buffer == nullptr || length < kXptMinimumLength) return 0;
+  const ByteView header(buffer, length);
+  return BytesEqual(header, 0, kXptMagic, sizeof kXptMagic) &&
+                 ReadU32LE(header, kXptFileLengthAt) != 0
+             ? kXptCode
+             : 0;
+}
+
+uint64_t CTypeRecoveryXPT::DeclaredSize(const ByteView& header) const {
+  return ReadU32BE(header, kXptFileLengthAt);
+}
+
+CTypeRecovery* CTypeRecoveryXPT::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
+
+// ---- WTV
+
+CTypeRecoveryWTV::CTypeRecoveryWTV(CTypeRecoveryManager* host, const char16_t* outputRoot)
+    : CFixedSizeCycle(kWtvCode, host, outputRoot) {
+  SetExtension(u"wtv");
+  m_typePropertyFlag = 0;
+}
+
+uint32_t CTypeRecoveryWTV::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
+  if (buffer == nullptr || length < kWtvMinimumLength) return 0;
+  return BytesEqual(ByteView(buffer, length), 0, kWtvGuid, sizeof kWtvGuid) ? kWtvCode : 0;
+}
+
+uint64_t CTypeRecoveryWTV::DeclaredSize(const ByteView& header) const {
+  return ReadU32LE(header, kWtvSizeAt) >> kWtvSizeShift;
+}
+
+CTypeRecovery* CTypeRecoveryWTV::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
+
+// ---- AU
+
+CTypeRecoveryAU::CTypeRecoveryAU(CTypeRecoveryManager* host, const char16_t* outputRoot)
+    : CFixedSizeCycle(kAuCode, host, outputRoot) {
+  SetExtension(u"au");
+  m_typePropertyFlag = 0;
+}
+
+uint32_t CTypeRecoveryAU::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
+  if (buffer == nullptr || length < kAuMinimumLength) return 0;
+  const ByteView header(buffer, length);
+  if (!BytesEqual(header, 0, ".snd")) return 0;
+  if (ReadU32BE(header, kAuDataSizeAt) == 0 || ReadU32BE(header, kAuDataOffsetAt) == 0) return 0;
+  return ReadU32BE(header, kAuEncodingAt) <= kAuMaxEncoding &&
+                 ReadU32BE(header, kAuChannelsAt) <= kAuMaxChannels
+             ? kAuCode
+             : 0;
+}
+
+uint64_t CTypeRecoveryAU::DeclaredSize(const ByteView& header) const {
+  return uint64_t{ReadU32BE(header, kAuDataOffsetAt)} + ReadU32BE(header, kAuDataSizeAt);
+}
+
+CTypeRecovery* CTypeRecoveryAU::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
+
+// ---- AIF
+
+CTypeRecoveryAIF::CTypeRecoveryAIF(CTypeRecoveryManager* host, const char16_t* outputRoot)
+    : CFixedSizeCycle(kAifCode, host, outputRoot) {
+  SetExtension(u"aif");
+  m_typePropertyFlag = 0;
+}
+
+uint32_t CTypeRecoveryAIF::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
+  if (buffer == nullptr || length < kAifMinimumLength) return 0;
+  const ByteView header(buffer, length);
+  if (!BytesEqual(header, 0, "FORM") || !BytesEqual(header, kAifFormTypeAt, "AIF")) return 0;
+  const uint8_t last = ReadU8(header, kAifFormTypeAt + 3);
+  return last == 'C' || last == 'F' ? kAifCode : 0;
+}
+
+uint64_t CTypeRecoveryAIF::DeclaredSize(const ByteView& header) const {
+  return ChunkFileSize(header);
+}
+
+CTypeRecovery* CTypeRecoveryAIF::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
+
+// ---- VEG
+
+CTypeRecoveryVEG::CTypeRecoveryVEG(CTypeRecoveryManager* host, const char16_t* outputRoot)
+    : CFixedSizeCycle(kVegCode, host, outputRoot) {
+  SetExtension(u"veg");
+  m_typePropertyFlag = 0;
+}
+
+uint32_t CTypeRecoveryVEG::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
+  if (buffer == nullptr || length < kVegMinimumLength) return 0;
+  return BytesEqual(ByteView(buffer, length), 0, "riff") ? kVegCode : 0;
+}
+
+uint64_t CTypeRecoveryVEG::DeclaredSize(const ByteView& header) const {
+  return ReadU32LE(header, kVegFileSizeAt);
+}
+
+CTypeRecovery* CTypeRecoveryVEG::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
+
+// ---- WRF
+
+CTypeRecoveryWRF::CTypeRecoveryWRF(CTypeRecoveryManager* host, const char16_t* outputRoot)
+    : CTypeRecoveryCAB(kWrfCode, host, outputRoot) {
+  SetExtension(u"wrf");
+}
+
+uint32_t CTypeRecoveryWRF::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
+  if (buffer == nullptr || length < kWrfMinimumLength) return 0;
+  return BytesEqual(ByteView(buffer, length), 0, "WOTF") ? kWrfCode : 0;
+}
+
+CTypeRecovery* CTypeRecoveryWRF::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
+
+// ---- MMF
+
+CTypeRecoveryMMF::CTypeRecoveryMMF(CTypeRecoveryManager* host, const char16_t* outputRoot)
+    : CFixedSizeCycle(kMmfCode, host, outputRoot) {
+  SetExtension(u"mmf");
+  m_typePropertyFlag = 0;
+}
+
+uint32_t CTypeRecoveryMMF::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
+  if (buffer == nullptr || length < kMmfMinimumLength) return 0;
+  const ByteView header(buffer, length);
+  return BytesEqual(header, 0, "MMMD") && ReadU32LE(header, kChunkSizeAt) != 0 ? kMmfCode : 0;
+}
+
+uint64_t CTypeRecoveryMMF::DeclaredSize(const ByteView& header) const {
+  return ChunkFileSize(header);
+}
+
+CTypeRecovery* CTypeRecoveryMMF::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
+
+TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryAPE)
+TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryMXF)
+TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryXPT)
+TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryWTV)
+TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryAU)
+TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryAIF)
+TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryVEG)
+TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryWRF)
+TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryMMF)

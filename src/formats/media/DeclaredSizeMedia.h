@@ -1,0 +1,76 @@
+// Media and media-project formats whose header states the whole file size:
+// Monkey's-style APE audio, MXF, type libraries (XPT), WTV recordings, Sun
+// audio (AU), AIFF, VEG projects, WRF recordings and SMAF ringtones (MMF).
+//
+// Each class states only its header test and its size formula; the copy
+// itself is the fixed-size cycle (FixedSizeCycle.h): a header at a strip
+// start begins a file, exactly the declared number of bytes is taken, the
+// file is reported complete at that size, and a new header of the same class
+// at a strip start cuts a file in progress (reported incomplete with the
+// bytes taken). A WTV header inside a recording is ordinary data: WTV files
+// are never cut. AIF and MMF run the same cycle as the Maya recognizer, WRF
+// the cabinet recognizer's, whose size field it shares. Nothing inside a file
+// is read; a size field beyond the readable bytes reads as 0. No class sets
+// a maximum size; all keep the base progress record.
+#ifndef TYPERECOVERY_FORMATS_MEDIA_DECLAREDSIZEMEDIA_H
+#define TYPERECOVERY_FORMATS_MEDIA_DECLAREDSIZEMEDIA_H
+
+#include <cstdint>
+
+#include "formats/document/CAB.h"
+#include "formats/document/FixedSizeCycle.h"
+
+// Declares a recognizer on the fixed-size cycle: constructor, header test,
+// clone and size formula.
+#define TYPERECOVERY_DECLARED_SIZE_CLASS(Class, Base)                                            \
+  class Class : public Base {                                                                  \
+   public:                                                                                     \
+    Class(CTypeRecoveryManager* host, const char16_t* outputRoot);                             \
+    uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length,                           \
+                             uint32_t verification) override;                                  \
+    CTypeRecovery* Clone() override;                                                           \
+                                                                                               \
+   protected:                                                                                  \
+    uint64_t DeclaredSize(const typerecovery::ByteView& header) const override;                \
+  }
+
+// APE: "MAC " descriptor of version 3.99; the size is the sum of the
+// descriptor, header, seek table, header data and frame data byte counts.
+TYPERECOVERY_DECLARED_SIZE_CLASS(CTypeRecoveryAPE, CFixedSizeCycle);
+// MXF: a partition pack key; the size is the footer partition's offset (low
+// half, 4-byte pack length) plus 224.
+TYPERECOVERY_DECLARED_SIZE_CLASS(CTypeRecoveryMXF, CFixedSizeCycle);
+// XPT: the type-library magic; the size is the big-endian file length field.
+TYPERECOVERY_DECLARED_SIZE_CLASS(CTypeRecoveryXPT, CFixedSizeCycle);
+// AU: ".snd"; the size is the data offset plus the data size.
+TYPERECOVERY_DECLARED_SIZE_CLASS(CTypeRecoveryAU, CFixedSizeCycle);
+// AIF: "FORM" of form type AIFC or AIFF; the size is the FORM size plus 8.
+TYPERECOVERY_DECLARED_SIZE_CLASS(CTypeRecoveryAIF, CFixedSizeCycle);
+// VEG: lower-case "riff"; the size is the 32-bit value at 16.
+TYPERECOVERY_DECLARED_SIZE_CLASS(CTypeRecoveryVEG, CFixedSizeCycle);
+// MMF: "MMMD"; the size is the big-endian chunk size plus 8.
+TYPERECOVERY_DECLARED_SIZE_CLASS(CTypeRecoveryMMF, CFixedSizeCycle);
+// WRF: "WOTF"; the size is the 32-bit value at 8, read as the cabinet's.
+class CTypeRecoveryWRF : public CTypeRecoveryCAB {
+ public:
+  CTypeRecoveryWRF(CTypeRecoveryManager* host, const char16_t* outputRoot);
+  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
+  CTypeRecovery* Clone() override;
+};
+
+// WTV: the recording's GUID; the size is the 32-bit value at 90 shifted
+// right by 4. A WTV header never cuts a recording in progress.
+class CTypeRecoveryWTV : public CFixedSizeCycle {
+ public:
+  CTypeRecoveryWTV(CTypeRecoveryManager* host, const char16_t* outputRoot);
+  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
+  CTypeRecovery* Clone() override;
+
+ protected:
+  uint64_t DeclaredSize(const typerecovery::ByteView& header) const override;
+  bool CutsFileInProgress() const override { return false; }
+};
+
+#undef TYPERECOVERY_DECLARED_SIZE_CLASS
+
+#endif

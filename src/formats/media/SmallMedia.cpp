@@ -1,0 +1,221 @@
+// SWF, AMR and MIDI recognizers.
+#include "formats/media/SmallMedia.h"
+
+#include "platform/FileSystem.h"
+#include "registry/RecognizerFactory.h"
+
+using namespace typerecovery;
+
+namespace {
+
+CMediaStripCycle::Rules SmallMediaRules() {
+  CMediaStripCycle::Rules rules;
+  rules.headerCutsFile = true;
+  rules.cutComplete = 0;
+  rules.sizeIsBytesTaken = false;  // each class keeps its size itself
+  return rules;
+}
+
+// The first position p of the strip at which 8 zero bytes begin, with p + 8
+// below the readable bytes; -1 when there is none.
+constexpr uint32_t kZeroRunBytes = 8;
+int64_t FindZeroRun(const ByteView& readable, uint32_t length) {
+  uint32_t run = 0;
+  for (uint64_t i = 0; i < readable.size; ++i) {
+    if (i >= uint64_t{length} + kZeroRunBytes - 1 || i + 1 >= readable.size) break;
+    run = readable.data[i] == 0 ? run + 1 : 0;
+    if (run == kZeroRunBytes) return static_cast<int64_t>(i + 1 - kZeroRunBytes);
+  }
+  return -1;
+}
+
+// ---- SWF: "FWS" or "CWS", version, little-endian FileLength.
+constexpr uint32_t kSwfMinimumLength = 17;
+constexpr uint64_t kSwfFileLengthAt = 4;
+constexpr uint64_t kSwfMaximumSize = 134217728;  // 128 MiB
+
+// ---- AMR: "#!AMR" and a line feed (the wide-band magic has "-WB" there).
+const uint8_t kAmrMagic[] = {0x23, 0x21, 0x41, 0x4D, 0x52, 0x0A};
+constexpr uint32_t kAmrMinimumLength = 17;
+constexpr uint64_t kAmrMaximumSize = 16777216;  // 16 MiB
+
+// ---- MIDI: "MThd", header length 6, format, track count, division; then
+// "MTrk" chunks of a big-endian length.
+constexpr uint32_t kMidMinimumLength = 15;
+constexpr uint64_t kMidHeaderLengthAt = 4;
+constexpr uint32_t kMidHeaderLength = 6;
+constexpr uint64_t kMidFormatAt = 8;
+constexpr uint16_t kMidMaxFormat = 2;
+constexpr uint64_t kMidTrackCountAt = 10;
+constexpr uint64_t kMidHeaderChunkBytes = 14;
+constexpr uint64_t kChunkHeaderBytes = 8;
+constexpr uint64_t kChunkLengthAt = 4;
+
+}  // namespace
+
+// ---- SWF
+
+CTypeRecoverySWF::CTypeRecoverySWF(CTypeRecoveryManager* host, const char16_t* outputRoot)
+    : CMediaStripCycle(kTypeCode, host, outputRoot, SmallMediaRules()) {
+  SetExtension(u"swf");
+  m_maxFileSize = kSwfMaximumSize;
+}
+
+uint32_t CTypeRecoverySWF::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
+  if (buffer == nullptr || length < kSwfMinimumLength) return 0;
+  const ByteView header(buffer, length);
+  return BytesEqual(header, 0, "FWS") || BytesEqual(header, 0, "CWS") ? kTypeCode : 0;
+}
+
+bool CTypeRecoverySWF::StartFile(const Strip& strip) {
+  m_compressed = ReadU8(strip.readable, 0) == 'C' ? 1 : 0;
+  m_expectedSize = m_compressed != 0 ? 0 : ReadU32LE(strip.readable, kSwfFileLengthAt);
+  return true;
+}
+
+CMediaStripCycle::Walk CTypeRecoverySWF::WalkStrip(const Strip& strip) {
+  Walk walk = Walk::WholeStrip(strip);
+  if (m_compressed == 0) {
+    if (m_bytesWritten + strip.length >= m_expectedSize) {
+      const uint64_t rest = m_expectedSize > m_bytesWritten ? m_expectedSize - m_bytesWritten : 0;
+      walk = Walk::EndAt(static_cast<uint32_t>(rest));
+    }
+  } else {
+    const int64_t zeros = FindZeroRun(strip.readable, strip.length);
+    if (zeros >= 0) walk = Walk::EndAt(static_cast<uint32_t>(zeros));
+  }
+  if (!walk.ended && m_bytesWritten + walk.take >= m_maxFileSize) {
+    walk = Walk::EndAt(walk.take, 0);
+  }
+  // A compressed movie, or one cut short by the maximum, is as long as taken.
+  if (m_compressed != 0 || (walk.ended && walk.complete == 0)) {
+    m_expectedSize = m_bytesWritten + walk.take;
+  }
+  return walk;
+}
+
+uint32_t CTypeRecoverySWF::SaveProgress(TypeRecoveryFile file) {
+  if (CTypeRecovery::SaveProgress(file) == 0) return 0;
+  if (m_fileInProgress == 0) return 1;
+  return WriteAll(file, &m_compressed, 1) ? 1 : 0;
+}
+
+uint32_t CTypeRecoverySWF::LoadProgress(TypeRecoveryFile file) {
+  if (CTypeRecovery::LoadProgress(file) == 0) return 0;
+  if (m_fileInProgress == 0) return 1;
+  if (!ReadAll(file, &m_compressed, 1)) return 0;
+  m_compressed = m_compressed != 0 ? 1 : 0;
+  return 1;
+}
+
+CTypeRecovery* CTypeRecoverySWF::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
+
+// ---- AMR
+
+CTypeRecoveryAMR::CTypeRecoveryAMR(CTypeRecoveryManager* host, const char16_t* outputRoot)
+    : CMediaStripCycle(kTypeCode, host, outputRoot, SmallMediaRules()) {
+  SetExtension(u"amr");
+  m_maxFileSize = kAmrMaximumSize;
+}
+
+uint32_t CTypeRecoveryAMR::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
+  if (buffer == nullptr || length < kAmrMinimumLength) return 0;
+  return BytesEqual(ByteView(buffer, length), 0, kAmrMagic, sizeof kAmrMagic) ? kTypeCode : 0;
+}
+
+bool CTypeRecoveryAMR::StartFile(const Strip&) { return true; }
+
+CMediaStripCycle::Walk CTypeRecoveryAMR::WalkStrip(const Strip& strip) {
+  Walk walk = Walk::WholeStrip(strip);
+  const int64_t zeros = FindZeroRun(strip.readable, strip.length);
+  if (zeros >= 0) {
+    walk = Walk::EndAt(static_cast<uint32_t>(zeros));
+  } else if (m_bytesWritten + walk.take >= m_maxFileSize) {
+    walk = Walk::EndAt(walk.take, 0);
+  }
+  m_expectedSize = m_bytesWritten + walk.take;
+  return walk;
+}
+
+CTypeRecovery* CTypeRecoveryAMR::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
+
+// ---- MID
+
+CTypeRecoveryMID::CTypeRecoveryMID(CTypeRecoveryManager* host, const char16_t* outputRoot)
+    : CMediaStripCycle(kTypeCode, host, outputRoot, SmallMediaRules()) {
+  SetExtension(u"mid");
+  m_typePropertyFlag = 0;
+}
+
+uint32_t CTypeRecoveryMID::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
+  if (buffer == nullptr || length < kMidMinimumLength) return 0;
+  const ByteView header(buffer, length);
+  return BytesEqual(header, 0, "MThd") &&
+                 ReadU32BE(header, kMidHeaderLengthAt) == kMidHeaderLength &&
+                 ReadU16BE(header, kMidFormatAt) <= kMidMaxFormat &&
+                 ReadU16BE(header, kMidTrackCountAt) != 0
+             ? kTypeCode
+             : 0;
+}
+
+bool CTypeRecoveryMID::StartFile(const Strip& strip) {
+  m_tracksLeft = ReadU16BE(strip.readable, kMidTrackCountAt);
+  m_walkedEnd = m_chunkCursor = m_expectedSize = kMidHeaderChunkBytes;
+  return true;
+}
+
+CMediaStripCycle::Walk CTypeRecoveryMID::WalkStrip(const Strip& strip) {
+  const uint64_t before = m_bytesWritten;
+  while (m_tracksLeft != 0 && m_chunkCursor < strip.length) {
+    if (!strip.readable.Has(m_chunkCursor, kChunkHeaderBytes)) {
+      // The chunk header lies beyond the readable bytes: the tracks can no
+      // longer be followed, and the file ends with this strip.
+      m_expectedSize = before + strip.length;
+      return Walk::EndAt(strip.length, 0);
+    }
+    if (!BytesEqual(strip.readable, m_chunkCursor, "MTrk")) {
+      // Not a track while tracks are missing: the file ends before it.
+      m_expectedSize = m_walkedEnd;
+      return Walk::EndAt(static_cast<uint32_t>(m_chunkCursor), 0);
+    }
+    const uint64_t chunk =
+        uint64_t{ReadU32BE(strip.readable, m_chunkCursor + kChunkLengthAt)} + kChunkHeaderBytes;
+    m_chunkCursor += chunk;
+    m_walkedEnd += chunk;
+    --m_tracksLeft;
+  }
+  if (m_tracksLeft == 0 && before + strip.length >= m_walkedEnd) {
+    m_expectedSize = m_walkedEnd;
+    return Walk::EndAt(static_cast<uint32_t>(m_walkedEnd - before));
+  }
+  m_chunkCursor -= strip.length;
+  m_expectedSize = before + strip.length;
+  return Walk::WholeStrip(strip);
+}
+
+uint32_t CTypeRecoveryMID::SaveProgress(TypeRecoveryFile file) {
+  if (CTypeRecovery::SaveProgress(file) == 0) return 0;
+  if (m_fileInProgress == 0) return 1;
+  const uint8_t tracks[2] = {static_cast<uint8_t>(m_tracksLeft),
+                             static_cast<uint8_t>(m_tracksLeft >> 8)};
+  return WriteAll(file, tracks, 2) && WriteU64(file, m_walkedEnd) && WriteU64(file, m_chunkCursor)
+             ? 1
+             : 0;
+}
+
+uint32_t CTypeRecoveryMID::LoadProgress(TypeRecoveryFile file) {
+  if (CTypeRecovery::LoadProgress(file) == 0) return 0;
+  if (m_fileInProgress == 0) return 1;
+  uint8_t tracks[2];
+  if (!ReadAll(file, tracks, 2) || !ReadU64(file, &m_walkedEnd) || !ReadU64(file, &m_chunkCursor)) {
+    return 0;
+  }
+  m_tracksLeft = static_cast<uint16_t>(tracks[0] | (tracks[1] << 8));
+  return 1;
+}
+
+CTypeRecovery* CTypeRecoveryMID::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
+
+TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoverySWF)
+TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryAMR)
+TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryMID)
