@@ -185,33 +185,31 @@ TEST(Zip, LocalHeaderAtStripStartInsideArchiveStartsNothingNew) {
   EXPECT_EQ(reports[0].size, archive.size());
 }
 
-TEST(Zip, FirstNameInDataDecidesAndFileIsRenamed) {
-  const auto archive = Archive({{"word/document.xml", Filler(300)}, {"ppt/slide1.xml", Filler(300)}});
-  DiskImage image;
-  image.File(archive).Random(2);
-  trtest::TempDir dir;
-  FolderRun(dir, {{257}, {259}}, image.bytes(), 512, 512);
-  ASSERT_EQ(dir.Files(), std::vector<std::string>{"docx/00000.docx"});
-  EXPECT_EQ(dir.Read("docx/00000.docx"), archive);
-}
-
-TEST(Zip, NamesOfEachSubTypeIncludingTwoForBundles) {
+TEST(Zip, FirstEntryNameInDataDecidesTheSubType) {
   struct Case {
-    std::string name;
+    std::vector<std::string> names;
     const char* extension;
   };
   const Case cases[] = {
-      {"xl/_rels/workbook.xml.rels", "xlsx"}, {"DOMDocument.xml", "fla"},
-      {"FixedDocSeq.fdseq", "xps"},           {"AndroidManifest.xml", "apk"},
-      {"Payload/iTunesArtwork", "ipa"},       {"iTunesMetadata.plist", "ipa"},
-      {"PxlPkg.plist", "pxl"},                {"xl/workbook.xml", "zip"},
+      {{"word/document.xml", "ppt/slide1.xml"}, "docx"},  // the first name wins
+      {{"xl/_rels/workbook.xml.rels"}, "xlsx"},
+      {{"xl/workbook.xml"}, "zip"},
+      {{"DOMDocument.xml"}, "fla"},
+      {{"FixedDocSeq.fdseq"}, "xps"},
+      {{"AndroidManifest.xml"}, "apk"},
+      {{"Payload/iTunesArtwork"}, "ipa"},
+      {{"iTunesMetadata.plist"}, "ipa"},
+      {{"PxlPkg.plist"}, "pxl"},
   };
   for (const Case& c : cases) {
+    std::vector<Entry> entries;
+    for (const std::string& name : c.names) entries.push_back({name, Filler(50)});
     DiskImage image;
-    image.File(Archive({{c.name, Filler(50)}})).Random(1);
-    const auto reports = ReportRun({{258}, {1040}, {278}, {2310}, {2311}, {2312}, {1793}}, image.bytes(), 512, 512);
-    ASSERT_EQ(reports.size(), 1u) << c.name;
-    EXPECT_EQ(reports[0].extension, c.extension) << c.name;
+    image.File(Archive(entries)).Random(1);
+    const auto reports = ReportRun({{257}, {259}, {258}, {1040}, {278}, {2310}, {2311}, {2312}, {1793}},
+                                   image.bytes(), 512, 512);
+    ASSERT_EQ(reports.size(), 1u) << c.names[0];
+    EXPECT_EQ(reports[0].extension, c.extension) << c.names[0];
   }
   // A drawing stored in the package: "RIFF", then "CDR" at offset 8.
   std::vector<uint8_t> drawing = Bytes().Text("RIFF").U32LE(40).Text("CDR9").Raw(Filler(40));
@@ -222,7 +220,11 @@ TEST(Zip, NamesOfEachSubTypeIncludingTwoForBundles) {
   ASSERT_EQ(reports.size(), 2u);
   EXPECT_EQ(reports[0].extension, "zip");
   EXPECT_EQ(reports[1].extension, "cdr");
-  EXPECT_EQ(reports[1].start, 1024u);
+  // Folder mode: renamed into the sub-type's folder, the "zip" folder removed.
+  trtest::TempDir dir;
+  FolderRun(dir, {{1793}, {1544}}, image.bytes(), 512, 512);
+  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"cdr/00001.cdr", "zip/00000.zip"}));
+  EXPECT_EQ(dir.Read("cdr/00001.cdr"), Archive({{"content.riff", drawing}}));
 }
 
 TEST(Zip, OnlyTheAddedSubTypeIsKeptAndGenericArchivesNeedTheirOwnCode) {
@@ -283,33 +285,23 @@ TEST(Zip, DefaultSubTypeMaximumIs128MiBWhileGenericArchivesGoOn) {
   }
 }
 
-TEST(Zip, EntriesWhoseSizesFollowTheirDataAreEndedBySearch) {
-  // Descriptor entries cannot be stepped over; with the walk's flags the end
-  // is searched for from the first such entry on.
-  const auto archive = Archive({{"first.bin", Filler(700), 2},
-                                {"second.bin", Filler(900), 0x808, true},
-                                {"third.bin", Filler(300), 0x808, true}});
-  const auto leading = Archive({{"only.bin", Filler(1500), 0x808, true}});
-  for (const auto& a : {archive, leading}) {
+TEST(Zip, WalkThatCannotStepOverARecordSearchesForTheEnd) {
+  // Entries whose sizes follow their data (the office suite's packages), from
+  // the first entry on or after a walked one.
+  const auto later = Archive({{"first.bin", Filler(700), 2},
+                              {"second.bin", Filler(900), 0x808, true},
+                              {"third.bin", Filler(300), 0x808, true}});
+  const auto first = Archive({{"only.bin", Filler(1500), 0x808, true}});
+  // A record beginning 22 bytes before a strip end with a 10-byte lookahead.
+  const auto hidden = Archive({{"a.bin", Filler(455), 2}, {"b.bin", Filler(1000), 2}, {"c.bin", Filler(10), 2}});
+  for (const auto& a : {later, first, hidden}) {
     DiskImage image;
     image.File(a).Random(3);
-    const auto reports = ReportRun({{1793}}, image.bytes(), 512, 512);
+    const auto reports = ReportRun({{1793}}, image.bytes(), 512, 10);
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].size, a.size());
     EXPECT_EQ(reports[0].complete, 1u);
   }
-}
-
-TEST(Zip, RecordBeyondShortLookaheadIsNotLost) {
-  // The second record begins 22 bytes before the first strip's end and the
-  // lookahead is 10 bytes: the walk cannot see it whole, so the end is
-  // searched for instead of the record being lost.
-  const auto archive = Archive({{"a.bin", Filler(455), 2}, {"b.bin", Filler(1000), 2}, {"c.bin", Filler(10), 2}});
-  DiskImage image;
-  image.File(archive).Random(3);
-  const auto reports = ReportRun({{1793}}, image.bytes(), 512, 10);
-  ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0].size, archive.size());
 }
 
 TEST(Zip, RegistryStoresSizeArgumentsPerCode) {
@@ -343,45 +335,35 @@ TEST(Zip, RegistryStoresSizeArgumentsPerCode) {
   TypeRecovery_CloseManager(m);
 }
 
-TEST(Zip, ProgressRecordResumesWalk) {
+TEST(Zip, ProgressRecordCarriesMaximaWalkStateAndSubType) {
   const auto archive = Archive({{"word/document.xml", Filler(3000), 2}, {"word/b.xml", Filler(100), 2}});
-  trtest::TempDir dir;
-  const std::string path = dir.path() + "/progress";
   std::vector<uint8_t> image = archive;
   image.resize((archive.size() / 512 + 2) * 512, 0x5A);
-  trtest::ReportLog first;
-  CTypeRecoveryManager* m = NewReportManager(&first);
-  TypeRecovery_AddType(m, 257, 1 << 20);
-  uint32_t error = 0;
-  for (uint32_t pos = 0; pos < 1536; pos += 512) TypeRecovery_Analyse(m, pos, image.data() + pos, 512, 512, &error);
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  EXPECT_EQ(TypeRecovery_SaveProgress(m, TYPERECOVERY_FILE_FROM_FD(fd)), 1u);
-  ::close(fd);
-  TypeRecovery_CloseManager(m);
+  const auto reports = doctest::ResumeRun({{257, 1 << 20}}, image, 1536, 512, 512);
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].extension, "docx");
+  EXPECT_EQ(reports[0].size, archive.size());
+  EXPECT_EQ(reports[0].complete, 1u);
+
   // Base 60, flags 17, maxima 128, cursor 8, total 8, mode 1, first record 8,
-  // scanning 4, sub-type 4, end marker 4.
+  // scanning 4, sub-type 4.
+  CTypeRecoveryZIP r(nullptr, nullptr);
+  r.EnableSubType(257, 1 << 20);
+  uint32_t error = 0;
+  r.Analyse(0, image.data(), 512, 512, 0, &error);
+  trtest::TempDir dir;
+  const std::string path = dir.path() + "/progress";
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  EXPECT_EQ(r.SaveProgress(TYPERECOVERY_FILE_FROM_FD(fd)), 1u);
+  ::close(fd);
   const auto record = trtest::ReadFile(path);
-  ASSERT_EQ(record.size(), 242u);
+  ASSERT_EQ(record.size(), 238u);
   EXPECT_EQ(record[60], 1u);
   EXPECT_EQ(record[77] | (record[78] << 8) | (record[79] << 16), 1 << 20);  // docx maximum
+  EXPECT_EQ(record[205] | (record[206] << 8), 3047 - 512);                 // cursor, next strip
   EXPECT_EQ(record[221], CTypeRecoveryZIP::kWalkRecords);
+  EXPECT_EQ(record[230], 0u);                                             // scanning done
   EXPECT_EQ(record[234] | (record[235] << 8), 257);
-
-  trtest::ReportLog second;
-  m = NewReportManager(&second);
-  TypeRecovery_AddType(m, 257, 0);
-  fd = ::open(path.c_str(), O_RDONLY);
-  EXPECT_EQ(TypeRecovery_LoadProgress(m, TYPERECOVERY_FILE_FROM_FD(fd)), 1u);
-  ::close(fd);
-  for (uint32_t pos = 1536; pos < image.size(); pos += 512) {
-    const uint32_t ahead = static_cast<uint32_t>(std::min<size_t>(512, image.size() - pos - 512));
-    TypeRecovery_Analyse(m, pos, image.data() + pos, 512, ahead, &error);
-  }
-  TypeRecovery_CloseManager(m);
-  ASSERT_EQ(second.reports.size(), 1u);
-  EXPECT_EQ(second.reports[0].extension, "docx");
-  EXPECT_EQ(second.reports[0].size, archive.size());
-  EXPECT_EQ(second.reports[0].complete, 1u);
 }
 
 TEST(Zip, DamagedArchivesNeverReadOutsideTheStrip) {
@@ -420,20 +402,18 @@ TEST(Zip, RealPackagesAreCarvedWholeUnderTheirSubTypeExtension) {
   uint32_t error = 0;
   FolderRun(dir, types, image.bytes(), 512, 512, &error);
   EXPECT_EQ(error, 0u);
-  std::vector<std::string> expected;
-  for (size_t i = 0; i < 9; ++i) {
-    expected.push_back(std::string(files[i].extension) + "/0000" + std::to_string(i) + "." + files[i].extension);
-    EXPECT_EQ(dir.Read(expected.back()), Fixture(files[i].fixture)) << expected.back();
-  }
-  std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(dir.Files(), expected);
-
   const auto reports = ReportRun(types, image.bytes(), 512, 512);
   ASSERT_EQ(reports.size(), 9u);
+  std::vector<std::string> names;
   for (size_t i = 0; i < 9; ++i) {
-    EXPECT_EQ(reports[i].extension, files[i].extension);
+    const std::string e = files[i].extension;
+    names.push_back(e + "/0000" + std::to_string(i) + "." + e);
+    EXPECT_EQ(dir.Read(names.back()), Fixture(files[i].fixture)) << e;
+    EXPECT_EQ(reports[i].extension, e);
     EXPECT_EQ(reports[i].start, image.offsets()[i]);
     EXPECT_EQ(reports[i].size, Fixture(files[i].fixture).size());
     EXPECT_EQ(reports[i].complete, 1u);
   }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(dir.Files(), names);
 }
