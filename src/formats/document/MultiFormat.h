@@ -105,7 +105,9 @@ class CMultiFormatRecovery : public CTypeRecovery {
   }
 
   // Progress: the current row as its type code; a code of no row leaves it.
-  bool SaveCurrentCode(TypeRecoveryFile file) const { return WriteU32(file, m_codes[m_currentRow]); }
+  bool SaveCurrentCode(TypeRecoveryFile file) const {
+    return WriteU32(file, m_codes[m_currentRow]);
+  }
   bool LoadCurrentCode(TypeRecoveryFile file) {
     uint32_t code = 0;
     if (!ReadU32(file, &code)) return false;

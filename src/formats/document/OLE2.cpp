@@ -21,10 +21,10 @@ constexpr uint64_t kMiniSectorShiftAt = 32;
 constexpr uint64_t kFatSectorCountAt = 44;
 
 // Rows in flag order; the last is the generic type.
-const uint32_t kCodes[21] = {260,  261,  262,  1547, 274,  275,  277,  1550, 264,  265, 1552,
-                             1040, 1553, 266,  1555, 279,  2325, 2326, 2330, 1569, 2305};
+const uint32_t kCodes[21] = {260,  261,  262, 1547, 274, 275,  277,  1550, 264,  265, 1552,
+                             1040, 1553, 266, 1555, 279, 2325, 2326, 2330, 1569, 2305};
 const char16_t* const kExtensions[21] = {
-    u"doc", u"xls", u"ppt", u"max", u"qpw", u"shw", u"p65", u"dgn", u"vsd", u"pub",    u"jnb",
+    u"doc", u"xls", u"ppt", u"max", u"qpw", u"shw", u"p65", u"dgn", u"vsd",    u"pub", u"jnb",
     u"fla", u"dcd", u"mpp", u"tcw", u"rpt", u"msi", u"msp", u"db",  u"sldprt", u"ole2"};
 constexpr size_t kFlashRow = 11;
 constexpr size_t kMessageDatabaseRow = 18;
@@ -76,8 +76,8 @@ const StreamName kNames[] = {
     {14, nullptr, "TurboCAD for Windows", 0},
     {15, u"Crystal Reports", nullptr, 0},
     {kFlashRow, nullptr, "CPicPage", 0},  // a symbol page: "C" 16 and 33 bytes on
-    // The installer's "_Validation" and the patch's sequence table, in the
-    // installer's packed table-name encoding.
+    // The installer's "_Validation" table and the patch's "_MsiPatchMetadata"
+    // table, as their streams are named in the packed table-name encoding.
     {16, u"\x4840\x3FFF\x43E4\x41EC\x45E4\x44AC\x4831", nullptr, 26},
     {17, u"\x4840\x4596\x3E6C\x45E4\x42E6\x4216\x4137\x4127\x4137", nullptr, 22},
     {19, u"ISolidWorksInformation", nullptr, 2},
@@ -91,8 +91,8 @@ struct DatabaseName {
   uint8_t bit;
 };
 const DatabaseName kDatabaseNames[] = {
-    {u"buddy", 0x80},      {u"group", 0x40},        {u"system", 0x20},
-    {u"Matrix.dat", 0x10}, {u"seqbase.dat", 0x08},  {u"lastmsginfo.dat", 0x04},
+    {u"buddy", 0x80},      {u"group", 0x40},       {u"system", 0x20},
+    {u"Matrix.dat", 0x10}, {u"seqbase.dat", 0x08}, {u"lastmsginfo.dat", 0x04},
 };
 constexpr uint8_t kAllDatabaseNames = 0xFC;
 
@@ -124,7 +124,8 @@ uint64_t HeaderSize(const ByteView& header) {
 }
 
 // Rows 1, 4, 3, 2, then 5 to 20 (zero-based here).
-const uint8_t kFolderFetchOrder[20] = {0, 3, 2, 1, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19};
+const uint8_t kFolderFetchOrder[20] = {0,  3,  2,  1,  4,  5,  6,  7,  8,  9,
+                                       10, 11, 12, 13, 14, 15, 16, 17, 18, 19};
 
 }  // namespace
 
@@ -172,7 +173,8 @@ uint32_t CTypeRecoveryOLE2::Analyse(uint64_t stripPosition, const uint8_t* buffe
   return count;
 }
 
-void CTypeRecoveryOLE2::ScanForSubType(const ByteView& readable, uint32_t part, uint32_t lookahead) {
+void CTypeRecoveryOLE2::ScanForSubType(const ByteView& readable, uint32_t part,
+                                       uint32_t lookahead) {
   // Positions p < part with p + 40 < part + lookahead.
   const uint64_t reach = uint64_t{part} + lookahead;
   uint64_t end = reach > kScanReach ? std::min<uint64_t>(part, reach - kScanReach) : 0;

@@ -180,7 +180,8 @@ uint32_t CTypeRecoveryZIP::Analyse(uint64_t stripPosition, const uint8_t* buffer
     m_recordCursor = m_recordsTotal = m_firstRecordSize;
     StartGeneric();
     const uint16_t flags = ReadU16LE(readable, kLocalFlagsAt);
-    const bool commonFlags = flags == 0 || flags == kFlagSizesInDescriptor || flags == kFlagUtf8Names;
+    const bool commonFlags =
+        flags == 0 || flags == kFlagSizesInDescriptor || flags == kFlagUtf8Names;
     // The walk cannot step over an entry whose sizes follow its data.
     m_walkMode = (commonFlags || HasSizesAfterData(readable, 0)) ? kSearchEnd : kWalkRecords;
     BeginFile(stripPosition, errorFlag);
@@ -211,13 +212,16 @@ uint32_t CTypeRecoveryZIP::Analyse(uint64_t stripPosition, const uint8_t* buffer
 void CTypeRecoveryZIP::SearchEnd(const ByteView& readable, uint64_t from, uint32_t length,
                                  EndSearch* result) {
   // Positions p < length with p + 26 < length + lookahead.
-  const uint64_t last = readable.size > kSearchReach ? std::min<uint64_t>(length, readable.size - kSearchReach) : 0;
+  const uint64_t last =
+      readable.size > kSearchReach ? std::min<uint64_t>(length, readable.size - kSearchReach) : 0;
   const uint8_t signature[4] = {0x50, 0x4B, 0x05, 0x06};
   for (uint64_t p = from; p < last;) {
-    const int64_t hit = FindBytes(readable, p, last + sizeof signature - 1, signature, sizeof signature);
+    const int64_t hit =
+        FindBytes(readable, p, last + sizeof signature - 1, signature, sizeof signature);
     if (hit < 0) return;
     const uint64_t at = static_cast<uint64_t>(hit);
-    // A local header right behind it: an archive stored inside this one.
+    // A local header right behind it: the end of an archive stored inside
+    // this one (or joined to it), not of this one.
     if (ReadU32LE(readable, at + kEndRecordFixedSize) != kLocalHeaderSignature) {
       m_expectedSize = ArchiveSize(readable, at);
       result->part = at + kEndRecordFixedSize;
@@ -231,12 +235,13 @@ void CTypeRecoveryZIP::SearchEnd(const ByteView& readable, uint64_t from, uint32
 void CTypeRecoveryZIP::WalkRecords(const ByteView& readable, uint32_t length, EndSearch* result) {
   while (!result->end && m_recordCursor + kWalkReach < readable.size) {
     const uint64_t at = m_recordCursor;
-    uint32_t size = 0;
-    switch (ReadU32LE(readable, at)) {
+    const uint32_t signature = ReadU32LE(readable, at);
+    switch (signature) {
       case kLocalHeaderSignature:
-      case kCentralHeaderSignature:
-        size = ReadU32LE(readable, at) == kLocalHeaderSignature ? LocalRecordSize(readable, at)
-                                                                : CentralRecordSize(readable, at);
+      case kCentralHeaderSignature: {
+        const bool local = signature == kLocalHeaderSignature;
+        const uint32_t size =
+            local ? LocalRecordSize(readable, at) : CentralRecordSize(readable, at);
         if (size == 0) {
           DiscardOutputFile();
           result->complete = 0;
@@ -245,14 +250,14 @@ void CTypeRecoveryZIP::WalkRecords(const ByteView& readable, uint32_t length, En
         }
         m_recordCursor += size;
         m_recordsTotal += size;
-        if (ReadU32LE(readable, at) == kLocalHeaderSignature && HasSizesAfterData(readable, at)) {
-          // From here only the end record's own signature can show the end.
-          m_walkMode = kSearchEnd;
-          if (m_recordCursor < length) SearchEnd(readable, m_recordCursor, length, result);
-          if (!result->end) m_recordCursor = 0;
+        if (local && HasSizesAfterData(readable, at)) {
+          // The entry's data has no size here: from now on only the end
+          // record's own signature can show the end.
+          SearchFromCursor(readable, length, result);
           return;
         }
         break;
+      }
       case kEndRecordSignature:
         m_expectedSize = ArchiveSize(readable, at);
         result->part = at + kEndRecordFixedSize;
@@ -281,11 +286,16 @@ void CTypeRecoveryZIP::WalkRecords(const ByteView& readable, uint32_t length, En
     m_recordCursor -= length;
   } else {
     // A record that begins in this strip but cannot be seen whole (the
-    // lookahead is too short): the walk has lost its place, so the end is
-    // searched for from here on.
-    m_walkMode = kSearchEnd;
-    m_recordCursor = 0;
+    // lookahead is too short): the walk has lost its place.
+    SearchFromCursor(readable, length, result);
   }
+}
+
+void CTypeRecoveryZIP::SearchFromCursor(const ByteView& readable, uint32_t length,
+                                        EndSearch* result) {
+  m_walkMode = kSearchEnd;
+  if (m_recordCursor < length) SearchEnd(readable, m_recordCursor, length, result);
+  m_recordCursor = 0;
 }
 
 void CTypeRecoveryZIP::ScanForSubType(const ByteView& readable, uint64_t part, uint32_t lookahead) {
@@ -297,7 +307,8 @@ void CTypeRecoveryZIP::ScanForSubType(const ByteView& readable, uint64_t part, u
     const uint8_t first = readable.data[p];
     if (!kFirstBytes.any[first]) continue;
     for (const EntryName& name : kNames) {
-      if (static_cast<uint8_t>(name.text[0]) != first || !MatchesText(readable, p, name.text)) continue;
+      if (static_cast<uint8_t>(name.text[0]) != first || !MatchesText(readable, p, name.text))
+        continue;
       if (name.row == kDrawingRow && !MatchesText(readable, p + kRiffFormAt, "CDR")) continue;
       DecideRow(name.row);
       return;

@@ -17,9 +17,12 @@
 // generic type is not enabled, is discarded. A local header at a strip start
 // inside an archive being followed starts nothing new.
 //
-// All reads stay inside the strip plus its lookahead; the walk looks 46 bytes
-// ahead and leaves a record it cannot see whole for a later strip. Not
-// thread-safe (one manager, one thread).
+// The walk examines a record once 46 of its bytes are readable in the strip
+// plus its lookahead. Where it cannot step over a record (an entry whose
+// sizes follow its data, or a record so near the strip's end that the
+// lookahead does not show it whole) the end is searched for instead. All
+// reads stay inside the strip plus its lookahead. Not thread-safe (one
+// manager, one thread).
 #ifndef TYPERECOVERY_FORMATS_DOCUMENT_ZIP_H
 #define TYPERECOVERY_FORMATS_DOCUMENT_ZIP_H
 
@@ -28,8 +31,8 @@
 class CTypeRecoveryZIP : public CMultiFormatRecovery<17> {
  public:
   static constexpr uint32_t kTypeCode = 1793;
-  static constexpr uint64_t kDefaultMaximum = 0x280000000ull;        // 10 GiB
-  static constexpr uint64_t kDefaultSubTypeMaximum = 0x8000000ull;   // 128 MiB
+  static constexpr uint64_t kDefaultMaximum = 0x280000000ull;       // 10 GiB
+  static constexpr uint64_t kDefaultSubTypeMaximum = 0x8000000ull;  // 128 MiB
   enum WalkMode : uint8_t { kSearchEnd = 0, kWalkRecords = 1 };
 
   CTypeRecoveryZIP(CTypeRecoveryManager* host, const char16_t* outputRoot);
@@ -50,7 +53,7 @@ class CTypeRecoveryZIP : public CMultiFormatRecovery<17> {
 
  private:
   struct EndSearch {
-    uint64_t part;       // bytes of the buffer that belong to the file
+    uint64_t part;  // bytes of the buffer that belong to the file
     bool end = false;
     uint32_t complete = 1;
   };
@@ -58,6 +61,8 @@ class CTypeRecoveryZIP : public CMultiFormatRecovery<17> {
   void SearchEnd(const typerecovery::ByteView& readable, uint64_t from, uint32_t length,
                  EndSearch* result);
   void WalkRecords(const typerecovery::ByteView& readable, uint32_t length, EndSearch* result);
+  // Where the walk cannot go on: the end is searched for from the cursor on.
+  void SearchFromCursor(const typerecovery::ByteView& readable, uint32_t length, EndSearch* result);
   void ScanForSubType(const typerecovery::ByteView& readable, uint64_t part, uint32_t lookahead);
   uint64_t MaximumOfCurrentRow() const;
 

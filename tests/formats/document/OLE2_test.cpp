@@ -1,16 +1,16 @@
 // Compound documents: header test, header-sized cut, sub-type scan, enable
 // flags, renaming close, progress; and real office files carved from a disk
 // image.
-#include <gtest/gtest.h>
+#include "formats/document/OLE2.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <random>
 
 #include "formats/document/DocumentCarving.h"
-#include "formats/document/OLE2.h"
 #include "interface/Manager.h"
 
 using doctest::DiskImage;
@@ -40,16 +40,22 @@ std::vector<uint8_t> Compound(size_t size, uint16_t shift, uint32_t fatSectors,
   b.U16LE(0x3E).U16LE(3).U16LE(0xFFFE).U16LE(shift).U16LE(6).Zeros(10).U32LE(fatSectors);
   b.PadTo(512, 0xFF).PadTo(size, 0x11);
   std::vector<uint8_t> v = b;
-  for (const Placed& n : names) std::copy(n.bytes.begin(), n.bytes.end(), v.begin() + static_cast<long>(n.at));
+  for (const Placed& n : names)
+    std::copy(n.bytes.begin(), n.bytes.end(), v.begin() + static_cast<long>(n.at));
   return v;
 }
 // Shift 7 and one FAT sector: 32 x 128 = 4096 bytes.
-std::vector<uint8_t> Small(const std::vector<Placed>& names = {}) { return Compound(4096, 7, 1, names); }
+std::vector<uint8_t> Small(const std::vector<Placed>& names = {}) {
+  return Compound(4096, 7, 1, names);
+}
 // A 64 KiB document cut after 3 KiB by the next header.
-std::vector<uint8_t> Cut(const std::vector<Placed>& names = {}) { return Compound(3072, 9, 1, names); }
+std::vector<uint8_t> Cut(const std::vector<Placed>& names = {}) {
+  return Compound(3072, 9, 1, names);
+}
 
 std::vector<uint8_t> Slice(const std::vector<uint8_t>& v, size_t from, size_t size) {
-  return std::vector<uint8_t>(v.begin() + static_cast<long>(from), v.begin() + static_cast<long>(from + size));
+  return std::vector<uint8_t>(v.begin() + static_cast<long>(from),
+                              v.begin() + static_cast<long>(from + size));
 }
 
 const std::vector<Placed> kDoc = {{1024, Wide("WordDocument")}};
@@ -103,10 +109,18 @@ TEST(Ole2, ZeroFatSectorsGivesEmptyFileKeptOnlyWhenGenericEnabled) {
 TEST(Ole2, SubTypeScanFindsFirstNameWithItsExactBytes) {
   const std::vector<uint8_t> flash =
       Bytes().Text("CPicPage").PadTo(16, 0x20).Text("C").PadTo(33, 0x20).Text("C");
-  const std::vector<uint8_t> installer = Bytes().U16LE(0x4840).U16LE(0x3FFF).U16LE(0x43E4)
-      .U16LE(0x41EC).U16LE(0x45E4).U16LE(0x44AC).U16LE(0x4831).Zeros(26);
+  const std::vector<uint8_t> installer = Bytes()
+                                             .U16LE(0x4840)
+                                             .U16LE(0x3FFF)
+                                             .U16LE(0x43E4)
+                                             .U16LE(0x41EC)
+                                             .U16LE(0x45E4)
+                                             .U16LE(0x44AC)
+                                             .U16LE(0x4831)
+                                             .Zeros(26);
   std::vector<Placed> database;
-  for (const char* name : {"buddy", "group", "system", "Matrix.dat", "seqbase.dat", "lastmsginfo.dat"}) {
+  for (const char* name :
+       {"buddy", "group", "system", "Matrix.dat", "seqbase.dat", "lastmsginfo.dat"}) {
     database.push_back({1024 + 300 * database.size(), Wide(name)});
   }
   struct Case {
@@ -134,8 +148,9 @@ TEST(Ole2, SubTypeScanFindsFirstNameWithItsExactBytes) {
   for (const Case& c : cases) {
     DiskImage image;
     image.File(Small(c.names));
-    const auto reports = ReportRun({{262}, {260}, {261}, {1040}, {264}, {2325}, {1569}, {265}, {2330}, {2305}},
-                                   image.bytes(), 512, c.lookahead);
+    const auto reports =
+        ReportRun({{262}, {260}, {261}, {1040}, {264}, {2325}, {1569}, {265}, {2330}, {2305}},
+                  image.bytes(), 512, c.lookahead);
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].extension, c.extension) << c.names[0].at << " " << c.extension;
   }
@@ -178,8 +193,8 @@ TEST(Ole2, NewHeaderEndsFileAndEachSubTypeKeepsItsOwnTypeFolderValue) {
   }
   trtest::TempDir dir;
   FolderRun(dir, {{260}, {2305}}, image.bytes(), 512, 512);
-  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"doc/00000.doc", "doc/00001.doc", "doc/00003.doc",
-                                                   "ole2/00002.ole2"}));
+  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"doc/00000.doc", "doc/00001.doc",
+                                                   "doc/00003.doc", "ole2/00002.ole2"}));
   EXPECT_EQ(dir.Read("doc/00000.doc"), Cut(kDoc));
 }
 
@@ -260,11 +275,13 @@ TEST(Ole2, ProgressRecordCarriesFlagsScanStateAndSubType) {
 
 TEST(Ole2, DamagedHeadersAndNamesNeverReadOutsideTheStrip) {
   // Run under the sanitizers: random damage, strip sizes and lookaheads.
-  const auto base = Compound(3000, 7, 1, {{600, Wide("lastmsginfo.dat")}, {2950, Wide("ISolidWorksInformation")}});
+  const auto base = Compound(
+      3000, 7, 1, {{600, Wide("lastmsginfo.dat")}, {2950, Wide("ISolidWorksInformation")}});
   std::mt19937 random(9);
   for (int round = 0; round < 300; ++round) {
     std::vector<uint8_t> image = base;
-    for (int i = 0; i < 10; ++i) image[16 + random() % (image.size() - 16)] = static_cast<uint8_t>(random());
+    for (int i = 0; i < 10; ++i)
+      image[16 + random() % (image.size() - 16)] = static_cast<uint8_t>(random());
     ReportRun({{1569}, {2305}}, image, 17 + random() % 600, random() % 80);
   }
 }
@@ -284,7 +301,8 @@ TEST(Ole2, RealFilesAreCarvedAtHeaderSizeUnderTheirSubTypeExtension) {
   DiskImage image(11);
   for (const Real& f : files) image.Random(3).Zeros(1).File(Fixture(f.fixture)).Random(140);
   image.Random(900);
-  const std::vector<doctest::AddedType> types = {{2305}, {260}, {261}, {262}, {2325}, {2326}, {1040}};
+  const std::vector<doctest::AddedType> types = {{2305}, {260},  {261}, {262},
+                                                 {2325}, {2326}, {1040}};
 
   trtest::TempDir dir;
   uint32_t error = 0;

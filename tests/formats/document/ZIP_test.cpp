@@ -1,9 +1,10 @@
 // ZIP family: header test, end search and record walk, sub-type scan,
 // per-sub-type maxima, renaming close, progress; and real packages carved
 // from a disk image.
-#include <gtest/gtest.h>
+#include "formats/document/ZIP.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,7 +12,6 @@
 
 #include "formats/document/DocumentCarving.h"
 #include "formats/document/OLE2.h"
-#include "formats/document/ZIP.h"
 #include "interface/Manager.h"
 
 using doctest::DiskImage;
@@ -31,8 +31,18 @@ struct Entry {
 
 std::vector<uint8_t> LocalHeader(const std::string& name, uint32_t size, uint16_t flags = 0,
                                  uint16_t method = 0) {
-  return Bytes().U32LE(0x04034B50).U16LE(20).U16LE(flags).U16LE(method).U32LE(0).U32LE(0)
-      .U32LE(size).U32LE(size).U16LE(static_cast<uint16_t>(name.size())).U16LE(0).Text(name);
+  return Bytes()
+      .U32LE(0x04034B50)
+      .U16LE(20)
+      .U16LE(flags)
+      .U16LE(method)
+      .U32LE(0)
+      .U32LE(0)
+      .U32LE(size)
+      .U32LE(size)
+      .U16LE(static_cast<uint16_t>(name.size()))
+      .U16LE(0)
+      .Text(name);
 }
 
 // A stored archive: local records, central directory, end record.
@@ -41,32 +51,55 @@ std::vector<uint8_t> Archive(const std::vector<Entry>& entries, const std::strin
   std::vector<uint32_t> offsets;
   for (const Entry& e : entries) {
     offsets.push_back(static_cast<uint32_t>(b.size()));
-    b.Raw(LocalHeader(e.name, e.sizesAfterData ? 0 : static_cast<uint32_t>(e.data.size()), e.flags));
+    b.Raw(
+        LocalHeader(e.name, e.sizesAfterData ? 0 : static_cast<uint32_t>(e.data.size()), e.flags));
     b.Raw(e.data);
     if (e.sizesAfterData) {
-      b.U32LE(0x08074B50).U32LE(0).U32LE(static_cast<uint32_t>(e.data.size()))
+      b.U32LE(0x08074B50)
+          .U32LE(0)
+          .U32LE(static_cast<uint32_t>(e.data.size()))
           .U32LE(static_cast<uint32_t>(e.data.size()));
     }
   }
   const uint32_t directory = static_cast<uint32_t>(b.size());
   for (size_t i = 0; i < entries.size(); ++i) {
     const Entry& e = entries[i];
-    b.U32LE(0x02014B50).U16LE(20).U16LE(20).U16LE(e.flags).U16LE(0).U32LE(0).U32LE(0)
-        .U32LE(static_cast<uint32_t>(e.data.size())).U32LE(static_cast<uint32_t>(e.data.size()))
-        .U16LE(static_cast<uint16_t>(e.name.size())).U16LE(0).U16LE(0).U16LE(0).U16LE(0).U32LE(0)
-        .U32LE(offsets[i]).Text(e.name);
+    b.U32LE(0x02014B50)
+        .U16LE(20)
+        .U16LE(20)
+        .U16LE(e.flags)
+        .U16LE(0)
+        .U32LE(0)
+        .U32LE(0)
+        .U32LE(static_cast<uint32_t>(e.data.size()))
+        .U32LE(static_cast<uint32_t>(e.data.size()))
+        .U16LE(static_cast<uint16_t>(e.name.size()))
+        .U16LE(0)
+        .U16LE(0)
+        .U16LE(0)
+        .U16LE(0)
+        .U32LE(0)
+        .U32LE(offsets[i])
+        .Text(e.name);
   }
   const uint32_t directorySize = static_cast<uint32_t>(b.size()) - directory;
-  b.U32LE(0x06054B50).U16LE(0).U16LE(0).U16LE(static_cast<uint16_t>(entries.size()))
-      .U16LE(static_cast<uint16_t>(entries.size())).U32LE(directorySize).U32LE(directory)
-      .U16LE(static_cast<uint16_t>(comment.size())).Text(comment);
+  b.U32LE(0x06054B50)
+      .U16LE(0)
+      .U16LE(0)
+      .U16LE(static_cast<uint16_t>(entries.size()))
+      .U16LE(static_cast<uint16_t>(entries.size()))
+      .U32LE(directorySize)
+      .U32LE(directory)
+      .U16LE(static_cast<uint16_t>(comment.size()))
+      .Text(comment);
   return b;
 }
 
 std::vector<uint8_t> Filler(size_t n, uint8_t v = 0x11) { return std::vector<uint8_t>(n, v); }
 
 std::vector<uint8_t> Slice(const std::vector<uint8_t>& v, size_t from, size_t size) {
-  return std::vector<uint8_t>(v.begin() + static_cast<long>(from), v.begin() + static_cast<long>(from + size));
+  return std::vector<uint8_t>(v.begin() + static_cast<long>(from),
+                              v.begin() + static_cast<long>(from + size));
 }
 
 CTypeRecoveryZIP* FindZip(CTypeRecoveryManager* m) {
@@ -77,7 +110,8 @@ CTypeRecoveryZIP* FindZip(CTypeRecoveryManager* m) {
 }
 
 CTypeRecoveryManager* NewReportManager(trtest::ReportLog* log) {
-  return TypeRecovery_CreateManager(reinterpret_cast<uintptr_t>(log), trtest::RecordReport, nullptr);
+  return TypeRecovery_CreateManager(reinterpret_cast<uintptr_t>(log), trtest::RecordReport,
+                                    nullptr);
 }
 
 }  // namespace
@@ -100,7 +134,8 @@ TEST(Zip, HeaderTestRejectsOtherMethodsLongNamesAndShortBuffers) {
 }
 
 TEST(Zip, SearchEndsAfterFixedEndRecordWhileReportedSizeCountsComment) {
-  const auto archive = Archive({{"notes.txt", Filler(700)}, {"more.txt", Filler(300)}}, "a comment");
+  const auto archive =
+      Archive({{"notes.txt", Filler(700)}, {"more.txt", Filler(300)}}, "a comment");
   DiskImage image;
   image.Random(2).File(archive).Random(3);
   const auto reports = ReportRun({{1793}}, image.bytes(), 512, 512);
@@ -118,8 +153,8 @@ TEST(Zip, SearchEndsAfterFixedEndRecordWhileReportedSizeCountsComment) {
 
 TEST(Zip, EndSignatureFollowedByLocalHeaderIsNotTheEnd) {
   // A stored archive inside: its end record is followed by another local header.
-  std::vector<uint8_t> inner = Bytes().Raw(Filler(100)).U32LE(0x06054B50).Zeros(18)
-                                   .U32LE(0x04034B50).Raw(Filler(100));
+  std::vector<uint8_t> inner =
+      Bytes().Raw(Filler(100)).U32LE(0x06054B50).Zeros(18).U32LE(0x04034B50).Raw(Filler(100));
   const auto archive = Archive({{"inner.zip", inner}});
   DiskImage image;
   image.File(archive).Random(2);
@@ -140,20 +175,23 @@ TEST(Zip, FirstEntryFlagsChooseSearchOrWalk) {
     strip.resize(4096, 0);
     r.Analyse(0, strip.data(), 4096, 0, 0, &error);
     const bool walks = flags == 2 || flags == 0x808;
-    EXPECT_EQ(r.GetWalkMode(), walks ? CTypeRecoveryZIP::kWalkRecords : CTypeRecoveryZIP::kSearchEnd)
+    EXPECT_EQ(r.GetWalkMode(),
+              walks ? CTypeRecoveryZIP::kWalkRecords : CTypeRecoveryZIP::kSearchEnd)
         << flags;
 
     DiskImage image;
     image.File(archive).Random(2);
     trtest::TempDir dir;
     FolderRun(dir, {{1793}}, image.bytes(), 512, 512);
-    EXPECT_EQ(dir.Read("zip/00000.zip").size(), walks ? archive.size() : 30u + 8 + 200 + 22) << flags;
+    EXPECT_EQ(dir.Read("zip/00000.zip").size(), walks ? archive.size() : 30u + 8 + 200 + 22)
+        << flags;
   }
 }
 
 TEST(Zip, WalkEndsAtUnknownRecordBeforeItsStripOrDiscardsInFirstStrip) {
   // Flags 2 select the walk; the entry is followed by bytes that are no record.
-  const auto entry = Bytes().Raw(LocalHeader("a.bin", 2000, 2)).Raw(Filler(2000)).Raw(Filler(600, 0x77));
+  const auto entry =
+      Bytes().Raw(LocalHeader("a.bin", 2000, 2)).Raw(Filler(2000)).Raw(Filler(600, 0x77));
   DiskImage image;
   image.File(entry).Random(4);
   const auto reports = ReportRun({{1793}}, image.bytes(), 512, 512);
@@ -164,7 +202,8 @@ TEST(Zip, WalkEndsAtUnknownRecordBeforeItsStripOrDiscardsInFirstStrip) {
   FolderRun(dir, {{1793}}, image.bytes(), 512, 512);
   EXPECT_EQ(dir.Read("zip/00000.zip"), Slice(image.bytes(), 0, 2048));  // that strip written whole
 
-  const auto small = Bytes().Raw(LocalHeader("a.bin", 20, 2)).Raw(Filler(20)).Raw(Filler(600, 0x77));
+  const auto small =
+      Bytes().Raw(LocalHeader("a.bin", 20, 2)).Raw(Filler(20)).Raw(Filler(600, 0x77));
   DiskImage first;
   first.File(small).Random(2);
   EXPECT_TRUE(ReportRun({{1793}}, first.bytes(), 512, 512).empty());
@@ -206,8 +245,9 @@ TEST(Zip, FirstEntryNameInDataDecidesTheSubType) {
     for (const std::string& name : c.names) entries.push_back({name, Filler(50)});
     DiskImage image;
     image.File(Archive(entries)).Random(1);
-    const auto reports = ReportRun({{257}, {259}, {258}, {1040}, {278}, {2310}, {2311}, {2312}, {1793}},
-                                   image.bytes(), 512, 512);
+    const auto reports =
+        ReportRun({{257}, {259}, {258}, {1040}, {278}, {2310}, {2311}, {2312}, {1793}},
+                  image.bytes(), 512, 512);
     ASSERT_EQ(reports.size(), 1u) << c.names[0];
     EXPECT_EQ(reports[0].extension, c.extension) << c.names[0];
   }
@@ -215,7 +255,10 @@ TEST(Zip, FirstEntryNameInDataDecidesTheSubType) {
   std::vector<uint8_t> drawing = Bytes().Text("RIFF").U32LE(40).Text("CDR9").Raw(Filler(40));
   std::vector<uint8_t> wave = Bytes().Text("RIFF").U32LE(40).Text("WAVE").Raw(Filler(40));
   DiskImage image;
-  image.File(Archive({{"content.riff", wave}})).Random(1).File(Archive({{"content.riff", drawing}})).Random(1);
+  image.File(Archive({{"content.riff", wave}}))
+      .Random(1)
+      .File(Archive({{"content.riff", drawing}}))
+      .Random(1);
   const auto reports = ReportRun({{1793}, {1544}}, image.bytes(), 512, 512);
   ASSERT_EQ(reports.size(), 2u);
   EXPECT_EQ(reports[0].extension, "zip");
@@ -230,9 +273,12 @@ TEST(Zip, FirstEntryNameInDataDecidesTheSubType) {
 TEST(Zip, OnlyTheAddedSubTypeIsKeptAndGenericArchivesNeedTheirOwnCode) {
   // Filler between the archives retires each recognizer before the next header.
   DiskImage image;
-  image.File(Archive({{"word/document.xml", Filler(100)}})).Random(1)
-      .File(Archive({{"xl/_rels/workbook.xml.rels", Filler(100)}})).Random(1)
-      .File(Archive({{"plain.txt", Filler(100)}})).Random(1)
+  image.File(Archive({{"word/document.xml", Filler(100)}}))
+      .Random(1)
+      .File(Archive({{"xl/_rels/workbook.xml.rels", Filler(100)}}))
+      .Random(1)
+      .File(Archive({{"plain.txt", Filler(100)}}))
+      .Random(1)
       .File(Archive({{"xl/_rels/workbook.xml.rels", Filler(100)}}));
   trtest::TempDir dir;
   FolderRun(dir, {{258}}, image.bytes(), 512, 512);
@@ -269,7 +315,8 @@ TEST(Zip, DefaultSubTypeMaximumIs128MiBWhileGenericArchivesGoOn) {
     TypeRecovery_Analyse(m, 0, strip.data(), static_cast<uint32_t>(strip.size()), 0, &error);
     std::fill(strip.begin(), strip.begin() + static_cast<long>(header.size()), 0);
     for (uint64_t i = 1; i < 130; ++i) {
-      TypeRecovery_Analyse(m, i << 20, strip.data(), static_cast<uint32_t>(strip.size()), 0, &error);
+      TypeRecovery_Analyse(m, i << 20, strip.data(), static_cast<uint32_t>(strip.size()), 0,
+                           &error);
     }
     const size_t beforeFlush = log.reports.size();
     TypeRecovery_Flush(m);
@@ -293,7 +340,8 @@ TEST(Zip, WalkThatCannotStepOverARecordSearchesForTheEnd) {
                               {"third.bin", Filler(300), 0x808, true}});
   const auto first = Archive({{"only.bin", Filler(1500), 0x808, true}});
   // A record beginning 22 bytes before a strip end with a 10-byte lookahead.
-  const auto hidden = Archive({{"a.bin", Filler(455), 2}, {"b.bin", Filler(1000), 2}, {"c.bin", Filler(10), 2}});
+  const auto hidden =
+      Archive({{"a.bin", Filler(455), 2}, {"b.bin", Filler(1000), 2}, {"c.bin", Filler(10), 2}});
   for (const auto& a : {later, first, hidden}) {
     DiskImage image;
     image.File(a).Random(3);
@@ -336,7 +384,8 @@ TEST(Zip, RegistryStoresSizeArgumentsPerCode) {
 }
 
 TEST(Zip, ProgressRecordCarriesMaximaWalkStateAndSubType) {
-  const auto archive = Archive({{"word/document.xml", Filler(3000), 2}, {"word/b.xml", Filler(100), 2}});
+  const auto archive =
+      Archive({{"word/document.xml", Filler(3000), 2}, {"word/b.xml", Filler(100), 2}});
   std::vector<uint8_t> image = archive;
   image.resize((archive.size() / 512 + 2) * 512, 0x5A);
   const auto reports = doctest::ResumeRun({{257, 1 << 20}}, image, 1536, 512, 512);
@@ -360,19 +409,21 @@ TEST(Zip, ProgressRecordCarriesMaximaWalkStateAndSubType) {
   ASSERT_EQ(record.size(), 238u);
   EXPECT_EQ(record[60], 1u);
   EXPECT_EQ(record[77] | (record[78] << 8) | (record[79] << 16), 1 << 20);  // docx maximum
-  EXPECT_EQ(record[205] | (record[206] << 8), 3047 - 512);                 // cursor, next strip
+  EXPECT_EQ(record[205] | (record[206] << 8), 3047 - 512);                  // cursor, next strip
   EXPECT_EQ(record[221], CTypeRecoveryZIP::kWalkRecords);
-  EXPECT_EQ(record[230], 0u);                                             // scanning done
+  EXPECT_EQ(record[230], 0u);  // scanning done
   EXPECT_EQ(record[234] | (record[235] << 8), 257);
 }
 
 TEST(Zip, DamagedArchivesNeverReadOutsideTheStrip) {
   // Run under the sanitizers: random damage, strip sizes and lookaheads.
-  const auto base = Archive({{"word/a.xml", Filler(900), 2}, {"b.bin", Filler(700), 0x808, true}}, "c");
+  const auto base =
+      Archive({{"word/a.xml", Filler(900), 2}, {"b.bin", Filler(700), 0x808, true}}, "c");
   std::mt19937 random(5);
   for (int round = 0; round < 300; ++round) {
     std::vector<uint8_t> image = base;
-    for (int i = 0; i < 12; ++i) image[4 + random() % (image.size() - 4)] = static_cast<uint8_t>(random());
+    for (int i = 0; i < 12; ++i)
+      image[4 + random() % (image.size() - 4)] = static_cast<uint8_t>(random());
     const uint32_t strip = 17 + random() % 600;
     const uint32_t lookahead = random() % 80;
     ReportRun({{257}, {1793}}, image, strip, lookahead);
@@ -386,9 +437,9 @@ TEST(Zip, RealPackagesAreCarvedWholeUnderTheirSubTypeExtension) {
     const char* fixture;
     const char* extension;
   };
-  const Real files[] = {{"text.docx", "docx"},   {"table.xlsx", "xlsx"}, {"slides.pptx", "pptx"},
-                        {"text.odt", "odt"},     {"table.ods", "ods"},   {"slides.odp", "odp"},
-                        {"drawing.odg", "odg"},  {"archive.zip", "zip"}, {"manifest.jar", "jar"}};
+  const Real files[] = {{"text.docx", "docx"},  {"table.xlsx", "xlsx"}, {"slides.pptx", "pptx"},
+                        {"text.odt", "odt"},    {"table.ods", "ods"},   {"slides.odp", "odp"},
+                        {"drawing.odg", "odg"}, {"archive.zip", "zip"}, {"manifest.jar", "jar"}};
   DiskImage image(3);
   for (const Real& f : files) image.Random(2).File(Fixture(f.fixture)).Zeros(1);
   image.Random(4);
