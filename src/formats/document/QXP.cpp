@@ -1,0 +1,143 @@
+// Page-layout documents and templates: header test, the copy until another
+// format's header, the kind's enable flag.
+#include "formats/document/QXP.h"
+
+#include "interface/Manager.h"
+#include "registry/RecognizerFactory.h"
+
+using namespace typerecovery;
+
+namespace {
+
+constexpr uint32_t kMinimumLength = 17;
+const uint8_t kMagic[] = {0x00, 0x00, 'I', 'I', 'X', 'P', 'R', '3', 'D', ' ', 'D', ' '};
+constexpr uint64_t kKindAt = 12;  // "XP" document, "XT" template
+constexpr uint64_t kMaximumSize = 0x1000000;  // 16 MiB, for each kind
+
+}  // namespace
+
+CTypeRecoveryQXP::CTypeRecoveryQXP(CTypeRecoveryManager* host, const char16_t* outputRoot)
+    : CTypeRecovery(kTypeCode, host, outputRoot),
+      m_templateMaxSize(kMaximumSize),
+      m_isTemplate(0),
+      m_templateFolderValue(0) {
+  SetExtension(u"qxp");
+  m_maxFileSize = kMaximumSize;
+}
+
+CTypeRecoveryQXP::~CTypeRecoveryQXP() {
+  // The template folder value goes back to the prototype like the base one.
+  if (auto* prototype = dynamic_cast<CTypeRecoveryQXP*>(m_prototype)) {
+    prototype->m_templateFolderValue = m_templateFolderValue;
+  }
+}
+
+uint32_t CTypeRecoveryQXP::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
+  if (buffer == nullptr || length < kMinimumLength) return 0;
+  const ByteView v(buffer, length);
+  if (!BytesEqual(v, 0, kMagic, sizeof kMagic)) return 0;
+  return BytesEqual(v, kKindAt, "XP") || BytesEqual(v, kKindAt, "XT") ? kTypeCode : 0;
+}
+
+bool CTypeRecoveryQXP::EnableSubType(uint32_t code, uint64_t) { return m_enabled.Enable(kCodes, code); }
+
+void CTypeRecoveryQXP::EnableAllSubTypes(uint32_t exceptCode) { m_enabled.EnableAll(kCodes, exceptCode); }
+
+bool CTypeRecoveryQXP::IsSubTypeEnabled(uint32_t code) const {
+  const int row = SubTypeRow(kCodes, code);
+  return row >= 0 && m_enabled.IsOn(static_cast<size_t>(row));
+}
+
+void CTypeRecoveryQXP::ReportQxpFile(uint32_t complete) {
+  if (!IsReportMode()) return;
+  uint32_t& folder = m_isTemplate != 0 ? m_templateFolderValue : m_typeFolderValue;
+  folder = m_host->ReportFoundFile(folder, &m_fileCounter, m_extension, m_fileStart, m_expectedSize,
+                                   complete, nullptr);
+}
+
+uint32_t CTypeRecoveryQXP::EndQxpFile(uint32_t complete) {
+  if (!m_enabled.IsOn(kDocumentRow) && m_isTemplate == 0) DiscardOutputFile();
+  uint32_t ended = 0;
+  if (m_fileInProgress != 0) {
+    ReportQxpFile(complete);
+    ended = 1;
+  }
+  m_fileInProgress = 0;
+  CloseOutputFile();
+  return ended;
+}
+
+uint32_t CTypeRecoveryQXP::Analyse(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,
+                                   uint32_t lookahead, uint32_t headerTypeCode,
+                                   uint32_t* errorFlag) {
+  if (buffer == nullptr) return 0;
+  const ByteView view(buffer, uint64_t{length} + lookahead);
+  uint32_t count = 0;
+
+  if (IsHeaderMatched(buffer, length, 0) != 0) {
+    // The file in progress ends here, complete as far as it could be followed.
+    if (!m_enabled.IsOn(kDocumentRow) && m_isTemplate == 0) DiscardOutputFile();
+    if (m_fileInProgress != 0) {
+      m_expectedSize = m_bytesWritten;
+      ReportQxpFile(1);
+      ++count;
+    }
+    CloseOutputFile();
+    SetExtension(u"qxp");
+    m_isTemplate = 0;
+    BeginFile(stripPosition, errorFlag);
+    if (BytesEqual(view, kKindAt, "XT")) {
+      if (m_enabled.IsOn(kTemplateRow)) {
+        SetExtension(u"qpt");
+        m_isTemplate = 1;
+      } else {
+        DiscardOutputFile();
+      }
+    }
+  }
+  if (!HasOpenOutputFile() && m_fileInProgress == 0) return count;
+
+  // Another format begins here: the file ended before this strip.
+  if (headerTypeCode != 0 && headerTypeCode != kTypeCode && headerTypeCode != kTemplateTypeCode) {
+    m_expectedSize = m_bytesWritten;
+    return count + EndQxpFile(0);
+  }
+  TakeBytes(buffer, length, errorFlag);
+  m_expectedSize = m_bytesWritten;
+  const uint64_t maximum = m_isTemplate != 0 ? m_templateMaxSize : m_maxFileSize;
+  if (m_bytesWritten >= maximum) count += EndQxpFile(0);
+  return count;
+}
+
+uint32_t CTypeRecoveryQXP::SaveProgress(TypeRecoveryFile file) {
+  if (CTypeRecovery::SaveProgress(file) == 0) return 0;
+  if (!m_enabled.Save(file) || !WriteU64(file, m_templateMaxSize)) return 0;
+  if (m_fileInProgress == 0) return 1;
+  return WriteU32(file, GetCurrentSubTypeCode()) ? 1 : 0;
+}
+
+uint32_t CTypeRecoveryQXP::LoadProgress(TypeRecoveryFile file) {
+  if (CTypeRecovery::LoadProgress(file) == 0) return 0;
+  if (!m_enabled.Load(file) || !ReadU64(file, &m_templateMaxSize)) return 0;
+  if (m_host != nullptr) {
+    bool has = false;
+    const uint32_t value = m_host->AskTypeFolderId(u"qpt", &has);
+    if (has) m_templateFolderValue = value;
+  }
+  if (m_fileInProgress == 0) return 1;
+  uint32_t code = 0;
+  if (!ReadU32(file, &code)) return 0;
+  m_isTemplate = code == kTemplateTypeCode ? 1 : 0;
+  return 1;
+}
+
+CTypeRecovery* CTypeRecoveryQXP::Clone() {
+  CTypeRecoveryQXP* copy = CloneRecognizer(this, m_host, m_outputPath);
+  if (copy != nullptr) {
+    copy->m_enabled.CopyFrom(m_enabled);
+    copy->m_templateFolderValue = m_templateFolderValue;
+  }
+  return copy;
+}
+
+TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryQXP)
