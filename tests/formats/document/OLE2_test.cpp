@@ -59,6 +59,13 @@ std::vector<uint8_t> Slice(const std::vector<uint8_t>& v, size_t from, size_t si
 }
 
 const std::vector<Placed> kDoc = {{1024, Wide("WordDocument")}};
+
+// A folder-ID callback that answers 1000 + the number of calls before.
+std::vector<std::string> folderIdCalls;
+uint32_t RecordFolderId(uintptr_t, const char16_t* extension) {
+  folderIdCalls.push_back(trtest::U8(extension));
+  return 1000 + static_cast<uint32_t>(folderIdCalls.size()) - 1;
+}
 const std::vector<Placed> kXls = {{1024, Wide("Workbook")}};
 
 }  // namespace
@@ -249,9 +256,19 @@ TEST(Ole2, ProgressRecordCarriesFlagsScanStateAndSubType) {
   const auto file = Compound(16384, 8, 1, kDoc);  // 64 x 256
   std::vector<uint8_t> image = file;
   image.resize(17408, 0x33);
+  // The load asks the folder-ID callback for the generic row, then rows 1,
+  // 4, 3, 2 and 5 to 20; the resumed report carries the answer for "doc".
+  folderIdCalls.clear();
+  TypeRecovery_SetFuncGetTypeFolderID(RecordFolderId);
   const auto reports = doctest::ResumeRun({{260}}, image, 2048, 512, 512);
+  TypeRecovery_SetFuncGetTypeFolderID(nullptr);
+  const std::vector<std::string> order = {"ole2", "doc", "max", "ppt", "xls", "qpw", "shw",
+                                          "p65",  "dgn", "vsd", "pub", "jnb", "fla", "dcd",
+                                          "mpp",  "tcw", "rpt", "msi", "msp", "db",  "sldprt"};
+  EXPECT_EQ(folderIdCalls, order);
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].extension, "doc");
+  EXPECT_EQ(reports[0].typeFolder, 1000u + 1);
   EXPECT_EQ(reports[0].size, 16384u);
   EXPECT_EQ(reports[0].complete, 1u);
 

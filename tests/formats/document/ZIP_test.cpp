@@ -109,6 +109,13 @@ CTypeRecoveryZIP* FindZip(CTypeRecoveryManager* m) {
   return nullptr;
 }
 
+// A folder-ID callback that answers 1000 + the number of calls before.
+std::vector<std::string> folderIdCalls;
+uint32_t RecordFolderId(uintptr_t, const char16_t* extension) {
+  folderIdCalls.push_back(trtest::U8(extension));
+  return 1000 + static_cast<uint32_t>(folderIdCalls.size()) - 1;
+}
+
 CTypeRecoveryManager* NewReportManager(trtest::ReportLog* log) {
   return TypeRecovery_CreateManager(reinterpret_cast<uintptr_t>(log), trtest::RecordReport,
                                     nullptr);
@@ -388,8 +395,18 @@ TEST(Zip, ProgressRecordCarriesMaximaWalkStateAndSubType) {
       Archive({{"word/document.xml", Filler(3000), 2}, {"word/b.xml", Filler(100), 2}});
   std::vector<uint8_t> image = archive;
   image.resize((archive.size() / 512 + 2) * 512, 0x5A);
+  // The load asks the folder-ID callback for the generic row, then rows 4,
+  // 1, 3, 2 and 5 to 16; the resumed report carries the answer for "docx".
+  folderIdCalls.clear();
+  TypeRecovery_SetFuncGetTypeFolderID(RecordFolderId);
   const auto reports = doctest::ResumeRun({{257, 1 << 20}}, image, 1536, 512, 512);
+  TypeRecovery_SetFuncGetTypeFolderID(nullptr);
+  const std::vector<std::string> order = {"zip", "cdr", "docx", "pptx", "xlsx", "fla",
+                                          "odt", "ods", "odp",  "odg",  "odf",  "odb",
+                                          "xps", "apk", "jar",  "ipa",  "pxl"};
+  EXPECT_EQ(folderIdCalls, order);
   ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].typeFolder, 1000u + 2);
   EXPECT_EQ(reports[0].extension, "docx");
   EXPECT_EQ(reports[0].size, archive.size());
   EXPECT_EQ(reports[0].complete, 1u);
