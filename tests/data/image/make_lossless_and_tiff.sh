@@ -17,9 +17,11 @@ convert -delay 20 -size 24x24 xc:red xc:lime xc:blue -loop 0 animated.gif
 # Bottom-up BMP with the 40-byte info header.
 convert -size 30x20 gradient:yellow-purple BMP3:lossless.bmp
 
-# Uncompressed TIFF in both byte orders.
+# TIFF in both byte orders: a small uncompressed little-endian one, and a
+# big-endian LZW one large enough (over 256 pixels each way) for its
+# dimensions to be reported.
 convert -size 64x40 gradient:black-cyan -compress none -define tiff:endian=lsb little.tif
-convert -size 64x40 gradient:black-cyan -compress none -define tiff:endian=msb big.tif
+convert -size 320x272 gradient:black-cyan -depth 8 -compress lzw -define tiff:endian=msb big.tif
 
 # A TIFF whose first directory lies past its first 64 KiB (the pixel strips
 # come first), to be read back from the cached start of the file.
