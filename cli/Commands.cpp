@@ -1,0 +1,266 @@
+#include "Commands.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstring>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include "ExitCodes.h"
+#include "ReportWriter.h"
+#include "Scanner.h"
+#include "Sizes.h"
+#include "Text.h"
+#include "typerecovery.h"
+
+namespace trcli {
+namespace {
+
+void Message(const std::string& text) { std::fprintf(stderr, "typerecovery: %s\n", text.c_str()); }
+
+std::string Join(const std::vector<std::string>& pieces, const std::string& separator) {
+  std::string out;
+  for (size_t i = 0; i < pieces.size(); ++i) out += (i ? separator : "") + pieces[i];
+  return out;
+}
+
+std::string MaxText(const TypeInfo& type) {
+  return type.hasDefaultMax && type.defaultMax != UINT64_MAX ? FormatBytes(type.defaultMax) : "none";
+}
+
+// The strings behind the size options, converted after parsing so that every
+// bad value gets the same clear message.
+struct SizeOption {
+  std::string text;
+  CLI::Option* option = nullptr;
+};
+
+bool ConvertSize(const SizeOption& size, const char* name, std::optional<uint64_t>* value) {
+  if (size.option == nullptr || size.option->count() == 0) return true;
+  auto parsed = ParseSize(size.text);
+  if (!parsed) {
+    Message(std::string("bad size for ") + name + ": '" + size.text + "' (use a byte count or a number with K, M, G)");
+    return false;
+  }
+  *value = parsed;
+  return true;
+}
+
+struct RunCommand {
+  CLI::App* app = nullptr;
+  RunOptions options;
+  std::string formatText = "jsonl";
+  SizeOption restricted, block, offset, length;
+  std::vector<std::pair<std::string, CLI::Option*>> named;
+};
+
+void AddRunOptions(RunCommand& command) {
+  CLI::App* app = command.app;
+  RunOptions& o = command.options;
+  app->add_option("SOURCE", o.source, "Image file, block device, or - for standard input")->required();
+  command.named.emplace_back("types", app->add_option("--types", o.types,
+      "Types to find: extensions, type codes or groups (photos, documents, audio, video, archives, "
+      "internet, graphics, mail, other), comma-separated; default: all")->delimiter(','));
+  command.named.emplace_back("max-size", app->add_option("--max-size", o.maxSizes,
+      "Maximum file size of a type, EXT=SIZE (repeatable), e.g. jpg=16M"));
+  command.restricted.option = app->add_option("--restricted-size", command.restricted.text,
+      "Found files larger than this are not kept (K, M, G suffixes)");
+  command.named.emplace_back("restricted-size", command.restricted.option);
+  command.block.option = app->add_option("--block", command.block.text,
+      "Strip size: a power of two from 512 to 1M (default 512)");
+  command.named.emplace_back("block", command.block.option);
+  command.offset.option = app->add_option("--offset", command.offset.text, "Start scanning at this byte of the source");
+  command.named.emplace_back("offset", command.offset.option);
+  command.length.option = app->add_option("--length", command.length.text, "Scan only this many bytes");
+  command.named.emplace_back("length", command.length.option);
+  app->add_flag("-q,--quiet", o.quiet, "No progress display and no notes");
+  app->add_option("--state", o.statePath, "State file for interruption and resume");
+  app->add_flag("--resume", o.resume, "Continue the run saved in the state file");
+  app->add_option("--autosave", o.autosaveSeconds, "Seconds between automatic state saves (0: only on stop)")
+      ->capture_default_str();
+}
+
+bool FinishRunOptions(RunCommand& command, const std::string& commandLine) {
+  RunOptions& o = command.options;
+  std::optional<uint64_t> block;
+  std::optional<uint64_t> offset;
+  if (!ConvertSize(command.restricted, "--restricted-size", &o.restrictedSize) ||
+      !ConvertSize(command.block, "--block", &block) || !ConvertSize(command.offset, "--offset", &offset) ||
+      !ConvertSize(command.length, "--length", &o.length))
+    return false;
+  if (block) {
+    if (!IsValidBlock(*block)) {
+      Message("--block must be a power of two from 512 to 1M");
+      return false;
+    }
+    o.block = static_cast<uint32_t>(*block);
+  }
+  if (offset) o.offset = *offset;
+  if (!ParseReportFormat(command.formatText, &o.format)) {
+    Message("--format must be jsonl, csv or dfxml");
+    return false;
+  }
+  if (!o.hashName.empty()) o.hashName = ToLower(o.hashName);
+  while (o.outputDir.size() > 1 && o.outputDir.back() == '/') o.outputDir.pop_back();
+  for (const auto& entry : command.named)
+    if (entry.second != nullptr && entry.second->count() > 0) o.given.insert(entry.first);
+  o.commandLine = commandLine;
+  return true;
+}
+
+}  // namespace
+
+std::string FormatTypesTable(const TypeCatalog& catalog) {
+  std::string out;
+  char line[512];
+  std::snprintf(line, sizeof line, "%6s  %-10s %12s  %s\n", "code", "group", "default max", "extensions");
+  out += line;
+  for (const TypeInfo& type : catalog.Types()) {
+    std::string extensions = catalog.IsFamilyHead(type)
+                                 ? Join(type.extensions, " ")
+                                 : "(family of " + std::to_string(type.familyCode) + ")";
+    std::snprintf(line, sizeof line, "%6u  %-10s %12s  %s\n", type.code, TypeCatalog::GroupName(type.code),
+                  MaxText(type).c_str(), extensions.c_str());
+    out += line;
+  }
+  std::snprintf(line, sizeof line, "%zu types\n", catalog.Types().size());
+  return out + line;
+}
+
+std::string FormatTypesJson(const TypeCatalog& catalog) {
+  nlohmann::ordered_json types = nlohmann::ordered_json::array();
+  for (const TypeInfo& type : catalog.Types()) {
+    nlohmann::ordered_json entry;
+    entry["code"] = type.code;
+    entry["group"] = TypeCatalog::GroupName(type.code);
+    entry["family"] = type.familyCode;
+    entry["extensions"] = catalog.IsFamilyHead(type) ? type.extensions : std::vector<std::string>();
+    entry["default_max"] = type.hasDefaultMax && type.defaultMax != UINT64_MAX
+                               ? nlohmann::ordered_json(type.defaultMax)
+                               : nlohmann::ordered_json();
+    types.push_back(entry);
+  }
+  return types.dump(2) + "\n";
+}
+
+int CheckFile(const std::string& path, const std::string& extensionArg, uint64_t bytes, FILE* out) {
+  std::string extension = extensionArg;
+  if (extension.empty()) {
+    size_t slash = path.find_last_of('/');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    size_t dot = name.find_last_of('.');
+    if (dot == std::string::npos || dot == 0 || dot + 1 == name.size()) {
+      Message(path + " has no extension; name the type with --as EXT");
+      return kExitUsage;
+    }
+    extension = name.substr(dot + 1);
+  }
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    Message("cannot open " + path + ": " + std::strerror(errno));
+    return kExitSource;
+  }
+  std::vector<uint8_t> buffer(static_cast<size_t>(bytes) + 16, 0);
+  size_t filled = 0;
+  while (filled < bytes) {
+    ssize_t got = ::read(fd, buffer.data() + filled, static_cast<size_t>(bytes) - filled);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      Message("cannot read " + path + ": " + std::strerror(errno));
+      ::close(fd);
+      return kExitSource;
+    }
+    if (got == 0) break;
+    filled += static_cast<size_t>(got);
+  }
+  ::close(fd);
+  std::u16string wide = Utf8ToUtf16(extension);
+  int32_t answer = TypeRecovery_IsFileHeaderMatched(buffer.data(), static_cast<uint32_t>(filled), wide.c_str());
+  std::string shown = !extension.empty() && extension[0] == '.' ? extension.substr(1) : extension;
+  if (answer == 1) {
+    std::fprintf(out, "%s: begins like a %s file\n", path.c_str(), shown.c_str());
+    return kExitOk;
+  }
+  if (answer == -1) {
+    std::fprintf(out, "%s: does not begin like a %s file\n", path.c_str(), shown.c_str());
+    return kExitNoMatch;
+  }
+  std::fprintf(out, "%s: the extension '%s' names no type that header verification knows\n", path.c_str(),
+               extension.c_str());
+  return kExitUnknownType;
+}
+
+int RunCommandLine(int argc, char** argv) {
+  CLI::App app{"typerecovery: recovers files from disk images, partitions and devices by their content"};
+  app.set_version_flag("--version", std::string("typerecovery ") + TYPERECOVERY_TOOL_VERSION);
+  app.require_subcommand(1);
+  app.fallthrough(false);
+
+  std::vector<std::string> words(argv, argv + argc);
+  std::string commandLine = Join(words, " ");
+
+  RunCommand carve;
+  carve.app = app.add_subcommand("carve", "Write the files found in SOURCE below an output folder");
+  carve.options.mode = RunOptions::Mode::kCarve;
+  AddRunOptions(carve);
+  carve.named.emplace_back("output", carve.app->add_option("-o,--output", carve.options.outputDir,
+                                                           "Output folder (created if missing)")->required());
+  carve.named.emplace_back("report", carve.app->add_option("--report", carve.options.reportPath,
+      "Also write a report of the found files to this file"));
+  carve.named.emplace_back("format", carve.app->add_option("--format", carve.formatText,
+      "Report format: jsonl, csv or dfxml (default jsonl)"));
+  carve.named.emplace_back("hash", carve.app->add_option("--hash", carve.options.hashName,
+      "Hash each found file in the report: sha256, md5 or sha1"));
+
+  RunCommand scan;
+  scan.app = app.add_subcommand("scan", "Report the files found in SOURCE without writing them");
+  scan.options.mode = RunOptions::Mode::kScan;
+  AddRunOptions(scan);
+  scan.named.emplace_back("output", scan.app->add_option("-o,--output", scan.options.reportPath,
+      "Report file (default: standard output)"));
+  scan.named.emplace_back("format", scan.app->add_option("--format", scan.formatText,
+      "Report format: jsonl (default), csv or dfxml"));
+  scan.named.emplace_back("hash", scan.app->add_option("--hash", scan.options.hashName,
+      "Hash each found file, read back from the source: sha256, md5 or sha1"));
+
+  CLI::App* types = app.add_subcommand("types", "List the supported file types");
+  bool typesJson = false;
+  types->add_flag("--json", typesJson, "As JSON");
+
+  CLI::App* check = app.add_subcommand("check", "Does FILE begin like a file of its type?");
+  std::string checkPath, checkAs, checkBytesText = "4096";
+  check->add_option("FILE", checkPath, "The file to test")->required();
+  check->add_option("--as", checkAs, "Test against this extension instead of the file's own");
+  check->add_option("--bytes", checkBytesText, "How many first bytes of the file to test (default 4096)");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    int code = app.exit(e);
+    return code == 0 ? kExitOk : kExitUsage;
+  }
+
+  if (types->parsed()) {
+    TypeCatalog catalog = TypeCatalog::FromLibrary();
+    std::fputs((typesJson ? FormatTypesJson(catalog) : FormatTypesTable(catalog)).c_str(), stdout);
+    return kExitOk;
+  }
+  if (check->parsed()) {
+    auto bytes = ParseSize(checkBytesText);
+    if (!bytes || *bytes == 0 || *bytes > (256u << 20)) {
+      Message("--bytes must be a size from 1 to 256M");
+      return kExitUsage;
+    }
+    return CheckFile(checkPath, checkAs, *bytes, stdout);
+  }
+  RunCommand& run = carve.app->parsed() ? carve : scan;
+  if (!FinishRunOptions(run, commandLine)) return kExitUsage;
+  return ExecuteRun(run.options);
+}
+
+}  // namespace trcli

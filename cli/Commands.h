@@ -1,0 +1,27 @@
+// The command line of the typerecovery tool: carve, scan, types and check,
+// parsed with CLI11. Each command is also callable on its own so that tests
+// can run it without a process.
+#ifndef TYPERECOVERY_CLI_COMMANDS_H
+#define TYPERECOVERY_CLI_COMMANDS_H
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "TypeCatalog.h"
+
+namespace trcli {
+
+// Parses argv and runs the command; answers the exit status (ExitCodes.h).
+int RunCommandLine(int argc, char** argv);
+
+// typerecovery types [--json]
+std::string FormatTypesTable(const TypeCatalog& catalog);
+std::string FormatTypesJson(const TypeCatalog& catalog);
+
+// typerecovery check FILE [--as EXT] [--bytes N]: prints one line to out.
+int CheckFile(const std::string& path, const std::string& extension, uint64_t bytes, FILE* out);
+
+}  // namespace trcli
+
+#endif

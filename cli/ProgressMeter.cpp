@@ -1,0 +1,105 @@
+#include "ProgressMeter.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cinttypes>
+
+#include "Sizes.h"
+
+namespace trcli {
+namespace {
+
+std::string Rate(const ProgressSnapshot& s) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f MB/s", Throughput(s.sessionBytes, s.seconds));
+  return text;
+}
+
+std::string Eta(const ProgressSnapshot& s) {
+  if (!s.total || s.sessionBytes == 0 || s.seconds <= 0) return "-:--";
+  double rate = static_cast<double>(s.sessionBytes) / s.seconds;
+  uint64_t left = *s.total > s.done ? *s.total - s.done : 0;
+  return FormatDuration(static_cast<double>(left) / rate);
+}
+
+std::string Files(uint64_t files) {
+  return std::to_string(files) + (files == 1 ? " file" : " files");
+}
+
+int TerminalWidth(FILE* stream) {
+  struct winsize size;
+  if (::ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 20) return size.ws_col;
+  return 80;
+}
+
+}  // namespace
+
+double Throughput(uint64_t bytes, double seconds) {
+  return seconds > 0 ? static_cast<double>(bytes) / 1e6 / seconds : 0.0;
+}
+
+std::string FormatBar(const ProgressSnapshot& s, int width) {
+  std::string tail;
+  char percent[16] = "";
+  if (s.total && *s.total > 0) {
+    double fraction = std::min(1.0, static_cast<double>(s.done) / static_cast<double>(*s.total));
+    std::snprintf(percent, sizeof percent, "%5.1f%%", fraction * 100.0);
+    tail = std::string(percent) + "  " + FormatBytes(s.done) + " / " + FormatBytes(*s.total) +
+           "  " + Rate(s) + "  ETA " + Eta(s) + "  " + Files(s.files);
+    int barWidth = std::max(10, std::min(40, width - static_cast<int>(tail.size()) - 4));
+    int filled = static_cast<int>(fraction * barWidth);
+    return "[" + std::string(filled, '#') + std::string(barWidth - filled, '.') + "]  " + tail;
+  }
+  return FormatBytes(s.done) + "  " + Rate(s) + "  " + Files(s.files);
+}
+
+std::string FormatLine(const ProgressSnapshot& s) {
+  if (s.total && *s.total > 0) {
+    char percent[16];
+    double fraction = std::min(1.0, static_cast<double>(s.done) / static_cast<double>(*s.total));
+    std::snprintf(percent, sizeof percent, "%.1f%%", fraction * 100.0);
+    return std::string(percent) + " " + FormatBytes(s.done) + " of " + FormatBytes(*s.total) + ", " +
+           Rate(s) + ", ETA " + Eta(s) + ", " + Files(s.files) + " found";
+  }
+  return FormatBytes(s.done) + ", " + Rate(s) + ", " + Files(s.files) + " found";
+}
+
+ProgressMeter::Style ProgressMeter::Choose(bool quiet, FILE* stream) {
+  if (quiet) return Style::kOff;
+  return ::isatty(fileno(stream)) ? Style::kBar : Style::kLines;
+}
+
+ProgressMeter::ProgressMeter(Style style, FILE* stream, double linePeriodSeconds)
+    : m_style(style), m_stream(stream), m_period(linePeriodSeconds) {
+  // Plain lines start after one period: short runs print none.
+  if (style == Style::kLines) m_lastDraw = 0;
+}
+
+void ProgressMeter::Update(const ProgressSnapshot& snapshot) {
+  if (m_style == Style::kOff) return;
+  double period = m_style == Style::kBar ? 0.2 : m_period;
+  if (snapshot.seconds - m_lastDraw < period) return;
+  m_lastDraw = snapshot.seconds;
+  if (m_style == Style::kBar) {
+    int width = TerminalWidth(m_stream);
+    std::string line = FormatBar(snapshot, width);
+    if (static_cast<int>(line.size()) > width - 1) line.resize(static_cast<size_t>(width - 1));
+    std::fprintf(m_stream, "\r%s\x1b[K", line.c_str());
+    m_drawn = true;
+  } else {
+    std::fprintf(m_stream, "typerecovery: %s\n", FormatLine(snapshot).c_str());
+  }
+  std::fflush(m_stream);
+}
+
+void ProgressMeter::Finish() {
+  if (m_style == Style::kBar && m_drawn) {
+    std::fprintf(m_stream, "\r\x1b[K");
+    std::fflush(m_stream);
+  }
+  m_drawn = false;
+}
+
+}  // namespace trcli

@@ -1,0 +1,228 @@
+#include "ReportWriter.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+#include <nlohmann/json.hpp>
+
+#include "Text.h"
+#include "TypeCatalog.h"
+
+namespace trcli {
+namespace {
+
+std::string Number(double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.9g", value);
+  return text;
+}
+
+// JSON Lines: nlohmann's dump escapes control characters and keeps UTF-8;
+// texts from damaged metadata that are not UTF-8 are replaced, not dropped.
+class JsonLinesWriter : public ReportWriter {
+ public:
+  explicit JsonLinesWriter(const ReportContext& context) : m_context(context) {}
+  std::string Header() const override { return ""; }
+  std::string Footer() const override { return ""; }
+  std::string Record(const FoundFile& file) const override {
+    nlohmann::ordered_json record;
+    record["offset"] = file.offset;
+    record["size"] = file.size;
+    record["type_code"] = file.typeCode;
+    record["group"] = TypeCatalog::GroupName(file.typeCode);
+    record["extension"] = file.extension;
+    record["complete"] = file.complete;
+    if (file.picture) {
+      const PictureData& p = *file.picture;
+      nlohmann::ordered_json picture;
+      picture["width"] = p.width;
+      picture["height"] = p.height;
+      picture["make"] = p.make;
+      picture["model"] = p.model;
+      picture["software"] = p.software;
+      picture["exif_version"] = p.exifVersion;
+      picture["date_time_original"] = p.dateTimeOriginal;
+      picture["date_time"] = p.dateTime;
+      if (p.HasGps()) {
+        picture["gps"] = {{"latitude_ref", p.latitudeRef}, {"latitude", p.latitude},
+                          {"longitude_ref", p.longitudeRef}, {"longitude", p.longitude},
+                          {"altitude_ref", p.altitudeRef}, {"altitude", p.altitude}};
+      }
+      record["picture"] = picture;
+    }
+    if (!m_context.hashName.empty()) {
+      record[ToLower(m_context.hashName)] =
+          file.hash.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(file.hash);
+    }
+    return record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  }
+
+ private:
+  ReportContext m_context;
+};
+
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+class CsvWriter : public ReportWriter {
+ public:
+  explicit CsvWriter(const ReportContext& context) : m_context(context) {}
+  std::string Header() const override {
+    std::string line =
+        "offset,size,type_code,group,extension,complete,width,height,make,model,software,"
+        "exif_version,date_time_original,date_time,gps_latitude_ref,gps_latitude,"
+        "gps_longitude_ref,gps_longitude,gps_altitude_ref,gps_altitude";
+    if (!m_context.hashName.empty()) line += "," + ToLower(m_context.hashName);
+    return line + "\n";
+  }
+  std::string Footer() const override { return ""; }
+  std::string Record(const FoundFile& file) const override {
+    std::string line = std::to_string(file.offset) + "," + std::to_string(file.size) + "," +
+                       std::to_string(file.typeCode) + "," + TypeCatalog::GroupName(file.typeCode) +
+                       "," + CsvField(file.extension) + "," + (file.complete ? "1" : "0");
+    if (file.picture) {
+      const PictureData& p = *file.picture;
+      line += "," + std::to_string(p.width) + "," + std::to_string(p.height);
+      for (const std::string* text : {&p.make, &p.model, &p.software, &p.exifVersion,
+                                      &p.dateTimeOriginal, &p.dateTime})
+        line += "," + CsvField(*text);
+      if (p.HasGps()) {
+        line += "," + CsvField(p.latitudeRef) + "," + Number(p.latitude) + "," +
+                CsvField(p.longitudeRef) + "," + Number(p.longitude) + "," +
+                CsvField(p.altitudeRef) + "," + Number(p.altitude);
+      } else {
+        line += ",,,,,,";
+      }
+    } else {
+      line += std::string(14, ',');  // no picture: width to altitude empty
+    }
+    if (!m_context.hashName.empty()) line += "," + file.hash;
+    return line + "\n";
+  }
+
+ private:
+  ReportContext m_context;
+};
+
+std::string XmlText(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (c == '&') out += "&amp;";
+    else if (c == '<') out += "&lt;";
+    else if (c == '>') out += "&gt;";
+    else if (c == '"') out += "&quot;";
+    else if (u < 0x20 && c != '\t' && c != '\n' && c != '\r') out += "?";  // not allowed in XML 1.0
+    else out += c;
+  }
+  return out;
+}
+
+class DfxmlWriter : public ReportWriter {
+ public:
+  explicit DfxmlWriter(const ReportContext& context) : m_context(context) {}
+  std::string Header() const override {
+    std::string out =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<dfxml xmloutputversion=\"1.0\" version=\"1.0\"\n"
+        "       xmlns=\"http://www.forensicswiki.org/wiki/Category:Digital_Forensics_XML\"\n"
+        "       xmlns:dc=\"http://purl.org/dc/elements/1.1/\">\n"
+        "  <metadata>\n"
+        "    <dc:type>Carve Report</dc:type>\n"
+        "  </metadata>\n"
+        "  <creator version=\"1.0\">\n"
+        "    <program>typerecovery</program>\n"
+        "    <version>" TYPERECOVERY_TOOL_VERSION "</version>\n";
+    if (!m_context.commandLine.empty())
+      out += "    <execution_environment>\n      <command_line>" + XmlText(m_context.commandLine) +
+             "</command_line>\n    </execution_environment>\n";
+    out += "  </creator>\n  <source>\n    <image_filename>" + XmlText(m_context.sourcePath) +
+           "</image_filename>\n  </source>\n";
+    return out;
+  }
+  std::string Footer() const override { return "</dfxml>\n"; }
+  std::string Record(const FoundFile& file) const override {
+    std::string out = "  <fileobject>\n";
+    out += "    <filename>" + XmlText(ReportFileName(file)) + "</filename>\n";
+    out += "    <filesize>" + std::to_string(file.size) + "</filesize>\n";
+    out += "    <byte_runs>\n      <byte_run offset=\"0\" img_offset=\"" + std::to_string(file.offset) +
+           "\" len=\"" + std::to_string(file.size) + "\"/>\n    </byte_runs>\n";
+    if (!m_context.hashName.empty() && !file.hash.empty())
+      out += "    <hashdigest type=\"" + ToLower(m_context.hashName) + "\">" + file.hash + "</hashdigest>\n";
+    out += "    <typerecovery_type_code>" + std::to_string(file.typeCode) + "</typerecovery_type_code>\n";
+    out += std::string("    <typerecovery_complete>") + (file.complete ? "1" : "0") +
+           "</typerecovery_complete>\n";
+    out += "  </fileobject>\n";
+    return out;
+  }
+
+ private:
+  ReportContext m_context;
+};
+
+}  // namespace
+
+bool PictureData::HasGps() const {
+  return !latitudeRef.empty() || !longitudeRef.empty() || latitude != 0 || longitude != 0 ||
+         altitude != 0;
+}
+
+PictureData FromPictureInfo(const tag_PictureInfo& info) {
+  PictureData p;
+  p.typeCode = info.typeCode;
+  p.width = info.width;
+  p.height = info.height;
+  p.software = Utf16ToUtf8(info.software, 64);
+  p.exifVersion = Utf16ToUtf8(info.exifVersion, 5);
+  p.make = Utf16ToUtf8(info.make, 32);
+  p.model = Utf16ToUtf8(info.model, 40);
+  p.dateTimeOriginal = Utf16ToUtf8(info.dateTimeOriginal, 20);
+  p.dateTime = Utf16ToUtf8(info.dateTime, 20);
+  p.latitudeRef = Utf16ToUtf8(info.gpsLatitudeRef, 4);
+  p.longitudeRef = Utf16ToUtf8(info.gpsLongitudeRef, 4);
+  p.altitudeRef = Utf16ToUtf8(info.gpsAltitudeRef, 16);
+  p.latitude = info.gpsLatitude;
+  p.longitude = info.gpsLongitude;
+  p.altitude = info.gpsAltitude;
+  return p;
+}
+
+bool ParseReportFormat(const std::string& name, ReportFormat* format) {
+  std::string lower = ToLower(name);
+  if (lower == "jsonl" || lower == "json") *format = ReportFormat::kJsonLines;
+  else if (lower == "csv") *format = ReportFormat::kCsv;
+  else if (lower == "dfxml" || lower == "xml") *format = ReportFormat::kDfxml;
+  else return false;
+  return true;
+}
+
+const char* ReportFormatName(ReportFormat format) {
+  switch (format) {
+    case ReportFormat::kCsv: return "csv";
+    case ReportFormat::kDfxml: return "dfxml";
+    default: return "jsonl";
+  }
+}
+
+std::unique_ptr<ReportWriter> MakeReportWriter(ReportFormat format, const ReportContext& context) {
+  switch (format) {
+    case ReportFormat::kCsv: return std::make_unique<CsvWriter>(context);
+    case ReportFormat::kDfxml: return std::make_unique<DfxmlWriter>(context);
+    default: return std::make_unique<JsonLinesWriter>(context);
+  }
+}
+
+std::string ReportFileName(const FoundFile& file) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%012" PRIu64, file.offset);
+  return std::string(text) + "." + file.extension;
+}
+
+}  // namespace trcli

@@ -1,0 +1,91 @@
+// A carve or scan run: the loop that reads the source strip by strip, feeds
+// the library, collects found-file reports, shows progress, saves the state
+// every few seconds and on SIGINT/SIGTERM, and stops cleanly when output
+// cannot be written.
+//
+// Carve runs two managers over the same strips: the folder-mode manager
+// that writes the files, and a report-mode manager whose reports give the
+// summary (files, bytes, complete or cut per extension) and the optional
+// report file. Scan runs one report-mode manager. Every manager is saved in
+// the state file and loaded back on resume, in that order.
+#ifndef TYPERECOVERY_CLI_SCANNER_H
+#define TYPERECOVERY_CLI_SCANNER_H
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "ReportWriter.h"
+
+namespace trcli {
+
+struct RunOptions {
+  enum class Mode { kCarve, kScan };
+  Mode mode = Mode::kScan;
+  std::string source;
+  std::string outputDir;   // carve: the output root
+  std::string reportPath;  // scan: "" or "-" for standard output; carve: "" for none
+  ReportFormat format = ReportFormat::kJsonLines;
+  std::string hashName;    // "" for none
+  std::vector<std::string> types;
+  std::vector<std::string> maxSizes;
+  std::optional<uint64_t> restrictedSize;
+  uint32_t block = 512;
+  uint64_t offset = 0;
+  std::optional<uint64_t> length;
+  bool quiet = false;
+  std::string statePath;   // "" for the default
+  bool resume = false;
+  double autosaveSeconds = 5.0;
+  uint32_t chunk = 4u << 20;
+  uint32_t lookahead = 64u << 10;
+  std::string commandLine;
+  // Options named on the command line (by their long names), so that a
+  // resumed run can tell a conflicting option from an omitted one.
+  std::set<std::string> given;
+
+  const char* ModeName() const { return mode == Mode::kCarve ? "carve" : "scan"; }
+  // The options that decide what a run finds; they must not change on resume.
+  nlohmann::json Settings() const;
+  // Takes the saved settings; false with a message naming the first option
+  // that was given with a different value.
+  bool AdoptSettings(const nlohmann::json& saved, std::string* error);
+  std::string DefaultStatePath() const;
+};
+
+struct ExtensionStats {
+  uint64_t files = 0;
+  uint64_t complete = 0;
+  uint64_t cut = 0;
+  uint64_t bytes = 0;
+  uint64_t dropped = 0;  // over the restricted size: not kept
+};
+
+struct RunStats {
+  std::map<std::string, ExtensionStats> byExtension;
+  uint64_t bytesScanned = 0;   // over all sessions
+  double seconds = 0;          // over all sessions
+  uint64_t sessions = 0;
+
+  uint64_t Files() const;
+  nlohmann::json ToJson() const;
+  static RunStats FromJson(const nlohmann::json& json);
+};
+
+// The table printed at the end of a carve.
+std::string FormatSummary(const RunStats& stats, const std::string& outputDir);
+
+// Valid strip sizes: powers of two from 512 to 1 MiB.
+bool IsValidBlock(uint64_t block);
+
+// Runs a carve or scan; answers the process exit status (ExitCodes.h).
+int ExecuteRun(RunOptions options);
+
+}  // namespace trcli
+
+#endif

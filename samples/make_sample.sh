@@ -1,0 +1,1 @@
+make-sample.sh

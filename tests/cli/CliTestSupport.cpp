@@ -1,0 +1,137 @@
+#include "cli/CliTestSupport.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+namespace trclitest {
+
+std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
+  std::vector<std::vector<std::string>> rows;
+  std::vector<std::string> row;
+  std::string field;
+  bool quoted = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (quoted) {
+      if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') { field += '"'; ++i; }
+      else if (c == '"') quoted = false;
+      else field += c;
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ',') {
+      row.push_back(field);
+      field.clear();
+    } else if (c == '\n') {
+      row.push_back(field);
+      field.clear();
+      rows.push_back(row);
+      row.clear();
+    } else if (c != '\r') {
+      field += c;
+    }
+  }
+  EXPECT_FALSE(quoted) << "unterminated quoted field";
+  if (!field.empty() || !row.empty()) { row.push_back(field); rows.push_back(row); }
+  return rows;
+}
+
+namespace {
+std::string Decode(std::string text) {
+  static const std::pair<const char*, const char*> kEntities[] = {
+      {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&apos;", "'"}, {"&amp;", "&"}};
+  for (const auto& entity : kEntities) {
+    for (size_t at = text.find(entity.first); at != std::string::npos; at = text.find(entity.first, at + 1))
+      text.replace(at, strlen(entity.first), entity.second);
+  }
+  return text;
+}
+}  // namespace
+
+std::vector<std::map<std::string, std::string>> ParseDfxmlFileObjects(const std::string& xml) {
+  std::vector<std::map<std::string, std::string>> objects;
+  EXPECT_EQ(xml.rfind("<?xml", 0), 0u);
+  size_t open = xml.find("<dfxml");
+  size_t close = xml.rfind("</dfxml>");
+  EXPECT_NE(open, std::string::npos);
+  EXPECT_NE(close, std::string::npos);
+  if (open == std::string::npos || close == std::string::npos) return objects;
+  static const std::regex kObject("<fileobject>([\\s\\S]*?)</fileobject>");
+  static const std::regex kElement("<([a-z_]+)(?:\\s[^>]*)?>([^<]*)</\\1>");
+  static const std::regex kEmpty("<(byte_run|hashdigest)((?:\\s+[a-z_]+=\"[^\"]*\")*)\\s*/?>");
+  static const std::regex kAttribute("([a-z_]+)=\"([^\"]*)\"");
+  std::string body = xml.substr(open, close - open);
+  for (std::sregex_iterator it(body.begin(), body.end(), kObject), end; it != end; ++it) {
+    std::map<std::string, std::string> fields;
+    std::string inner = (*it)[1];
+    for (std::sregex_iterator e(inner.begin(), inner.end(), kElement); e != end; ++e)
+      fields[(*e)[1]] = Decode((*e)[2]);
+    for (std::sregex_iterator e(inner.begin(), inner.end(), kEmpty); e != end; ++e) {
+      std::string attributes = (*e)[2];
+      for (std::sregex_iterator a(attributes.begin(), attributes.end(), kAttribute); a != end; ++a)
+        fields[std::string((*e)[1]) + "@" + std::string((*a)[1])] = Decode((*a)[2]);
+    }
+    objects.push_back(fields);
+  }
+  // Every fileobject opened was closed and nothing else was left open.
+  size_t opened = 0;
+  for (size_t at = body.find("<fileobject>"); at != std::string::npos; at = body.find("<fileobject>", at + 1)) ++opened;
+  EXPECT_EQ(opened, objects.size());
+  return objects;
+}
+
+ToolResult RunTool(const std::vector<std::string>& args, const std::string& stdinPath) {
+  char outName[] = "/tmp/trcli-out-XXXXXX";
+  char errName[] = "/tmp/trcli-err-XXXXXX";
+  int outFd = ::mkstemp(outName);
+  int errFd = ::mkstemp(errName);
+  ToolResult result;
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    int in = ::open(stdinPath.empty() ? "/dev/null" : stdinPath.c_str(), O_RDONLY);
+    ::dup2(in, 0);
+    ::dup2(outFd, 1);
+    ::dup2(errFd, 2);
+    std::vector<char*> argv;
+    std::string tool = TYPERECOVERY_CLI_EXE;
+    argv.push_back(tool.data());
+    std::vector<std::string> copy = args;
+    for (std::string& arg : copy) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    ::execv(tool.c_str(), argv.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  ::close(outFd);
+  ::close(errFd);
+  result.out = ReadText(outName);
+  result.err = ReadText(errName);
+  ::unlink(outName);
+  ::unlink(errName);
+  return result;
+}
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<uint8_t> ReadBytes(const std::string& path, uint64_t offset, uint64_t size) {
+  std::string text = ReadText(path);
+  if (offset >= text.size()) return {};
+  size = std::min<uint64_t>(size, text.size() - offset);
+  return std::vector<uint8_t>(text.begin() + static_cast<long>(offset), text.begin() + static_cast<long>(offset + size));
+}
+
+}  // namespace trclitest

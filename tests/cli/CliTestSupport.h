@@ -1,0 +1,36 @@
+// Helpers for the command-line tool's tests: parsers that read the tool's
+// reports back (CSV with quoting, the DFXML fileobjects) and a runner for
+// the built tool.
+#ifndef TYPERECOVERY_TESTS_CLI_CLITESTSUPPORT_H
+#define TYPERECOVERY_TESTS_CLI_CLITESTSUPPORT_H
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace trclitest {
+
+// RFC 4180 rows: quoted fields may hold commas, quotes and newlines.
+std::vector<std::vector<std::string>> ParseCsv(const std::string& text);
+
+// Each <fileobject>: its child elements by name (text content), plus the
+// attributes of its byte_run as "byte_run@img_offset" and so on, and of its
+// hashdigest as "hashdigest@type". Entities are decoded. Fails the current
+// test on malformed input.
+std::vector<std::map<std::string, std::string>> ParseDfxmlFileObjects(const std::string& xml);
+
+struct ToolResult {
+  int status = -1;  // exit status, or 128 + signal
+  std::string out;
+  std::string err;
+};
+
+// Runs the built tool with arguments; stdin from a file ("" for /dev/null).
+ToolResult RunTool(const std::vector<std::string>& args, const std::string& stdinPath = "");
+
+std::string ReadText(const std::string& path);
+std::vector<uint8_t> ReadBytes(const std::string& path, uint64_t offset = 0, uint64_t size = UINT64_MAX);
+
+}  // namespace trclitest
+
+#endif

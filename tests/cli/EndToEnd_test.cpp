@@ -1,0 +1,359 @@
+// The built typerecovery tool, run as a user runs it: on the sample image
+// and on images made from it, checking carved bytes, reports in all three
+// formats, hashes, exit statuses, interruption and resume, and a full disk.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <map>
+#include <set>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "Hasher.h"
+#include "Text.h"
+#include "TypeCatalog.h"
+#include "cli/CliTestSupport.h"
+#include "support/TestSupport.h"
+
+using namespace trclitest;
+using nlohmann::json;
+
+namespace {
+
+const std::string kSample = std::string(TYPERECOVERY_SAMPLES) + "/sample.img";
+constexpr uint64_t kPhotoOffset = 32768;
+constexpr uint64_t kPhotoSize = 15743;
+
+bool LibraryHas(uint32_t code) { return trcli::TypeCatalog::FromLibrary().Find(code) != nullptr; }
+
+std::vector<json> ParseJsonLines(const std::string& text) {
+  std::vector<json> records;
+  for (const std::string& line : trcli::SplitList(text, "\n")) records.push_back(json::parse(line));
+  return records;
+}
+
+// Every regular file below root, by relative path, with its bytes.
+std::map<std::string, std::vector<uint8_t>> Tree(const std::string& root, const std::string& relative = "") {
+  std::map<std::string, std::vector<uint8_t>> files;
+  DIR* dir = ::opendir((root + "/" + relative).c_str());
+  if (dir == nullptr) return files;
+  while (dirent* entry = ::readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    std::string path = relative.empty() ? name : relative + "/" + name;
+    struct stat info;
+    ::stat((root + "/" + path).c_str(), &info);
+    if (S_ISDIR(info.st_mode)) {
+      auto below = Tree(root, path);
+      files.insert(below.begin(), below.end());
+    } else {
+      files[path] = ReadBytes(root + "/" + path);
+    }
+  }
+  ::closedir(dir);
+  return files;
+}
+
+// Checks that every reported file was carved byte for byte into its
+// extension's folder; answers how many reported files had no such copy.
+size_t CountMissingCopies(const std::vector<json>& records, const std::string& source, const std::string& outDir) {
+  auto tree = Tree(outDir);
+  size_t missing = 0;
+  for (const json& record : records) {
+    std::vector<uint8_t> bytes = ReadBytes(source, record["offset"], record["size"]);
+    std::string folder = record["extension"].get<std::string>() + "/";
+    bool found = false;
+    for (const auto& file : tree)
+      found = found || (file.first.rfind(folder, 0) == 0 && file.second == bytes);
+    if (!found) ++missing;
+  }
+  return missing;
+}
+
+void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                              static_cast<std::streamsize>(bytes.size()));
+}
+
+// The sample, 12 MiB of zeros, pseudo-random sectors, the sample again.
+std::vector<uint8_t> LongImage() {
+  std::vector<uint8_t> sample = ReadBytes(kSample);
+  std::vector<uint8_t> image = sample;
+  image.resize(image.size() + (12u << 20), 0);
+  uint32_t state = 12345;
+  for (int i = 0; i < 64 * 512; ++i) {
+    state = state * 1103515245u + 12345u;
+    image.push_back(i % 512 == 0 ? 0x2E : static_cast<uint8_t>(state >> 24));
+  }
+  image.insert(image.end(), sample.begin(), sample.end());
+  return image;
+}
+
+// Runs the tool with the first `head` bytes of image on a pipe, interrupts
+// it with SIGINT once it waits for more, and answers the exit status.
+ToolResult RunInterrupted(const std::vector<std::string>& args, const std::vector<uint8_t>& image, size_t head) {
+  int pipeFds[2];
+  EXPECT_EQ(::pipe(pipeFds), 0);
+  char errName[] = "/tmp/trcli-err-XXXXXX";
+  int errFd = ::mkstemp(errName);
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(pipeFds[0], 0);
+    ::close(pipeFds[1]);
+    int devNull = ::open("/dev/null", O_WRONLY);
+    ::dup2(devNull, 1);
+    ::dup2(errFd, 2);
+    std::vector<std::string> copy = args;
+    std::string tool = TYPERECOVERY_CLI_EXE;
+    std::vector<char*> argv{tool.data()};
+    for (std::string& arg : copy) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    ::execv(tool.c_str(), argv.data());
+    ::_exit(127);
+  }
+  ::close(pipeFds[0]);
+  size_t done = 0;
+  while (done < head) {
+    ssize_t put = ::write(pipeFds[1], image.data() + done, head - done);
+    if (put <= 0) break;
+    done += static_cast<size_t>(put);
+  }
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  ::kill(pid, SIGINT);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ::close(pipeFds[1]);
+  ToolResult result;
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  ::close(errFd);
+  result.err = ReadText(errName);
+  ::unlink(errName);
+  return result;
+}
+
+}  // namespace
+
+TEST(CliTool, VersionHelpAndUsageErrorsHaveDistinctStatuses) {
+  trtest::TempDir dir;
+  EXPECT_EQ(RunTool({"--version"}).out.find("typerecovery " TYPERECOVERY_TOOL_VERSION), 0u);
+  for (const char* command : {"carve", "scan", "types", "check"}) EXPECT_EQ(RunTool({command, "--help"}).status, 0);
+  EXPECT_EQ(RunTool({}).status, 2);
+  EXPECT_EQ(RunTool({"scan", kSample, "--block", "1000"}).status, 2);
+  EXPECT_EQ(RunTool({"scan", kSample, "--types", "nosuchtype"}).status, 2);
+  EXPECT_EQ(RunTool({"scan", kSample, "--format", "xlsx"}).status, 2);
+  EXPECT_EQ(RunTool({"scan", kSample, "--hash", "crc32"}).status, 2);
+  ToolResult missing = RunTool({"scan", dir.path() + "/absent.img"});
+  EXPECT_EQ(missing.status, 3);
+  EXPECT_NE(missing.err.find("absent.img"), std::string::npos);
+  dir.Write("plain", {1});
+  ToolResult unwritable = RunTool({"carve", kSample, "-o", dir.path() + "/plain/out"});
+  EXPECT_EQ(unwritable.status, 4);
+  EXPECT_NE(unwritable.err.find("plain/out"), std::string::npos);
+}
+
+TEST(CliTool, TypesListsExactlyTheLibrarysTypes) {
+  trcli::TypeCatalog catalog = trcli::TypeCatalog::FromLibrary();
+  ToolResult result = RunTool({"types", "--json"});
+  ASSERT_EQ(result.status, 0);
+  json types = json::parse(result.out);
+  ASSERT_EQ(types.size(), catalog.Types().size());
+  for (size_t i = 0; i < types.size(); ++i) {
+    EXPECT_EQ(types[i]["code"], catalog.Types()[i].code);
+    EXPECT_NE(types[i]["group"], "unknown");
+  }
+  ToolResult table = RunTool({"types"});
+  EXPECT_EQ(std::count(table.out.begin(), table.out.end(), '\n'), static_cast<long>(catalog.Types().size() + 2));
+}
+
+TEST(CliTool, CheckAnswersByExtensionWithDistinctStatuses) {
+  trtest::TempDir dir;
+  dir.Write("note.jpg", {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', ' ', 't', 'e', 'x', 't', '!', '!'});
+  EXPECT_EQ(RunTool({"check", dir.path() + "/note.jpg"}).status, 1);
+  EXPECT_EQ(RunTool({"check", dir.path() + "/note.jpg", "--as", "nosuchext"}).status, 6);
+  EXPECT_EQ(RunTool({"check", dir.path() + "/absent.jpg"}).status, 3);
+  dir.Write("noext", {1, 2, 3});
+  EXPECT_EQ(RunTool({"check", dir.path() + "/noext"}).status, 2);
+  if (!LibraryHas(513)) GTEST_SKIP() << "no JPEG recognizer yet";
+  WriteFile(dir.path() + "/photo.JPG", ReadBytes(kSample, kPhotoOffset, kPhotoSize));
+  ToolResult match = RunTool({"check", dir.path() + "/photo.JPG"});
+  EXPECT_EQ(match.status, 0) << match.out << match.err;
+  EXPECT_NE(match.out.find("begins like a JPG file"), std::string::npos) << match.out;
+  EXPECT_EQ(RunTool({"check", dir.path() + "/noext", "--as", ".jpeg"}).status, 1);
+}
+
+TEST(CliTool, CarveWritesExactlyTheReportedFilesOfTheSample) {
+  trtest::TempDir dir;
+  ToolResult carve = RunTool({"carve", kSample, "-o", dir.path() + "/out", "--quiet"});
+  ASSERT_EQ(carve.status, 0) << carve.err;
+  ToolResult scan = RunTool({"scan", kSample, "--quiet"});
+  ASSERT_EQ(scan.status, 0) << scan.err;
+  std::vector<json> records = ParseJsonLines(scan.out);
+  EXPECT_EQ(Tree(dir.path() + "/out").size(), records.size());
+  EXPECT_EQ(CountMissingCopies(records, kSample, dir.path() + "/out"), 0u);
+  std::istringstream summary(carve.out.substr(carve.out.find("\ntotal ") + 1));
+  std::string word;
+  uint64_t files = 0;
+  summary >> word >> files;
+  EXPECT_EQ(files, records.size()) << carve.out;
+  EXPECT_NE(carve.out.find("MB/s"), std::string::npos);
+  EXPECT_EQ(::access((dir.path() + "/out/.typerecovery-state").c_str(), F_OK), -1);  // done: no state left
+
+  if (!LibraryHas(513)) GTEST_SKIP() << "no JPEG recognizer yet";
+  EXPECT_EQ(ReadBytes(dir.path() + "/out/jpg/00000.jpg"), ReadBytes(kSample, kPhotoOffset, kPhotoSize));
+  auto photo = std::find_if(records.begin(), records.end(), [](const json& r) { return r["offset"] == kPhotoOffset; });
+  ASSERT_NE(photo, records.end());
+  EXPECT_EQ((*photo)["size"], kPhotoSize);
+  EXPECT_EQ((*photo)["type_code"], 513);
+  EXPECT_EQ((*photo)["complete"], true);
+  EXPECT_EQ((*photo)["picture"]["make"], "Examplecam");
+  EXPECT_EQ((*photo)["picture"]["model"], "EX-100 Mark II");
+  EXPECT_EQ((*photo)["picture"]["date_time_original"], "2024:05:17 10:32:08");
+  EXPECT_NEAR((*photo)["picture"]["gps"]["latitude"].get<double>(), 48.8584, 1e-4);
+}
+
+TEST(CliTool, ScanFormatsCarryTheSameFilesAndHashes) {
+  trtest::TempDir dir;
+  std::map<std::string, std::set<std::tuple<uint64_t, uint64_t, std::string>>> seen;
+  for (const char* format : {"jsonl", "csv", "dfxml"}) {
+    std::string path = dir.path() + "/report." + format;
+    ToolResult result = RunTool({"scan", kSample, "--format", format, "--hash", "sha256", "-o", path, "-q"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    std::string text = ReadText(path);
+    auto& files = seen[format];
+    if (std::string(format) == "jsonl") {
+      for (const json& r : ParseJsonLines(text)) files.emplace(r["offset"], r["size"], r["sha256"]);
+    } else if (std::string(format) == "csv") {
+      auto rows = ParseCsv(text);
+      ASSERT_FALSE(rows.empty());
+      ASSERT_EQ(rows[0].back(), "sha256");
+      for (size_t i = 1; i < rows.size(); ++i)
+        files.emplace(std::stoull(rows[i][0]), std::stoull(rows[i][1]), rows[i].back());
+    } else {
+      for (auto& object : ParseDfxmlFileObjects(text)) {
+        EXPECT_EQ(object["byte_run@len"], object["filesize"]);
+        EXPECT_EQ(object["hashdigest@type"], "sha256");
+        files.emplace(std::stoull(object["byte_run@img_offset"]), std::stoull(object["filesize"]),
+                      object["hashdigest"]);
+      }
+    }
+  }
+  EXPECT_EQ(seen["jsonl"], seen["csv"]);
+  EXPECT_EQ(seen["jsonl"], seen["dfxml"]);
+  for (const auto& file : seen["jsonl"]) {
+    std::vector<uint8_t> bytes = ReadBytes(kSample, std::get<0>(file), std::get<1>(file));
+    EXPECT_EQ(trcli::HashBytes(bytes.data(), bytes.size(), "sha256").value_or(""), std::get<2>(file));
+  }
+}
+
+TEST(CliTool, StdinRangesTypesAndRestrictedSizeSelectWhatIsFound) {
+  ToolResult file = RunTool({"scan", kSample, "-q"});
+  ToolResult stream = RunTool({"scan", "-", "-q"}, kSample);
+  ASSERT_EQ(stream.status, 0) << stream.err;
+  EXPECT_EQ(ParseJsonLines(stream.out), ParseJsonLines(file.out));
+  std::vector<json> all = ParseJsonLines(file.out);
+
+  ToolResult range = RunTool({"scan", kSample, "-q", "--offset", "32K", "--length", "16K"});
+  ASSERT_EQ(range.status, 0) << range.err;
+  for (const json& r : ParseJsonLines(range.out)) {
+    EXPECT_GE(r["offset"].get<uint64_t>(), 32768u);
+    EXPECT_LT(r["offset"].get<uint64_t>(), 49152u);
+  }
+  ToolResult photos = RunTool({"scan", kSample, "-q", "--types", "photos"});
+  ASSERT_EQ(photos.status, 0) << photos.err;
+  for (const json& r : ParseJsonLines(photos.out)) EXPECT_EQ(r["group"], "photos");
+  if (LibraryHas(513)) {
+    EXPECT_EQ(ParseJsonLines(range.out).size(), 1u);
+    EXPECT_EQ(ParseJsonLines(photos.out).size(), 1u);
+  }
+
+  trtest::TempDir dir;
+  ToolResult restricted = RunTool({"carve", kSample, "-o", dir.path(), "--restricted-size", "4K"});
+  ASSERT_EQ(restricted.status, 0) << restricted.err;
+  size_t small = 0;
+  for (const json& r : all) small += r["size"].get<uint64_t>() <= 4096;
+  auto tree = Tree(dir.path());
+  EXPECT_EQ(tree.size(), small);
+  for (const auto& entry : tree) EXPECT_LE(entry.second.size(), 4096u) << entry.first;
+  if (small < all.size()) {
+    EXPECT_NE(restricted.out.find("not kept"), std::string::npos) << restricted.out;
+  }
+  ToolResult scanRestricted = RunTool({"scan", kSample, "-q", "--restricted-size", "4K"});
+  EXPECT_EQ(ParseJsonLines(scanRestricted.out).size(), small);
+}
+
+TEST(CliTool, InterruptedRunsResumeToTheSameResults) {
+  trtest::TempDir dir;
+  std::vector<uint8_t> image = LongImage();
+  std::string imagePath = dir.path() + "/long.img";
+  WriteFile(imagePath, image);
+  size_t head = ReadBytes(kSample).size() + (12u << 20);  // the sample and the zeros after it
+
+  ToolResult full = RunTool({"scan", imagePath, "-q", "-o", dir.path() + "/full.jsonl"});
+  ASSERT_EQ(full.status, 0) << full.err;
+  ASSERT_EQ(RunTool({"carve", imagePath, "-q", "-o", dir.path() + "/full"}).status, 0);
+
+  // Scan: stopped on a stream, resumed from the image file.
+  ToolResult stopped = RunInterrupted({"scan", "-", "-o", dir.path() + "/part.jsonl"}, image, head);
+  ASSERT_EQ(stopped.status, 130) << stopped.err;
+  EXPECT_NE(stopped.err.find("--resume"), std::string::npos) << stopped.err;
+  std::string state = dir.path() + "/part.jsonl.typerecovery-state";
+  ASSERT_EQ(::access(state.c_str(), F_OK), 0);
+
+  // A changed option, a different source or a fresh start are refused.
+  EXPECT_EQ(RunTool({"scan", imagePath, "-o", dir.path() + "/part.jsonl", "--resume", "--block", "4096"}).status, 5);
+  std::vector<uint8_t> other = image;
+  other[100] ^= 1;
+  WriteFile(dir.path() + "/other.img", other);
+  EXPECT_EQ(RunTool({"scan", dir.path() + "/other.img", "-o", dir.path() + "/part.jsonl", "--resume"}).status, 5);
+  EXPECT_EQ(RunTool({"scan", imagePath, "-o", dir.path() + "/part.jsonl"}).status, 5);
+  EXPECT_EQ(RunTool({"scan", imagePath, "-o", dir.path() + "/none.jsonl", "--resume"}).status, 5);
+
+  ToolResult resumed = RunTool({"scan", imagePath, "-q", "-o", dir.path() + "/part.jsonl", "--resume"});
+  ASSERT_EQ(resumed.status, 0) << resumed.err;
+  EXPECT_EQ(ParseJsonLines(ReadText(dir.path() + "/part.jsonl")), ParseJsonLines(ReadText(dir.path() + "/full.jsonl")));
+  EXPECT_NE(::access(state.c_str(), F_OK), 0);
+
+  // Carve: the same, comparing the output trees.
+  stopped = RunInterrupted({"carve", "-", "-o", dir.path() + "/part"}, image, head);
+  ASSERT_EQ(stopped.status, 130) << stopped.err;
+  resumed = RunTool({"carve", imagePath, "-q", "-o", dir.path() + "/part", "--resume"});
+  ASSERT_EQ(resumed.status, 0) << resumed.err;
+  EXPECT_EQ(Tree(dir.path() + "/part"), Tree(dir.path() + "/full"));
+  EXPECT_NE(resumed.out.find("over 2 sessions"), std::string::npos) << resumed.out;
+}
+
+TEST(CliTool, FullOutputDiskStopsCleanlyAndResumesAfterSpaceIsFreed) {
+  trtest::TempDir dir;
+  std::string mountPoint = dir.path() + "/small";
+  ::mkdir(mountPoint.c_str(), 0755);
+  if (::geteuid() != 0 || ::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=24k") != 0)
+    GTEST_SKIP() << "cannot mount a small tmpfs here";
+  std::string statePath = dir.path() + "/state";
+  ToolResult full = RunTool({"carve", kSample, "-o", mountPoint + "/out", "--state", statePath, "-q"});
+  ToolResult scan = RunTool({"scan", kSample, "-q"});
+  std::vector<json> records = ParseJsonLines(scan.out);
+  uint64_t total = 0;
+  for (const json& r : records) total += r["size"].get<uint64_t>();
+  if (total > 20 * 1024) {
+    EXPECT_EQ(full.status, 4) << full.err;
+    EXPECT_NE(full.err.find(mountPoint + "/out"), std::string::npos) << full.err;
+    EXPECT_EQ(::access(statePath.c_str(), F_OK), 0);
+    ASSERT_EQ(::mount("tmpfs", mountPoint.c_str(), "tmpfs", MS_REMOUNT, "size=4m"), 0);
+    ToolResult resumed = RunTool({"carve", kSample, "-o", mountPoint + "/out", "--state", statePath, "--resume", "-q"});
+    EXPECT_EQ(resumed.status, 0) << resumed.err;
+    // Only the file being written when the disk filled up may be short.
+    EXPECT_LE(CountMissingCopies(records, kSample, mountPoint + "/out"), 1u);
+    EXPECT_GE(Tree(mountPoint + "/out").size(), records.size());
+  }
+  ::umount(mountPoint.c_str());
+}
