@@ -151,14 +151,4 @@ TEST(DeclaredSizeMedia, NewHeaderCutsAFileButNotARecording) {
   }
 }
 
-TEST(DeclaredSizeMedia, ConstructionHasNoMaximumAndPublishesNone) {
-  for (const Format& f : Formats()) {
-    auto r = Make(f.code);
-    EXPECT_EQ(r->GetTypeCode(), f.code);
-    EXPECT_EQ(r->GetMaxFileSize(), ~uint64_t{0}) << f.name;
-    EXPECT_EQ(r->GetTypePropertyFlag(), 0u) << f.name;
-    EXPECT_EQ(trtest::U8(r->GetExtension()), f.name);
-  }
-}
-
 }  // namespace

@@ -31,17 +31,6 @@ Bytes RealMedia(bool audio, size_t* length) {
   return b;
 }
 
-TEST(Rmvb, HeaderNeedsAFileHeaderSize) {
-  CTypeRecoveryRMVB rm(nullptr, nullptr);
-  Bytes header;
-  header.Text(".RMF").U32BE(18).PadTo(17, 0);
-  EXPECT_EQ(rm.IsHeaderMatched(header.data(), 17, 0), kRMVB);
-  EXPECT_EQ(rm.IsHeaderMatched(header.data(), 16, 0), 0u);
-  Bytes zero;
-  zero.Text(".RMF").U32BE(0).PadTo(17, 0);
-  EXPECT_EQ(rm.IsHeaderMatched(zero.data(), 17, 0), 0u);
-}
-
 TEST(Rmvb, FileEndsExactlyBehindItsIndexWhenZerosFollow) {
   size_t length = 0;
   Bytes file = RealMedia(false, &length);

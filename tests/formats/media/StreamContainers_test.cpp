@@ -226,16 +226,6 @@ TEST(Flv, FileKeepsThePreviousTagSizeBehindItsLastTag) {
   EXPECT_EQ(scan.log.reports[0].complete, 1u);
 }
 
-TEST(Flv, TagWithAStreamIdEndsTheFile) {
-  Bytes file = Flv(1, {{9, 100}, {9, 100}});
-  const size_t length = file.size();
-  file.U8(9).U8(0).U16BE(50).U32BE(0).U8(0).U8(0).U8(1).Fill(50, 0x2A).PadTo(2048, 0x00);
-  Scan scan({kFLV});
-  scan.Feed(file, 512, 64);
-  ASSERT_EQ(scan.log.reports.size(), 1u);
-  EXPECT_EQ(scan.log.reports[0].size, length);
-}
-
 TEST(StreamContainers, ProgressRecordsResumeTheWalks) {
   Bytes ogg;
   ogg.Raw(OggPage(2, {255, 255, 255})).Raw(OggPage(0, {255, 255, 200})).Raw(OggPage(4, {90}));

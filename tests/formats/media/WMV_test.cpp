@@ -98,15 +98,6 @@ TEST(Wmv, SubTypesThatAreNotEnabledLeaveNoFile) {
   }
 }
 
-TEST(Wmv, VideoFileKeepsItsExtensionWhenVideoIsEnabled) {
-  const std::vector<uint8_t> file = Asf({StreamProperties(kVideoGuid), FileProperties(3000)}, 4096);
-  Scan scan({kWMA, kWMV});
-  scan.Feed(file, 512, 512);
-  ASSERT_EQ(scan.log.reports.size(), 1u);
-  EXPECT_EQ(scan.log.reports[0].extension, "wmv");
-  EXPECT_EQ(scan.log.reports[0].size, 3000u);
-}
-
 TEST(Wmv, BrokenOrSizelessHeadersLeaveNoFile) {
   const std::vector<std::vector<uint8_t>> broken = {
       // the last object runs past the header size
@@ -153,21 +144,6 @@ TEST(Wmv, NewHeaderCutsTheFileReportedComplete) {
   EXPECT_EQ(scan.log.reports[0].complete, 1u);
   EXPECT_EQ(scan.log.reports[1].start, 1024u);
   EXPECT_EQ(scan.log.reports[1].size, 700u);
-}
-
-TEST(Wmv, FlagsFollowTheRegistryOrderAndReachClones) {
-  CTypeRecoveryWMV wmv(nullptr, nullptr);
-  EXPECT_TRUE(wmv.EnableSubType(kWMA, 0));
-  EXPECT_FALSE(wmv.EnableSubType(1025, 0));
-  EXPECT_TRUE(wmv.IsSubTypeEnabled(CTypeRecoveryWMV::kWma));
-  EXPECT_FALSE(wmv.IsSubTypeEnabled(CTypeRecoveryWMV::kWmv));
-  std::unique_ptr<CTypeRecovery> clone(wmv.Clone());
-  auto* copy = static_cast<CTypeRecoveryWMV*>(clone.get());
-  EXPECT_TRUE(copy->IsSubTypeEnabled(CTypeRecoveryWMV::kWma));
-  EXPECT_FALSE(copy->IsSubTypeEnabled(CTypeRecoveryWMV::kWmv));
-  EXPECT_EQ(std::u16string(copy->GetExtension()), u"wmv");
-  EXPECT_EQ(copy->GetTypePropertyFlag(), 0u);
-  EXPECT_EQ(copy->GetMaxFileSize(), ~uint64_t{0});
 }
 
 TEST(Wmv, ProgressRecordCarriesTheHeaderWalkAndSubType) {
