@@ -44,7 +44,7 @@ class CTypeRecoveryFTYP : public CMediaStripCycle {
   uint32_t GetBoxCursor() const { return m_boxCursor; }
 
  protected:
-  // The part of the header test that all six share: a buffer of at least 17
+  // What all six header tests share: a buffer of at least 17
   // bytes whose first box size is not zero.
   static bool HasFirstBox(const uint8_t* buffer, uint32_t length);
   // The first box's type is "ftyp" and its major brand begins with brand
