@@ -36,9 +36,20 @@ uint32_t AnalyseStrip(CTypeRecoveryManager* m, uint64_t stripPosition, const uin
   long i = 0;
   while (i < m->m_actives.GetCount()) {
     CTypeRecovery* active = m->m_actives.GetAt(i);
-    count += active->Analyse(stripPosition, buffer, length, lookahead, headerTypeCode, errorFlag);
+    const bool wasIdle = active->IsIdle();
+    const uint32_t ended =
+        active->Analyse(stripPosition, buffer, length, lookahead, headerTypeCode, errorFlag);
+    count += ended;
     if (*errorFlag != 0) break;
     if (active->IsIdle()) {
+      // A recognizer that began a file at this strip and ended it here too
+      // (idle before and ended one, or cut one and ended the next) has
+      // already taken this strip's header: cloning its class again would
+      // carve the same file twice.
+      if (candidate != nullptr && candidate->GetTypeCode() == active->GetTypeCode() &&
+          ((wasIdle && ended >= 1) || ended >= 2)) {
+        candidate = nullptr;
+      }
       m->m_actives.RemoveAt(i);
       delete active;
       continue;

@@ -89,6 +89,19 @@ TEST(Driver, ARecognizerThatEndsItsFileIsRetiredAndANewOneClonedInTheSameCall) {
   EXPECT_EQ(r.log.reports[0].complete, 1u);
 }
 
+TEST(Driver, OneStripFilesBackToBackAreEachCarvedOnce) {
+  ReportManager r;
+  r.AddPrototype(513);
+  const std::vector<uint8_t> small = Bytes().Text("FAKEHDR!END").PadTo(64, 's');
+  EXPECT_EQ(r.Feed(small, 0), 1u);
+  EXPECT_EQ(r.m->m_actives.GetCount(), 1);  // the new clone is not checked in its first call
+  EXPECT_EQ(r.Feed(small, 64), 1u);
+  EXPECT_EQ(r.Feed(small, 128), 1u);
+  ASSERT_EQ(r.log.reports.size(), 3u);
+  EXPECT_EQ(r.log.reports[1].start, 64u);
+  EXPECT_EQ(r.log.reports[2].start, 128u);
+}
+
 TEST(Driver, TheErrorFlagStopsTheWalkButTheCandidateIsStillCloned) {
   ReportManager r;
   r.AddPrototype(513);

@@ -1,7 +1,8 @@
 // A small recognizer for driving the manager, driver, base and progress file
 // in tests. Its format: a strip beginning with "FAKEHDR!" starts a file, a
 // strip beginning with "FAKEEND!" is the file's last strip (complete), and
-// every strip in between belongs to the file. It is never registered with
+// every strip in between belongs to the file; "FAKEHDR!END" is a file of
+// one strip. It is never registered with
 // the library; tests put it into a manager's lists themselves.
 #ifndef TYPERECOVERY_TESTS_SUPPORT_FAKERECOGNIZER_H
 #define TYPERECOVERY_TESTS_SUPPORT_FAKERECOGNIZER_H
@@ -42,7 +43,9 @@ class FakeRecognizer : public CTypeRecovery {
     if (m_fileInProgress == 0) return ended;
     TakeBytes(buffer, length, errorFlag);
     m_expectedSize = m_bytesWritten;
-    if (length >= 8 && std::memcmp(buffer, "FAKEEND!", 8) == 0) ended += EndFile(1);
+    const bool endsHere = (length >= 8 && std::memcmp(buffer, "FAKEEND!", 8) == 0) ||
+                          (length >= 11 && std::memcmp(buffer, "FAKEHDR!END", 11) == 0);
+    if (endsHere) ended += EndFile(1);
     return ended;
   }
 
