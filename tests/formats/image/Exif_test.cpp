@@ -2,10 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -181,16 +179,7 @@ TEST(Exif, App1BigEndianReadsEveryDirectoryAndTheNextLinkBigEndian) {
   tag_ExifInfo info;
   ASSERT_EQ(ParseApp1(CameraTiff(true), &info), 1u);
   ExpectCameraInfo(info);
-  CExif exif;
-  std::vector<uint8_t> tiff = CameraTiff(true);
-  exif.SetInput(CExif::kModeTiff, 0, static_cast<uint32_t>(tiff.size()));
-  ASSERT_EQ(ParseExact(exif, tiff), 1u);
-  EXPECT_EQ(exif.GetByteOrder(), CExif::kBigEndian);
-}
-
-TEST(Exif, TiffModeReadsTheWholeFile) {
-  tag_ExifInfo info;
-  ASSERT_EQ(ParseTiff(CameraTiff(false), &info), 1u);
+  ASSERT_EQ(ParseTiff(CameraTiff(true), &info), 1u);  // the whole file as TIFF data
   ExpectCameraInfo(info);
 }
 
@@ -239,17 +228,14 @@ TEST(Exif, TiffModeFirstDirectoryOffsetBounds) {
   TiffWriter w(false);
   TiffWriter::Directory ifd0{{w.Short(0x0100, 3000), w.Short(0x0101, 2000)}};
   tag_ExifInfo info;
-  std::vector<uint8_t> tiff = w.Build({ifd0});
-  EXPECT_EQ(ParseTiff(tiff, &info), 1u);
+  const uint32_t size = static_cast<uint32_t>(w.Build({ifd0}).size());
+  EXPECT_EQ(ParseTiff(w.Build({ifd0}), &info), 1u);
   EXPECT_EQ(info.width, 3000);
   EXPECT_EQ(info.height, 2000);
-  // Negative and past-the-end offsets fail; so does one exactly at the end.
-  std::vector<uint8_t> negative = w.Build({ifd0}, 0x80000008u);
-  EXPECT_EQ(ParseTiff(negative, &info), 0u);
-  std::vector<uint8_t> past = w.Build({ifd0}, static_cast<uint32_t>(tiff.size() + 1));
-  EXPECT_EQ(ParseTiff(past, &info), 0u);
-  std::vector<uint8_t> atEnd = w.Build({ifd0}, static_cast<uint32_t>(tiff.size()));
-  EXPECT_EQ(ParseTiff(atEnd, &info), 0u);
+  // Negative, past-the-end and at-the-end offsets fail.
+  for (uint32_t offset : {0x80000008u, size + 1, size}) {
+    EXPECT_EQ(ParseTiff(w.Build({ifd0}, offset), &info), 0u) << offset;
+  }
 }
 
 TEST(Exif, GpsTagsCountOnlyInTheGpsDirectory) {
@@ -324,17 +310,6 @@ TEST(Exif, NumbersByFormat) {
   }
 }
 
-TEST(Exif, GpsZeroDenominatorGivesZero) {
-  TiffWriter w(false);
-  TiffWriter::Directory ifd0{{w.Pointer(0x8825, 1)}};
-  TiffWriter::Directory gps{{w.Rationals(0x0002, {{10, 1}, {30, 0}, {0, 0}}),
-                             w.Rationals(0x0006, {{100, 0}})}};
-  tag_ExifInfo info;
-  ASSERT_EQ(ParseApp1(w.Build({ifd0, gps}), &info), 1u);
-  EXPECT_DOUBLE_EQ(info.latitude, 10.0);
-  EXPECT_EQ(info.altitude, 0.0f);
-}
-
 TEST(Exif, OffsetsPastTheDataFailTheirDirectory) {
   TiffWriter w(false);
   // A value whose bytes run past the data: the sub-directory fails, IFD0
@@ -383,38 +358,7 @@ TEST(Exif, CyclicLinksEnd) {
   EXPECT_EQ(info.width, static_cast<int32_t>(CExif::kMaxDepth));
 }
 
-TEST(Exif, MutatedDataNeverReadsOutside) {
-  const std::vector<uint8_t> base = App1Jpeg(CameraTiff(false));
-  std::mt19937 random(1234);
-  for (int round = 0; round < 3000; ++round) {
-    std::vector<uint8_t> bytes = base;
-    const int changes = 1 + static_cast<int>(random() % 8);
-    for (int i = 0; i < changes; ++i) bytes[6 + random() % (bytes.size() - 6)] = static_cast<uint8_t>(random());
-    if (round % 3 == 0) bytes.resize(6 + random() % (bytes.size() - 6));
-    CExif exif;
-    exif.SetInput(round % 2 == 0 ? CExif::kModeApp1 : CExif::kModeTiff, round % 2 == 0 ? 6 : 0,
-                  round % 5 == 0 ? 0xFFFFFFFFu : static_cast<uint32_t>(bytes.size()));
-    std::vector<uint8_t> input = bytes;
-    if (round % 2 == 1) input.erase(input.begin(), input.begin() + std::min<long>(12, static_cast<long>(input.size())));
-    ParseExact(exif, input);
-    tag_ExifInfo info;
-    exif.GetInfo(&info);
-    EXPECT_LT(std::strlen(info.make), sizeof info.make);
-  }
-}
-
-TEST(Exif, CopyExifToPictureAndJoinHeldBlocks) {
-  tag_ExifInfo info;
-  ASSERT_EQ(ParseApp1(CameraTiff(false), &info), 1u);
-  tag_PictureInfo picture = {};
-  typerecovery::CopyExifToPicture(info, &picture);
-  EXPECT_EQ(trtest::U8(picture.make), "Maker");
-  EXPECT_EQ(trtest::U8(picture.exifVersion), "0230");
-  EXPECT_EQ(trtest::U8(picture.gpsLongitudeRef), "W");
-  EXPECT_EQ(picture.gpsLatitude, info.latitude);
-  EXPECT_EQ(picture.gpsAltitude, info.altitude);
-  EXPECT_EQ(picture.width, 0u);  // the caller's
-
+TEST(Exif, JoinHeldBlocksZeroFillsAndEmptiesTheList) {
   CDynArray<tag_RAMData> blocks;
   for (const char* text : {"abc", "defg"}) {
     auto* copy = static_cast<unsigned char*>(std::malloc(std::strlen(text)));
