@@ -49,7 +49,10 @@ uint32_t CTypeRecoveryAI::Analyse(uint64_t stripPosition, const uint8_t* buffer,
   bool ended = false;
   uint64_t p = 0;
   while (!ended && p < length && p + 5 < limit) {
-    if (BytesEqual(view, p, "endobj")) {
+    const uint8_t first = view.data[p];
+    if (first != 'e' && first != '%') {
+      ++p;
+    } else if (BytesEqual(view, p, "endobj")) {
       const uint64_t q = SkipFiller(view, p + 6);
       if (q + 4 >= limit || BytesEqual(view, q, "obj") || BytesEqual(view, q, "xref") ||
           BytesEqual(view, q, "startxref")) {
