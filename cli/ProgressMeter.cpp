@@ -48,7 +48,7 @@ std::string FormatBar(const ProgressSnapshot& s, int width) {
     std::snprintf(percent, sizeof percent, "%5.1f%%", fraction * 100.0);
     tail = std::string(percent) + "  " + FormatBytes(s.done) + " / " + FormatBytes(*s.total) +
            "  " + Rate(s) + "  ETA " + Eta(s) + "  " + Files(s.files);
-    int barWidth = std::max(10, std::min(40, width - static_cast<int>(tail.size()) - 4));
+    int barWidth = std::max(10, std::min(40, width - static_cast<int>(tail.size()) - 6));
     int filled = static_cast<int>(fraction * barWidth);
     return "[" + std::string(filled, '#') + std::string(barWidth - filled, '.') + "]  " + tail;
   }

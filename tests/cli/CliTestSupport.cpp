@@ -8,7 +8,6 @@
 
 #include <cstdio>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 namespace trclitest {
@@ -63,27 +62,42 @@ std::vector<std::map<std::string, std::string>> ParseDfxmlFileObjects(const std:
   EXPECT_NE(open, std::string::npos);
   EXPECT_NE(close, std::string::npos);
   if (open == std::string::npos || close == std::string::npos) return objects;
-  static const std::regex kObject("<fileobject>([\\s\\S]*?)</fileobject>");
-  static const std::regex kElement("<([a-z_]+)(?:\\s[^>]*)?>([^<]*)</\\1>");
-  static const std::regex kEmpty("<(byte_run|hashdigest)((?:\\s+[a-z_]+=\"[^\"]*\")*)\\s*/?>");
-  static const std::regex kAttribute("([a-z_]+)=\"([^\"]*)\"");
-  std::string body = xml.substr(open, close - open);
-  for (std::sregex_iterator it(body.begin(), body.end(), kObject), end; it != end; ++it) {
+  const std::string kOpen = "<fileobject>", kClose = "</fileobject>";
+  for (size_t at = xml.find(kOpen, open); at != std::string::npos && at < close; at = xml.find(kOpen, at + 1)) {
+    size_t finish = xml.find(kClose, at);
+    EXPECT_NE(finish, std::string::npos) << "unclosed fileobject";
+    if (finish == std::string::npos) break;
+    std::string inner = xml.substr(at + kOpen.size(), finish - at - kOpen.size());
     std::map<std::string, std::string> fields;
-    std::string inner = (*it)[1];
-    for (std::sregex_iterator e(inner.begin(), inner.end(), kElement); e != end; ++e)
-      fields[(*e)[1]] = Decode((*e)[2]);
-    for (std::sregex_iterator e(inner.begin(), inner.end(), kEmpty); e != end; ++e) {
-      std::string attributes = (*e)[2];
-      for (std::sregex_iterator a(attributes.begin(), attributes.end(), kAttribute); a != end; ++a)
-        fields[std::string((*e)[1]) + "@" + std::string((*a)[1])] = Decode((*a)[2]);
+    // Each element: <name attr="v" ...>text</name> or <name attr="v"/>.
+    for (size_t p = inner.find('<'); p != std::string::npos; p = inner.find('<', p + 1)) {
+      if (inner[p + 1] == '/') continue;
+      size_t tagEnd = inner.find('>', p);
+      EXPECT_NE(tagEnd, std::string::npos);
+      if (tagEnd == std::string::npos) break;
+      std::string tag = inner.substr(p + 1, tagEnd - p - 1);
+      bool selfClosing = !tag.empty() && tag.back() == '/';
+      if (selfClosing) tag.pop_back();
+      size_t space = tag.find(' ');
+      std::string name = tag.substr(0, space);
+      for (size_t q = space; q != std::string::npos && q < tag.size();) {
+        size_t eq = tag.find("=\"", q);
+        if (eq == std::string::npos) break;
+        size_t nameStart = tag.find_last_of(' ', eq) + 1;
+        size_t valueEnd = tag.find('"', eq + 2);
+        EXPECT_NE(valueEnd, std::string::npos);
+        if (valueEnd == std::string::npos) break;
+        fields[name + "@" + tag.substr(nameStart, eq - nameStart)] = Decode(tag.substr(eq + 2, valueEnd - eq - 2));
+        q = valueEnd + 1;
+      }
+      if (selfClosing) continue;
+      size_t textEnd = inner.find('<', tagEnd);
+      if (textEnd != std::string::npos && inner.compare(textEnd, name.size() + 3, "</" + name + ">") == 0)
+        fields[name] = Decode(inner.substr(tagEnd + 1, textEnd - tagEnd - 1));
     }
     objects.push_back(fields);
+    at = finish;
   }
-  // Every fileobject opened was closed and nothing else was left open.
-  size_t opened = 0;
-  for (size_t at = body.find("<fileobject>"); at != std::string::npos; at = body.find("<fileobject>", at + 1)) ++opened;
-  EXPECT_EQ(opened, objects.size());
   return objects;
 }
 
