@@ -296,6 +296,22 @@ TEST(Tiff, RegistryKeepsOnePrototypeWithPerSubTypeFlagsAndMaxima) {
   EXPECT_EQ(tiff->GetSubTypeMaxFileSize(514), 2000u);
   EXPECT_EQ(tiff->GetMaxFileSize(), 2000u);
   EXPECT_EQ(tiff->GetSubTypeMaxFileSize(516), 64u << 20);
+
+  // An idle record: the base part, the ten flags (CR2 first, TIFF last),
+  // then the nine raw maxima.
+  FILE* progress = std::tmpfile();
+  ASSERT_EQ(tiff->SaveProgress(TYPERECOVERY_FILE_FROM_FD(fileno(progress))), 1u);
+  std::fflush(progress);
+  std::rewind(progress);
+  std::vector<uint8_t> record(200);
+  record.resize(std::fread(record.data(), 1, record.size(), progress));
+  std::fclose(progress);
+  ASSERT_EQ(record.size(), 20u + 10u + 9u * 8u);
+  EXPECT_EQ(std::vector<uint8_t>(record.begin() + 20, record.begin() + 30),
+            (std::vector<uint8_t>{1, 0, 0, 0, 0, 0, 0, 0, 0, 1}));
+  EXPECT_EQ(record[30], 1000 & 0xFF);
+  EXPECT_EQ(record[31], 1000 >> 8);
+  EXPECT_EQ(record[38 + 3], 4);  // 64 MiB for ARW
   TypeRecovery_CloseManager(m);
 
   m = TypeRecovery_CreateManager(user, trtest::RecordReport, nullptr);
