@@ -52,13 +52,13 @@ uint32_t CEndMarkerCycle::Analyse(uint64_t stripPosition, const uint8_t* buffer,
   uint32_t complete = 1;
   const int64_t marker = FindEndMarker(view, length, m_format.marker);
   if (marker >= 0) {
-    part = std::min<uint64_t>(static_cast<uint64_t>(marker) + m_format.marker.partLength, view.size);
+    part = std::min<uint64_t>(EndAfterMarker(view, static_cast<uint64_t>(marker)), view.size);
     ended = true;
   }
   TakeBytes(buffer, static_cast<uint32_t>(part), errorFlag);
   m_expectedSize = m_bytesWritten;
   if (m_bytesWritten >= m_maxFileSize) {
-    complete = 0;
+    complete = CompleteAtMaximum();
     ended = true;
   }
   if (!ended) return count;

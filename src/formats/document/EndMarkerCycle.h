@@ -27,6 +27,11 @@
 //   type-folder value); counted; closed with the base CloseOutputFile.
 // Only the base fields carry over between strips (base progress record).
 //
+// Hooks for a format that differs from its row in one point (defaults in
+// brackets): EndAfterMarker, the end of a file whose marker stands at p
+// [p + the row's part length]; CompleteAtMaximum, the complete flag of a file
+// that reaches the maximum file size [0].
+//
 // The row and its marker bytes must be constants that outlive every object.
 #ifndef TYPERECOVERY_FORMATS_DOCUMENT_ENDMARKERCYCLE_H
 #define TYPERECOVERY_FORMATS_DOCUMENT_ENDMARKERCYCLE_H
@@ -71,6 +76,12 @@ class CEndMarkerCycle : public CTypeRecovery {
   // Sets type code, extension and maximum from the row.
   CEndMarkerCycle(const EndMarkerFormat& format, CTypeRecoveryManager* host,
                   const char16_t* outputRoot);
+
+  virtual uint64_t EndAfterMarker(const typerecovery::ByteView& view, uint64_t p) const {
+    (void)view;
+    return p + m_format.marker.partLength;
+  }
+  virtual uint32_t CompleteAtMaximum() const { return 0; }
 
   const EndMarkerFormat& m_format;
 };

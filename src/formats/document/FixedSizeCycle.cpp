@@ -38,7 +38,8 @@ uint32_t CFixedSizeCycle::Analyse(uint64_t stripPosition, const uint8_t* buffer,
       m_typeFolderValue = m_host->ReportFoundFile(m_typeFolderValue, &m_fileCounter, m_extension,
                                                   m_fileStart, m_expectedSize, 1, nullptr);
     } else {
-      ReportFile(1);
+      tag_PictureInfo record;
+      ReportFile(1, PictureRecord(&record) ? &record : nullptr);
     }
     ++count;
   }

@@ -30,6 +30,8 @@
 //   value becomes 0.
 // - OnFileBegun [nothing]: runs after the output file is created and the
 //   expected size is set, e.g. to write a prefix the source does not hold.
+// - PictureRecord [none]: fills the picture record handed to the host with a
+//   file's natural end in report mode; answering false sends none.
 //
 // DeclaredSize and OnFileBegun see the strip plus its lookahead through a
 // bounded view; a field outside it reads as 0.
@@ -60,6 +62,10 @@ class CFixedSizeCycle : public CTypeRecovery {
   virtual void OnFileBegun(const typerecovery::ByteView& header, uint32_t* errorFlag) {
     (void)header;
     (void)errorFlag;
+  }
+  virtual bool PictureRecord(tag_PictureInfo* record) const {
+    (void)record;
+    return false;
   }
 };
 

@@ -1,13 +1,11 @@
 #include "formats/image/PNG.h"
 
-#include <cstring>
-
 #include "formats/image/BasicPictureRecord.h"
-#include "platform/FileSystem.h"
 #include "registry/RecognizerFactory.h"
 
 using typerecovery::ByteView;
 using typerecovery::ReadU32BE;
+using typerecovery::RecordWalk;
 
 namespace {
 
@@ -47,14 +45,7 @@ bool IsKnownChunk(uint32_t type) {
 }  // namespace
 
 CTypeRecoveryPNG::CTypeRecoveryPNG(CTypeRecoveryManager* host, const char16_t* outputRoot)
-    : CTypeRecovery(kTypeCode, host, outputRoot),
-      m_chunkFileOffset(0),
-      m_chunkStripOffset(0),
-      m_walk(kWalking),
-      m_width(0),
-      m_height(0),
-      m_carry{},
-      m_carryLength(0) {
+    : CTypeRecovery(kTypeCode, host, outputRoot), m_width(0), m_height(0) {
   SetExtension(u"png");
   m_typePropertyFlag = 0;
 }
@@ -66,55 +57,18 @@ uint32_t CTypeRecoveryPNG::IsHeaderMatched(const uint8_t* buffer, uint32_t lengt
   return BytesEqual(ByteView(buffer, length), 0, kSignature, kSignatureSize) ? kTypeCode : 0;
 }
 
-ByteView CTypeRecoveryPNG::ChunkHeader(const ByteView& data, uint8_t* window) const {
-  if (m_chunkStripOffset >= 0) return data.From(static_cast<uint64_t>(m_chunkStripOffset));
-  // The header began in the previous strip: its first bytes are in the carry.
-  if (static_cast<uint64_t>(-m_chunkStripOffset) != m_carryLength) return ByteView();
-  std::memcpy(window, m_carry, m_carryLength);
-  uint32_t n = m_carryLength;
-  for (uint64_t i = 0; n < kIhdrHeaderSize && i < data.size; ++i) window[n++] = data.data[i];
-  return ByteView(window, n);
-}
-
-void CTypeRecoveryPNG::KeepCutHeader(const ByteView& data, uint32_t length) {
-  const int64_t p = m_chunkStripOffset;
-  if (p >= static_cast<int64_t>(length)) return;  // it starts in a later strip
-  if (p >= 0) m_carryLength = 0;
-  for (int64_t i = p < 0 ? 0 : p; i < length && m_carryLength < sizeof m_carry; ++i) {
-    m_carry[m_carryLength++] = data.data[i];
+RecordWalk::Step CTypeRecoveryPNG::VisitChunk(const ByteView& header) {
+  const uint32_t type = ReadU32BE(header, kChunkTypeOffset);
+  const uint32_t chunkLength = ReadU32BE(header, 0);
+  if (header.size == 0 || !IsKnownChunk(type) || chunkLength > kLargestChunkLength) {
+    return RecordWalk::Step::Stop(header.size != 0 && type == kIEND);
   }
-}
-
-void CTypeRecoveryPNG::WalkChunks(const ByteView& data, uint32_t length) {
-  const int64_t available = static_cast<int64_t>(data.size);
-  while (m_walk == kWalking) {
-    if (m_chunkStripOffset + static_cast<int64_t>(kChunkOverhead) >= available) {
-      KeepCutHeader(data, length);
-      return;
-    }
-    uint8_t window[kIhdrHeaderSize];
-    const ByteView header = ChunkHeader(data, window);
-    if (!header.Has(0, kChunkOverhead + 1)) {
-      m_walk = kStoppedAtOther;  // a header cut by a strip end whose start was lost
-      return;
-    }
-    const uint32_t type = ReadU32BE(header, kChunkTypeOffset);
-    const uint32_t chunkLength = ReadU32BE(header, 0);
-    if (!IsKnownChunk(type) || chunkLength > kLargestChunkLength) {
-      m_walk = type == kIEND ? kStoppedAtIend : kStoppedAtOther;
-      return;
-    }
-    if (type == kIHDR) {
-      if (!header.Has(0, kIhdrHeaderSize)) {
-        KeepCutHeader(data, length);  // read width and height whole, next strip
-        return;
-      }
-      m_width = ReadU32BE(header, kIhdrWidthOffset);
-      m_height = ReadU32BE(header, kIhdrHeightOffset);
-    }
-    m_chunkFileOffset += chunkLength + kChunkOverhead;
-    m_chunkStripOffset += static_cast<int64_t>(chunkLength) + kChunkOverhead;
+  if (type == kIHDR) {
+    if (!header.Has(0, kIhdrHeaderSize)) return RecordWalk::Step::Wait();  // whole, next strip
+    m_width = ReadU32BE(header, kIhdrWidthOffset);
+    m_height = ReadU32BE(header, kIhdrHeightOffset);
   }
+  return RecordWalk::Step::Next(uint64_t{chunkLength} + kChunkOverhead);
 }
 
 uint32_t CTypeRecoveryPNG::Analyse(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,
@@ -124,25 +78,22 @@ uint32_t CTypeRecoveryPNG::Analyse(uint64_t stripPosition, const uint8_t* buffer
     ended += CutAtNewHeader();
     BeginFile(stripPosition, errorFlag);
     m_expectedSize = kSignatureSize;
-    m_chunkFileOffset = kSignatureSize;
-    m_chunkStripOffset = kSignatureSize;
-    m_walk = kWalking;
+    m_chunks.Start(kSignatureSize);
     m_width = 0;
     m_height = 0;
-    m_carryLength = 0;
   } else if (IsIdle()) {
     return 0;
   }
   if (m_fileInProgress == 0) return ended;
 
   const ByteView data(buffer, uint64_t{length} + lookahead);
-  WalkChunks(data, length);
-  m_chunkStripOffset -= length;
+  m_chunks.Walk(data, length, [this](const ByteView& header) { return VisitChunk(header); });
+  m_chunks.EndStrip(length);
 
   uint32_t take = length;
   bool endsHere = false;
-  const uint64_t end = m_chunkFileOffset + kChunkOverhead;
-  if (m_walk != kWalking && m_bytesWritten + length > end) {
+  const uint64_t end = m_chunks.FileOffset() + kChunkOverhead;
+  if (!m_chunks.IsWalking() && m_bytesWritten + length > end) {
     take = end > m_bytesWritten ? static_cast<uint32_t>(end - m_bytesWritten) : 0;
     endsHere = true;
   }
@@ -154,33 +105,19 @@ uint32_t CTypeRecoveryPNG::Analyse(uint64_t stripPosition, const uint8_t* buffer
   }
   m_expectedSize = end;
   const tag_PictureInfo record = typerecovery::MakeBasicPictureRecord(kTypeCode, m_width, m_height);
-  return ended + EndFile(m_walk == kStoppedAtIend ? 1 : 0, &record);
+  return ended + EndFile(m_chunks.StoppedComplete() ? 1 : 0, &record);
 }
 
 uint32_t CTypeRecoveryPNG::SaveProgress(TypeRecoveryFile file) {
   if (CTypeRecovery::SaveProgress(file) == 0) return 0;
   if (m_fileInProgress == 0) return 1;
-  const uint8_t walk = m_walk;
-  return WriteU64(file, m_chunkFileOffset) &&
-                 WriteU64(file, static_cast<uint64_t>(m_chunkStripOffset)) &&
-                 typerecovery::WriteAll(file, &walk, 1) && WriteU32(file, m_width) &&
-                 WriteU32(file, m_height)
-             ? 1
-             : 0;
+  return m_chunks.Save(file, true) && WriteU32(file, m_width) && WriteU32(file, m_height) ? 1 : 0;
 }
 
 uint32_t CTypeRecoveryPNG::LoadProgress(TypeRecoveryFile file) {
   if (CTypeRecovery::LoadProgress(file) == 0) return 0;
   if (m_fileInProgress == 0) return 1;
-  uint64_t stripOffset = 0;
-  if (!ReadU64(file, &m_chunkFileOffset) || !ReadU64(file, &stripOffset) ||
-      !typerecovery::ReadAll(file, &m_walk, 1) || !ReadU32(file, &m_width) ||
-      !ReadU32(file, &m_height)) {
-    return 0;
-  }
-  m_chunkStripOffset = static_cast<int64_t>(stripOffset);
-  m_carryLength = 0;
-  return 1;
+  return m_chunks.Load(file, true) && ReadU32(file, &m_width) && ReadU32(file, &m_height) ? 1 : 0;
 }
 
 CTypeRecovery* CTypeRecoveryPNG::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }

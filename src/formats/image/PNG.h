@@ -9,12 +9,14 @@
 // in report mode. PNG has no size limit; a new PNG signature at a strip start
 // cuts the open file (reported incomplete).
 //
-// The recognizer reads only the strip and its lookahead. A chunk header cut
-// by a strip end with too little lookahead is finished from a copy of its
-// first bytes (at most 15) kept until the next strip.
+// The recognizer reads only the strip and its lookahead. The chunk walk is
+// the shared record walk (RecordWalk.h): a chunk header cut by a strip end
+// with too little lookahead is finished from a copy of its first bytes kept
+// until the next strip.
 #ifndef TYPERECOVERY_FORMATS_IMAGE_PNG_H
 #define TYPERECOVERY_FORMATS_IMAGE_PNG_H
 
+#include "formats/image/RecordWalk.h"
 #include "framework/TypeRecovery.h"
 
 class CTypeRecoveryPNG : public CTypeRecovery {
@@ -32,22 +34,12 @@ class CTypeRecoveryPNG : public CTypeRecovery {
   CTypeRecovery* Clone() override;
 
  private:
-  // Chunk-walk flag values: walking, or stopped at the chunk the file ends from.
-  enum : uint8_t { kStoppedAtIend = 0, kWalking = 1, kStoppedAtOther = 2 };
+  // What the walk does with the chunk whose header starts the view.
+  typerecovery::RecordWalk::Step VisitChunk(const typerecovery::ByteView& header);
 
-  void WalkChunks(const typerecovery::ByteView& data, uint32_t length);
-  // Keeps the part of the next chunk's header that lies in this strip.
-  void KeepCutHeader(const typerecovery::ByteView& data, uint32_t length);
-  // The next chunk's first bytes (up to 16) as far as they can be read.
-  typerecovery::ByteView ChunkHeader(const typerecovery::ByteView& data, uint8_t* window) const;
-
-  uint64_t m_chunkFileOffset;   // next chunk's offset in the file
-  int64_t m_chunkStripOffset;   // the same, counted from the current strip's first byte
-  uint8_t m_walk;
+  typerecovery::RecordWalk m_chunks;  // the next chunk; stops at IEND or an unknown type
   uint32_t m_width;
   uint32_t m_height;
-  uint8_t m_carry[16];          // first bytes of a chunk header cut by the last strip end
-  uint32_t m_carryLength;
 };
 
 #endif

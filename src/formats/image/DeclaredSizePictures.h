@@ -1,0 +1,47 @@
+// Pictures whose whole size their header states, on the fixed-size copy
+// cycle (FixedSizeCycle.h): a new header at a strip start cuts the open file
+// (reported incomplete with its bytes taken); a file ends, complete, at its
+// declared size. Neither type has a size limit.
+//
+// - CTypeRecoveryICO (1540, "ico"): icon files. The size is the 6-byte
+//   directory header plus, for each image, its 16-byte directory entry and
+//   its image size. In report mode the end carries a picture record with the
+//   width and height of the largest image.
+// - CTypeRecoveryTPF (1564, "tpf"): TPF3 design files, sized by two header
+//   fields at 0xB4 and 0xB8 (read only where the strip and its lookahead hold
+//   them; missing fields count 0).
+#ifndef TYPERECOVERY_FORMATS_IMAGE_DECLAREDSIZEPICTURES_H
+#define TYPERECOVERY_FORMATS_IMAGE_DECLAREDSIZEPICTURES_H
+
+#include "formats/document/FixedSizeCycle.h"
+
+class CTypeRecoveryICO : public CFixedSizeCycle {
+ public:
+  static constexpr uint32_t kTypeCode = 1540;
+  CTypeRecoveryICO(CTypeRecoveryManager* host, const char16_t* outputRoot);
+  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
+  uint32_t SaveProgress(TypeRecoveryFile file) override;
+  uint32_t LoadProgress(TypeRecoveryFile file) override;
+  CTypeRecovery* Clone() override;
+
+ private:
+  uint64_t DeclaredSize(const typerecovery::ByteView& header) const override;
+  void OnFileBegun(const typerecovery::ByteView& header, uint32_t* errorFlag) override;
+  bool PictureRecord(tag_PictureInfo* record) const override;
+
+  uint32_t m_width;   // of the largest image
+  uint32_t m_height;
+};
+
+class CTypeRecoveryTPF : public CFixedSizeCycle {
+ public:
+  static constexpr uint32_t kTypeCode = 1564;
+  CTypeRecoveryTPF(CTypeRecoveryManager* host, const char16_t* outputRoot);
+  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
+  CTypeRecovery* Clone() override;
+
+ private:
+  uint64_t DeclaredSize(const typerecovery::ByteView& header) const override;
+};
+
+#endif
