@@ -13,7 +13,7 @@ namespace {
 CMediaStripCycle::Rules ChainRules() {
   CMediaStripCycle::Rules rules;
   rules.cutComplete = 0;
-  rules.sizeIsBytesTaken = true;  // the file ends exactly where the bytes taken stop
+  rules.sizeIsBytesTaken = false;  // the walk sets the size (see WalkStrip)
   return rules;
 }
 
@@ -80,7 +80,13 @@ CMediaStripCycle::Walk CRecordChainCycle::WalkStrip(const Strip& strip) {
     return Walk::EndAt(0);
   }
   const uint64_t end = m_records.FileOffset();
-  if (m_records.IsWalking() || m_bytesWritten + strip.length <= end) return Walk::WholeStrip(strip);
+  if (m_records.IsWalking() || m_bytesWritten + strip.length <= end) {
+    m_expectedSize = m_bytesWritten + strip.length;  // a flush reports what was taken
+    return Walk::WholeStrip(strip);
+  }
+  // The size is where the chain stops. Without lookahead the stopping record
+  // may have begun in the previous strip, which was written whole.
+  m_expectedSize = end;
   const uint64_t take = end > m_bytesWritten ? end - m_bytesWritten : 0;
   return Walk::EndAt(static_cast<uint32_t>(take), m_records.StoppedComplete() ? 1 : 0);
 }

@@ -14,7 +14,10 @@
 // All three run on the media strip cycle: a new header at a strip start cuts
 // the open file (reported incomplete with its bytes taken); a file ends
 // inside the strip where the walk stops, and reports its start, its size and
-// the complete flag, never a picture record. None has a size limit. A record
+// the complete flag, never a picture record. (With less than 12 bytes of
+// lookahead the record where the chain stops may begin in the previous
+// strip's last bytes, which were already written: the reported size is still
+// where the chain stops.) None has a size limit. A record
 // size that wraps around in 32 bits would not move the walk forward: PSP and
 // ABR end the file there, incomplete. Reads stay inside the strip and its
 // lookahead.
