@@ -1,8 +1,6 @@
 // The fifteen formats that state their whole size in their header.
 #include <gtest/gtest.h>
 
-#include <functional>
-
 #include "formats/document/CraftedDocuments.h"
 #include "formats/document/DocumentCarving.h"
 #include "formats/document/FixedSizeDocuments.h"
@@ -14,30 +12,6 @@ using doctest::ReportRun;
 using trtest::Bytes;
 
 namespace {
-
-struct Row {
-  const char* name;
-  uint32_t code;
-  const char* extension;
-  std::vector<uint8_t> file;
-};
-
-const std::vector<Row>& Rows() {
-  static const std::vector<Row> rows = {
-      {"CDR", 1544, "cdr", crafted::Cdr(1201)},
-      {"CHM", 281, "chm", crafted::Chm(1400)},
-      {"MAX", 1543, "max", crafted::MaxPp(900)},
-      {"HLP", 283, "hlp", crafted::Hlp(777)},
-      {"ONE", 263, "one", crafted::One(1500)},
-      {"DBX", 2049, "dbx", crafted::Dbx(600)},
-      {"PST", 2050, "pst", crafted::Pst(23, 1300)},
-      {"WPD", 273, "wpd", crafted::Wpd(1100)},
-      {"DEX", 2313, "dex", crafted::Dex(888)},
-      {"DAT", 1284, "dat", crafted::Dat(1024)},
-      {"MB", 1548, "mb", crafted::Mb(1234)},
-  };
-  return rows;
-}
 
 std::vector<uint8_t> Padded(std::vector<uint8_t> bytes, size_t size) {
   bytes.resize(size, 0x2E);
@@ -66,24 +40,6 @@ std::vector<uint8_t> TrueType(const std::vector<std::pair<uint32_t, uint32_t>>& 
 }
 
 }  // namespace
-
-TEST(FixedSizeDocuments, EveryFormatIsCarvedToItsStatedSize) {
-  for (const Row& row : Rows()) {
-    SCOPED_TRACE(row.name);
-    DiskImage image(5);
-    image.Random(1).File(row.file).Random(3);
-    const auto reports = ReportRun({{row.code}}, image.bytes(), 512, 512);
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0].start, 512u);
-    EXPECT_EQ(reports[0].size, row.file.size());
-    EXPECT_EQ(reports[0].complete, 1u);
-    trtest::TempDir dir;
-    FolderRun(dir, {{row.code}}, image.bytes(), 512, 0);
-    const std::string name = std::string(row.extension) + "/00000." + row.extension;
-    ASSERT_EQ(dir.Files(), std::vector<std::string>{name});
-    EXPECT_EQ(dir.Read(name), row.file);
-  }
-}
 
 TEST(FixedSizeDocuments, HeaderTestsCheckEveryField) {
   auto verdict = [](std::vector<uint8_t> bytes, const char* ext, size_t at, uint8_t value) {
