@@ -43,7 +43,7 @@ const uint8_t kWtvGuid[] = {0xB7, 0xD8, 0x00, 0x20, 0x37, 0x49, 0xDA, 0x11,
 constexpr uint32_t kWtvSizeAt = 90;
 constexpr uint32_t kWtvSizeShift = 4;
 
-// Sun audio: ".snd", data offset, data size, encoding, sample rate, channels
+// AU audio: ".snd", data offset, data size, encoding, sample rate, channels
 // (all big-endian).
 constexpr uint32_t kAuCode = 777;
 constexpr uint32_t kAuMinimumLength = 25;
@@ -75,7 +75,7 @@ constexpr uint32_t kVegFileSizeAt = 16;
 constexpr uint32_t kWrfCode = 1042;
 constexpr uint32_t kWrfMinimumLength = 17;
 
-// SMAF: "MMMD" chunk holding the whole file.
+// MMF: an "MMMD" chunk holding the whole file.
 constexpr uint32_t kMmfCode = 780;
 constexpr uint32_t kMmfMinimumLength = 17;
 

@@ -1,6 +1,6 @@
 // Media and media-project formats whose header states the whole file size:
-// Monkey's-style APE audio, MXF, type libraries (XPT), WTV recordings, Sun
-// audio (AU), AIFF, VEG projects, WRF recordings and SMAF ringtones (MMF).
+// APE lossless audio, MXF, type libraries (XPT), WTV recordings, AU
+// audio (".snd"), AIFF, VEG projects, WRF recordings and MMF ringtones.
 //
 // Each class states only its header test and its size formula; the copy
 // itself is the fixed-size cycle (FixedSizeCycle.h): a header at a strip
@@ -8,7 +8,7 @@
 // file is reported complete at that size, and a new header of the same class
 // at a strip start cuts a file in progress (reported incomplete with the
 // bytes taken). A WTV header inside a recording is ordinary data: WTV files
-// are never cut. AIF and MMF run the same cycle as the Maya recognizer, WRF
+// are never cut. AIF and MMF run the same cycle as the MB recognizer, WRF
 // the cabinet recognizer's, whose size field it shares. Nothing inside a file
 // is read; a size field beyond the readable bytes reads as 0. No class sets
 // a maximum size; all keep the base progress record.

@@ -42,13 +42,13 @@ $ff $mvideo -f lavfi -i sine=frequency=440:sample_rate=48000:duration=0.25 \
 $ff $video -c:v flv1 -b:v 20k -f swf movie.swf
 # MXF with MPEG-2 video.
 $ff $mvideo -c:v mpeg2video -q:v 20 -f mxf video.mxf
-# Windows television recording.
+# WTV recording.
 $ff $mvideo -c:v mpeg2video -q:v 20 -f wtv video.wtv
-# SMAF ringtone.
+# MMF ringtone.
 $ff $tone -c:a adpcm_yamaha -f mmf ringtone.mmf
 # Narrow-band AMR.
 sox -D -n -r 8000 -c 1 -t amr-nb speech.amr synth 0.25 sine 440
-# AIFF and Sun audio.
+# AIFF and AU audio.
 sox -D -n -r 8000 -c 1 -b 16 sound.aiff synth 0.15 sine 440
 sox -D -n -r 8000 -c 1 -b 16 sound.au synth 0.15 sine 440
 # Standard MIDI file with two tracks.
