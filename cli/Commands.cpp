@@ -260,6 +260,11 @@ int RunCommandLine(int argc, char** argv) {
   }
   RunCommand& run = carve.app->parsed() ? carve : scan;
   if (!FinishRunOptions(run, commandLine)) return kExitUsage;
+  if (&run == &carve && run.options.reportPath.empty() &&
+      (run.options.given.count("hash") > 0 || run.options.given.count("format") > 0)) {
+    Message("--hash and --format describe the report: give --report FILE too");
+    return kExitUsage;
+  }
   return ExecuteRun(run.options);
 }
 

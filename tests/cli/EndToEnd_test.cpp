@@ -152,6 +152,7 @@ TEST(CliTool, VersionHelpAndUsageErrorsHaveDistinctStatuses) {
   EXPECT_EQ(RunTool({"scan", kSample, "--types", "nosuchtype"}).status, 2);
   EXPECT_EQ(RunTool({"scan", kSample, "--format", "xlsx"}).status, 2);
   EXPECT_EQ(RunTool({"scan", kSample, "--hash", "crc32"}).status, 2);
+  EXPECT_EQ(RunTool({"carve", kSample, "-o", dir.path() + "/o", "--hash", "md5"}).status, 2);  // no report
   ToolResult missing = RunTool({"scan", dir.path() + "/absent.img"});
   EXPECT_EQ(missing.status, 3);
   EXPECT_NE(missing.err.find("absent.img"), std::string::npos);
