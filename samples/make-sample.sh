@@ -2,7 +2,7 @@
 # Builds samples/sample.img: a small synthetic disk image holding real files
 # made by real tools, each starting on a 512-byte sector boundary, between
 # regions of pseudo-random data and of zeros. The layout (name, offset,
-# size) is written to samples/sample.txt.
+# size) is written to samples/README.
 #
 # Needs: ImageMagick (convert), exiftool, ghostscript, sox, lame, zip, python3.
 # The committed image is what the tests and the README use; running this
@@ -52,7 +52,7 @@ cat > page.html <<'HTML'
 </html>
 HTML
 
-python3 - "$here/sample.img" "$here/sample.txt" <<'PY'
+python3 - "$here/sample.img" "$here/README" <<'PY'
 import random, sys
 image_path, list_path = sys.argv[1], sys.argv[2]
 rng = random.Random(20240517)
@@ -91,10 +91,12 @@ for name, size in layout:
 open(image_path, "wb").write(image)
 with open(list_path, "w") as out:
     out.write("samples/sample.img: %d bytes, 512-byte sectors\n" % len(image))
+    out.write("Made by samples/make-sample.sh with ImageMagick, exiftool (EXIF camera,\n"
+              "dates and GPS in the photo), ghostscript, sox, lame and zip.\n")
     out.write("Files (offset and size in bytes; every file starts on a sector):\n")
     for line in lines:
         out.write("  " + line + "\n")
     out.write("Between them: zero sectors and pseudo-random sectors.\n")
 PY
 echo "wrote $here/sample.img"
-cat "$here/sample.txt"
+cat "$here/README"
