@@ -67,7 +67,7 @@ void AddRunOptions(RunCommand& command) {
       "Types to find: extensions, type codes or groups (photos, documents, audio, video, archives, "
       "internet, graphics, mail, other), comma-separated; default: all")->delimiter(','));
   command.named.emplace_back("max-size", app->add_option("--max-size", o.maxSizes,
-      "Maximum file size of a type, EXT=SIZE (repeatable), e.g. jpg=16M"));
+      "Maximum file size of a type, EXT=SIZE (repeatable or comma-separated), e.g. jpg=16M")->delimiter(','));
   command.restricted.option = app->add_option("--restricted-size", command.restricted.text,
       "Found files larger than this are not kept (K, M, G suffixes)");
   command.named.emplace_back("restricted-size", command.restricted.option);

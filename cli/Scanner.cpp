@@ -515,7 +515,8 @@ int Run::Loop() {
       if (m_options.autosaveSeconds > 0 && now - lastSave >= m_options.autosaveSeconds) {
         if (!SaveState(next, &error)) {
           meter.Finish();
-          Message("warning: " + error);
+          Message("warning: " + error + "; no more automatic saves in this run");
+          m_options.autosaveSeconds = 0;
           error.clear();
         }
         lastSave = now;
