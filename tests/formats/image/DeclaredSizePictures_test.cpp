@@ -102,11 +102,4 @@ TEST(Tpf, SizeIsTheSumOfTheTwoHeaderFields) {
   EXPECT_EQ(cut[1].size, 0xBCu + 100);
 }
 
-TEST(Tpf, HeaderNeedsTheVersionWord) {
-  std::vector<uint8_t> b = Tpf(0xBC, 10);
-  EXPECT_EQ(TypeRecovery_IsFileHeaderMatched(b.data(), 17, u"tpf"), 1);
-  b[4] = 2;
-  EXPECT_EQ(TypeRecovery_IsFileHeaderMatched(b.data(), 17, u"tpf"), -1);
-}
-
 }  // namespace
