@@ -28,6 +28,12 @@ Buffer FixtureStart(const std::string& path) {
   return all;
 }
 
+// Crafted headers of the declared-size media formats.
+Buffer Ape() { return Bytes().Text("MAC ").U32LE(3990).Zeros(120); }
+Buffer Xpt() { return Bytes().Text("XPCOM\nTypeLib\r\n\x1A").U32LE(0x0102).U32LE(400).Zeros(100); }
+Buffer Veg() { return Bytes().Text("riff").U32LE(0).Zeros(40); }
+Buffer Wrf() { return Bytes().Text("WOTF").U32LE(0).Zeros(60); }
+
 struct Row {
   const char16_t* extension;
   std::vector<const char*> classes;  // the row's recognizer classes ("iso": none)
@@ -61,7 +67,7 @@ std::vector<Row> Rows() {
       {u"psd", {"CTypeRecoveryPSD"}, fixture("image/layered.psd")},
       {u"ico", {"CTypeRecoveryICO"}, fixture("image/icons.ico")},
       {u"mp3", {"CTypeRecoveryMP3"}, fixture("media/plain.mp3")},
-      {u"ape", {"CTypeRecoveryAPE"}, [] { return Bytes().Text("MAC ").U32LE(3990).Zeros(120).vec(); }},
+      {u"ape", {"CTypeRecoveryAPE"}, Ape},
       {u"wmv", {"CTypeRecoveryWMV"}, fixture("media/video.wmv")},
       {u"mid", {"CTypeRecoveryMID"}, fixture("media/tune.mid")},
       {u"amr", {"CTypeRecoveryAMR"}, fixture("media/speech.amr")},
@@ -78,11 +84,11 @@ std::vector<Row> Rows() {
       {u"pcb", {"CTypeRecoveryPCB"}, fixture("image/board.pcb")},
       {u"tpf", {"CTypeRecoveryTPF"}, fixture("image/design.tpf")},
       {u"exb", {"CTypeRecoveryEXB"}, [] { return crafted::Exb(); }},
-      {u"xpt",
-       {"CTypeRecoveryXPT"},
-       [] { return Bytes().Text("XPCOM\nTypeLib\r\n\x1A").U32LE(0x0102).U32LE(400).Zeros(100).vec(); }},
+      {u"xpt", {"CTypeRecoveryXPT"}, Xpt},
       {u"max", {"CTypeRecoveryOLE2", "CTypeRecoveryMAX_PP"}, [] { return crafted::MaxPp(700); }},
-      {u"mp4", {"CTypeRecoveryMP4", "CTypeRecoveryMOV", "CTypeRecovery3GP"}, fixture("media/clip.mov")},
+      {u"mp4",
+       {"CTypeRecoveryMP4", "CTypeRecoveryMOV", "CTypeRecovery3GP"},
+       fixture("media/clip.mov")},
       {u"fla", {"CTypeRecoveryOLE2", "CTypeRecoveryZIP"}, fixture("document/archive.zip")},
       {u"cdr", {"CTypeRecoveryCDR", "CTypeRecoveryZIP"}, [] { return crafted::Cdr(2001); }},
       {u"tif", {"CTypeRecoveryTIFF"}, fixture("image/little.tif")},
@@ -100,7 +106,11 @@ std::vector<Row> Rows() {
       {u"psp", {"CTypeRecoveryPSP"}, fixture("image/sample.psp")},
       {u"pfx", {"CTypeRecoveryPFX"}, fixture("document/sample.pfx")},
       {u"emf", {"CTypeRecoveryEMF"}, fixture("image/drawing.emf")},
-      {u"oci", {"CTypeRecoveryOCI"}, [] { return crafted::Oci({64, 64}); }},
+      {u"oci",
+       {"CTypeRecoveryOCI"},
+       [] {
+         return crafted::Oci({64, 64});
+       }},
       {u"icc", {"CTypeRecoveryICC"}, fixture("document/sample.icc")},
       {u"pzf", {"CTypeRecoveryPZF"}, [] { return crafted::Pzf(); }},
       {u"avi", {"CTypeRecoveryRIFF"}, fixture("media/clip.avi")},
@@ -118,10 +128,10 @@ std::vector<Row> Rows() {
       {u"vfb", {"CTypeRecoveryVFB"}, [] { return crafted::Vfb(); }},
       {u"aif", {"CTypeRecoveryAIF"}, fixture("media/sound.aiff")},
       {u"gp5", {"CTypeRecoveryGP5"}, [] { return crafted::Gp5(); }},
-      {u"veg", {"CTypeRecoveryVEG"}, [] { return Bytes().Text("riff").U32LE(0).Zeros(40).vec(); }},
+      {u"veg", {"CTypeRecoveryVEG"}, Veg},
       {u"drw", {"CTypeRecoveryDRW"}, [] { return crafted::Drw(); }},
       {u"x3f", {"CTypeRecoveryX3F"}, fixture("image/sample.x3f")},
-      {u"wrf", {"CTypeRecoveryWRF"}, [] { return Bytes().Text("WOTF").U32LE(0).Zeros(60).vec(); }},
+      {u"wrf", {"CTypeRecoveryWRF"}, Wrf},
       {u"3g2", {"CTypeRecovery3G2"}, fixture("media/clip.3g2")},
       {u"m4v", {"CTypeRecoveryM4V"}, fixture("media/clip.m4v")},
       {u"mmf", {"CTypeRecoveryMMF"}, fixture("media/ringtone.mmf")},

@@ -3,8 +3,8 @@
 #include "formats/image/BasicPictureRecord.h"
 #include "registry/RecognizerFactory.h"
 
-using typerecovery::ByteView;
 using typerecovery::BytesEqual;
+using typerecovery::ByteView;
 using typerecovery::ReadU16LE;
 using typerecovery::ReadU32LE;
 using typerecovery::ReadU8;
@@ -31,8 +31,7 @@ constexpr uint32_t kImageOffsetField = 12;
 constexpr uint32_t kLargestImageSize = 10 * 1024 * 1024;
 
 bool IsIconBitCount(uint16_t bits) {
-  return bits == 0 || bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 ||
-         bits == 32;
+  return bits == 0 || bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
 }
 
 // ---- TPF3 design file ----

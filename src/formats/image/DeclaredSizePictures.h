@@ -29,7 +29,7 @@ class CTypeRecoveryICO : public CFixedSizeCycle {
   void OnFileBegun(const typerecovery::ByteView& header, uint32_t* errorFlag) override;
   bool PictureRecord(tag_PictureInfo* record) const override;
 
-  uint32_t m_width;   // of the largest image
+  uint32_t m_width;  // of the largest image
   uint32_t m_height;
 };
 

@@ -18,18 +18,20 @@ bool IsPlaceableMetafile(const ByteView& s) {
   return BytesEqual(s, 0, kPlaceableKey, sizeof kPlaceableKey) &&
          ReadU16LE(s, kPlaceableHandleOffset) == 0;
 }
-const EndMarkerFormat kWmf{1567, u"wmf", 50 * kMiB, 17, IsPlaceableMetafile,
-                           EndMarker{kWmfEofRecord, sizeof kWmfEofRecord, 6, 5, nullptr}, 0, false};
+// Tried while the whole record lies in the strip and its lookahead.
+const EndMarker kWmfEnd{kWmfEofRecord, sizeof kWmfEofRecord, sizeof kWmfEofRecord,
+                        sizeof kWmfEofRecord - 1, nullptr};
+const EndMarkerFormat kWmf{1567, u"wmf", 50 * kMiB, 17, IsPlaceableMetafile, kWmfEnd, 0, false};
 
 // ---- Circuit board ----
 const char kPcbEnd[] = "ENDCOMP";
 constexpr uint32_t kPcbEndLength = 7;
 constexpr uint32_t kPcbLineEndLength = 2;  // CR LF or LF CR after the last line
 bool IsPcbFile(const ByteView& s) { return BytesEqual(s, 0, "PCB FILE"); }
-const EndMarkerFormat kPcb{1563, u"pcb", 16 * kMiB, 17, IsPcbFile,
-                           EndMarker{reinterpret_cast<const uint8_t*>(kPcbEnd), kPcbEndLength,
-                                     kPcbEndLength, kPcbEndLength + kPcbLineEndLength, nullptr},
-                           0, false};
+// Tried while the text and three more bytes lie in the strip and its lookahead.
+const EndMarker kPcbEndMarker{reinterpret_cast<const uint8_t*>(kPcbEnd), kPcbEndLength,
+                              kPcbEndLength, kPcbEndLength + kPcbLineEndLength, nullptr};
+const EndMarkerFormat kPcb{1563, u"pcb", 16 * kMiB, 17, IsPcbFile, kPcbEndMarker, 0, false};
 
 // ---- Design file ----
 const uint8_t kGjdMagic[4] = {'F', 'X', 0xB4, 0x00};
@@ -37,10 +39,9 @@ constexpr uint32_t kGjdClosingSize = 96;
 // Eight 0xFF bytes, then 88 zero bytes.
 const uint8_t kGjdClosing[kGjdClosingSize] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 bool IsGjd(const ByteView& s) { return BytesEqual(s, 0, kGjdMagic, sizeof kGjdMagic); }
-const EndMarkerFormat kGjd{1565, u"gjd", 16 * kMiB, 5, IsGjd,
-                           EndMarker{kGjdClosing, kGjdClosingSize, kGjdClosingSize,
-                                     kGjdClosingSize - 1, nullptr},
-                           0, false};
+const EndMarker kGjdEnd{kGjdClosing, kGjdClosingSize, kGjdClosingSize, kGjdClosingSize - 1,
+                        nullptr};
+const EndMarkerFormat kGjd{1565, u"gjd", 16 * kMiB, 5, IsGjd, kGjdEnd, 0, false};
 
 }  // namespace
 

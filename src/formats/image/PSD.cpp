@@ -221,7 +221,8 @@ uint32_t CTypeRecoveryPSD::Analyse(uint64_t stripPosition, const uint8_t* buffer
 uint32_t CTypeRecoveryPSD::SaveProgress(TypeRecoveryFile file) {
   if (CTypeRecovery::SaveProgress(file) == 0) return 0;
   if (m_fileInProgress == 0) return 1;
-  const uint32_t next = m_nextPosition > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(m_nextPosition);
+  const uint32_t next =
+      m_nextPosition > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(m_nextPosition);
   return typerecovery::WriteAll(file, m_header, kFileHeaderSize) && WriteU32(file, m_rowsToRead) &&
                  typerecovery::WriteAll(file, &m_section, 1) && WriteU32(file, next) &&
                  WriteU32(file, m_width) && WriteU32(file, m_height)

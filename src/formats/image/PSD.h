@@ -60,7 +60,7 @@ class CTypeRecoveryPSD : public CTypeRecovery {
   uint64_t m_nextPosition;  // next section, compression field or byte count (file offset)
   uint32_t m_width;
   uint32_t m_height;
-  uint8_t m_tail[3];        // last bytes of the previous strip
+  uint8_t m_tail[3];  // last bytes of the previous strip
   uint32_t m_tailLength;
 };
 

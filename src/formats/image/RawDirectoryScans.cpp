@@ -4,8 +4,8 @@
 
 #include "registry/RecognizerFactory.h"
 
-using typerecovery::ByteView;
 using typerecovery::BytesEqual;
+using typerecovery::ByteView;
 using typerecovery::FindBytes;
 using typerecovery::ReadU16LE;
 using typerecovery::ReadU32LE;
@@ -39,7 +39,7 @@ constexpr uint32_t kX3fPropertiesSearchFrom = 4;
 constexpr uint32_t kDirectoryHeaderSize = 12;  // "SECd", version, entry count
 constexpr uint32_t kEntryCountOffset = 8;
 constexpr uint32_t kDirectoryEntrySize = 12;
-constexpr uint32_t kDirectoryFixedPart = 16;   // header and the closing pointer
+constexpr uint32_t kDirectoryFixedPart = 16;  // header and the closing pointer
 
 }  // namespace
 
@@ -72,7 +72,8 @@ CMediaStripCycle::Walk CTypeRecoveryCRW::WalkStrip(const Strip& strip) {
     const uint32_t tableOffset = ReadU32LE(v, tableOffsetAt);
     if (uint64_t{tableOffset} + m_headerLength != m_bytesWritten + i) continue;
     const uint64_t last = tableOffsetAt - kRecordSize;
-    if (uint64_t{ReadU32LE(v, last + kRecordLengthField)} + ReadU32LE(v, last + kRecordOffsetField) !=
+    if (uint64_t{ReadU32LE(v, last + kRecordLengthField)} +
+            ReadU32LE(v, last + kRecordOffsetField) !=
         tableOffset) {
       continue;
     }
@@ -120,8 +121,9 @@ CMediaStripCycle::Walk CTypeRecoveryX3F::WalkStrip(const Strip& strip) {
   const uint64_t lastStart = std::min<uint64_t>(strip.length - 1, v.size - kDirectoryHeaderSize);
   const int64_t p = FindBytes(v, 0, lastStart + 4, "SECd", 4);
   if (p < 0) return Walk::WholeStrip(strip);
-  const uint64_t end = static_cast<uint64_t>(p) + kDirectoryFixedPart +
-                       uint64_t{kDirectoryEntrySize} * ReadU32LE(v, static_cast<uint64_t>(p) + kEntryCountOffset);
+  const uint64_t end =
+      static_cast<uint64_t>(p) + kDirectoryFixedPart +
+      uint64_t{kDirectoryEntrySize} * ReadU32LE(v, static_cast<uint64_t>(p) + kEntryCountOffset);
   if (end > v.size) return Walk::WholeStrip(strip);
   return Walk::EndAt(static_cast<uint32_t>(end), 1);
 }

@@ -2,8 +2,8 @@
 
 #include "registry/RecognizerFactory.h"
 
-using typerecovery::ByteView;
 using typerecovery::BytesEqual;
+using typerecovery::ByteView;
 using typerecovery::ReadU32BE;
 using typerecovery::ReadU32LE;
 using typerecovery::RecordWalk;
@@ -27,8 +27,8 @@ bool MovesForward(uint32_t length, uint32_t headerSize, uint64_t* size) {
 
 // ---- PSP image file ----
 constexpr uint32_t kPspMinimumHeaderLength = 51;
-const uint8_t kPspSignature[28] = {'P', 'a', 'i', 'n', 't', ' ', 'S', 'h', 'o', 'p', ' ', 'P', 'r', 'o',
-                                   ' ', 'I', 'm', 'a', 'g', 'e', ' ', 'F', 'i', 'l', 'e', 0x0A, 0x1A, 0x00};
+// The signature text, line feed, end-of-file mark and its terminating zero.
+const char kPspSignature[28] = "Paint Shop Pro Image File\n\x1A";
 constexpr uint32_t kPspSignaturePadding = 28;  // four zero bytes
 constexpr uint32_t kPspMajorVersionOffset = 32;
 constexpr uint32_t kPspOldestMajorVersion = 3;  // versions up to 3 use another block header
@@ -43,7 +43,7 @@ constexpr uint32_t kEmrHeader = 1;
 constexpr uint32_t kEmfSignatureOffset = 40;  // dSignature of the header record
 constexpr uint32_t kEmrSizeOffset = 4;        // nSize
 constexpr uint32_t kEmrEof = 14;
-constexpr uint32_t kEmrUnused = 69;           // no record has this type
+constexpr uint32_t kEmrUnused = 69;  // no record has this type
 constexpr uint32_t kEmrLastType = 122;
 
 // ---- Brush set ----
@@ -145,7 +145,7 @@ uint32_t CTypeRecoveryEMF::IsHeaderMatched(const uint8_t* buffer, uint32_t lengt
   if (buffer == nullptr || length < kEmfMinimumHeaderLength || buffer[0] != kEmrHeader) return 0;
   const ByteView v(buffer, length);
   return ReadU32LE(v, 0) == kEmrHeader && BytesEqual(v, kEmfSignatureOffset, " EMF") ? kTypeCode
-                                                                                      : 0;
+                                                                                     : 0;
 }
 
 RecordWalk::Step CTypeRecoveryEMF::VisitRecord(const ByteView& record) {

@@ -21,9 +21,8 @@ void RecordWalk::KeepCutHeader(const ByteView& data, uint32_t length) {
   const int64_t p = m_stripOffset;
   if (p >= static_cast<int64_t>(length)) return;  // it starts in a later strip
   if (p >= 0) m_carryLength = 0;
-  for (int64_t i = p < 0 ? 0 : p; i < length && i < static_cast<int64_t>(data.size) &&
-                                   m_carryLength < sizeof m_carry;
-       ++i) {
+  for (int64_t i = p < 0 ? 0 : p;
+       i < length && i < static_cast<int64_t>(data.size) && m_carryLength < sizeof m_carry; ++i) {
     m_carry[m_carryLength++] = data.data[i];
   }
 }

@@ -21,7 +21,8 @@ std::vector<uint8_t> Icon(const std::vector<IconImage>& images, uint16_t bitCoun
   b.U16LE(1).U16LE(static_cast<uint16_t>(images.size()));
   uint32_t offset = 6 + 16 * static_cast<uint32_t>(images.size());
   for (const IconImage& i : images) {
-    b.U8(i.width).U8(i.height).U8(0).U8(reserved).U16LE(1).U16LE(bitCount).U32LE(i.size).U32LE(offset);
+    b.U8(i.width).U8(i.height).U8(0).U8(reserved).U16LE(1).U16LE(bitCount).U32LE(i.size).U32LE(
+        offset);
     offset += i.size;
   }
   for (const IconImage& i : images) b.Fill(i.size, 0x77);
@@ -60,12 +61,12 @@ TEST(Ico, NewHeaderCutsTheOpenFileIncompleteWithoutARecord) {
 
 TEST(Ico, HeaderTestRefusesImplausibleDirectories) {
   EXPECT_EQ(IsIcon(Icon({{16, 16, 100}, {32, 32, 200}})), 1);
-  EXPECT_EQ(IsIcon(Icon({{32, 16, 100}})), -1);                    // not square
-  EXPECT_EQ(IsIcon(Icon({{16, 16, 100}}, 3)), -1);                 // bit count
-  EXPECT_EQ(IsIcon(Icon({{16, 16, 100}}, 32, 0xFF)), 1);           // reserved byte 0xFF
+  EXPECT_EQ(IsIcon(Icon({{32, 16, 100}})), -1);           // not square
+  EXPECT_EQ(IsIcon(Icon({{16, 16, 100}}, 3)), -1);        // bit count
+  EXPECT_EQ(IsIcon(Icon({{16, 16, 100}}, 32, 0xFF)), 1);  // reserved byte 0xFF
   EXPECT_EQ(IsIcon(Icon({{16, 16, 100}}, 32, 0x01)), -1);
-  EXPECT_EQ(IsIcon(Icon({{16, 16, 100}, {16, 16, 0}})), -1);       // an empty image
-  EXPECT_EQ(IsIcon(Icon({{16, 16, 10 * 1024 * 1024 + 1}})), -1);   // over 10 MiB
+  EXPECT_EQ(IsIcon(Icon({{16, 16, 100}, {16, 16, 0}})), -1);      // an empty image
+  EXPECT_EQ(IsIcon(Icon({{16, 16, 10 * 1024 * 1024 + 1}})), -1);  // over 10 MiB
   EXPECT_EQ(IsIcon(Icon(std::vector<IconImage>(31, {16, 16, 8}))), 1);
   EXPECT_EQ(IsIcon(Icon(std::vector<IconImage>(32, {16, 16, 8}))), -1);
   std::vector<uint8_t> early = Icon({{16, 16, 100}});

@@ -44,8 +44,8 @@ Bytes Pcb() {
 }
 
 TEST(Pcb, EndcompTakesTheTwoLineEndBytesThatFollowIt) {
-  for (const auto& [tail, taken] : {std::pair<std::string, size_t>{"\r\n", 9}, {"\n\r", 9},
-                                    {"\n", 9}, {" x", 7}}) {
+  for (const auto& [tail, taken] :
+       {std::pair<std::string, size_t>{"\r\n", 9}, {"\n\r", 9}, {"\n", 9}, {" x", 7}}) {
     Bytes pcb = Pcb();
     const size_t before = pcb.size();
     pcb.Text("ENDCOMP" + tail).Text("zzzz");

@@ -30,7 +30,8 @@ std::vector<std::vector<uint8_t>> Signatures() {
 }
 
 TEST(HostileImages, RandomBytesAfterEverySignatureStayInBoundsAndAreReported) {
-  const std::vector<uint32_t> codes = {1541, 1549, 1540, 524, 525, 1560, 1542, 1567, 1563, 1564, 1565};
+  const std::vector<uint32_t> codes = {1541, 1549, 1540, 524,  525, 1560,
+                                       1542, 1567, 1563, 1564, 1565};
   const auto signatures = Signatures();
   std::mt19937 random(11);
   for (size_t k = 0; k < codes.size(); ++k) {

@@ -15,7 +15,7 @@ using doctest::DiskImage;
 
 namespace {
 
-const std::vector<doctest::AddedType> kTypes = {{1541}, {1549}, {1540}, {524},  {525},  {1560},
+const std::vector<doctest::AddedType> kTypes = {{1541}, {1549}, {1540}, {524},  {525}, {1560},
                                                 {1542}, {1567}, {1563}, {1564}, {1565}};
 
 struct Carved {
@@ -111,7 +111,8 @@ TEST(LayeredIconsMetafiles, FolderModeWritesByteIdenticalFilesUnderTheirNames) {
 
 TEST(LayeredIconsMetafiles, ScanResumedFromAProgressFileEndsAsAnUninterruptedOne) {
   const Scene scene;
-  const std::vector<trtest::Report> whole = doctest::ReportRun(kTypes, scene.image.bytes(), 512, 512);
+  const std::vector<trtest::Report> whole =
+      doctest::ReportRun(kTypes, scene.image.bytes(), 512, 512);
   // Pause inside every file in turn: a few bytes past each file's start.
   for (size_t i = 0; i < scene.files.size(); ++i) {
     const size_t stopAt = scene.image.offsets()[i] + 512;

@@ -34,8 +34,8 @@ std::vector<uint8_t> Rle(uint16_t channels, uint32_t height, uint16_t rowBytes) 
 
 TEST(Psd, RawImageEndsItsPixelBytesAfterTheCompressionField) {
   // 3 channels of 100 x 100 at 8 bits: 30,000 bytes after the field at 38.
-  const auto reports = imgtest::Run(kPsd, imgtest::Padded(Raw(3, 100, 100, 8, 30000), 3000), 512,
-                                    512, 512);
+  const auto reports =
+      imgtest::Run(kPsd, imgtest::Padded(Raw(3, 100, 100, 8, 30000), 3000), 512, 512, 512);
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].size, 38u + 2 + 30000);
   EXPECT_EQ(reports[0].complete, 1u);
