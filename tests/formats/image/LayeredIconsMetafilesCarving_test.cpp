@@ -127,4 +127,23 @@ TEST(LayeredIconsMetafiles, ScanResumedFromAProgressFileEndsAsAnUninterruptedOne
   }
 }
 
+TEST(LayeredIconsMetafiles, EveryTypeAddedFindsTheSameFiles) {
+  // The header pass asks the prototypes in priority order: no other format
+  // claims these files' first strips, and none of theirs cuts them.
+  const Scene scene;
+  trtest::ReportLog log;
+  CTypeRecoveryManager* m =
+      TypeRecovery_CreateManager(reinterpret_cast<uintptr_t>(&log), trtest::RecordReport, nullptr);
+  TypeRecovery_AddAllTypes(m);
+  trtest::FeedImage(m, scene.image.bytes(), 512, 512);
+  TypeRecovery_CloseManager(m);
+  ASSERT_EQ(log.reports.size(), scene.files.size());
+  for (size_t i = 0; i < log.reports.size(); ++i) {
+    EXPECT_EQ(log.reports[i].extension, scene.files[i].extension);
+    EXPECT_EQ(log.reports[i].start, scene.image.offsets()[i]);
+    EXPECT_EQ(log.reports[i].size, scene.files[i].size);
+    EXPECT_EQ(log.reports[i].complete, 1u);
+  }
+}
+
 }  // namespace
