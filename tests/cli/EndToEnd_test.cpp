@@ -339,6 +339,10 @@ TEST(CliTool, FullOutputDiskStopsCleanlyAndResumesAfterSpaceIsFreed) {
   ::mkdir(mountPoint.c_str(), 0755);
   if (::geteuid() != 0 || ::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=24k") != 0)
     GTEST_SKIP() << "cannot mount a small tmpfs here";
+  struct Unmount {
+    std::string path;
+    ~Unmount() { ::umount(path.c_str()); }
+  } unmount{mountPoint};
   std::string statePath = dir.path() + "/state";
   ToolResult full = RunTool({"carve", kSample, "-o", mountPoint + "/out", "--state", statePath, "-q"});
   ToolResult scan = RunTool({"scan", kSample, "-q"});
@@ -356,5 +360,4 @@ TEST(CliTool, FullOutputDiskStopsCleanlyAndResumesAfterSpaceIsFreed) {
     EXPECT_LE(CountMissingCopies(records, kSample, mountPoint + "/out"), 1u);
     EXPECT_GE(Tree(mountPoint + "/out").size(), records.size());
   }
-  ::umount(mountPoint.c_str());
 }
