@@ -214,6 +214,11 @@ int Run::Execute() {
 int Run::Prepare() {
   std::string error;
   m_statePath = m_options.statePath.empty() ? m_options.DefaultStatePath() : m_options.statePath;
+  // A report on standard output cannot be continued anyway: such a scan
+  // keeps no state in the current folder unless it is stopped.
+  if (m_options.mode == RunOptions::Mode::kScan && m_options.statePath.empty() &&
+      (m_options.reportPath.empty() || m_options.reportPath == "-"))
+    m_options.autosaveSeconds = 0;
 
   std::unique_ptr<StateReader> state;
   if (m_options.resume) {
