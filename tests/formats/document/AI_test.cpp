@@ -2,10 +2,10 @@
 #include <gtest/gtest.h>
 
 #include "formats/document/AI.h"
-#include "formats/document/DocumentCarving.h"
+#include "support/Carving.h"
 
-using doctest::FolderRun;
-using doctest::ReportRun;
+using trtest::FolderRun;
+using trtest::ReportRun;
 using trtest::Bytes;
 
 namespace {
@@ -37,7 +37,7 @@ TEST(Pdf, EofFollowedByCrLfAndZerosEndsAfterTheLineEnd) {
   pdf.PadTo(1024, 0);
   trtest::TempDir dir;
   FolderRun(dir, {{276}}, pdf, 512, 512);
-  EXPECT_EQ(dir.Read("pdf/00000.pdf"), doctest::Prefix(pdf, size));
+  EXPECT_EQ(dir.Read("pdf/00000.pdf"), trtest::Prefix(pdf, size));
   const auto reports = ReportRun({{276}}, pdf, 512, 512);
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].size, size);

@@ -3,12 +3,12 @@
 // and report mode.
 #include <gtest/gtest.h>
 
-#include "formats/document/DocumentCarving.h"
+#include "support/Carving.h"
 
-using doctest::DiskImage;
-using doctest::Fixture;
-using doctest::FolderRun;
-using doctest::ReportRun;
+using trtest::DiskImage;
+using trtest::Fixture;
+using trtest::FolderRun;
+using trtest::ReportRun;
 
 namespace {
 
@@ -34,11 +34,11 @@ const Case kCases[] = {
     {"sample.dll", "dll/00001.dll", 0},  // numbered as the second exe, then renamed
 };
 
-const std::vector<doctest::AddedType> kTypes = {{276},  {1794}, {1795}, {1797}, {280},
+const std::vector<trtest::AddedType> kTypes = {{276},  {1794}, {1795}, {1797}, {280},
                                                 {1281}, {282},  {2319}, {2322}};
 
 std::vector<uint8_t> Expected(const Case& c) {
-  std::vector<uint8_t> bytes = Fixture(c.fixture);
+  std::vector<uint8_t> bytes = Fixture("document", c.fixture);
   bytes.resize(bytes.size() + c.tail, 0);
   return bytes;
 }
@@ -48,7 +48,7 @@ DiskImage BuildImage() {
   image.Random(3);
   bool zeros = false;
   for (const Case& c : kCases) {
-    image.File(Fixture(c.fixture));
+    image.File(Fixture("document", c.fixture));
     zeros ? image.Zeros(2) : image.Random(5);
     zeros = !zeros;
   }
@@ -91,14 +91,15 @@ TEST(DocumentCarving, LargerStripsWithoutLookaheadStillFindTheSizedFormats) {
   // 4096-byte strips: each fixture starts a strip of its own.
   DiskImage image;
   for (const char* name : {"sample.7z", "sample.cab", "sample.rar", "sample.exe"}) {
-    image.File(Fixture(name)).Random(8 - (Fixture(name).size() + 511) / 512 % 8);
+    const std::vector<uint8_t> file = Fixture("document", name);
+    image.File(file).Random(8 - (file.size() + 511) / 512 % 8);
     while (image.bytes().size() % 4096 != 0) image.Zeros(1);
   }
   const auto reports = ReportRun(kTypes, image.bytes(), 4096, 0);
   ASSERT_EQ(reports.size(), 4u);
   const char* names[] = {"sample.7z", "sample.cab", "sample.rar", "sample.exe"};
   for (size_t i = 0; i < 4; ++i) {
-    EXPECT_EQ(reports[i].size, Fixture(names[i]).size()) << names[i];
+    EXPECT_EQ(reports[i].size, Fixture("document", names[i]).size()) << names[i];
     EXPECT_EQ(reports[i].complete, 1u) << names[i];
   }
 }

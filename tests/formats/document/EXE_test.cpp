@@ -2,13 +2,13 @@
 #include <gtest/gtest.h>
 #include <stdexcept>
 
-#include "formats/document/DocumentCarving.h"
 #include "formats/document/EXE.h"
 #include "interface/Manager.h"
 #include "platform/FileSystem.h"
+#include "support/Carving.h"
 
-using doctest::FolderRun;
-using doctest::ReportRun;
+using trtest::FolderRun;
+using trtest::ReportRun;
 using trtest::Bytes;
 
 namespace {
@@ -203,7 +203,7 @@ TEST(Exe, ExceptionInsideAnalyseIsContainedAndAnswersZero) {
 TEST(Exe, ProgressRecordKeepsTheKindAcrossManagers) {
   const std::vector<uint8_t> pe = Pe({3000}, 1024, "driver.sys", 0x100);
   const auto image = WithFiller(pe, 4608);
-  const auto reports = doctest::ResumeRun({{2323}}, image, 1024, 1024, 512);
+  const auto reports = trtest::ResumedRun({{2323}}, image, 1024, 512, 1024);
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].extension, "sys");
   EXPECT_EQ(reports[0].size, pe.size());

@@ -4,13 +4,13 @@
 #include <functional>
 
 #include "formats/document/CraftedDocuments.h"
-#include "formats/document/DocumentCarving.h"
 #include "formats/document/EndMarkerDocuments.h"
+#include "support/Carving.h"
 #include "typerecovery.h"
 
-using doctest::DiskImage;
-using doctest::FolderRun;
-using doctest::ReportRun;
+using trtest::DiskImage;
+using trtest::FolderRun;
+using trtest::ReportRun;
 using trtest::Bytes;
 
 namespace {
@@ -200,7 +200,7 @@ TEST(EndMarker, DiskImageEndIsHandedToTheHostEvenInFolderMode) {
 }
 
 TEST(EndMarker, RealTypeOneFontIsCarvedWhole) {
-  const std::vector<uint8_t> font = doctest::Fixture("sample.pfb");
+  const std::vector<uint8_t> font = trtest::Fixture("document", "sample.pfb");
   DiskImage image(3);
   image.Random(8).File(font).Random(3);
   trtest::TempDir dir;

@@ -11,16 +11,16 @@
 #include <random>
 
 #include "formats/document/CraftedDocuments.h"
-#include "formats/document/DocumentCarving.h"
+#include "support/Carving.h"
 #include "typerecovery.h"
 
-using doctest::DiskImage;
-using doctest::Fixture;
+using trtest::DiskImage;
+using trtest::Fixture;
 
 namespace {
 
 // Every type code of the classes under test, in registry order.
-const std::vector<doctest::AddedType> kTypes = {
+const std::vector<trtest::AddedType> kTypes = {
     {1544}, {1545}, {281},  {1799}, {1551}, {1543}, {283},  {1282}, {263},  {2306}, {2049}, {2050},
     {1798}, {273},  {1796}, {1546}, {2309}, {1556}, {1557}, {1554}, {1548}, {1041}, {1558}, {1284},
     {2315}, {1561}, {1562}, {1559}, {2313}, {2318}, {2317}, {2307}, {1568}, {2327}, {2329}};
@@ -36,7 +36,7 @@ struct Entry {
 
 std::vector<Entry> Entries() {
   return {
-      {"iso", Fixture("sample.iso"), End::Disc},
+      {"iso", Fixture("document", "sample.iso"), End::Disc},
       {"cdr", crafted::Cdr(2001), End::Exact},
       {"dwg", crafted::Dwg(1700), End::UntilNext},  // ended by the next header
       {"chm", crafted::Chm(1300), End::Exact},
@@ -50,9 +50,9 @@ std::vector<Entry> Entries() {
       {"dbx", crafted::Dbx(640), End::Exact},
       {"pst", crafted::Pst(14, 1000), End::Exact},
       {"wpd", crafted::Wpd(1500), End::Exact},
-      {"tar", Fixture("sample.tar"), End::Tar},
+      {"tar", Fixture("document", "sample.tar"), End::Tar},
       {"dxf", crafted::Dxf(), End::Exact},
-      {"lnk", Fixture("sample.lnk"), End::Exact},
+      {"lnk", Fixture("document", "sample.lnk"), End::Exact},
       {"qxp", crafted::Qxp("XP", 1000), End::UntilNext, 1},  // cut by the template's header
       {"qpt", crafted::Qxp("XT", 800), End::UntilNext, 0},   // ended by the next format
       {"qcd", crafted::Qcd(), End::Exact},
@@ -60,13 +60,13 @@ std::vector<Entry> Entries() {
       {"swi", crafted::Swi(), End::Exact},
       {"sdr", crafted::Sdr(), End::Exact},
       {"dat", crafted::Dat(800), End::Exact},
-      {"pfx", Fixture("sample.pfx"), End::Exact},
+      {"pfx", Fixture("document", "sample.pfx"), End::Exact},
       {"oci", crafted::Oci({200, 900, 64}), End::Exact},
-      {"icc", Fixture("sample.icc"), End::Exact},
+      {"icc", Fixture("document", "sample.icc"), End::Exact},
       {"pzf", crafted::Pzf(), End::Exact},
       {"dex", crafted::Dex(1300), End::Exact},
-      {"pfb", Fixture("sample.pfb"), End::Exact},
-      {"ttf", Fixture("sample.ttf"), End::Font},
+      {"pfb", Fixture("document", "sample.pfb"), End::Exact},
+      {"ttf", Fixture("document", "sample.ttf"), End::Font},
       {"vnt", crafted::Vnote(), End::Exact},
       {"vfb", crafted::Vfb(), End::Exact},
       {"gp5", crafted::Gp5(), End::Exact},
@@ -139,7 +139,7 @@ TEST(FixedAndMarkerCarving, EveryTypeInOneImageIsCarvedInBothModes) {
 
   trtest::TempDir dir;
   uint32_t error = 0;
-  doctest::FolderRun(dir, kTypes, all, 512, 512, &error);
+  trtest::FolderRun(dir, kTypes, all, 512, 512, &error);
   EXPECT_EQ(error, 0u);
   std::vector<std::string> paths;
   for (const Expected& x : expected) {
@@ -150,7 +150,7 @@ TEST(FixedAndMarkerCarving, EveryTypeInOneImageIsCarvedInBothModes) {
   std::sort(paths.begin(), paths.end());
   EXPECT_EQ(dir.Files(), paths);
 
-  const auto reports = doctest::ReportRun(kTypes, all, 512, 512);
+  const auto reports = trtest::ReportRun(kTypes, all, 512, 512);
   ASSERT_EQ(reports.size(), expected.size());
   std::map<uint64_t, trtest::Report> byStart;
   for (const auto& r : reports) byStart[r.start] = r;
@@ -213,7 +213,7 @@ TEST(FixedAndMarkerCarving, HostileBytesAfterSignaturesNeverReadOutsideTheStrip)
     trtest::ReportLog log;
     CTypeRecoveryManager* m =
         TypeRecovery_CreateManager(reinterpret_cast<uintptr_t>(&log), trtest::RecordReport, nullptr);
-    for (const doctest::AddedType& t : kTypes) TypeRecovery_AddType(m, t.code, 200000);
+    for (const trtest::AddedType& t : kTypes) TypeRecovery_AddType(m, t.code, 200000);
     uint32_t error = 0;
     for (size_t pos = 0; pos < image.size(); pos += strip) {
       const size_t length = std::min<size_t>(strip, image.size() - pos);

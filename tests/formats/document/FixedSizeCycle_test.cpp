@@ -3,11 +3,11 @@
 
 #include "formats/document/7Z.h"
 #include "formats/document/CAB.h"
-#include "formats/document/DocumentCarving.h"
+#include "support/Carving.h"
 
-using doctest::DiskImage;
-using doctest::FolderRun;
-using doctest::ReportRun;
+using trtest::DiskImage;
+using trtest::FolderRun;
+using trtest::ReportRun;
 using trtest::Bytes;
 
 namespace {
@@ -59,7 +59,7 @@ TEST(FixedSizeCycle, FileSpanningStripsIsCutAtItsStatedSize) {
 TEST(FixedSizeCycle, NewHeaderCutsFileInProgressWithItsBytesWritten) {
   DiskImage image;
   image.File(SevenZip(4000, 100)).Random(0);  // stated 4132 bytes
-  std::vector<uint8_t> bytes = doctest::Prefix(image.bytes(), 1024);
+  std::vector<uint8_t> bytes = trtest::Prefix(image.bytes(), 1024);
   const std::vector<uint8_t> second = SevenZip(1000, 10);
   bytes.insert(bytes.end(), second.begin(), second.end());
   bytes.resize(4096, 0x11);

@@ -2,13 +2,13 @@
 #include <gtest/gtest.h>
 
 #include "formats/document/CraftedDocuments.h"
-#include "formats/document/DocumentCarving.h"
 #include "formats/document/FixedSizeDocuments.h"
+#include "support/Carving.h"
 #include "typerecovery.h"
 
-using doctest::DiskImage;
-using doctest::FolderRun;
-using doctest::ReportRun;
+using trtest::DiskImage;
+using trtest::FolderRun;
+using trtest::ReportRun;
 using trtest::Bytes;
 
 namespace {
@@ -109,7 +109,7 @@ TEST(FixedSizeDocuments, DiscImageOutputBeginsWithTheZeroSystemArea) {
   const std::vector<uint8_t> out = dir.Read("iso/00000.iso");
   ASSERT_EQ(out.size(), 40960u);
   EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 32768), std::vector<uint8_t>(32768, 0));
-  EXPECT_EQ(std::vector<uint8_t>(out.begin() + 32768, out.end()), doctest::Prefix(image, 8192));
+  EXPECT_EQ(std::vector<uint8_t>(out.begin() + 32768, out.end()), trtest::Prefix(image, 8192));
   // Report mode writes nothing and reports the whole image size from the descriptor on.
   image.resize(45000, 0x61);
   const auto reports = ReportRun({{1798}}, image, 2048, 512);
@@ -169,14 +169,14 @@ TEST(FixedSizeDocuments, CompiledHelpEndIsHandedToTheHostEvenInFolderMode) {
 }
 
 TEST(FixedSizeDocuments, RealFontProfileKeyStoreAndDiscImageAreCarved) {
-  const std::vector<uint8_t> ttf = doctest::Fixture("sample.ttf");
-  const std::vector<uint8_t> icc = doctest::Fixture("sample.icc");
-  const std::vector<uint8_t> pfx = doctest::Fixture("sample.pfx");
-  const std::vector<uint8_t> iso = doctest::Fixture("sample.iso");
+  const std::vector<uint8_t> ttf = trtest::Fixture("document", "sample.ttf");
+  const std::vector<uint8_t> icc = trtest::Fixture("document", "sample.icc");
+  const std::vector<uint8_t> pfx = trtest::Fixture("document", "sample.pfx");
+  const std::vector<uint8_t> iso = trtest::Fixture("document", "sample.iso");
   ASSERT_GT(ttf.size(), 1000u);
   DiskImage image(9);
   image.Random(2).File(ttf).Random(1).File(icc).Zeros(2).File(pfx).Random(3).File(iso).Random(70);
-  const std::vector<doctest::AddedType> types = {{2317}, {1562}, {2315}, {1798}};
+  const std::vector<trtest::AddedType> types = {{2317}, {1562}, {2315}, {1798}};
   trtest::TempDir dir;
   FolderRun(dir, types, image.bytes(), 512, 512);
   // The font is taken to its last table's end with the two low bits set:

@@ -6,7 +6,7 @@
 
 #include <random>
 
-#include "formats/document/DocumentCarving.h"
+#include "support/Carving.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
 // Shell links: the part walk, its end, and the end at another format's header.
 #include <gtest/gtest.h>
 
-#include "formats/document/DocumentCarving.h"
 #include "formats/document/LNK.h"
+#include "support/Carving.h"
 #include "typerecovery.h"
 
-using doctest::DiskImage;
-using doctest::FolderRun;
-using doctest::ReportRun;
+using trtest::DiskImage;
+using trtest::FolderRun;
+using trtest::ReportRun;
 using trtest::Bytes;
 
 namespace {
@@ -91,7 +91,7 @@ TEST(Shortcut, WithoutLinkInfoComesOutFourBytesShort) {
 }
 
 TEST(Shortcut, RealShortcutIsCarvedWhole) {
-  const std::vector<uint8_t> file = doctest::Fixture("sample.lnk");
+  const std::vector<uint8_t> file = trtest::Fixture("document", "sample.lnk");
   DiskImage image(4);
   image.Random(3).File(file).Random(3);
   trtest::TempDir dir;
@@ -121,7 +121,7 @@ TEST(Shortcut, AnotherFormatsHeaderEndsItBeforeThatStripButAnMp3SyncByteDoesNot)
   EXPECT_FALSE(r.IsFileInProgress());
 
   // Through the manager: a JPEG at a strip start cuts the shortcut there.
-  std::vector<uint8_t> image = doctest::Prefix(file, 1536);
+  std::vector<uint8_t> image = trtest::Prefix(file, 1536);
   const std::vector<uint8_t> jpeg = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0x00};
   image.insert(image.end(), jpeg.begin(), jpeg.end());
   image.resize(4096, 0x33);
@@ -186,7 +186,7 @@ TEST(Shortcut, EndingExactlyAtAStripEndIsEndedInTheNextStripWithNothingMore) {
 TEST(Shortcut, RunsToItsMaximumWhenNoTerminalBlockComes) {
   Parts p;
   p.blocks = {0x4000};  // 16 KiB block, no terminal block in reach
-  std::vector<uint8_t> image = doctest::Prefix(Shortcut(p), 600);
+  std::vector<uint8_t> image = trtest::Prefix(Shortcut(p), 600);
   image.resize(12000, 0xEB);
   const auto reports = ReportRun({{2309, 5000}}, image, 512, 512);
   ASSERT_EQ(reports.size(), 1u);
@@ -200,7 +200,7 @@ TEST(Shortcut, WalkResumesFromAProgressFile) {
   const std::vector<uint8_t> file = Shortcut(p);
   DiskImage image;
   image.File(file).Random(3);
-  const auto reports = doctest::ResumeRun({{2309}}, image.bytes(), 1024, 512, 512);
+  const auto reports = trtest::ResumedRun({{2309}}, image.bytes(), 512, 512, 1024);
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].size, file.size());
   EXPECT_EQ(reports[0].complete, 1u);

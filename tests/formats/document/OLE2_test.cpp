@@ -10,13 +10,13 @@
 #include <algorithm>
 #include <random>
 
-#include "formats/document/DocumentCarving.h"
 #include "interface/Manager.h"
+#include "support/Carving.h"
 
-using doctest::DiskImage;
-using doctest::Fixture;
-using doctest::FolderRun;
-using doctest::ReportRun;
+using trtest::DiskImage;
+using trtest::Fixture;
+using trtest::FolderRun;
+using trtest::ReportRun;
 using trtest::Bytes;
 
 namespace {
@@ -260,7 +260,7 @@ TEST(Ole2, ProgressRecordCarriesFlagsScanStateAndSubType) {
   // 4, 3, 2 and 5 to 20; the resumed report carries the answer for "doc".
   folderIdCalls.clear();
   TypeRecovery_SetFuncGetTypeFolderID(RecordFolderId);
-  const auto reports = doctest::ResumeRun({{260}}, image, 2048, 512, 512);
+  const auto reports = trtest::ResumedRun({{260}}, image, 512, 512, 2048);
   TypeRecovery_SetFuncGetTypeFolderID(nullptr);
   const std::vector<std::string> order = {"ole2", "doc", "max", "ppt", "xls", "qpw", "shw",
                                           "p65",  "dgn", "vsd", "pub", "jnb", "fla", "dcd",
@@ -316,9 +316,11 @@ TEST(Ole2, RealFilesAreCarvedAtHeaderSizeUnderTheirSubTypeExtension) {
                         {"installer.msi", "msi", 65536},
                         {"slides.ppt", "ppt", 458752}};
   DiskImage image(11);
-  for (const Real& f : files) image.Random(3).Zeros(1).File(Fixture(f.fixture)).Random(140);
+  for (const Real& f : files) {
+    image.Random(3).Zeros(1).File(Fixture("document", f.fixture)).Random(140);
+  }
   image.Random(900);
-  const std::vector<doctest::AddedType> types = {{2305}, {260},  {261}, {262},
+  const std::vector<trtest::AddedType> types = {{2305}, {260},  {261}, {262},
                                                  {2325}, {2326}, {1040}};
 
   trtest::TempDir dir;

@@ -8,16 +8,16 @@
 #include <cstdlib>
 
 #include "formats/document/CraftedDocuments.h"
-#include "formats/document/DocumentCarving.h"
 #include "formats/document/DWG.h"
 #include "formats/document/OCI.h"
 #include "formats/document/QXP.h"
 #include "formats/document/TAR.h"
+#include "support/Carving.h"
 #include "typerecovery.h"
 
-using doctest::DiskImage;
-using doctest::FolderRun;
-using doctest::ReportRun;
+using trtest::DiskImage;
+using trtest::FolderRun;
+using trtest::ReportRun;
 using trtest::Bytes;
 
 namespace {
@@ -108,7 +108,7 @@ TEST(Drawing, JpegAfterTheDrawingEndsItAtTheStripBefore) {
   EXPECT_EQ(reports[0].complete, 1u);
   trtest::TempDir dir;
   FolderRun(dir, {{1545}, {513}}, image.bytes(), 512, 0);
-  EXPECT_EQ(dir.Read("dwg/00000.dwg"), doctest::Prefix(image.bytes(), image.offsets()[1]));
+  EXPECT_EQ(dir.Read("dwg/00000.dwg"), trtest::Prefix(image.bytes(), image.offsets()[1]));
 }
 
 TEST(Drawing, MaximumEndsItCompleteAndANewDrawingCutsIt) {
@@ -137,7 +137,7 @@ TEST(Drawing, MaximumEndsItCompleteAndANewDrawingCutsIt) {
 // ---- tar ----
 
 TEST(Tar, RealArchiveEndsAtItsLastMember) {
-  const std::vector<uint8_t> tar = doctest::Fixture("sample.tar");
+  const std::vector<uint8_t> tar = trtest::Fixture("document", "sample.tar");
   ASSERT_EQ(tar.size(), 4096u);  // two members (3072 bytes), then two zero blocks
   DiskImage image(8);
   image.Random(2).File(tar).Random(2);
@@ -148,7 +148,7 @@ TEST(Tar, RealArchiveEndsAtItsLastMember) {
   EXPECT_EQ(reports[0].complete, 1u);
   trtest::TempDir dir;
   FolderRun(dir, {{1796}}, image.bytes(), 512, 512);
-  EXPECT_EQ(dir.Read("tar/00000.tar"), doctest::Prefix(tar, 3072));
+  EXPECT_EQ(dir.Read("tar/00000.tar"), trtest::Prefix(tar, 3072));
 }
 
 TEST(Tar, WithoutLookaheadTheStripHoldingTheEndBlockIsWrittenWhole) {
@@ -161,7 +161,7 @@ TEST(Tar, WithoutLookaheadTheStripHoldingTheEndBlockIsWrittenWhole) {
   EXPECT_EQ(reports[0].size, 2560u);
   trtest::TempDir dir;
   FolderRun(dir, {{1796}}, tar, 512, 0);
-  EXPECT_EQ(dir.Read("tar/00000.tar"), doctest::Prefix(tar, 3072));
+  EXPECT_EQ(dir.Read("tar/00000.tar"), trtest::Prefix(tar, 3072));
 }
 
 TEST(Tar, HeaderTestChecksItsChecksumAndFieldTerminators) {
@@ -209,7 +209,7 @@ TEST(Tar, WalkResumesFromAProgressFile) {
   }
   const size_t members = tar.size();
   tar.resize(members + 2048, 0);
-  const auto reports = doctest::ResumeRun({{1796}}, tar, 1536, 512, 512);
+  const auto reports = trtest::ResumedRun({{1796}}, tar, 512, 512, 1536);
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].size, members);
   EXPECT_EQ(reports[0].complete, 1u);
@@ -221,11 +221,11 @@ TEST(PageLayout, DocumentsAndTemplatesGetTheirExtensionsAndEndBeforeAnotherHeade
   DiskImage image;
   image.File(crafted::Qxp("XP", 1200)).File(kJpegStart).Random(1);
   image.File(crafted::Qxp("XT", 700)).File(kJpegStart).Random(1);
-  const std::vector<doctest::AddedType> types = {{1556}, {1557}, {513}};
+  const std::vector<trtest::AddedType> types = {{1556}, {1557}, {513}};
   trtest::TempDir dir;
   FolderRun(dir, types, image.bytes(), 512, 0);
   const auto& at = image.offsets();
-  EXPECT_EQ(dir.Read("qxp/00000.qxp"), doctest::Prefix(image.bytes(), at[1]));
+  EXPECT_EQ(dir.Read("qxp/00000.qxp"), trtest::Prefix(image.bytes(), at[1]));
   const std::vector<uint8_t> all = image.bytes();
   EXPECT_EQ(dir.Read("qpt/00001.qpt"),
             std::vector<uint8_t>(all.begin() + static_cast<long>(at[2]), all.begin() + static_cast<long>(at[3])));
@@ -289,7 +289,7 @@ TEST(PageLayout, OwnNewHeaderCutsCompleteAndTheMaximumCutsIncomplete) {
 TEST(PageLayout, ProgressRecordHoldsFlagsTemplateMaximumAndKind) {
   std::vector<uint8_t> image = crafted::Qxp("XT", 4096);
   image.resize(8192, 0);
-  const auto reports = doctest::ResumeRun({{1557}}, image, 1024, 512, 0);
+  const auto reports = trtest::ResumedRun({{1557}}, image, 512, 0, 1024);
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].extension, "qpt");
   EXPECT_EQ(reports[0].size, 8192u);

@@ -1,10 +1,10 @@
 // RAR 4 block walk from crafted block chains.
 #include <gtest/gtest.h>
-#include "formats/document/DocumentCarving.h"
 #include "formats/document/RAR.h"
+#include "support/Carving.h"
 
-using doctest::FolderRun;
-using doctest::ReportRun;
+using trtest::FolderRun;
+using trtest::ReportRun;
 using trtest::Bytes;
 
 namespace {
@@ -88,7 +88,7 @@ TEST(Rar, UnknownBlockTypeEndsWithWalkedSizeButWholeStripOnDisk) {
   EXPECT_EQ(reports[0].complete, 1u);
   trtest::TempDir dir;
   FolderRun(dir, {{1794}}, rar, 512, 0);
-  EXPECT_EQ(dir.Read("rar/00000.rar"), doctest::Prefix(rar, 512));
+  EXPECT_EQ(dir.Read("rar/00000.rar"), trtest::Prefix(rar, 512));
 }
 
 TEST(Rar, ZeroStepIsABrokenChainAndTheArchiveIsDiscarded) {
@@ -107,7 +107,7 @@ TEST(Rar, ProgressRecordCarriesArchiveSizeAndCursor) {
   EndBlock(rar);
   const size_t total = rar.size();
   rar.PadTo(3072, 0x12);
-  const auto reports = doctest::ResumeRun({{1794}}, rar, 1024, 1024, 0);
+  const auto reports = trtest::ResumedRun({{1794}}, rar, 1024, 0, 1024);
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].size, total);
   EXPECT_EQ(reports[0].complete, 1u);

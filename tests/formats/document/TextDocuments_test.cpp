@@ -3,11 +3,11 @@
 
 #include <tuple>
 
-#include "formats/document/DocumentCarving.h"
 #include "formats/document/TextDocuments.h"
+#include "support/Carving.h"
 
-using doctest::FolderRun;
-using doctest::ReportRun;
+using trtest::FolderRun;
+using trtest::ReportRun;
 using trtest::Bytes;
 
 namespace {
@@ -97,7 +97,7 @@ TEST(Rtf, OutermostGroupClosingEndsTheFile) {
   file.Text("}}}}").PadTo(1536, 'q');
   trtest::TempDir dir;
   FolderRun(dir, {{280}}, file, 512, 0);
-  EXPECT_EQ(dir.Read("rtf/00000.rtf"), doctest::Prefix(file, size));
+  EXPECT_EQ(dir.Read("rtf/00000.rtf"), trtest::Prefix(file, size));
 }
 
 TEST(Rtf, BackslashEndingAStripEscapesTheNextStripsFirstByte) {
@@ -143,7 +143,7 @@ TEST(Mht, FortyOneBoundaryBytesFollowedByTheCloseEndTheFile) {
   file.PadTo(1536, 'n');
   trtest::TempDir dir;
   FolderRun(dir, {{282}}, file, 512, 512);
-  EXPECT_EQ(dir.Read("mht/00000.mht"), doctest::Prefix(file, size));
+  EXPECT_EQ(dir.Read("mht/00000.mht"), trtest::Prefix(file, size));
 }
 
 TEST(TextDocuments, ProgressRecordsKeepUtf16FlagsBraceDepthAndBoundary) {
@@ -163,7 +163,7 @@ TEST(TextDocuments, ProgressRecordsKeepUtf16FlagsBraceDepthAndBoundary) {
   mht.PadTo(2048, 'z');
   for (const auto& c : {std::make_tuple(1281u, &html, htmlSize), std::make_tuple(280u, &rtf, rtfSize),
                         std::make_tuple(282u, &mht, mhtSize)}) {
-    const auto reports = doctest::ResumeRun({{std::get<0>(c)}}, *std::get<1>(c), 1024, 512, 0);
+    const auto reports = trtest::ResumedRun({{std::get<0>(c)}}, *std::get<1>(c), 512, 0, 1024);
     ASSERT_EQ(reports.size(), 1u) << std::get<0>(c);
     EXPECT_EQ(reports[0].size, std::get<2>(c)) << std::get<0>(c);
     EXPECT_EQ(reports[0].complete, 1u) << std::get<0>(c);

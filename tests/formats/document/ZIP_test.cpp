@@ -10,14 +10,14 @@
 #include <algorithm>
 #include <random>
 
-#include "formats/document/DocumentCarving.h"
 #include "formats/document/OLE2.h"
 #include "interface/Manager.h"
+#include "support/Carving.h"
 
-using doctest::DiskImage;
-using doctest::Fixture;
-using doctest::FolderRun;
-using doctest::ReportRun;
+using trtest::DiskImage;
+using trtest::Fixture;
+using trtest::FolderRun;
+using trtest::ReportRun;
 using trtest::Bytes;
 
 namespace {
@@ -399,7 +399,7 @@ TEST(Zip, ProgressRecordCarriesMaximaWalkStateAndSubType) {
   // 1, 3, 2 and 5 to 16; the resumed report carries the answer for "docx".
   folderIdCalls.clear();
   TypeRecovery_SetFuncGetTypeFolderID(RecordFolderId);
-  const auto reports = doctest::ResumeRun({{257, 1 << 20}}, image, 1536, 512, 512);
+  const auto reports = trtest::ResumedRun({{257, 1 << 20}}, image, 512, 512, 1536);
   TypeRecovery_SetFuncGetTypeFolderID(nullptr);
   const std::vector<std::string> order = {"zip", "cdr", "docx", "pptx", "xlsx", "fla",
                                           "odt", "ods", "odp",  "odg",  "odf",  "odb",
@@ -458,9 +458,9 @@ TEST(Zip, RealPackagesAreCarvedWholeUnderTheirSubTypeExtension) {
                         {"text.odt", "odt"},    {"table.ods", "ods"},   {"slides.odp", "odp"},
                         {"drawing.odg", "odg"}, {"archive.zip", "zip"}, {"manifest.jar", "jar"}};
   DiskImage image(3);
-  for (const Real& f : files) image.Random(2).File(Fixture(f.fixture)).Zeros(1);
+  for (const Real& f : files) image.Random(2).File(Fixture("document", f.fixture)).Zeros(1);
   image.Random(4);
-  std::vector<doctest::AddedType> types;
+  std::vector<trtest::AddedType> types;
   for (uint32_t code : {1793u, 257u, 258u, 259u, 1040u, 267u, 268u, 269u, 270u, 271u, 272u, 278u,
                         2310u, 2314u, 2311u, 2312u}) {
     types.push_back({code});
@@ -476,10 +476,10 @@ TEST(Zip, RealPackagesAreCarvedWholeUnderTheirSubTypeExtension) {
   for (size_t i = 0; i < 9; ++i) {
     const std::string e = files[i].extension;
     names.push_back(e + "/0000" + std::to_string(i) + "." + e);
-    EXPECT_EQ(dir.Read(names.back()), Fixture(files[i].fixture)) << e;
+    EXPECT_EQ(dir.Read(names.back()), Fixture("document", files[i].fixture)) << e;
     EXPECT_EQ(reports[i].extension, e);
     EXPECT_EQ(reports[i].start, image.offsets()[i]);
-    EXPECT_EQ(reports[i].size, Fixture(files[i].fixture).size());
+    EXPECT_EQ(reports[i].size, Fixture("document", files[i].fixture).size());
     EXPECT_EQ(reports[i].complete, 1u);
   }
   std::sort(names.begin(), names.end());

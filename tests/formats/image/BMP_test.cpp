@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "formats/image/BMP.h"
-#include "formats/image/PictureCarving.h"
+#include "support/Carving.h"
 
-using doctest::DiskImage;
-using doctest::FolderRun;
-using doctest::ReportRun;
+using trtest::DiskImage;
+using trtest::FolderRun;
+using trtest::ReportRun;
 using trtest::Bytes;
 
 namespace {
@@ -55,7 +55,7 @@ TEST(Bmp, SizeIsTheLargerOfFileSizeFieldAndPixelOffsetPlusImageSize) {
 
   trtest::TempDir dir;
   FolderRun(dir, {{kBmp}}, image, 512, 0);
-  EXPECT_EQ(dir.Read("bmp/00000.bmp"), doctest::Prefix(image, 1500));
+  EXPECT_EQ(dir.Read("bmp/00000.bmp"), trtest::Prefix(image, 1500));
 }
 
 TEST(Bmp, HeaderTestRefusesOutOfBoundFieldsAndTopDownHeight) {
@@ -122,7 +122,7 @@ TEST(Bmp, ScanResumedFromProgressFileEndsAsAnUninterruptedOne) {
   f.width = 99;
   DiskImage image;
   image.File(Bmp(f, 2000)).Random(2);
-  const auto resumed = pictest::ResumedRun({{kBmp}}, image.bytes(), 512, 0, 1024);
+  const auto resumed = trtest::ResumedRun({{kBmp}}, image.bytes(), 512, 0, 1024);
   ASSERT_EQ(resumed.size(), 1u);
   EXPECT_EQ(resumed[0].size, 2000u);
   EXPECT_EQ(resumed[0].complete, 1u);
@@ -130,7 +130,7 @@ TEST(Bmp, ScanResumedFromProgressFileEndsAsAnUninterruptedOne) {
 }
 
 TEST(Bmp, RealFileIsCarvedByteIdenticallyFromADiskImage) {
-  const std::vector<uint8_t> bmp = pictest::Fixture("lossless.bmp");
+  const std::vector<uint8_t> bmp = trtest::Fixture("image", "lossless.bmp");
   ASSERT_FALSE(bmp.empty());
   DiskImage image;
   image.Random(1).File(bmp).Random(4);

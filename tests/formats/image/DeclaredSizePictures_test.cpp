@@ -2,11 +2,13 @@
 
 #include <utility>
 
-#include "formats/image/ImageStrips.h"
+#include "support/Carving.h"
 
 namespace {
 
 using trtest::Bytes;
+using trtest::Padded;
+using trtest::ShortStripRun;
 
 constexpr uint32_t kIco = 1540, kTpf = 1564;
 
@@ -35,7 +37,7 @@ int32_t IsIcon(const std::vector<uint8_t>& b) {
 
 TEST(Ico, SizeIsTheDirectoryPlusEveryImageAndTheRecordNamesTheLargestImage) {
   const std::vector<uint8_t> icon = Icon({{16, 16, 1128}, {32, 32, 4264}, {32, 32, 300}});
-  const auto reports = imgtest::Run(kIco, imgtest::Padded(icon, 900), 512, 512, 0);
+  const auto reports = ShortStripRun(kIco, Padded(icon, 900), 512, 512, 0);
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].size, 6u + 3 * 16 + 1128 + 4264 + 300);
   EXPECT_EQ(reports[0].complete, 1u);
@@ -50,7 +52,7 @@ TEST(Ico, NewHeaderCutsTheOpenFileIncompleteWithoutARecord) {
   image.resize(1024);
   const std::vector<uint8_t> second = Icon({{16, 16, 200}});
   image.insert(image.end(), second.begin(), second.end());
-  const auto reports = imgtest::Run(kIco, imgtest::Padded(image, 600), 512, 512, 512);
+  const auto reports = ShortStripRun(kIco, Padded(image, 600), 512, 512, 512);
   ASSERT_EQ(reports.size(), 2u);
   EXPECT_EQ(reports[0].size, 1024u);
   EXPECT_EQ(reports[0].complete, 0u);
@@ -85,7 +87,7 @@ std::vector<uint8_t> Tpf(uint32_t part, uint32_t rest) {
 }
 
 TEST(Tpf, SizeIsTheSumOfTheTwoHeaderFields) {
-  const auto reports = imgtest::Run(kTpf, imgtest::Padded(Tpf(0xBC, 1000), 800), 512, 100, 0);
+  const auto reports = ShortStripRun(kTpf, Padded(Tpf(0xBC, 1000), 800), 512, 100, 0);
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].size, 0xBCu + 1000);
   EXPECT_EQ(reports[0].complete, 1u);
@@ -96,7 +98,7 @@ TEST(Tpf, SizeIsTheSumOfTheTwoHeaderFields) {
   image.resize(512);
   const std::vector<uint8_t> next = Tpf(0xBC, 100);
   image.insert(image.end(), next.begin(), next.end());
-  const auto cut = imgtest::Run(kTpf, imgtest::Padded(image, 600), 512, 512, 512);
+  const auto cut = ShortStripRun(kTpf, Padded(image, 600), 512, 512, 512);
   ASSERT_EQ(cut.size(), 2u);
   EXPECT_EQ(cut[0].size, 512u);
   EXPECT_EQ(cut[0].complete, 0u);

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
-#include "formats/image/ImageStrips.h"
+#include "support/Carving.h"
 
 namespace {
 
 using trtest::Bytes;
+using trtest::Padded;
+using trtest::ShortStripRun;
 
 constexpr uint32_t kWmf = 1567, kPcb = 1563, kGjd = 1565;
 
@@ -22,7 +24,7 @@ TEST(Wmf, PlaceableHeaderHoldingTheEndBytesEndsTheFileRightAfterThem) {
   // Bounding box left 3, top 0, right 0: the bytes 03 00 00 00 00 00 at 6.
   Bytes wmf{0xD7, 0xCD, 0xC6, 0x9A};
   wmf.U16LE(0).U16LE(3).U16LE(0).U16LE(0).U16LE(800).Zeros(100);
-  const auto reports = imgtest::Run(kWmf, imgtest::Padded(wmf, 600), 512, 512, 512);
+  const auto reports = ShortStripRun(kWmf, Padded(wmf, 600), 512, 512, 512);
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].size, 12u);
   EXPECT_EQ(reports[0].complete, 1u);
@@ -32,7 +34,7 @@ TEST(Wmf, FileWithoutItsEndRecordRunsToTheMaximumIncomplete) {
   Bytes wmf = Wmf();
   wmf.vec().resize(wmf.size() - 6);
   wmf.Fill(3000, 0x55);
-  const auto reports = imgtest::Run(kWmf, wmf, 512, 512, 512, 1024);
+  const auto reports = ShortStripRun({kWmf, 1024}, wmf, 512, 512, 512);
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].size, 1024u);
   EXPECT_EQ(reports[0].complete, 0u);
@@ -49,7 +51,7 @@ TEST(Pcb, EndcompTakesTheTwoLineEndBytesThatFollowIt) {
     Bytes pcb = Pcb();
     const size_t before = pcb.size();
     pcb.Text("ENDCOMP" + tail).Text("zzzz");
-    const auto reports = imgtest::Run(kPcb, imgtest::Padded(pcb, 600), 512, 512, 512);
+    const auto reports = ShortStripRun(kPcb, Padded(pcb, 600), 512, 512, 512);
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].size, before + taken);
     EXPECT_EQ(reports[0].complete, 1u);
@@ -59,7 +61,7 @@ TEST(Pcb, EndcompTakesTheTwoLineEndBytesThatFollowIt) {
 TEST(Pcb, FileThatReachesItsMaximumIsReportedComplete) {
   Bytes pcb = Pcb();
   pcb.Fill(3000, 'y');
-  const auto reports = imgtest::Run(kPcb, pcb, 512, 512, 512, 1536);
+  const auto reports = ShortStripRun({kPcb, 1536}, pcb, 512, 512, 512);
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].size, 1536u);
   EXPECT_EQ(reports[0].complete, 1u);
@@ -74,7 +76,7 @@ TEST(Gjd, ClosingPatternEndsTheFileAfterIt) {
   // The pattern starts 40 bytes before a strip end: the lookahead must hold
   // its last 56 bytes.
   const Bytes gjd = Gjd(512 - 4 - 40);
-  const auto found = imgtest::Run(kGjd, imgtest::Padded(gjd, 900), 512, 512, 56);
+  const auto found = ShortStripRun(kGjd, Padded(gjd, 900), 512, 512, 56);
   ASSERT_EQ(found.size(), 1u);
   EXPECT_EQ(found[0].size, gjd.size());
   EXPECT_EQ(found[0].complete, 1u);
@@ -82,7 +84,7 @@ TEST(Gjd, ClosingPatternEndsTheFileAfterIt) {
   // Nine 0xFF bytes before the zeros: the pattern starts at the second one.
   Bytes longer{'F', 'X', 0xB4, 0x00};
   longer.Fill(300, 0x3C).Fill(9, 0xFF).Zeros(88);
-  const auto reports = imgtest::Run(kGjd, imgtest::Padded(longer, 900), 512, 512, 512);
+  const auto reports = ShortStripRun(kGjd, Padded(longer, 900), 512, 512, 512);
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].size, longer.size());
 }
@@ -90,7 +92,7 @@ TEST(Gjd, ClosingPatternEndsTheFileAfterIt) {
 TEST(Gjd, FileThatReachesItsMaximumIsReportedComplete) {
   Bytes gjd{'F', 'X', 0xB4, 0x00};
   gjd.Fill(3000, 0x3C);
-  const auto reports = imgtest::Run(kGjd, gjd, 512, 512, 512, 2048);
+  const auto reports = ShortStripRun({kGjd, 2048}, gjd, 512, 512, 512);
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].size, 2048u);
   EXPECT_EQ(reports[0].complete, 1u);

@@ -4,11 +4,11 @@
 #include <gtest/gtest.h>
 
 #include "formats/image/GIF.h"
-#include "formats/image/PictureCarving.h"
+#include "support/Carving.h"
 
-using doctest::DiskImage;
-using doctest::FolderRun;
-using doctest::ReportRun;
+using trtest::DiskImage;
+using trtest::FolderRun;
+using trtest::ReportRun;
 using trtest::Bytes;
 
 namespace {
@@ -134,7 +134,7 @@ TEST(Gif, ScanResumedFromProgressFileEndsAsAnUninterruptedOne) {
   DiskImage image;
   image.File(b).Random(2);
   const auto straight = ReportRun({{kGif}}, image.bytes(), 512, 0);
-  const auto resumed = pictest::ResumedRun({{kGif}}, image.bytes(), 512, 0, 1024);
+  const auto resumed = trtest::ResumedRun({{kGif}}, image.bytes(), 512, 0, 1024);
   ASSERT_EQ(straight.size(), 1u);
   ASSERT_EQ(resumed.size(), 1u);
   EXPECT_EQ(resumed[0].size, b.size());
@@ -143,8 +143,8 @@ TEST(Gif, ScanResumedFromProgressFileEndsAsAnUninterruptedOne) {
 }
 
 TEST(Gif, RealStillAndAnimatedFilesAreCarvedByteIdenticallyFromADiskImage) {
-  const std::vector<uint8_t> still = pictest::Fixture("lossless.gif");
-  const std::vector<uint8_t> animated = pictest::Fixture("animated.gif");
+  const std::vector<uint8_t> still = trtest::Fixture("image", "lossless.gif");
+  const std::vector<uint8_t> animated = trtest::Fixture("image", "animated.gif");
   ASSERT_FALSE(still.empty());
   ASSERT_FALSE(animated.empty());
   DiskImage image;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "formats/document/DocumentCarving.h"
+#include "support/Carving.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -67,7 +67,7 @@ std::vector<uint8_t> MakeJpeg(const JpegOptions& o = JpegOptions()) {
 
 std::vector<Report> Carve(const std::vector<uint8_t>& image, uint32_t strip, uint32_t lookahead = 16,
                         uint64_t max = kJpegMax) {
-  return doctest::ReportRun({{CTypeRecoveryJPG::kTypeCode, max}}, image, strip, lookahead);
+  return trtest::ReportRun({{CTypeRecoveryJPG::kTypeCode, max}}, image, strip, lookahead);
 }
 
 TEST(Jpeg, HeaderTestWantsSoiAndOneOfSevenMarkers) {
@@ -160,7 +160,7 @@ TEST(Jpeg, MissingMarkerEndsAtStripEndIncomplete) {
 
   // In folder mode the strip stays on disk as the whole file.
   trtest::TempDir dir;
-  doctest::FolderRun(dir, {{513, kJpegMax}}, image, 512, 16);
+  trtest::FolderRun(dir, {{513, kJpegMax}}, image, 512, 16);
   EXPECT_EQ(dir.Read("jpg/00000.jpg"), std::vector<uint8_t>(image.begin(), image.begin() + 512));
 }
 
@@ -274,7 +274,7 @@ TEST(Jpeg, ProgressSavedMidFileResumes) {
   for (size_t split : {64u, 1024u}) {
     const uint32_t strip = split == 64 ? 64 : 512;
     std::vector<Report> reports =
-        doctest::ResumeRun({{513, kJpegMax}}, image, split, strip, 16);
+        trtest::ResumedRun({{513, kJpegMax}}, image, strip, 16, split);
     ASSERT_EQ(reports.size(), 1u) << split;
     EXPECT_EQ(reports[0].start, 0u);
     EXPECT_EQ(reports[0].size, jpeg.size()) << split;

@@ -6,17 +6,15 @@
 #include <string>
 #include <vector>
 
-#include "formats/document/DocumentCarving.h"
 #include "formats/image/JPG.h"
+#include "support/Carving.h"
 #include "support/TestSupport.h"
 
 namespace {
 
+using trtest::Fixture;
 using trtest::Report;
 
-std::vector<uint8_t> Fixture(const std::string& name) {
-  return trtest::ReadFile(trtest::DataPath("image/" + name));
-}
 
 std::vector<uint8_t> Slice(const std::vector<uint8_t>& v, size_t from, size_t to) {
   return std::vector<uint8_t>(v.begin() + static_cast<long>(from), v.begin() + static_cast<long>(to));
@@ -32,9 +30,9 @@ size_t FindMarker(const std::vector<uint8_t>& jpeg, uint8_t marker) {
 class JpegEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
-    baseline = Fixture("jpeg_baseline.jpg");
-    progressive = Fixture("jpeg_progressive.jpg");
-    plain = Fixture("jpeg_plain.jpg");
+    baseline = Fixture("image", "jpeg_baseline.jpg");
+    progressive = Fixture("image", "jpeg_progressive.jpg");
+    plain = Fixture("image", "jpeg_plain.jpg");
     ASSERT_GT(baseline.size(), 600u);
     ASSERT_GT(progressive.size(), 4000u);
     ASSERT_GT(plain.size(), 100u);
@@ -53,7 +51,7 @@ class JpegEndToEnd : public ::testing::Test {
 
   std::vector<uint8_t> baseline, progressive, plain, truncated, corrupted;
   size_t garbageAt = 0;
-  doctest::DiskImage disk{11};
+  trtest::DiskImage disk{11};
 };
 
 constexpr uint64_t kJpegMax = CTypeRecoveryJPG::kDefaultMaxFileSize;
@@ -61,7 +59,7 @@ constexpr uint64_t kJpegMax = CTypeRecoveryJPG::kDefaultMaxFileSize;
 TEST_F(JpegEndToEnd, FolderModeGivesByteIdenticalNumberedFiles) {
   trtest::TempDir dir;
   uint32_t error = 0;
-  EXPECT_EQ(doctest::FolderRun(dir, {{513, kJpegMax}}, disk.bytes(), 512, 16, &error), 6u);
+  EXPECT_EQ(trtest::FolderRun(dir, {{513, kJpegMax}}, disk.bytes(), 512, 16, &error), 6u);
   EXPECT_EQ(error, 0u);
   const std::vector<uint64_t>& at = disk.offsets();
   EXPECT_EQ(dir.Files(), (std::vector<std::string>{"jpg/00000.jpg", "jpg/00001.jpg", "jpg/00002.jpg",
@@ -78,7 +76,7 @@ TEST_F(JpegEndToEnd, FolderModeGivesByteIdenticalNumberedFiles) {
 }
 
 TEST_F(JpegEndToEnd, ReportModeGivesOffsetsSizesFlagsAndPictureRecords) {
-  const std::vector<Report> reports = doctest::ReportRun({{513, kJpegMax}}, disk.bytes(), 512, 16);
+  const std::vector<Report> reports = trtest::ReportRun({{513, kJpegMax}}, disk.bytes(), 512, 16);
   const std::vector<uint64_t>& at = disk.offsets();
   ASSERT_EQ(reports.size(), 6u);
   const uint64_t sizes[] = {baseline.size(), progressive.size(), plain.size(), at[4] - at[3],

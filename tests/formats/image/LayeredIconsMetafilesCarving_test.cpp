@@ -7,15 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "formats/document/DocumentCarving.h"
-#include "formats/image/PictureCarving.h"
+#include "support/Carving.h"
 #include "typerecovery.h"
 
-using doctest::DiskImage;
+using trtest::DiskImage;
 
 namespace {
 
-const std::vector<doctest::AddedType> kTypes = {{1541}, {1549}, {1540}, {524},  {525}, {1560},
+const std::vector<trtest::AddedType> kTypes = {{1541}, {1549}, {1540}, {524},  {525}, {1560},
                                                 {1542}, {1567}, {1563}, {1564}, {1565}};
 
 struct Carved {
@@ -54,7 +53,7 @@ struct Scene {
   Scene() {
     image.Random(2);
     for (Carved& c : files) {
-      bytes.push_back(pictest::Fixture(c.fixture));
+      bytes.push_back(trtest::Fixture("image", c.fixture));
       if (c.size == 0) c.size = bytes.back().size();
       image.File(bytes.back()).Random(1).Zeros(1);
     }
@@ -71,7 +70,7 @@ TEST(LayeredIconsMetafiles, ReportModeFindsEveryFileAtItsOffsetWithItsSize) {
   const Scene scene;
   for (uint32_t lookahead : {512u, 0u}) {
     const std::vector<trtest::Report> reports =
-        doctest::ReportRun(kTypes, scene.image.bytes(), 512, lookahead);
+        trtest::ReportRun(kTypes, scene.image.bytes(), 512, lookahead);
     ASSERT_EQ(reports.size(), scene.files.size()) << "lookahead " << lookahead;
     for (size_t i = 0; i < reports.size(); ++i) {
       const Carved& c = scene.files[i];
@@ -93,7 +92,7 @@ TEST(LayeredIconsMetafiles, FolderModeWritesByteIdenticalFilesUnderTheirNames) {
   const Scene scene;
   trtest::TempDir dir;
   uint32_t errorFlag = 0;
-  doctest::FolderRun(dir, kTypes, scene.image.bytes(), 512, 512, &errorFlag);
+  trtest::FolderRun(dir, kTypes, scene.image.bytes(), 512, 512, &errorFlag);
   EXPECT_EQ(errorFlag, 0u);
   int psd = 0;
   std::vector<std::string> expectedNames;
@@ -112,12 +111,12 @@ TEST(LayeredIconsMetafiles, FolderModeWritesByteIdenticalFilesUnderTheirNames) {
 TEST(LayeredIconsMetafiles, ScanResumedFromAProgressFileEndsAsAnUninterruptedOne) {
   const Scene scene;
   const std::vector<trtest::Report> whole =
-      doctest::ReportRun(kTypes, scene.image.bytes(), 512, 512);
+      trtest::ReportRun(kTypes, scene.image.bytes(), 512, 512);
   // Pause inside every file in turn: a few bytes past each file's start.
   for (size_t i = 0; i < scene.files.size(); ++i) {
     const size_t stopAt = scene.image.offsets()[i] + 512;
     const std::vector<trtest::Report> resumed =
-        pictest::ResumedRun(kTypes, scene.image.bytes(), 512, 512, stopAt);
+        trtest::ResumedRun(kTypes, scene.image.bytes(), 512, 512, stopAt);
     ASSERT_EQ(resumed.size(), whole.size()) << scene.files[i].fixture;
     for (size_t k = 0; k < whole.size(); ++k) {
       EXPECT_EQ(resumed[k].start, whole[k].start) << scene.files[i].fixture;

@@ -4,12 +4,12 @@
 #include <gtest/gtest.h>
 
 #include "formats/image/PNG.h"
-#include "formats/image/PictureCarving.h"
+#include "support/Carving.h"
 
-using doctest::DiskImage;
-using doctest::FolderRun;
-using doctest::ReportRun;
-using pictest::ReportScan;
+using trtest::DiskImage;
+using trtest::FolderRun;
+using trtest::ReportRun;
+using trtest::Scan;
 using trtest::Bytes;
 
 namespace {
@@ -42,7 +42,7 @@ TEST(Png, IendEndingExactlyAtStripEndIsFinishedByTheNextCallWithNothingMoreWritt
   ASSERT_EQ(png.size(), 512u);
   const std::vector<uint8_t> image = Then(png, std::vector<uint8_t>(1024, 0xA7));
 
-  ReportScan scan(kPng);
+  Scan scan({kPng});
   EXPECT_EQ(scan.Strip(image, 0, 512, 64), 0u);
   EXPECT_EQ(scan.Strip(image, 512, 512, 64), 1u);
   ASSERT_EQ(scan.log.reports.size(), 1u);
@@ -78,7 +78,7 @@ TEST(Png, ChunkTypeOutsideTheListEndsTwelveBytesAfterItsStartIncomplete) {
 
   trtest::TempDir dir;
   FolderRun(dir, {{kPng}}, image, 512, 32);
-  EXPECT_EQ(dir.Read("png/00000.png"), doctest::Prefix(image, stop + 12));
+  EXPECT_EQ(dir.Read("png/00000.png"), trtest::Prefix(image, stop + 12));
 }
 
 TEST(Png, ChunkHeadersCutByStripEndsWithoutLookaheadAreStillRead) {
@@ -151,7 +151,7 @@ TEST(Png, ScanResumedFromProgressFileEndsAsAnUninterruptedOne) {
   const auto straight = ReportRun({{kPng}}, image.bytes(), 512, 20);
   // Stop where the next chunk header lies beyond the strip and where it is cut.
   for (size_t stopAt : {1024u, 3584u}) {
-    const auto resumed = pictest::ResumedRun({{kPng}}, image.bytes(), 512, 20, stopAt);
+    const auto resumed = trtest::ResumedRun({{kPng}}, image.bytes(), 512, 20, stopAt);
     ASSERT_EQ(resumed.size(), 1u);
     EXPECT_EQ(resumed[0].size, straight[0].size);
     EXPECT_EQ(resumed[0].complete, 1u);
@@ -160,7 +160,7 @@ TEST(Png, ScanResumedFromProgressFileEndsAsAnUninterruptedOne) {
 }
 
 TEST(Png, RealFileIsCarvedByteIdenticallyFromADiskImage) {
-  const std::vector<uint8_t> png = pictest::Fixture("lossless.png");
+  const std::vector<uint8_t> png = trtest::Fixture("image", "lossless.png");
   ASSERT_FALSE(png.empty());
   DiskImage image;
   image.Random(3).File(png).Zeros(2).Random(2).File(png).Random(1);

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
-#include "formats/image/ImageStrips.h"
+#include "support/Carving.h"
 
 namespace {
 
 using trtest::Bytes;
+using trtest::Padded;
+using trtest::ShortStripRun;
 
 constexpr uint32_t kPsd = 1541;
 
@@ -35,7 +37,7 @@ std::vector<uint8_t> Rle(uint16_t channels, uint32_t height, uint16_t rowBytes) 
 TEST(Psd, RawImageEndsItsPixelBytesAfterTheCompressionField) {
   // 3 channels of 100 x 100 at 8 bits: 30,000 bytes after the field at 38.
   const auto reports =
-      imgtest::Run(kPsd, imgtest::Padded(Raw(3, 100, 100, 8, 30000), 3000), 512, 512, 512);
+      ShortStripRun(kPsd, Padded(Raw(3, 100, 100, 8, 30000), 3000), 512, 512, 512);
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].size, 38u + 2 + 30000);
   EXPECT_EQ(reports[0].complete, 1u);
@@ -49,7 +51,7 @@ TEST(Psd, DepthsBelowEightPackSeveralPixelsInAByte) {
   // 1 bit: 2 x 40 x 40 / 8 = 400 bytes; 4 bits: 2 x 40 x 40 / 2 = 1600.
   for (const auto& [depth, pixels] : {std::pair<uint16_t, size_t>{1, 400}, {4, 1600}, {16, 6400}}) {
     const auto reports =
-        imgtest::Run(kPsd, imgtest::Padded(Raw(2, 40, 40, depth, pixels), 2000), 512, 512, 512);
+        ShortStripRun(kPsd, Padded(Raw(2, 40, 40, depth, pixels), 2000), 512, 512, 512);
     ASSERT_EQ(reports.size(), 1u) << depth;
     EXPECT_EQ(reports[0].size, 40u + pixels) << depth;
   }
@@ -62,7 +64,7 @@ TEST(Psd, RunLengthTableCrossingStripEndsIsReadWholeEvenWithoutLookahead) {
   const std::vector<uint8_t> file = Rle(2, 30, 5);
   ASSERT_EQ(file.size(), 476u);
   for (uint32_t lookahead : {0u, 3u, 64u}) {
-    const auto reports = imgtest::Run(kPsd, imgtest::Padded(file, 700), 40, 7, lookahead);
+    const auto reports = ShortStripRun(kPsd, Padded(file, 700), 40, 7, lookahead);
     ASSERT_EQ(reports.size(), 1u) << lookahead;
     EXPECT_EQ(reports[0].size, 476u) << lookahead;
     EXPECT_EQ(reports[0].complete, 1u) << lookahead;
@@ -72,7 +74,7 @@ TEST(Psd, RunLengthTableCrossingStripEndsIsReadWholeEvenWithoutLookahead) {
 TEST(Psd, SectionLengthThatCannotMoveTheWalkEndsTheFileIncomplete) {
   Bytes b = Header(1, 4, 4, 8);
   b.U32BE(0).U32BE(0xFFFFFFFC).Zeros(600);
-  const auto reports = imgtest::Run(kPsd, b, 512, 512, 64);
+  const auto reports = ShortStripRun(kPsd, b, 512, 512, 64);
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].size, 512u);
   EXPECT_EQ(reports[0].complete, 0u);
@@ -83,7 +85,7 @@ TEST(Psd, NewHeaderCutsTheOpenFileReportedCompleteWithItsBytesTaken) {
   image.resize(1024, 0);
   const std::vector<uint8_t> second = Raw(1, 10, 10, 8, 100);
   image.insert(image.end(), second.begin(), second.end());
-  const auto reports = imgtest::Run(kPsd, imgtest::Padded(image, 1000), 512, 512, 512);
+  const auto reports = ShortStripRun(kPsd, Padded(image, 1000), 512, 512, 512);
   ASSERT_EQ(reports.size(), 2u);
   EXPECT_EQ(reports[0].size, 1024u);
   EXPECT_EQ(reports[0].complete, 1u);
@@ -94,7 +96,7 @@ TEST(Psd, NewHeaderCutsTheOpenFileReportedCompleteWithItsBytesTaken) {
 }
 
 TEST(Psd, ReachingTheMaximumEndsTheFileIncompleteWithItsBytesTaken) {
-  const auto reports = imgtest::Run(kPsd, Raw(3, 100, 100, 8, 30000), 512, 512, 512, 2048);
+  const auto reports = ShortStripRun({kPsd, 2048}, Raw(3, 100, 100, 8, 30000), 512, 512, 512);
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].size, 2048u);
   EXPECT_EQ(reports[0].complete, 0u);

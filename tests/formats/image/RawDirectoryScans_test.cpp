@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
-#include "formats/image/ImageStrips.h"
+#include "support/Carving.h"
 
 namespace {
 
 using trtest::Bytes;
+using trtest::Padded;
+using trtest::ShortStripRun;
 
 constexpr uint32_t kCrw = 524, kX3f = 525;
 
@@ -20,19 +22,19 @@ std::vector<uint8_t> Crw(uint32_t dataSize, int32_t tableShift = 0) {
 TEST(Crw, TableAcrossAStripEndIsFoundWhenTheLookaheadHoldsItsEnd) {
   // The table starts 6 bytes before the strip end and ends 10 bytes after it.
   const std::vector<uint8_t> crw = Crw(1024 - 26 - 6);
-  const auto found = imgtest::Run(kCrw, imgtest::Padded(crw, 2000), 512, 512, 16);
+  const auto found = ShortStripRun(kCrw, Padded(crw, 2000), 512, 512, 16);
   ASSERT_EQ(found.size(), 1u);
   EXPECT_EQ(found[0].size, crw.size());
   EXPECT_EQ(found[0].complete, 1u);
   // Without it the table is not seen, and the file runs to its maximum.
-  const auto missed = imgtest::Run(kCrw, imgtest::Padded(crw, 2000), 512, 512, 4, 2048);
+  const auto missed = ShortStripRun({kCrw, 2048}, Padded(crw, 2000), 512, 512, 4);
   ASSERT_EQ(missed.size(), 1u);
   EXPECT_EQ(missed[0].size, 2048u);
   EXPECT_EQ(missed[0].complete, 0u);
 }
 
 TEST(Crw, TableWhoseOffsetDoesNotPointBackAtItselfIsPassedOver) {
-  const auto reports = imgtest::Run(kCrw, imgtest::Padded(Crw(600, 2), 3000), 512, 512, 512, 2048);
+  const auto reports = ShortStripRun({kCrw, 2048}, Padded(Crw(600, 2), 3000), 512, 512, 512);
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].size, 2048u);
   EXPECT_EQ(reports[0].complete, 0u);
@@ -52,7 +54,7 @@ std::vector<uint8_t> X3f(size_t secpAt, size_t dataSize, uint32_t entries) {
 TEST(X3f, DirectorySectionEndsTheFileWithItsClosingPointer) {
   const std::vector<uint8_t> x3f = X3f(40, 1500, 3);
   for (uint32_t lookahead : {512u, 64u}) {
-    const auto reports = imgtest::Run(kX3f, imgtest::Padded(x3f, 900), 512, 512, lookahead);
+    const auto reports = ShortStripRun(kX3f, Padded(x3f, 900), 512, 512, lookahead);
     ASSERT_EQ(reports.size(), 1u) << lookahead;
     EXPECT_EQ(reports[0].size, x3f.size()) << lookahead;
     EXPECT_EQ(reports[0].complete, 1u) << lookahead;
@@ -64,7 +66,7 @@ TEST(X3f, DirectoryThatDoesNotEndWithinReachIsPassedOver) {
   std::vector<uint8_t> x3f = X3f(40, 1500, 2);
   const uint8_t fake[] = {'S', 'E', 'C', 'd', 0, 0, 2, 0, 0, 0, 0x10, 0};
   std::copy(std::begin(fake), std::end(fake), x3f.begin() + 600);
-  const auto reports = imgtest::Run(kX3f, imgtest::Padded(x3f, 900), 512, 512, 512);
+  const auto reports = ShortStripRun(kX3f, Padded(x3f, 900), 512, 512, 512);
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].size, x3f.size());
 }
@@ -73,7 +75,7 @@ TEST(X3f, PropertiesBeyondTheBufferAreNotAHeader) {
   const std::vector<uint8_t> x3f = X3f(600, 100, 1);
   EXPECT_EQ(TypeRecovery_IsFileHeaderMatched(x3f.data(), 604, u"x3f"), 1);
   EXPECT_EQ(TypeRecovery_IsFileHeaderMatched(x3f.data(), 603, u"x3f"), -1);
-  EXPECT_TRUE(imgtest::Run(kX3f, imgtest::Padded(x3f, 900), 512, 512, 512).empty());
+  EXPECT_TRUE(ShortStripRun(kX3f, Padded(x3f, 900), 512, 512, 512).empty());
   const std::vector<uint8_t> early = X3f(40, 600, 1);
   EXPECT_EQ(TypeRecovery_IsFileHeaderMatched(early.data(), 511, u"x3f"), -1);
 }

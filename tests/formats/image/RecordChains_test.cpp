@@ -1,11 +1,12 @@
 #include <gtest/gtest.h>
 
-#include "formats/document/DocumentCarving.h"
-#include "formats/image/ImageStrips.h"
+#include "support/Carving.h"
 
 namespace {
 
 using trtest::Bytes;
+using trtest::Padded;
+using trtest::ShortStripRun;
 
 constexpr uint32_t kPsp = 1549, kEmf = 1560, kAbr = 1542;
 
@@ -42,7 +43,7 @@ TEST(Psp, LastBlockFollowedByZerosEndsRightAfterItComplete) {
   PspBlock(b, 16, 700);
   const size_t size = b.size();
   for (uint32_t lookahead : {0u, 512u}) {
-    const auto reports = imgtest::Run(kPsp, imgtest::Padded(b, 1500), 512, 100, lookahead);
+    const auto reports = ShortStripRun(kPsp, Padded(b, 1500), 512, 100, lookahead);
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].size, size) << lookahead;
     EXPECT_EQ(reports[0].complete, 1u) << lookahead;
@@ -54,7 +55,7 @@ TEST(Psp, BlockLengthThatWrapsAroundEndsTheFileIncompleteAtThatBlock) {
   Bytes b = PspHeader(6);
   PspBlock(b, 0, 46);
   b.Text("~BK").U8(0).U16LE(1).U32LE(0xFFFFFFF8).Zeros(600);
-  const auto reports = imgtest::Run(kPsp, b, 512, 512, 512);
+  const auto reports = ShortStripRun(kPsp, b, 512, 512, 512);
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].size, 36u + 56);
   EXPECT_EQ(reports[0].complete, 0u);
@@ -75,7 +76,7 @@ TEST(Emf, EndOfFileRecordAcrossAStripEndEndsAfterTheRecordComplete) {
   EmfRecord(b, 14, 20);
   ASSERT_EQ(b.size(), 608u);
   for (uint32_t lookahead : {0u, 4u, 512u}) {
-    const auto reports = imgtest::Run(kEmf, imgtest::Padded(b, 1000), 596, 100, lookahead);
+    const auto reports = ShortStripRun(kEmf, Padded(b, 1000), 596, 100, lookahead);
     ASSERT_EQ(reports.size(), 1u) << lookahead;
     EXPECT_EQ(reports[0].size, 608u) << lookahead;
     EXPECT_EQ(reports[0].complete, 1u) << lookahead;
@@ -87,7 +88,7 @@ TEST(Emf, RecordOfUnusedTypeEndsTheFileAtThatRecordIncomplete) {
     Bytes b = EmfHeader();
     EmfRecord(b, 27, 40);
     EmfRecord(b, type, 40);
-    const auto reports = imgtest::Run(kEmf, imgtest::Padded(b, 600), 512, 512, 512);
+    const auto reports = ShortStripRun(kEmf, Padded(b, 600), 512, 512, 512);
     ASSERT_EQ(reports.size(), 1u) << type;
     EXPECT_EQ(reports[0].size, 128u) << type;
     EXPECT_EQ(reports[0].complete, 0u) << type;
@@ -98,7 +99,7 @@ TEST(Emf, RecordOfNoSizeDiscardsTheFileInBothModes) {
   Bytes b = EmfHeader();
   EmfRecord(b, 27, 40);
   b.U32LE(14).U32LE(0).Zeros(900);
-  EXPECT_TRUE(imgtest::Run(kEmf, b, 512, 512, 512).empty());
+  EXPECT_TRUE(ShortStripRun(kEmf, b, 512, 512, 512).empty());
 
   // Folder mode: the file is deleted and its number given to the next file.
   Bytes next = EmfHeader();
@@ -108,7 +109,7 @@ TEST(Emf, RecordOfNoSizeDiscardsTheFileInBothModes) {
   image.insert(image.end(), next.vec().begin(), next.vec().end());
   image.resize(2048, 0);
   trtest::TempDir dir;
-  doctest::FolderRun(dir, {{kEmf}}, image, 512, 512);
+  trtest::FolderRun(dir, {{kEmf}}, image, 512, 512);
   EXPECT_EQ(dir.Files(), std::vector<std::string>{"emf/00000.emf"});
   EXPECT_EQ(dir.Read("emf/00000.emf"), std::vector<uint8_t>(next));
 }
@@ -117,7 +118,7 @@ TEST(Abr, LastSectionFollowedByZerosEndsAfterItComplete) {
   Bytes b = AbrStart();
   b.Text("8BIMpatt").U32BE(0).Text("8BIMdesc").U32BE(90).Fill(90, 0x44);
   const size_t size = b.size();
-  const auto reports = imgtest::Run(kAbr, imgtest::Padded(b, 700), 200, 50, 0);
+  const auto reports = ShortStripRun(kAbr, Padded(b, 700), 200, 50, 0);
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].size, size);
   EXPECT_EQ(reports[0].complete, 1u);
@@ -126,7 +127,7 @@ TEST(Abr, LastSectionFollowedByZerosEndsAfterItComplete) {
 TEST(Abr, SectionLengthThatWrapsAroundEndsTheFileIncomplete) {
   Bytes b = AbrStart();
   b.Text("8BIMpatt").U32BE(0xFFFFFFF5).Zeros(600);
-  const auto reports = imgtest::Run(kAbr, b, 512, 512, 512);
+  const auto reports = ShortStripRun(kAbr, b, 512, 512, 512);
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].size, 4u + 312);
   EXPECT_EQ(reports[0].complete, 0u);
@@ -143,7 +144,7 @@ TEST(RecordChains, NewHeaderCutsTheOpenFileIncompleteWithItsBytesTaken) {
   image[4 + 314] = 'I';
   image[4 + 315] = 'M';
   image[4 + 320] = 0x10;  // a 4 KiB section
-  const auto reports = imgtest::Run(kAbr, image, 512, 512, 512);
+  const auto reports = ShortStripRun(kAbr, image, 512, 512, 512);
   ASSERT_EQ(reports.size(), 2u);
   EXPECT_EQ(reports[0].size, 512u);
   EXPECT_EQ(reports[0].complete, 0u);

@@ -6,15 +6,15 @@
 
 #include <random>
 
-#include "formats/image/PictureCarving.h"
 #include "formats/image/TIFF.h"
 #include "interface/Manager.h"
+#include "support/Carving.h"
 
-using doctest::AddedType;
-using doctest::DiskImage;
-using doctest::FolderRun;
-using doctest::ReportRun;
-using pictest::ReportScan;
+using trtest::AddedType;
+using trtest::DiskImage;
+using trtest::FolderRun;
+using trtest::ReportRun;
+using trtest::Scan;
 
 namespace {
 
@@ -252,7 +252,7 @@ TEST(Tiff, WithOnlyCr2EnabledPlainTiffAndNefAreDiscardedAndLeaveNothing) {
 
 TEST(Tiff, NefIsDiscardedAsSoonAsItsMakeIsRead) {
   Tiff nef = WithMake(true, "NIKON D3", 6000);
-  ReportScan scan(515);
+  Scan scan({515});
   EXPECT_EQ(scan.Strip(nef.bytes, 0, 512, 0), 0u);
   CTypeRecoveryManager* m = scan.manager();
   ASSERT_EQ(m->m_actives.GetCount(), 1);
@@ -385,7 +385,7 @@ TEST(Tiff, ScanResumedFromProgressFileEndsAsAnUninterruptedOne) {
   EXPECT_EQ(straight[0].size, 12000u);
   EXPECT_EQ(straight[0].extension, "NEF");
   for (size_t stopAt : {1024u, 2560u, 3584u, 5120u, 8192u}) {
-    const auto resumed = pictest::ResumedRun(kAllTiffTypes, image.bytes(), 512, 8, stopAt);
+    const auto resumed = trtest::ResumedRun(kAllTiffTypes, image.bytes(), 512, 8, stopAt);
     ASSERT_EQ(resumed.size(), 1u) << stopAt;
     EXPECT_EQ(resumed[0].size, 12000u) << stopAt;
     EXPECT_EQ(resumed[0].extension, "NEF") << stopAt;
@@ -477,7 +477,7 @@ TEST(Tiff, RealFilesAreCarvedByteIdenticallyAndRenamedIntoTheirSubTypeFolders) {
   DiskImage image;
   image.Random(2);
   for (const char* name : names) {
-    files.push_back(pictest::Fixture(name));
+    files.push_back(trtest::Fixture("image", name));
     ASSERT_FALSE(files.back().empty()) << name;
     image.File(files.back()).Random(1).Zeros(1);
   }

@@ -6,11 +6,11 @@
 
 #include <memory>
 
-#include "formats/media/MediaCarving.h"
+#include "support/Carving.h"
 
 namespace {
 
-using mediatest::Scan;
+using trtest::Scan;
 using trtest::Bytes;
 
 struct Format {

@@ -7,12 +7,12 @@
 #include <memory>
 #include <tuple>
 
-#include "formats/media/MediaCarving.h"
 #include "interface/Manager.h"
+#include "support/Carving.h"
 
 namespace {
 
-using mediatest::Scan;
+using trtest::Scan;
 using trtest::Bytes;
 
 constexpr uint32_t kMP4 = 1028, kM4V = 1029, kMOV = 1030, k3GP = 1032, k3G2 = 1033, kM4R = 778;
@@ -213,7 +213,7 @@ TEST(Ftyp, ProgressKeepsTheBoxCursorAcrossManagers) {
   Box(file, 900, "mdat");
   Box(file, 16, "free");
   file.PadTo(3072, 0x19);
-  const std::vector<trtest::Report> resumed = mediatest::ResumedRun({k3GP}, file, 512, 64, 1024);
+  const std::vector<trtest::Report> resumed = trtest::ResumedRun({k3GP}, file, 512, 64, 1024);
   ASSERT_EQ(resumed.size(), 1u);
   EXPECT_EQ(resumed[0].size, 1624u);
   EXPECT_EQ(resumed[0].complete, 1u);
@@ -222,7 +222,7 @@ TEST(Ftyp, ProgressKeepsTheBoxCursorAcrossManagers) {
   // cursor, then the end marker.
   Scan scan({k3GP});
   scan.Strip(file, 0, 512, 64);
-  const std::vector<uint8_t> saved = mediatest::SavedProgress(scan.manager());
+  const std::vector<uint8_t> saved = trtest::SavedProgress(scan.manager());
   ASSERT_EQ(saved.size(), 60u + 4 + 4);
   const uint32_t cursor = saved[60] | (saved[61] << 8) | (saved[62] << 16) | (saved[63] << 24);
   EXPECT_EQ(cursor, 724u - 512);

@@ -4,12 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include "formats/media/MediaCarving.h"
 #include "interface/Manager.h"
+#include "support/Carving.h"
 
 namespace {
 
-using mediatest::Scan;
+using trtest::Scan;
 using trtest::Bytes;
 using typerecovery::ByteView;
 
@@ -237,13 +237,13 @@ TEST(Mp3, ProgressKeepsTagEndAndFrameCursor) {
   const size_t size = file.size();
   file.Fill(1000, 0x66);
   for (size_t stopAt : {512u, 4096u}) {
-    const std::vector<trtest::Report> resumed = mediatest::ResumedRun({kMP3}, file, 512, 64, stopAt);
+    const std::vector<trtest::Report> resumed = trtest::ResumedRun({kMP3}, file, 512, 64, stopAt);
     ASSERT_EQ(resumed.size(), 1u) << stopAt;
     EXPECT_EQ(resumed[0].size, size) << stopAt;
   }
   Scan scan({kMP3});
   scan.Strip(file, 0, 512, 64);
-  const std::vector<uint8_t> saved = mediatest::SavedProgress(scan.manager());
+  const std::vector<uint8_t> saved = trtest::SavedProgress(scan.manager());
   ASSERT_EQ(saved.size(), 60u + 8 + 4);
   EXPECT_EQ(std::vector<uint8_t>(saved.begin() + 60, saved.begin() + 64),
             (std::vector<uint8_t>{0x62, 0x02, 0, 0}));  // tag end 610: no frame yet

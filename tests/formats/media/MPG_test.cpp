@@ -4,12 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include "formats/media/MediaCarving.h"
 #include "interface/Manager.h"
+#include "support/Carving.h"
 
 namespace {
 
-using mediatest::Scan;
+using trtest::Scan;
 using trtest::Bytes;
 
 constexpr uint32_t kMPG = 1026;

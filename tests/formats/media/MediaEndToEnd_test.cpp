@@ -5,16 +5,16 @@
 
 #include <random>
 
-#include "formats/media/MediaCarving.h"
+#include "support/Carving.h"
 
 namespace {
 
-using mediatest::Fixture;
-using mediatest::Image;
-using mediatest::Scan;
+using trtest::Fixture;
+using trtest::RandomImage;
+using trtest::Scan;
 
-const std::vector<uint32_t> kMediaTypes = {1028, 1029, 1030, 1032, 1033, 778,
-                                           1025, 770,  1037, 1566, 769};
+const std::vector<trtest::AddedType> kMediaTypes = {1028, 1029, 1030, 1032, 1033, 778,
+                                                    1025, 770,  1037, 1566, 769};
 
 struct Placed {
   std::string fixture;
@@ -44,11 +44,11 @@ class MediaImage {
       p.fixture = f.first;
       p.output = f.second;
       p.offset = at;
-      p.carved = Fixture(f.first);
+      p.carved = Fixture("media", f.first);
       at += (p.carved.size() / 4096 + 2) * 4096;
       placed.push_back(p);
     }
-    Image image(at + 4096, 7);
+    RandomImage image(at + 4096, 7);
     for (Placed& p : placed) {
       image.Put(p.offset, p.carved);
       const size_t end = p.offset + p.carved.size();
@@ -120,7 +120,7 @@ TEST(MediaEndToEnd, ScanResumedFromAProgressFileReportsTheSame) {
       if (p.fixture == inside) stopAt = p.offset + 1024;
     }
     const std::vector<trtest::Report> resumed =
-        mediatest::ResumedRun(kMediaTypes, image.bytes, 512, 64, stopAt);
+        trtest::ResumedRun(kMediaTypes, image.bytes, 512, 64, stopAt);
     ASSERT_EQ(resumed.size(), whole.log.reports.size()) << inside;
     for (size_t i = 0; i < resumed.size(); ++i) {
       EXPECT_EQ(resumed[i].extension, whole.log.reports[i].extension) << inside;

@@ -6,12 +6,12 @@
 
 #include <memory>
 
-#include "formats/media/MediaCarving.h"
 #include "interface/Manager.h"
+#include "support/Carving.h"
 
 namespace {
 
-using mediatest::Scan;
+using trtest::Scan;
 using trtest::Bytes;
 
 constexpr uint32_t kAVI = 1025, kWAV = 770, kCDXA = 1037, kANI = 1566;
@@ -170,7 +170,7 @@ TEST(Riff, ProgressRecordHoldsFlagsAndTheSubTypeCode) {
   const std::vector<uint8_t> image = RiffImage("ACON", 3000, 4096);
   Scan scan({kANI, kAVI});
   scan.Strip(image, 0, 512, 64);
-  const std::vector<uint8_t> saved = mediatest::SavedProgress(scan.manager());
+  const std::vector<uint8_t> saved = trtest::SavedProgress(scan.manager());
   ASSERT_EQ(saved.size(), 60u + 4 + 4 + 4);
   EXPECT_EQ(std::vector<uint8_t>(saved.begin() + 60, saved.begin() + 64),
             (std::vector<uint8_t>{1, 0, 0, 1}));
@@ -178,7 +178,7 @@ TEST(Riff, ProgressRecordHoldsFlagsAndTheSubTypeCode) {
             (std::vector<uint8_t>{0x1E, 0x06, 0, 0}));  // 1566
 
   const std::vector<trtest::Report> resumed =
-      mediatest::ResumedRun({kANI, kAVI}, image, 512, 64, 1024);
+      trtest::ResumedRun({kANI, kAVI}, image, 512, 64, 1024);
   ASSERT_EQ(resumed.size(), 1u);
   EXPECT_EQ(resumed[0].extension, "ani");
   EXPECT_EQ(resumed[0].size, 3000u);

@@ -4,11 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include "formats/media/MediaCarving.h"
+#include "support/Carving.h"
 
 namespace {
 
-using mediatest::Scan;
+using trtest::Scan;
 using trtest::Bytes;
 
 constexpr uint32_t kRMVB = 1031, kRA = 776;
@@ -110,7 +110,7 @@ TEST(Rmvb, ProgressRecordKeepsTheCursorAndSubType) {
   size_t length = 0;
   Bytes file = RealMedia(true, &length);
   file.PadTo(length + 1024, 0x00);
-  const auto reports = mediatest::ResumedRun({kRA, kRMVB}, file, 512, 64, 1024);
+  const auto reports = trtest::ResumedRun({kRA, kRMVB}, file, 512, 64, 1024);
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].extension, "ra");
   EXPECT_EQ(reports[0].size, length);

@@ -4,11 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include "formats/media/MediaCarving.h"
+#include "support/Carving.h"
 
 namespace {
 
-using mediatest::Scan;
+using trtest::Scan;
 using trtest::Bytes;
 
 constexpr uint32_t kSWF = 1283, kAMR = 774, kMID = 773;
@@ -146,7 +146,7 @@ TEST(SmallMedia, ProgressRecordsResumeTheFiles) {
   swf.Text("CWS").U8(10).U32LE(1).PadTo(1800, 0x33).Zeros(8).PadTo(4096, 0x33);
   struct Case { uint32_t code; std::vector<uint8_t> image; uint64_t size; };
   for (const Case& c : {Case{kMID, midi, 14 + 708 + 38 + 1508}, Case{kSWF, swf, 1800}}) {
-    const auto reports = mediatest::ResumedRun({c.code}, c.image, 512, 64, 1024);
+    const auto reports = trtest::ResumedRun({c.code}, c.image, 512, 64, 1024);
     ASSERT_EQ(reports.size(), 1u) << c.code;
     EXPECT_EQ(reports[0].size, c.size) << c.code;
     EXPECT_EQ(reports[0].complete, 1u) << c.code;

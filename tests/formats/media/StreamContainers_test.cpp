@@ -4,11 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include "formats/media/MediaCarving.h"
+#include "support/Carving.h"
 
 namespace {
 
-using mediatest::Scan;
+using trtest::Scan;
 using trtest::Bytes;
 
 constexpr uint32_t kMKV = 1034, kMTS = 1035, kOGG = 775, kFLV = 1036;
@@ -239,7 +239,7 @@ TEST(StreamContainers, ProgressRecordsResumeTheWalks) {
   struct Case { uint32_t code; std::vector<uint8_t> image; uint64_t size; };
   for (const Case& c : {Case{kOGG, ogg, oggLength}, Case{kFLV, flv, flvLength},
                         Case{kMTS, mts, 12 * 192}}) {
-    const auto reports = mediatest::ResumedRun({c.code}, c.image, 512, 64, 1024);
+    const auto reports = trtest::ResumedRun({c.code}, c.image, 512, 64, 1024);
     ASSERT_EQ(reports.size(), 1u) << c.code;
     EXPECT_EQ(reports[0].size, c.size) << c.code;
   }

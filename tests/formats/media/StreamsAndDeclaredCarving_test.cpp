@@ -8,20 +8,20 @@
 #include <string>
 #include <vector>
 
-#include "formats/media/MediaCarving.h"
+#include "support/Carving.h"
 
 namespace {
 
-using mediatest::Fixture;
-using mediatest::Image;
-using mediatest::Scan;
+using trtest::Fixture;
+using trtest::RandomImage;
+using trtest::Scan;
 
 constexpr uint32_t kSector = 512;
 constexpr size_t kAt = 3 * kSector;
 
 struct Case {
   const char* fixture;
-  std::vector<uint32_t> codes;
+  std::vector<trtest::AddedType> codes;
   const char* extension;
   uint64_t size;      // what the format's own rule gives
   uint32_t complete;  // complete flag of the report
@@ -62,8 +62,8 @@ const std::vector<Case>& Cases() {
   return cases;
 }
 
-Image ImageWith(const std::vector<uint8_t>& file, bool zeroAfter, size_t tail = 8 * kSector) {
-  Image image(kAt + file.size() + tail, 7);
+RandomImage ImageWith(const std::vector<uint8_t>& file, bool zeroAfter, size_t tail = 8 * kSector) {
+  RandomImage image(kAt + file.size() + tail, 7);
   image.Put(kAt, file);
   if (zeroAfter) image.Zero(kAt + file.size(), tail);
   return image;
@@ -76,9 +76,9 @@ std::vector<uint8_t> Slice(const std::vector<uint8_t>& bytes, size_t from, size_
 
 TEST(StreamsAndDeclaredCarving, ReportModeGivesOffsetSizeAndCompleteFlag) {
   for (const Case& c : Cases()) {
-    const std::vector<uint8_t> file = Fixture(c.fixture);
+    const std::vector<uint8_t> file = Fixture("media", c.fixture);
     ASSERT_FALSE(file.empty()) << c.fixture;
-    Image image = ImageWith(file, c.zeroAfter);
+    RandomImage image = ImageWith(file, c.zeroAfter);
     Scan scan(c.codes);
     scan.Feed(image.bytes(), kSector, kSector);
     ASSERT_EQ(scan.log.reports.size(), 1u) << c.fixture;
@@ -92,8 +92,8 @@ TEST(StreamsAndDeclaredCarving, ReportModeGivesOffsetSizeAndCompleteFlag) {
 
 TEST(StreamsAndDeclaredCarving, FolderModeWritesExactlyTheFormatsBytes) {
   for (const Case& c : Cases()) {
-    const std::vector<uint8_t> file = Fixture(c.fixture);
-    Image image = ImageWith(file, c.zeroAfter);
+    const std::vector<uint8_t> file = Fixture("media", c.fixture);
+    RandomImage image = ImageWith(file, c.zeroAfter);
     trtest::TempDir dir;
     {
       Scan scan(c.codes, &dir);
@@ -110,8 +110,8 @@ TEST(StreamsAndDeclaredCarving, MxfIsTakenToItsFooterOffsetPlus224) {
   // Strips larger than the file: its body partition packs, 512-byte
   // aligned, would otherwise cut it at a strip start.
   constexpr uint32_t kStrip = 16384;
-  const std::vector<uint8_t> file = Fixture("video.mxf");
-  Image image(kStrip + file.size() + kStrip, 3);
+  const std::vector<uint8_t> file = Fixture("media", "video.mxf");
+  RandomImage image(kStrip + file.size() + kStrip, 3);
   image.Put(kStrip, file);
   trtest::TempDir dir;
   {
@@ -133,10 +133,10 @@ TEST(StreamsAndDeclaredCarving, ProgramStreamsEndWhereAnotherFormatBegins) {
   // The muxer writes no end code: an Ogg file at the next sector ends each
   // program stream before it.
   for (const char* name : {"program.mpg", "program.vob"}) {
-    const std::vector<uint8_t> mpeg = Fixture(name);
-    const std::vector<uint8_t> ogg = Fixture("audio.ogg");
+    const std::vector<uint8_t> mpeg = Fixture("media", name);
+    const std::vector<uint8_t> ogg = Fixture("media", "audio.ogg");
     const size_t next = kAt + (mpeg.size() + kSector - 1) / kSector * kSector;
-    Image image(next + ogg.size() + 4 * kSector, 11);
+    RandomImage image(next + ogg.size() + 4 * kSector, 11);
     image.Put(kAt, mpeg).Put(next, ogg);
     Scan scan({1026, 775});
     scan.Feed(image.bytes(), kSector, kSector);
@@ -153,7 +153,7 @@ TEST(StreamsAndDeclaredCarving, ProgramStreamsEndWhereAnotherFormatBegins) {
 TEST(StreamsAndDeclaredCarving, SubTypesNotAskedForLeaveNoFile) {
   struct Drop { const char* fixture; uint32_t code; };
   for (const Drop& d : {Drop{"video.wmv", 772}, Drop{"audio.wma", 1027}, Drop{"video.rm", 776}}) {
-    Image image = ImageWith(Fixture(d.fixture), false);
+    RandomImage image = ImageWith(Fixture("media", d.fixture), false);
     trtest::TempDir dir;
     {
       Scan scan({d.code}, &dir);
@@ -169,19 +169,17 @@ TEST(StreamsAndDeclaredCarving, SubTypesNotAskedForLeaveNoFile) {
 TEST(StreamsAndDeclaredCarving, OneImageWithEveryFixture) {
   // All the fixtures in one image, each at a sector start with random filler
   // between them, every class of these formats added.
-  std::vector<uint32_t> codes;
-  for (const Case& c : Cases()) {
-    for (uint32_t code : c.codes) codes.push_back(code);
-  }
+  std::vector<trtest::AddedType> codes;
+  for (const Case& c : Cases()) codes.insert(codes.end(), c.codes.begin(), c.codes.end());
   std::vector<size_t> starts;
   size_t at = kAt;
   for (const Case& c : Cases()) {
     starts.push_back(at);
-    at += (Fixture(c.fixture).size() + 16 + 2 * kSector) / kSector * kSector;
+    at += (Fixture("media", c.fixture).size() + 16 + 2 * kSector) / kSector * kSector;
   }
-  Image image(at + 2 * kSector, 5);
+  RandomImage image(at + 2 * kSector, 5);
   for (size_t i = 0; i < Cases().size(); ++i) {
-    const std::vector<uint8_t> file = Fixture(Cases()[i].fixture);
+    const std::vector<uint8_t> file = Fixture("media", Cases()[i].fixture);
     image.Put(starts[i], file);
     if (Cases()[i].zeroAfter) image.Zero(starts[i] + file.size(), 16);
   }
@@ -194,7 +192,7 @@ TEST(StreamsAndDeclaredCarving, OneImageWithEveryFixture) {
     const Case& c = Cases()[i];
     // Files are numbered per class; a renamed file keeps its number.
     size_t index = 0;
-    for (size_t j = 0; j < i; ++j) index += Cases()[j].codes[0] == c.codes[0];
+    for (size_t j = 0; j < i; ++j) index += Cases()[j].codes[0].code == c.codes[0].code;
     char name[64];
     std::snprintf(name, sizeof name, "%s/%05zu.%s", c.extension, index, c.extension);
     EXPECT_EQ(dir.Read(name), Slice(image.bytes(), starts[i], c.size)) << c.fixture;
@@ -205,17 +203,15 @@ TEST(StreamsAndDeclaredCarving, DamagedFilesInOddStripsStayInsideTheirBytes) {
   // Every fixture with bytes overwritten and cut short, fed in strips that
   // end anywhere with little or no lookahead (the sanitizer build catches a
   // read outside the buffer). Every file found must lie inside the image.
-  std::vector<uint32_t> codes;
-  for (const Case& c : Cases()) {
-    for (uint32_t code : c.codes) codes.push_back(code);
-  }
+  std::vector<trtest::AddedType> codes;
+  for (const Case& c : Cases()) codes.insert(codes.end(), c.codes.begin(), c.codes.end());
   codes.push_back(1026);
   codes.push_back(1038);
   std::mt19937 random(3);
   for (const char* name : {"video.wmv", "audio.wma", "video.mkv", "stream.m2ts", "audio.ogg",
                            "video.flv", "video.rm", "program.mpg", "movie.swf", "tune.mid",
                            "video.mxf", "speech.amr"}) {
-    std::vector<uint8_t> file = Fixture(name);
+    std::vector<uint8_t> file = Fixture("media", name);
     for (int round = 0; round < 6; ++round) {
       std::vector<uint8_t> damaged = file;
       for (int i = 0; i < 40; ++i) damaged[random() % damaged.size()] = static_cast<uint8_t>(random());

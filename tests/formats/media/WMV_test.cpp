@@ -4,11 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include "formats/media/MediaCarving.h"
+#include "support/Carving.h"
 
 namespace {
 
-using mediatest::Scan;
+using trtest::Scan;
 using trtest::Bytes;
 
 constexpr uint32_t kWMV = 1027, kWMA = 772;
@@ -152,7 +152,7 @@ TEST(Wmv, ProgressRecordCarriesTheHeaderWalkAndSubType) {
   const std::vector<uint8_t> file =
       Asf({padding, FileProperties(3000), StreamProperties(kAudioGuid)}, 4096);
   for (size_t stop : {512u, 1024u}) {  // in the header walk, after it
-    const auto reports = mediatest::ResumedRun({kWMA, kWMV}, file, 512, 64, stop);
+    const auto reports = trtest::ResumedRun({kWMA, kWMV}, file, 512, 64, stop);
     ASSERT_EQ(reports.size(), 1u) << stop;
     EXPECT_EQ(reports[0].extension, "wma") << stop;
     EXPECT_EQ(reports[0].size, 3000u) << stop;
