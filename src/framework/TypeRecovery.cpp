@@ -98,15 +98,19 @@ void CTypeRecovery::TakeBytes(const uint8_t* data, uint32_t count, uint32_t* err
   WriteOutput(data, count, errorFlag);
 }
 
-void CTypeRecovery::ReportFile(uint32_t complete, const tag_PictureInfo* picture) {
-  if (!IsReportMode()) return;
+void CTypeRecovery::ReportFile(uint32_t complete, const tag_PictureInfo* picture, bool anyMode) {
+  if (m_host == nullptr) return;
+  if (!IsReportMode()) {
+    if (!anyMode) return;
+    picture = nullptr;
+  }
   m_typeFolderValue = m_host->ReportFoundFile(m_typeFolderValue, &m_fileCounter, m_extension,
                                               m_fileStart, m_expectedSize, complete, picture);
 }
 
-uint32_t CTypeRecovery::EndFile(uint32_t complete, const tag_PictureInfo* picture) {
+uint32_t CTypeRecovery::EndFile(uint32_t complete, const tag_PictureInfo* picture, bool anyMode) {
   const uint32_t ended = m_fileInProgress != 0 ? 1 : 0;
-  if (ended != 0) ReportFile(complete, picture);
+  if (ended != 0) ReportFile(complete, picture, anyMode);
   m_fileInProgress = 0;
   CloseOutputFile();
   return ended;
@@ -123,10 +127,7 @@ uint32_t CTypeRecovery::CutAtNewHeader(uint32_t complete) {
 
 uint32_t CTypeRecovery::FinishFile() {
   const uint32_t result = (m_fileInProgress != 0 || HasOpenOutputFile()) ? 1 : 0;
-  if (m_fileInProgress != 0 && m_host != nullptr) {
-    m_typeFolderValue = m_host->ReportFoundFile(m_typeFolderValue, &m_fileCounter, m_extension,
-                                                m_fileStart, m_expectedSize, 0, nullptr);
-  }
+  if (m_fileInProgress != 0) ReportFile(0, nullptr, true);
   CloseOutputFile();
   m_fileInProgress = 0;
   m_expectedSize = 0;

@@ -113,12 +113,16 @@ class CTypeRecovery {
   // WriteOutput: write to the open output file only (no counting).
   void WriteOutput(const uint8_t* data, uint32_t count, uint32_t* errorFlag);
   // ReportFile: in report mode, hand the file to the host (file start and
-  // expected size) and keep the answer as the type-folder value.
-  void ReportFile(uint32_t complete, const tag_PictureInfo* picture = nullptr);
+  // expected size) and keep the answer as the type-folder value. With
+  // anyMode the file goes to a host in folder mode too (formats reported
+  // whatever the mode), there without a picture record.
+  void ReportFile(uint32_t complete, const tag_PictureInfo* picture = nullptr,
+                  bool anyMode = false);
   // EndFile: the report-then-close end of a file. Reports a file in
-  // progress (report mode only), clears file in progress and closes the
-  // output file. Returns 1 when a file was in progress, else 0.
-  uint32_t EndFile(uint32_t complete, const tag_PictureInfo* picture = nullptr);
+  // progress (as ReportFile), clears file in progress and closes the output
+  // file. Returns 1 when a file was in progress, else 0.
+  uint32_t EndFile(uint32_t complete, const tag_PictureInfo* picture = nullptr,
+                   bool anyMode = false);
   // CutAtNewHeader: a new header of this class cuts the file in progress:
   // its size becomes the bytes taken so far and it ends with the complete
   // flag given (0 for most formats). Returns the files ended (0 or 1).

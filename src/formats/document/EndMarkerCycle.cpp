@@ -62,17 +62,5 @@ uint32_t CEndMarkerCycle::Analyse(uint64_t stripPosition, const uint8_t* buffer,
     ended = true;
   }
   if (!ended) return count;
-
-  if (m_fileInProgress != 0) {
-    if (m_format.reportsWheneverHostExists && m_host != nullptr) {
-      m_typeFolderValue = m_host->ReportFoundFile(m_typeFolderValue, &m_fileCounter, m_extension,
-                                                  m_fileStart, m_expectedSize, complete, nullptr);
-    } else {
-      ReportFile(complete);
-    }
-    ++count;
-  }
-  m_fileInProgress = 0;
-  CloseOutputFile();
-  return count;
+  return count + EndFile(complete, nullptr, m_format.reportsWheneverHostExists);
 }

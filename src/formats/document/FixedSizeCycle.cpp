@@ -32,18 +32,7 @@ uint32_t CFixedSizeCycle::Analyse(uint64_t stripPosition, const uint8_t* buffer,
   }
   TakeBytes(buffer, part, errorFlag);
   if (!ended) return count;
-
-  if (m_fileInProgress != 0) {
-    if (ReportsWheneverHostExists() && m_host != nullptr && !IsReportMode()) {
-      m_typeFolderValue = m_host->ReportFoundFile(m_typeFolderValue, &m_fileCounter, m_extension,
-                                                  m_fileStart, m_expectedSize, 1, nullptr);
-    } else {
-      tag_PictureInfo record;
-      ReportFile(1, PictureRecord(&record) ? &record : nullptr);
-    }
-    ++count;
-  }
-  m_fileInProgress = 0;
-  CloseOutputFile();
-  return count;
+  tag_PictureInfo record;
+  const tag_PictureInfo* picture = PictureRecord(&record) ? &record : nullptr;
+  return count + EndFile(1, picture, ReportsWheneverHostExists());
 }

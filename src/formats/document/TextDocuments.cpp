@@ -96,16 +96,7 @@ uint32_t CTextEndCycle::Analyse(uint64_t stripPosition, const uint8_t* buffer, u
   if (!ended) return count;
 
   OnFileEnded();
-  if (m_fileInProgress != 0) {
-    if (m_host != nullptr) {
-      m_typeFolderValue = m_host->ReportFoundFile(m_typeFolderValue, &m_fileCounter, m_extension,
-                                                  m_fileStart, m_expectedSize, complete, nullptr);
-    }
-    ++count;
-  }
-  m_fileInProgress = 0;
-  CloseOutputFile();
-  return count;
+  return count + EndFile(complete, nullptr, true);  // reported in folder mode too
 }
 
 // ---- HTML ----
