@@ -98,14 +98,15 @@ void CTypeRecovery::TakeBytes(const uint8_t* data, uint32_t count, uint32_t* err
   WriteOutput(data, count, errorFlag);
 }
 
-void CTypeRecovery::ReportFile(uint32_t complete, const tag_PictureInfo* picture, bool anyMode) {
+void CTypeRecovery::ReportFileTo(uint32_t* folder, uint32_t complete,
+                                 const tag_PictureInfo* picture, bool anyMode) {
   if (m_host == nullptr) return;
   if (!IsReportMode()) {
     if (!anyMode) return;
     picture = nullptr;
   }
-  m_typeFolderValue = m_host->ReportFoundFile(m_typeFolderValue, &m_fileCounter, m_extension,
-                                              m_fileStart, m_expectedSize, complete, picture);
+  *folder = m_host->ReportFoundFile(*folder, &m_fileCounter, m_extension, m_fileStart,
+                                    m_expectedSize, complete, picture);
 }
 
 uint32_t CTypeRecovery::EndFile(uint32_t complete, const tag_PictureInfo* picture, bool anyMode) {

@@ -117,7 +117,13 @@ class CTypeRecovery {
   // anyMode the file goes to a host in folder mode too (formats reported
   // whatever the mode), there without a picture record.
   void ReportFile(uint32_t complete, const tag_PictureInfo* picture = nullptr,
-                  bool anyMode = false);
+                  bool anyMode = false) {
+    ReportFileTo(&m_typeFolderValue, complete, picture, anyMode);
+  }
+  // ReportFileTo: the same with the type-folder value of a sub-type (*folder
+  // is handed to the host and takes its answer).
+  void ReportFileTo(uint32_t* folder, uint32_t complete, const tag_PictureInfo* picture = nullptr,
+                    bool anyMode = false);
   // EndFile: the report-then-close end of a file. Reports a file in
   // progress (as ReportFile), clears file in progress and closes the output
   // file. Returns 1 when a file was in progress, else 0.

@@ -112,12 +112,7 @@ uint32_t CTypeRecoveryEXE::IsHeaderMatched(const uint8_t* buffer, uint32_t lengt
   return IsStrictHeader(buffer, length) ? kTypeCode : 0;
 }
 
-void CTypeRecoveryEXE::Report(uint32_t complete) {
-  if (!IsReportMode()) return;
-  uint32_t& folder = CurrentFolderValue();
-  folder = m_host->ReportFoundFile(folder, &m_fileCounter, m_extension, m_fileStart,
-                                   m_expectedSize, complete, nullptr);
-}
+void CTypeRecoveryEXE::Report(uint32_t complete) { ReportFileTo(&CurrentFolderValue(), complete); }
 
 uint32_t CTypeRecoveryEXE::Analyse(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,
                                    uint32_t lookahead, uint32_t, uint32_t* errorFlag) {

@@ -49,10 +49,7 @@ bool CTypeRecoveryQXP::IsSubTypeEnabled(uint32_t code) const {
 }
 
 void CTypeRecoveryQXP::ReportQxpFile(uint32_t complete) {
-  if (!IsReportMode()) return;
-  uint32_t& folder = m_isTemplate != 0 ? m_templateFolderValue : m_typeFolderValue;
-  folder = m_host->ReportFoundFile(folder, &m_fileCounter, m_extension, m_fileStart, m_expectedSize,
-                                   complete, nullptr);
+  ReportFileTo(m_isTemplate != 0 ? &m_templateFolderValue : &m_typeFolderValue, complete);
 }
 
 uint32_t CTypeRecoveryQXP::EndQxpFile(uint32_t complete) {

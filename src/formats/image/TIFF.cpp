@@ -327,9 +327,7 @@ uint32_t CTypeRecoveryTIFF::EndTiffFile(uint32_t complete) {
       }
       std::free(whole);
     }
-    uint32_t& folder = FolderValue();
-    folder = m_host->ReportFoundFile(folder, &m_fileCounter, m_extension, m_fileStart,
-                                     m_expectedSize, complete, hasRecord ? &record : nullptr);
+    ReportFileTo(&FolderValue(), complete, hasRecord ? &record : nullptr);
   }
   m_fileInProgress = 0;
   CloseOutputFile();
@@ -348,11 +346,7 @@ uint32_t CTypeRecoveryTIFF::Analyse(uint64_t stripPosition, const uint8_t* buffe
     FreeHeldBlocks();
     if (m_fileInProgress != 0 && m_subType == kTIFF && !m_enabled.IsOn(kTIFF)) DiscardOutputFile();
     if (m_fileInProgress != 0) {
-      if (IsReportMode()) {
-        uint32_t& folder = FolderValue();
-        folder = m_host->ReportFoundFile(folder, &m_fileCounter, m_extension, m_fileStart,
-                                         m_expectedSize, 0, nullptr);
-      }
+      ReportFileTo(&FolderValue(), 0);
       m_fileInProgress = 0;
       ++ended;
     }

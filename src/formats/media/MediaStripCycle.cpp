@@ -8,10 +8,7 @@ CMediaStripCycle::CMediaStripCycle(uint32_t typeCode, CTypeRecoveryManager* host
     : CTypeRecovery(typeCode, host, outputRoot), m_rules(rules) {}
 
 void CMediaStripCycle::ReportEndedFile(uint32_t complete) {
-  if (!IsReportMode()) return;
-  uint32_t* folder = FileTypeFolderValue();
-  *folder = m_host->ReportFoundFile(*folder, &m_fileCounter, m_extension, m_fileStart,
-                                    m_expectedSize, complete, nullptr);
+  ReportFileTo(FileTypeFolderValue(), complete);
 }
 
 uint32_t CMediaStripCycle::HeaderStep(const Strip& strip, uint32_t* errorFlag) {

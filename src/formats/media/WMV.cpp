@@ -147,18 +147,11 @@ uint32_t* CTypeRecoveryWMV::FileTypeFolderValue() {
 }
 
 void CTypeRecoveryWMV::ReportEndedFile(uint32_t complete) {
-  const bool atEnd = m_reportingEnd;
-  m_reportingEnd = false;
-  if (!atEnd) {
-    CMediaStripCycle::ReportEndedFile(complete);
-    return;
-  }
   // The natural end turns to the host whenever one exists: in folder mode
   // the missing callback answers 0.
-  if (m_host == nullptr) return;
-  uint32_t* folder = FileTypeFolderValue();
-  *folder = m_host->ReportFoundFile(*folder, &m_fileCounter, m_extension, m_fileStart,
-                                    m_expectedSize, complete, nullptr);
+  const bool atEnd = m_reportingEnd;
+  m_reportingEnd = false;
+  ReportFileTo(FileTypeFolderValue(), complete, nullptr, atEnd);
 }
 
 void CTypeRecoveryWMV::CloseOutputFile() {
