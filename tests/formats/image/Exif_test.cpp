@@ -169,39 +169,51 @@ void ExpectCameraInfo(const tag_ExifInfo& info) {
   EXPECT_EQ(info.height, 120);
 }
 
-TEST(Exif, App1LittleEndianReadsEveryDirectory) {
-  tag_ExifInfo info;
-  ASSERT_EQ(ParseApp1(CameraTiff(false), &info), 1u);
-  ExpectCameraInfo(info);
+TEST(Exif, EveryDirectoryIsReadInBothByteOrdersAndModes) {
+  for (bool bigEndian : {false, true}) {
+    tag_ExifInfo info;
+    ASSERT_EQ(ParseApp1(CameraTiff(bigEndian), &info), 1u) << bigEndian;
+    ExpectCameraInfo(info);
+    ASSERT_EQ(ParseTiff(CameraTiff(bigEndian), &info), 1u) << bigEndian;
+    ExpectCameraInfo(info);
+  }
 }
 
-TEST(Exif, App1BigEndianReadsEveryDirectoryAndTheNextLinkBigEndian) {
-  tag_ExifInfo info;
-  ASSERT_EQ(ParseApp1(CameraTiff(true), &info), 1u);
-  ExpectCameraInfo(info);
-  ASSERT_EQ(ParseTiff(CameraTiff(true), &info), 1u);  // the whole file as TIFF data
-  ExpectCameraInfo(info);
-}
-
-TEST(Exif, App1HeaderChecks) {
+TEST(Exif, HeaderChecks) {
   TiffWriter w(true);
-  TiffWriter::Directory ifd0{{w.Text(0x010F, "Maker")}};
-  tag_ExifInfo info;
-  // First-directory offsets 8 to 16 are accepted, and the directory is read
-  // at 8 whatever the value.
-  EXPECT_EQ(ParseApp1(w.Build({ifd0}, 16), &info), 1u);
-  EXPECT_STREQ(info.make, "Maker");
-  EXPECT_EQ(ParseApp1(w.Build({ifd0}, 20), &info), 0u);
-  EXPECT_EQ(ParseApp1(w.Build({ifd0}, 7), &info), 0u);
-  // APP1 mode wants the magic 42; TIFF mode does not (raw formats differ).
-  EXPECT_EQ(ParseApp1(w.Build({ifd0}, 8, 0x4F52), &info), 0u);
-  EXPECT_EQ(ParseTiff(w.Build({ifd0}, 8, 0x4F52), &info), 1u);
-  // Neither "II" nor "MM".
-  std::vector<uint8_t> bad = w.Build({ifd0});
-  bad[0] = 'M';
-  bad[1] = 'I';
-  EXPECT_EQ(ParseApp1(bad, &info), 0u);
-  EXPECT_EQ(ParseTiff(bad, &info), 0u);
+  const TiffWriter::Directory ifd0{{w.Text(0x010F, "Maker")}};
+  std::vector<uint8_t> mixed = w.Build({ifd0});
+  mixed[0] = 'M', mixed[1] = 'I';  // neither "II" nor "MM"
+  const uint32_t size = static_cast<uint32_t>(mixed.size());
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> tiff;
+    uint32_t app1;
+    int tiffMode;  // -1: not asked
+  } cases[] = {
+      // First-directory offsets 8 to 16 are accepted in APP1 mode, and the
+      // directory is read at 8 whatever the value.
+      {"offset 16", w.Build({ifd0}, 16), 1, -1},
+      {"offset 20", w.Build({ifd0}, 20), 0, -1},
+      {"offset 7", w.Build({ifd0}, 7), 0, -1},
+      // APP1 mode wants the magic 42; TIFF mode does not (raw formats differ).
+      {"magic", w.Build({ifd0}, 8, 0x4F52), 0, 1},
+      {"byte order", mixed, 0, 0},
+      // Negative, past-the-end and at-the-end offsets.
+      {"negative offset", w.Build({ifd0}, 0x80000008u), 0, 0},
+      {"offset past the end", w.Build({ifd0}, size + 1), 0, 0},
+      {"offset at the end", w.Build({ifd0}, size), 0, 0},
+  };
+  for (const Case& c : cases) {
+    tag_ExifInfo info;
+    EXPECT_EQ(ParseApp1(c.tiff, &info), c.app1) << c.what;
+    if (c.app1 == 1) {
+      EXPECT_STREQ(info.make, "Maker");
+    }
+    if (c.tiffMode >= 0) {
+      EXPECT_EQ(ParseTiff(c.tiff, &info), uint32_t(c.tiffMode)) << c.what;
+    }
+  }
 }
 
 TEST(Exif, App1DataEndsWithTheSegmentAndTheBuffer) {
@@ -222,20 +234,6 @@ TEST(Exif, App1DataEndsWithTheSegmentAndTheBuffer) {
   CExif outside;
   outside.SetInput(CExif::kModeApp1, 0xFFFFFFF0u, 0xFFFF);
   EXPECT_EQ(ParseExact(outside, jpeg), 0u);
-}
-
-TEST(Exif, TiffModeFirstDirectoryOffsetBounds) {
-  TiffWriter w(false);
-  TiffWriter::Directory ifd0{{w.Short(0x0100, 3000), w.Short(0x0101, 2000)}};
-  tag_ExifInfo info;
-  const uint32_t size = static_cast<uint32_t>(w.Build({ifd0}).size());
-  EXPECT_EQ(ParseTiff(w.Build({ifd0}), &info), 1u);
-  EXPECT_EQ(info.width, 3000);
-  EXPECT_EQ(info.height, 2000);
-  // Negative, past-the-end and at-the-end offsets fail.
-  for (uint32_t offset : {0x80000008u, size + 1, size}) {
-    EXPECT_EQ(ParseTiff(w.Build({ifd0}, offset), &info), 0u) << offset;
-  }
 }
 
 TEST(Exif, GpsTagsCountOnlyInTheGpsDirectory) {
@@ -356,21 +354,6 @@ TEST(Exif, CyclicLinksEnd) {
   chain.back().next = -1;
   ASSERT_EQ(ParseTiff(w.Build(chain), &info), 1u);
   EXPECT_EQ(info.width, static_cast<int32_t>(CExif::kMaxDepth));
-}
-
-TEST(Exif, JoinHeldBlocksZeroFillsAndEmptiesTheList) {
-  CDynArray<tag_RAMData> blocks;
-  for (const char* text : {"abc", "defg"}) {
-    auto* copy = static_cast<unsigned char*>(std::malloc(std::strlen(text)));
-    std::memcpy(copy, text, std::strlen(text));
-    blocks.Add(tag_RAMData{copy, static_cast<uint32_t>(std::strlen(text))});
-  }
-  uint8_t* joined = typerecovery::JoinHeldBlocks(&blocks, 9);
-  ASSERT_NE(joined, nullptr);
-  EXPECT_EQ(std::memcmp(joined, "abcdefg\0\0", 9), 0);
-  EXPECT_EQ(blocks.GetCount(), 0);
-  std::free(joined);
-  EXPECT_EQ(typerecovery::JoinHeldBlocks(&blocks, 0), nullptr);
 }
 
 }  // namespace

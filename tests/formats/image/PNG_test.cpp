@@ -158,27 +158,3 @@ TEST(Png, ScanResumedFromProgressFileEndsAsAnUninterruptedOne) {
     EXPECT_EQ(resumed[0].picture.width, 33u);
   }
 }
-
-TEST(Png, RealFileIsCarvedByteIdenticallyFromADiskImage) {
-  const std::vector<uint8_t> png = trtest::Fixture("image", "lossless.png");
-  ASSERT_FALSE(png.empty());
-  DiskImage image;
-  image.Random(3).File(png).Zeros(2).Random(2).File(png).Random(1);
-
-  trtest::TempDir dir;
-  FolderRun(dir, {{kPng}}, image.bytes(), 512, 512);
-  ASSERT_EQ(dir.Files(), (std::vector<std::string>{"png/00000.png", "png/00001.png"}));
-  EXPECT_EQ(dir.Read("png/00000.png"), png);
-  EXPECT_EQ(dir.Read("png/00001.png"), png);
-
-  const auto reports = ReportRun({{kPng}}, image.bytes(), 512, 512);
-  ASSERT_EQ(reports.size(), 2u);
-  for (size_t i = 0; i < 2; ++i) {
-    EXPECT_EQ(reports[i].start, image.offsets()[i]);
-    EXPECT_EQ(reports[i].size, png.size());
-    EXPECT_EQ(reports[i].complete, 1u);
-    EXPECT_EQ(reports[i].picture.typeCode, kPng);
-    EXPECT_EQ(reports[i].picture.width, 48u);
-    EXPECT_EQ(reports[i].picture.height, 32u);
-  }
-}

@@ -1,20 +1,18 @@
 // TIFF and camera raw: the streaming directory walk (strips after the
 // directory, directories beyond the cached first 64 KiB), sub-types by make
 // and magic with their enable flags, maxima and trailers, picture records,
-// progress, hostile directories, and real files carved from a disk image.
+// progress and hostile directories.
 #include <gtest/gtest.h>
 
 #include <random>
 
 #include "formats/image/TIFF.h"
-#include "interface/Manager.h"
 #include "support/Carving.h"
 
 using trtest::AddedType;
 using trtest::DiskImage;
 using trtest::FolderRun;
 using trtest::ReportRun;
-using trtest::Scan;
 
 namespace {
 
@@ -95,13 +93,15 @@ std::vector<uint8_t> Then(std::vector<uint8_t> a, size_t n, uint8_t fill) {
   return a;
 }
 
-// A file with its make out of line at 200, one strip [1024, stripEnd) and
-// its directory at 8.
-Tiff WithMake(bool big, const std::string& make, size_t stripEnd = 1500) {
+// A file with its make out of line at 200, one strip [1024, stripEnd), its
+// directory at 8 and, if asked, an XMP packet.
+Tiff WithMake(bool big, const std::string& make, size_t stripEnd = 1500, bool xmp = false) {
   Tiff t(big, stripEnd, 8);
-  t.Ifd(8, {{0x010F, kAscii, static_cast<uint32_t>(make.size() + 1), 200},
-            {0x0111, kLong, 1, 1024},
-            {0x0117, kLong, 1, static_cast<uint32_t>(stripEnd - 1024)}});
+  std::vector<Entry> entries = {{0x010F, kAscii, static_cast<uint32_t>(make.size() + 1), 200},
+                                {0x0111, kLong, 1, 1024},
+                                {0x0117, kLong, 1, static_cast<uint32_t>(stripEnd - 1024)}};
+  if (xmp) entries.push_back({0x02BC, kUndefined, 20, 300});
+  t.Ifd(8, entries);
   t.Text(200, make).bytes[200 + make.size()] = 0;
   return t;
 }
@@ -110,17 +110,13 @@ Tiff WithMake(bool big, const std::string& make, size_t stripEnd = 1500) {
 
 TEST(Tiff, HeaderNeeds257BytesAndOneOfTheFiveMagics) {
   CTypeRecoveryTIFF tiff(nullptr, nullptr);
-  for (const char* magic : {"II*\x00", "MM\x00*", "IIRO", "IIRS", "IIU\x00"}) {
+  for (const char* magic : {"II*\x00", "MM\x00*", "IIRO", "IIRS", "IIU\x00", "MM*\x00", "IIRX"}) {
     std::vector<uint8_t> b(300, 0);
     std::copy(magic, magic + 4, b.begin());
-    EXPECT_EQ(tiff.IsHeaderMatched(b.data(), 257, 0), kTif) << magic;
+    const bool known = std::string(magic, 4) != std::string("MM*\x00", 4) && magic[3] != 'X';
+    EXPECT_EQ(tiff.IsHeaderMatched(b.data(), 257, 0), known ? kTif : 0u) << magic;
     EXPECT_EQ(tiff.IsHeaderMatched(b.data(), 256, 0), 0u) << magic;
   }
-  std::vector<uint8_t> b(300, 0);
-  std::copy_n("MM*\x00", 4, b.begin());
-  EXPECT_EQ(tiff.IsHeaderMatched(b.data(), 300, 0), 0u);
-  std::copy_n("IIRX", 4, b.begin());
-  EXPECT_EQ(tiff.IsHeaderMatched(b.data(), 300, 0), 0u);
 }
 
 TEST(Tiff, BigEndianFileWithStripsAfterItsDirectoryEndsAtItsLastStrip) {
@@ -198,6 +194,7 @@ TEST(Tiff, MakeAndMagicDecideTheSubTypeIgnoringCase) {
     const char* make;
     const char* extension;
     size_t trailer;
+    bool xmp = false;
   };
   const Case cases[] = {
       {"II*\x00", "sony", "SR2", 0},         {"II*\x00", "SoNy", "SR2", 0},
@@ -207,9 +204,10 @@ TEST(Tiff, MakeAndMagicDecideTheSubTypeIgnoringCase) {
       {"II*\x00", "Canon", "DNG", 0},        {"MM\x00*", "RICOH", "DNG", 0},
       {"IIRO", "OLYMPUS", "ORF", 0},         {"IIRS", "Olympus", "ORF", 8192},
       {"IIU\x00", "Panasonic", "RAW", 82},   {"MM\x00*", "SONY", "TIF", 0},
+      {"MM\x00*", "NIKON", "DNG", 0, true},  // an XMP packet makes a DNG
   };
   for (const Case& c : cases) {
-    Tiff t = WithMake(c.magic[0] == 'M', c.make);
+    Tiff t = WithMake(c.magic[0] == 'M', c.make, 1500, c.xmp);
     t.Magic(std::string(c.magic, 4));
     const std::vector<uint8_t> image = Then(t.bytes, 10000, 0x44);
     const auto reports = ReportRun(kAllTiffTypes, image, 512, 32);
@@ -217,16 +215,6 @@ TEST(Tiff, MakeAndMagicDecideTheSubTypeIgnoringCase) {
     EXPECT_EQ(reports[0].extension, c.extension) << c.magic << " " << c.make;
     EXPECT_EQ(reports[0].size, t.bytes.size() + c.trailer) << c.make;
   }
-}
-
-TEST(Tiff, XmpPacketMakesADng) {
-  Tiff t(true, 1500, 8);
-  t.Ifd(8, {{0x010F, kAscii, 6, 200}, {0x0111, kLong, 1, 1024},
-            {0x0117, kLong, 1, 476}, {0x02BC, kUndefined, 20, 300}});
-  t.Text(200, std::string("NIKON") + '\0');
-  const auto reports = ReportRun(kAllTiffTypes, Then(t.bytes, 800, 1), 512, 0);
-  ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0].extension, "DNG");
 }
 
 TEST(Tiff, WithOnlyCr2EnabledPlainTiffAndNefAreDiscardedAndLeaveNothing) {
@@ -250,19 +238,6 @@ TEST(Tiff, WithOnlyCr2EnabledPlainTiffAndNefAreDiscardedAndLeaveNothing) {
   EXPECT_EQ(nefDir.Read("NEF/00000.NEF"), nef.bytes);
 }
 
-TEST(Tiff, NefIsDiscardedAsSoonAsItsMakeIsRead) {
-  Tiff nef = WithMake(true, "NIKON D3", 6000);
-  Scan scan({515});
-  EXPECT_EQ(scan.Strip(nef.bytes, 0, 512, 0), 0u);
-  CTypeRecoveryManager* m = scan.manager();
-  ASSERT_EQ(m->m_actives.GetCount(), 1);
-  EXPECT_TRUE(m->m_actives.GetAt(0)->IsIdle());
-  EXPECT_EQ(scan.Strip(nef.bytes, 512, 512, 0), 0u);
-  EXPECT_EQ(m->m_actives.GetCount(), 0);
-  EXPECT_EQ(scan.Flush(), 0u);
-  EXPECT_TRUE(scan.log.reports.empty());
-}
-
 TEST(Tiff, SubTypeMaximumEndsTheFileIncomplete) {
   Tiff nef = WithMake(true, "NIKON D3", 20000);
   const std::vector<uint8_t> image = Then(nef.bytes, 1000, 3);
@@ -278,52 +253,6 @@ TEST(Tiff, SubTypeMaximumEndsTheFileIncomplete) {
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].size, 2048u);
   EXPECT_EQ(reports[0].complete, 0u);
-}
-
-TEST(Tiff, RegistryKeepsOnePrototypeWithPerSubTypeFlagsAndMaxima) {
-  trtest::ReportLog log;
-  const uintptr_t user = reinterpret_cast<uintptr_t>(&log);
-  CTypeRecoveryManager* m = TypeRecovery_CreateManager(user, trtest::RecordReport, nullptr);
-  ASSERT_NE(m, nullptr);
-  TypeRecovery_AddType(m, 515, 1000);
-  TypeRecovery_AddType(m, 514, 2000);
-  ASSERT_EQ(m->m_prototypes.GetCount(), 1);
-  auto* tiff = static_cast<CTypeRecoveryTIFF*>(m->m_prototypes.GetAt(0));
-  EXPECT_TRUE(tiff->IsSubTypeEnabled(515));
-  EXPECT_TRUE(tiff->IsSubTypeEnabled(514));
-  EXPECT_FALSE(tiff->IsSubTypeEnabled(516));
-  EXPECT_EQ(tiff->GetSubTypeMaxFileSize(515), 1000u);
-  EXPECT_EQ(tiff->GetSubTypeMaxFileSize(514), 2000u);
-  EXPECT_EQ(tiff->GetMaxFileSize(), 2000u);
-  EXPECT_EQ(tiff->GetSubTypeMaxFileSize(516), 64u << 20);
-
-  // An idle record: the base part, the ten flags (CR2 first, TIFF last),
-  // then the nine raw maxima.
-  FILE* progress = std::tmpfile();
-  ASSERT_EQ(tiff->SaveProgress(TYPERECOVERY_FILE_FROM_FD(fileno(progress))), 1u);
-  std::fflush(progress);
-  std::rewind(progress);
-  std::vector<uint8_t> record(200);
-  record.resize(std::fread(record.data(), 1, record.size(), progress));
-  std::fclose(progress);
-  ASSERT_EQ(record.size(), 20u + 10u + 9u * 8u);
-  EXPECT_EQ(std::vector<uint8_t>(record.begin() + 20, record.begin() + 30),
-            (std::vector<uint8_t>{1, 0, 0, 0, 0, 0, 0, 0, 0, 1}));
-  EXPECT_EQ(record[30], 1000 & 0xFF);
-  EXPECT_EQ(record[31], 1000 >> 8);
-  EXPECT_EQ(record[38 + 3], 4);  // 64 MiB for ARW
-  TypeRecovery_CloseManager(m);
-
-  m = TypeRecovery_CreateManager(user, trtest::RecordReport, nullptr);
-  TypeRecovery_AddAllTypes(m);
-  for (long i = 0; i < m->m_prototypes.GetCount(); ++i) {
-    if (m->m_prototypes.GetAt(i)->GetTypeCode() != kTif) continue;
-    tiff = static_cast<CTypeRecoveryTIFF*>(m->m_prototypes.GetAt(i));
-    for (uint32_t code = 514; code <= 523; ++code) EXPECT_TRUE(tiff->IsSubTypeEnabled(code));
-    EXPECT_EQ(tiff->GetMaxFileSize(), 64u << 20);
-    EXPECT_EQ(tiff->GetTypePropertyFlag(), 1u);
-  }
-  TypeRecovery_CloseManager(m);
 }
 
 TEST(Tiff, PictureRecordGivesDimensionsOnlyWhenBothExceed256) {
@@ -469,51 +398,4 @@ TEST(Tiff, RandomDirectoriesNeverReadOutsideTheStrips) {
     ReportRun(kAllTiffTypes, t.bytes, strip, lookahead, &ended);
     EXPECT_LE(ended, 1u);
   }
-}
-
-TEST(Tiff, RealFilesAreCarvedByteIdenticallyAndRenamedIntoTheirSubTypeFolders) {
-  const char* names[] = {"little.tif", "big.tif", "large.tif", "camera.nef", "camera.sr2"};
-  std::vector<std::vector<uint8_t>> files;
-  DiskImage image;
-  image.Random(2);
-  for (const char* name : names) {
-    files.push_back(trtest::Fixture("image", name));
-    ASSERT_FALSE(files.back().empty()) << name;
-    image.File(files.back()).Random(1).Zeros(1);
-  }
-
-  trtest::TempDir dir;
-  FolderRun(dir, kAllTiffTypes, image.bytes(), 512, 64);
-  const std::vector<std::string> expected = {"NEF/00003.NEF", "SR2/00004.SR2", "TIF/00000.TIF",
-                                             "TIF/00001.TIF", "TIF/00002.TIF"};
-  ASSERT_EQ(dir.Files(), expected);
-  EXPECT_EQ(dir.Read("TIF/00000.TIF"), files[0]);
-  EXPECT_EQ(dir.Read("TIF/00001.TIF"), files[1]);
-  EXPECT_EQ(dir.Read("TIF/00002.TIF"), files[2]);
-  EXPECT_EQ(dir.Read("NEF/00003.NEF"), files[3]);
-  EXPECT_EQ(dir.Read("SR2/00004.SR2"), files[4]);
-
-  const auto reports = ReportRun(kAllTiffTypes, image.bytes(), 512, 64);
-  ASSERT_EQ(reports.size(), 5u);
-  const char* extensions[] = {"TIF", "TIF", "TIF", "NEF", "SR2"};
-  for (size_t i = 0; i < 5; ++i) {
-    EXPECT_EQ(reports[i].start, image.offsets()[i]) << names[i];
-    EXPECT_EQ(reports[i].size, files[i].size()) << names[i];
-    EXPECT_EQ(reports[i].complete, 1u) << names[i];
-    EXPECT_EQ(reports[i].extension, extensions[i]) << names[i];
-    ASSERT_TRUE(reports[i].hasPicture) << names[i];
-    EXPECT_EQ(reports[i].picture.typeCode, kTif) << names[i];
-  }
-  const tag_PictureInfo& nef = reports[3].picture;
-  EXPECT_EQ(nef.width, 320u);
-  EXPECT_EQ(nef.height, 272u);
-  EXPECT_EQ(trtest::U8(nef.make), "NIKON CORPORATION");
-  EXPECT_EQ(trtest::U8(nef.model), "NIKON D90");
-  EXPECT_EQ(trtest::U8(nef.dateTimeOriginal), "2021:06:01 10:20:30");
-  EXPECT_EQ(trtest::U8(nef.gpsLatitudeRef), "N");
-  EXPECT_NEAR(nef.gpsLatitude, 48.5, 1e-6);
-  EXPECT_NEAR(nef.gpsLongitude, 9.25, 1e-6);
-  EXPECT_EQ(reports[1].picture.width, 320u);
-  EXPECT_EQ(reports[0].picture.width, 0u);  // 64 x 40: too small to report
-  EXPECT_EQ(trtest::U8(reports[4].picture.make), "SONY");
 }

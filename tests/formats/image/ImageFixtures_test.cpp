@@ -1,0 +1,218 @@
+// End to end: every fixture of tests/data/image (made by the make_*.sh
+// scripts there) placed at sector offsets in one synthetic disk image among
+// random and zero filler, carved in folder mode, in report mode, in report
+// mode paused and resumed inside each file, and with every type added. Two
+// damaged JPEGs show the cuts: one truncated in its scan, one with garbage
+// where a marker should follow its EXIF segment.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "support/Carving.h"
+
+namespace {
+
+using trtest::Report;
+using trtest::U8;
+
+constexpr uint64_t kToNextFile = ~uint64_t{0};
+
+struct Placed {
+  std::string fixture;
+  std::string name;  // in folder mode
+  uint64_t size;     // carved bytes: 0 for the whole file
+  bool complete, picture;
+  uint32_t width, height;
+  size_t zerosAfter = 1;  // zero sectors after the file (then one random one)
+};
+
+const std::vector<trtest::AddedType> kImageTypes = {
+    513, 514, 515, 516, 517, 518, 519, 520, 521, 522, 523, 524, 525, 1537, 1538,
+    1539, 1540, 1541, 1542, 1549, 1560, 1563, 1564, 1565, 1567};
+
+struct Scene {
+  std::vector<Placed> files = {
+      {"jpeg_baseline.jpg", "jpg/00000.jpg", 0, true, true, 64, 48},
+      {"jpeg_progressive.jpg", "jpg/00001.jpg", 0, true, true, 0, 0},  // no baseline frame
+      {"jpeg_plain.jpg", "jpg/00002.jpg", 0, true, true, 48, 32},
+      // Cut by the next JPEG's signature: no record.
+      {"truncated", "jpg/00003.jpg", kToNextFile, false, false, 0, 0, 4},
+      {"jpeg_progressive.jpg", "jpg/00004.jpg", 0, true, true, 0, 0},
+      // The broken walk ends the file with its first strip.
+      {"corrupted", "jpg/00005.jpg", 512, false, true, 0, 0},
+      {"little.tif", "TIF/00000.TIF", 0, true, true, 0, 0},  // 64 x 40: too small to report
+      {"big.tif", "TIF/00001.TIF", 0, true, true, 320, 272},
+      {"large.tif", "TIF/00002.TIF", 0, true, true, 0, 0},  // directory past 64 KiB
+      {"camera.nef", "NEF/00003.NEF", 0, true, true, 320, 272},
+      {"camera.sr2", "SR2/00004.SR2", 0, true, true, 0, 0},
+      {"lossless.bmp", "bmp/00000.bmp", 0, true, true, 30, 20},
+      {"lossless.gif", "gif/00000.gif", 0, true, true, 40, 24},
+      {"animated.gif", "gif/00001.gif", 0, true, true, 24, 24},
+      {"lossless.png", "png/00000.png", 0, true, true, 48, 32},
+      {"lossless.png", "png/00001.png", 0, true, true, 48, 32},
+      {"layered.psd", "psd/00000.psd", 0, true, true, 40, 30},
+      {"sample.psp", "psp/00000.psp", 0, true, false, 0, 0},
+      {"icons.ico", "ico/00000.ico", 0, true, true, 32, 32},
+      {"raw.psd", "psd/00001.psd", 0, true, true, 24, 20},
+      {"sample.crw", "crw/00000.crw", 0, true, false, 0, 0},
+      {"drawing.emf", "emf/00000.emf", 0, true, false, 0, 0},
+      {"sample.x3f", "x3f/00000.x3f", 0, true, false, 0, 0},
+      {"brushes.abr", "abr/00000.abr", 0, true, false, 0, 0},
+      // The end scan stops at the first end-of-file record pattern; in this
+      // metafile it stands in the header of the embedded copy of the drawing
+      // that a comment record carries.
+      {"drawing.wmf", "wmf/00000.wmf", 146, true, false, 0, 0},
+      {"board.pcb", "pcb/00000.pcb", 0, true, false, 0, 0},
+      {"design.tpf", "tpf/00000.tpf", 0, true, false, 0, 0},
+      {"design.gjd", "gjd/00000.gjd", 0, true, false, 0, 0},
+  };
+  std::vector<std::vector<uint8_t>> carved;  // the expected bytes of each file
+  trtest::DiskImage image{11};
+
+  Scene() {
+    const std::vector<uint8_t> progressive = trtest::Fixture("image", "jpeg_progressive.jpg");
+    std::vector<uint8_t> corrupted = trtest::Fixture("image", "jpeg_baseline.jpg");
+    // The marker after the EXIF segment (the quantization table's) becomes garbage.
+    size_t at = 2;
+    while (corrupted[at + 1] != 0xDB) at += 2 + (corrupted[at + 2] << 8 | corrupted[at + 3]);
+    EXPECT_LT(at, 512u);
+    corrupted[at] = 0x5A;
+
+    image.Random(3);
+    std::vector<std::vector<uint8_t>> placed;
+    for (const Placed& p : files) {
+      placed.push_back(p.fixture == "truncated"   ? trtest::Prefix(progressive, progressive.size() - 900)
+                       : p.fixture == "corrupted" ? corrupted
+                                                  : trtest::Fixture("image", p.fixture));
+      EXPECT_FALSE(placed.back().empty()) << p.fixture;
+      image.File(placed.back()).Zeros(p.zerosAfter).Random(p.zerosAfter > 1 ? 0 : 1);
+    }
+    for (size_t i = 0; i < files.size(); ++i) {
+      const uint64_t* at = image.offsets().data();
+      if (files[i].size == kToNextFile) files[i].size = at[i + 1] - at[i];
+      if (files[i].size == 0) files[i].size = placed[i].size();
+      carved.push_back(std::vector<uint8_t>(image.bytes().begin() + static_cast<long>(at[i]),
+                                            image.bytes().begin() + static_cast<long>(at[i] + files[i].size)));
+    }
+  }
+};
+
+void ExpectSameFiles(const std::vector<Report>& got, const std::vector<Report>& want,
+                     const std::string& run) {
+  ASSERT_EQ(got.size(), want.size()) << run;
+  for (size_t i = 0; i < got.size(); ++i) {
+    EXPECT_EQ(got[i].extension, want[i].extension) << run << " " << i;
+    EXPECT_EQ(got[i].start, want[i].start) << run << " " << i;
+    EXPECT_EQ(got[i].size, want[i].size) << run << " " << i;
+    EXPECT_EQ(got[i].complete, want[i].complete) << run << " " << i;
+  }
+}
+
+TEST(ImageFixtures, CarvedInEveryModeWithOffsetsSizesFlagsAndPictureRecords) {
+  const Scene scene;
+  const std::vector<uint64_t>& at = scene.image.offsets();
+
+  trtest::TempDir dir;
+  uint32_t errorFlag = 0;
+  EXPECT_EQ(trtest::FolderRun(dir, kImageTypes, scene.image.bytes(), 512, 16, &errorFlag),
+            scene.files.size());
+  EXPECT_EQ(errorFlag, 0u);
+  std::vector<std::string> names;
+  for (size_t i = 0; i < scene.files.size(); ++i) {
+    names.push_back(scene.files[i].name);
+    EXPECT_EQ(dir.Read(scene.files[i].name), scene.carved[i]) << scene.files[i].name;
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(dir.Files(), names);
+
+  for (uint32_t lookahead : {16u, 0u, 512u}) {
+    const std::vector<Report> reports =
+        trtest::ReportRun(kImageTypes, scene.image.bytes(), 512, lookahead);
+    ASSERT_EQ(reports.size(), scene.files.size()) << lookahead;
+    for (size_t i = 0; i < reports.size(); ++i) {
+      const Placed& p = scene.files[i];
+      SCOPED_TRACE(p.name + " lookahead " + std::to_string(lookahead));
+      EXPECT_EQ(reports[i].extension, p.name.substr(0, p.name.find('/')));
+      EXPECT_EQ(reports[i].start, at[i]);
+      EXPECT_EQ(reports[i].size, p.size);
+      EXPECT_EQ(reports[i].complete, p.complete ? 1u : 0u);
+      ASSERT_EQ(reports[i].hasPicture, p.picture);
+      if (!p.picture) continue;
+      EXPECT_EQ(reports[i].picture.size, 456u);
+      EXPECT_EQ(reports[i].picture.width, p.width);
+      EXPECT_EQ(reports[i].picture.height, p.height);
+    }
+    if (lookahead != 16) continue;
+
+    const tag_PictureInfo& b = reports[0].picture;
+    EXPECT_EQ(b.typeCode, 513u);
+    EXPECT_EQ(U8(b.make), "Fixture Optics");
+    EXPECT_EQ(U8(b.model), "FX-64 Compact");
+    EXPECT_EQ(U8(b.software), "make_jpeg 1.0");
+    EXPECT_EQ(U8(b.dateTime), "2024:05:06 07:08:09");
+    EXPECT_EQ(U8(b.dateTimeOriginal), "2024:05:06 07:08:00");
+    EXPECT_EQ(U8(b.exifVersion), "0232");
+    EXPECT_EQ(U8(b.gpsLatitudeRef), "N");
+    EXPECT_NEAR(b.gpsLatitude, 48.858370, 1e-6);
+    EXPECT_EQ(U8(b.gpsLongitudeRef), "E");
+    EXPECT_NEAR(b.gpsLongitude, 2.294481, 1e-6);
+    EXPECT_EQ(b.gpsAltitudeRef[0], 0);  // the byte 0 (above sea level) as text
+    EXPECT_FLOAT_EQ(b.gpsAltitude, 35.5f);
+    // Progressive: the XMP segment after the EXIF one changes nothing.
+    const tag_PictureInfo& p = reports[1].picture;
+    EXPECT_EQ(U8(p.model), "FX-48 Pro");
+    EXPECT_EQ(U8(p.dateTimeOriginal), "2023:11:12 13:14:15");
+    EXPECT_EQ(p.dateTime[0], 0);
+    EXPECT_EQ(U8(p.gpsLatitudeRef), "S");
+    EXPECT_NEAR(p.gpsLatitude, 33.856784, 1e-6);
+    EXPECT_EQ(U8(p.gpsLongitudeRef), "W");
+    EXPECT_NEAR(p.gpsLongitude, 151.215297, 1e-6);
+    EXPECT_EQ(p.gpsAltitudeRef[0], 1);  // below sea level
+    EXPECT_EQ(p.gpsAltitudeRef[1], 0);
+    EXPECT_FLOAT_EQ(p.gpsAltitude, 12.0f);
+    // Plain JFIF: dimensions only.
+    EXPECT_EQ(reports[2].picture.make[0], 0);
+    EXPECT_EQ(reports[2].picture.exifVersion[0], 0);
+    EXPECT_EQ(reports[2].picture.gpsLatitude, 0.0);
+    // The broken file's EXIF segment was walked before the garbage.
+    EXPECT_EQ(U8(reports[5].picture.make), "Fixture Optics");
+    const tag_PictureInfo& nef = reports[9].picture;
+    EXPECT_EQ(nef.typeCode, 514u);
+    EXPECT_EQ(U8(nef.make), "NIKON CORPORATION");
+    EXPECT_EQ(U8(nef.model), "NIKON D90");
+    EXPECT_EQ(U8(nef.dateTimeOriginal), "2021:06:01 10:20:30");
+    EXPECT_EQ(U8(nef.gpsLatitudeRef), "N");
+    EXPECT_NEAR(nef.gpsLatitude, 48.5, 1e-6);
+    EXPECT_NEAR(nef.gpsLongitude, 9.25, 1e-6);
+    EXPECT_EQ(U8(reports[10].picture.make), "SONY");
+  }
+}
+
+TEST(ImageFixtures, ScanPausedInsideAnyFileAndResumedOrWithEveryTypeFindsTheSameFiles) {
+  const Scene scene;
+  const std::vector<Report> whole = trtest::ReportRun(kImageTypes, scene.image.bytes(), 512, 16);
+  for (size_t i = 0; i < scene.files.size(); ++i) {
+    ExpectSameFiles(trtest::ResumedRun(kImageTypes, scene.image.bytes(), 512, 16,
+                                       scene.image.offsets()[i] + 512),
+                    whole, "paused in " + scene.files[i].name);
+  }
+  // The header pass asks the prototypes in priority order: no other format
+  // claims these files' first strips, and none of theirs cuts them. (Other
+  // formats may find files inside them: a strip of large.tif's pixels
+  // begins like a flash movie.)
+  trtest::ReportLog log;
+  CTypeRecoveryManager* m =
+      TypeRecovery_CreateManager(reinterpret_cast<uintptr_t>(&log), trtest::RecordReport, nullptr);
+  TypeRecovery_AddAllTypes(m);
+  trtest::FeedImage(m, scene.image.bytes(), 512, 16);
+  TypeRecovery_CloseManager(m);
+  std::vector<Report> images;
+  for (const Report& r : log.reports) {
+    if (r.extension != "swf") images.push_back(r);
+  }
+  ExpectSameFiles(images, whole, "every type");
+}
+
+}  // namespace
