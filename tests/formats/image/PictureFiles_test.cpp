@@ -1,8 +1,9 @@
-// The layered-picture, icon, metafile, brush, raw and design-file
-// recognizers on crafted files fed with short strips and little or no
-// lookahead: where each file ends (declared sizes, record chains, closing
-// tables and end patterns, maxima, cuts by a new header) and what their
-// header tests refuse.
+// The bitmap, GIF, PNG, layered-picture, icon, metafile, brush, raw and
+// design-file recognizers on crafted files, often fed with short strips and
+// little or no lookahead: where each file ends (declared sizes, block and
+// chunk walks, record chains, closing tables and end patterns, maxima, cuts
+// by a new header, scans paused and resumed), the picture records, and what
+// the header tests refuse.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,12 +19,53 @@ using trtest::Bytes;
 using trtest::Padded;
 using Buffer = std::vector<uint8_t>;
 
-constexpr uint32_t kCrw = 524, kX3f = 525, kIco = 1540, kPsd = 1541, kAbr = 1542, kPsp = 1549,
+constexpr uint32_t kCrw = 524, kX3f = 525, kBmp = 1537, kGif = 1538, kPng = 1539, kIco = 1540, kPsd = 1541, kAbr = 1542, kPsp = 1549,
                    kEmf = 1560, kPcb = 1563, kTpf = 1564, kGjd = 1565, kWmf = 1567;
 
 Buffer Then(Buffer a, const Buffer& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
+}
+
+// A BMP of 1234 x 567 pixels with these header fields and `total` bytes in all.
+struct BmpFields {
+  uint32_t fileSize = 0, pixelOffset = 54, infoSize = 40, width = 1234, height = 567;
+  uint16_t bitCount = 24;
+  uint32_t imageSize = 0, reserved = 0;
+};
+Buffer Bmp(const BmpFields& f, size_t total = 64) {
+  Bytes b{'B', 'M'};
+  b.U32LE(f.fileSize).U32LE(f.reserved).U32LE(f.pixelOffset);
+  b.U32LE(f.infoSize).U32LE(f.width).U32LE(f.height).U16LE(1).U16LE(f.bitCount);
+  return b.U32LE(0).U32LE(f.imageSize).Zeros(16).PadTo(total, 0x6B);
+}
+
+// GIF header and logical screen descriptor; a global colour table of
+// 2^(n+1) entries when n >= 0.
+Bytes GifScreen(uint16_t width, uint16_t height, int n) {
+  Bytes b{'G', 'I', 'F', '8', '9', 'a'};
+  b.U16LE(width).U16LE(height).U8(n >= 0 ? static_cast<uint8_t>(0x80 | n) : 0).U8(0).U8(0);
+  return n >= 0 ? b.Fill(3u << (n + 1), 0x2C) : b;  // table bytes that look like separators
+}
+Bytes& GraphicControl(Bytes& b) { return b.Raw({0x21, 0xF9, 4, 0, 10, 0, 0, 0}); }
+// A GIF image with an optional local colour table and data sub-blocks.
+Bytes& GifImage(Bytes& b, int localN, const std::vector<uint8_t>& subBlocks) {
+  b.U8(0x2C).U16LE(0).U16LE(0).U16LE(4).U16LE(4).U8(localN >= 0 ? static_cast<uint8_t>(0x80 | localN) : 0);
+  if (localN >= 0) b.Fill(3u << (localN + 1), 0x3B);  // table bytes that look like trailers
+  b.U8(2);                                            // LZW minimum code size
+  for (uint8_t size : subBlocks) b.U8(size).Fill(size, 0x21);
+  return b.U8(0);
+}
+
+Bytes& Chunk(Bytes& b, const std::string& type, const std::vector<uint8_t>& data) {
+  return b.U32BE(static_cast<uint32_t>(data.size())).Text(type).Raw(data).U32BE(0xC0FFEE00);
+}
+// PNG signature, IHDR, one IDAT of idatSize bytes, then IEND if asked.
+Bytes Png(uint32_t width, uint32_t height, size_t idatSize, bool withIend = true) {
+  Bytes b{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+  Chunk(b, "IHDR", Bytes().U32BE(width).U32BE(height).Raw({8, 2, 0, 0, 0}));
+  Chunk(b, "IDAT", std::vector<uint8_t>(idatSize, 0x5C));
+  return withIend ? Chunk(b, "IEND", {}) : b;
 }
 
 struct IconImage {
@@ -121,7 +163,7 @@ Bytes Abr() { return Bytes{0, 6, 0, 2}.Text("8BIMsamp").U32BE(300).Fill(300, 0x3
 struct Ended {
   uint64_t size;
   uint32_t complete;
-  int side = -1;  // the record's width and height: 0 for none, -1 not asked
+  int64_t width = -1, height = -1;  // the record's: width 0 for none, -1 not asked
 };
 
 struct Case {
@@ -130,23 +172,33 @@ struct Case {
   Buffer image;
   uint32_t first, strip, lookahead;
   std::vector<Ended> ended;
+  size_t pauseAt = 0;  // where the scan saves its progress and a new one resumes
 };
 
 std::vector<Case> Cases() {
   std::vector<Case> cases = {
+      // The larger of the file-size field and pixel offset plus image size;
+      // the record's width from byte 18 and height from byte 22.
+      {"bmp size from the pixels", kBmp, Bytes().Raw(Bmp({700, 54, 40, 1234, 567, 24, 1000}, 1054)).Fill(1000, 0x42),
+       512, 512, 0, {{1054, 1, 1234, 567}}},
+      {"bmp size from the file-size field", kBmp,
+       Bytes().Raw(Bmp({1500, 54, 40, 1234, 567, 24, 1000}, 1500)).Fill(1000, 0x42), 512, 512, 0,
+       {{1500, 1, 1234, 567}}},
+      {"bmp cut by a new header", kBmp, Bytes().Raw(Bmp({4000}, 1024)).Raw(Bmp({600}, 600)).Fill(424, 0x11),
+       512, 512, 0, {{1024, 0, 0}, {600, 1}}},
       // Declared sizes; the icon's record names its largest image.
       {"ico", kIco, Padded(Icon({{16, 16, 1128}, {32, 32, 4264}, {32, 32, 300}}), 900), 512, 512, 0,
-       {{6 + 3 * 16 + 1128 + 4264 + 300, 1, 32}}},
+       {{6 + 3 * 16 + 1128 + 4264 + 300, 1, 32, 32}}},
       {"ico cut by a new header", kIco,
        Padded(Then(trtest::Prefix(Icon({{48, 48, 9000}}), 1024), Icon({{16, 16, 200}})), 600),
-       512, 512, 512, {{1024, 0, 0}, {222, 1, 16}}},
+       512, 512, 512, {{1024, 0, 0}, {222, 1, 16, 16}}},
       {"tpf", kTpf, Padded(Tpf(0xBC, 1000), 800), 512, 100, 0, {{0xBC + 1000, 1, 0}}},
       {"tpf cut by a new header", kTpf, Padded(Then(trtest::Prefix(Tpf(0xBC, 5000), 512),
                                                     Tpf(0xBC, 100)), 600),
        512, 512, 512, {{512, 0}, {0xBC + 100, 1}}},
       // 3 channels of 100 x 100 at 8 bits: 30,000 bytes after the field at 38.
       {"psd raw", kPsd, Padded(RawPsd(3, 100, 100, 8, 30000), 3000), 512, 512, 512,
-       {{38 + 2 + 30000, 1, 100}}},
+       {{38 + 2 + 30000, 1, 100, 100}}},
       {"psd 1 bit", kPsd, Padded(RawPsd(2, 40, 40, 1, 400), 2000), 512, 512, 512, {{440, 1}}},
       {"psd 4 bits", kPsd, Padded(RawPsd(2, 40, 40, 4, 1600), 2000), 512, 512, 512, {{1640, 1}}},
       {"psd 16 bits", kPsd, Padded(RawPsd(2, 40, 40, 16, 6400), 2000), 512, 512, 512, {{6440, 1}}},
@@ -156,7 +208,7 @@ std::vector<Case> Cases() {
       {"psd cut by a new header", kPsd,
        Padded(Then(trtest::Prefix(RawPsd(3, 100, 100, 8, 1000), 1024), RawPsd(1, 10, 10, 8, 100)),
               1000),
-       512, 512, 512, {{1024, 1, 0}, {140, 1, 10}}},
+       512, 512, 512, {{1024, 1, 0}, {140, 1, 10, 10}}},
       {"psd maximum", {kPsd, 2048}, RawPsd(3, 100, 100, 8, 30000), 512, 512, 512, {{2048, 0}}},
       // End patterns. Bounding box left 3, top 0, right 0: the bytes
       // 03 00 00 00 00 00 at 6 end the metafile.
@@ -193,6 +245,68 @@ std::vector<Case> Cases() {
       {"abr section length that wraps around", kAbr,
        Abr().Text("8BIMpatt").U32BE(0xFFFFFFF5).Zeros(600), 512, 512, 512, {{4 + 312, 0}}},
   };
+  {
+    // GIF without a global colour table: the walk starts at byte 13.
+    Bytes gif = GifScreen(320, 200, -1);
+    GifImage(gif, -1, {5, 3}).U8(0x3B);
+    cases.push_back({"gif", kGif, Bytes(gif).Fill(600, 0x3B), 512, 512, 16, {{gif.size(), 1, 320, 200}}});
+    // Colour tables, extensions and sub-blocks across small strips.
+    Bytes tables = GifScreen(7, 9, 2);
+    GraphicControl(tables).Raw({0x21, 0xFE, 3, 'a', 'b', 'c', 0});  // and a comment
+    GifImage(tables, 1, {255, 17, 1});
+    GifImage(GraphicControl(tables), 7, {40}).U8(0x3B);
+    for (uint32_t strip : {17u, 64u, 512u}) {
+      cases.push_back({"gif tables", kGif, Bytes(tables).Fill(100, 0x2C), strip, strip, 0, {{tables.size(), 1}}});
+    }
+    // A stray byte after the last image ends the file just after it.
+    Bytes stray = GifScreen(10, 10, 0);
+    GifImage(stray, -1, {4}).U8(0x00);
+    cases.push_back({"gif stray byte", kGif, Bytes(stray).Fill(700, 0x3B), 512, 512, 0, {{stray.size(), 0, 10, 10}}});
+    Bytes cut = GifScreen(1, 1, -1), next = GifScreen(2, 2, -1);
+    GifImage(cut, -1, std::vector<uint8_t>(10, 255));  // runs past the first strip
+    GifImage(next, -1, std::vector<uint8_t>(3, 255)).U8(0x3B);
+    cases.push_back({"gif cut by a new header", kGif, Then(trtest::Prefix(cut, 512), next), 512, 512, 0,
+                     {{512, 0, 0}, {next.size(), 1}}});
+    Bytes paused = GifScreen(21, 22, 3);
+    GifImage(GraphicControl(paused), -1, std::vector<uint8_t>(12, 200)).U8(0x3B);
+    cases.push_back({"gif resumed", kGif, trtest::DiskImage().File(paused).Random(2).bytes(), 512, 512, 0,
+                     {{paused.size(), 1, 21, 22}}, 1024});
+  }
+  {
+    // IEND ending exactly at a strip end.
+    cases.push_back({"png iend at a strip end", kPng, Png(640, 480, 512 - 57).Fill(1024, 0xA7), 512, 512, 64,
+                     {{512, 1, 640, 480}}});
+    // A chunk type outside the walk's list (tIME is valid, but not known)
+    // ends the file twelve bytes after its start; so does a corrupt length.
+    Bytes unknown = Png(16, 16, 40, false);
+    const size_t stop = unknown.size();
+    Chunk(Chunk(unknown, "tIME", {7, 0xE5, 1, 2, 3, 4, 5}), "IEND", {}).Fill(700, 0x33);
+    cases.push_back({"png unknown chunk", kPng, unknown, 512, 512, 32, {{stop + 12, 0, 16, 16}}});
+    cases.push_back({"png corrupt chunk length", kPng, Png(16, 16, 40, false).U32BE(0xFFFFFFF4).Text("IDAT").Zeros(600),
+                     512, 512, 16, {{stop + 12, 0}}});
+    // Chunk headers (and IHDR's width and height) cut by strip ends without
+    // lookahead.
+    Bytes cutHeaders{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    Chunk(cutHeaders, "IHDR", Bytes().U32BE(0x01020304).U32BE(0x0A0B0C0D).Raw({8, 2, 0, 0, 0}));
+    for (size_t n : {1, 7, 19, 0, 33}) Chunk(cutHeaders, "IDAT", std::vector<uint8_t>(n, 0x11));
+    Chunk(Chunk(cutHeaders, "tEXt", {'a', 0, 'b'}), "IEND", {});
+    for (uint32_t strip : {17u, 20u, 23u}) {
+      cases.push_back({"png chunk headers cut", kPng, Bytes(cutHeaders).Fill(100, 0x99), strip, strip, 0,
+                       {{cutHeaders.size(), 1, 0x01020304, 0x0A0B0C0D}}});
+    }
+    // The new file outlasts the strip: one that ended inside it would also
+    // be found again by the clone the driver makes for the strip's header.
+    const Buffer next = Png(9, 7, 1000);
+    cases.push_back({"png cut by a new header", kPng,
+                     Padded(Then(trtest::Prefix(Png(4, 4, 5000, false), 1024), next), 400), 512, 512, 16,
+                     {{1024, 0, 0}, {next.size(), 1, 9, 7}}});
+    // Paused where the next chunk header lies beyond the strip and where it is cut.
+    const Buffer paused = Png(33, 44, 3000);
+    for (size_t pauseAt : {1024u, 3584u}) {
+      cases.push_back({"png resumed", kPng, trtest::DiskImage().Random(1).File(paused).Random(2).bytes(), 512,
+                       512, 20, {{paused.size(), 1, 33, 44}}, pauseAt});
+    }
+  }
   for (const auto& [tail, taken] : {std::pair<std::string, size_t>{"\r\n", 9}, {"\n\r", 9}, {"\n", 9}, {" x", 7}}) {
     cases.push_back({"pcb ENDCOMP" + tail, kPcb, Padded(Pcb().Text("ENDCOMP" + tail).Text("zzzz"), 600),
                      512, 512, 512, {{Pcb().size() + taken, 1}}});
@@ -232,29 +346,33 @@ std::vector<Case> Cases() {
   return cases;
 }
 
-TEST(LayeredIconsMetafiles, EachFileEndsWhereItsFormatSays) {
+TEST(PictureFiles, EachFileEndsWhereItsFormatSaysWithItsRecord) {
   for (const Case& c : Cases()) {
-    SCOPED_TRACE(c.what + " lookahead " + std::to_string(c.lookahead));
-    const auto reports = trtest::ShortStripRun(c.type, c.image, c.first, c.strip, c.lookahead);
+    SCOPED_TRACE(c.what + " strip " + std::to_string(c.strip) + " lookahead " +
+                 std::to_string(c.lookahead) + " pause " + std::to_string(c.pauseAt));
+    const auto reports =
+        c.pauseAt ? trtest::ResumedRun({c.type}, c.image, c.strip, c.lookahead, c.pauseAt)
+                  : trtest::ShortStripRun(c.type, c.image, c.first, c.strip, c.lookahead);
     ASSERT_EQ(reports.size(), c.ended.size());
     for (size_t i = 0; i < reports.size(); ++i) {
       const Ended& e = c.ended[i];
       EXPECT_EQ(reports[i].size, e.size) << i;
       EXPECT_EQ(reports[i].complete, e.complete) << i;
-      if (e.side < 0) continue;
-      ASSERT_EQ(reports[i].hasPicture, e.side > 0) << i;
-      if (e.side == 0) continue;
+      if (e.width < 0) continue;
+      ASSERT_EQ(reports[i].hasPicture, e.width > 0) << i;
+      if (e.width == 0) continue;
       EXPECT_EQ(reports[i].picture.typeCode, c.type.code);
-      EXPECT_EQ(reports[i].picture.width, uint32_t(e.side));
-      EXPECT_EQ(reports[i].picture.height, uint32_t(e.side));
+      EXPECT_EQ(reports[i].picture.width, e.width);
+      EXPECT_EQ(reports[i].picture.height, e.height);
     }
+    // A file cut by a new header: the next one starts where it stopped.
     if (c.ended.size() == 2) {
       EXPECT_EQ(reports[1].start, reports[0].size);
     }
   }
 }
 
-TEST(LayeredIconsMetafiles, DiscardedMetafileLeavesNoFileAndItsNumberGoesToTheNext) {
+TEST(PictureFiles, DiscardedMetafileLeavesNoFileAndItsNumberGoesToTheNext) {
   const Buffer next = Emf({{14, 20}});
   const Buffer image = Emf({{27, 40}, {14, 0}}).PadTo(1024).Raw(next).PadTo(2048);
   trtest::TempDir dir;
@@ -263,7 +381,9 @@ TEST(LayeredIconsMetafiles, DiscardedMetafileLeavesNoFileAndItsNumberGoesToTheNe
   EXPECT_EQ(dir.Read("emf/00000.emf"), next);
 }
 
-TEST(LayeredIconsMetafiles, HeaderTestsRefuseImplausibleFieldsAndLookOnlyAtTheBytesGiven) {
+TEST(PictureFiles, HeaderTestsRefuseImplausibleFieldsAndLookOnlyAtTheBytesGiven) {
+  Buffer gif87 = Bytes(GifScreen(1, 1, -1)).Zeros(8), gif88 = gif87, png = Png(1, 1, 0), badPng = png;
+  gif87[4] = '7', gif88[4] = '8', badPng[7] = 0x0B;
   Buffer overlapping = Icon({{16, 16, 100}});
   overlapping[18] = 21;  // the first image would overlap the directory
   Buffer large = RawPsd(3, 10, 10, 8, 10);
@@ -274,6 +394,22 @@ TEST(LayeredIconsMetafiles, HeaderTestsRefuseImplausibleFieldsAndLookOnlyAtTheBy
     uint32_t length;  // 0: all of them
     int32_t answer;
   } rows[] = {
+      {u"bmp", Bmp({}), 0, 1},
+      {u"bmp", Bmp({}), 54, -1},
+      {u"bmp", Bmp({0, 54, 40, 16, 0xFFFFFFF8}), 0, -1},  // top-down
+      {u"bmp", Bmp({0, 54, 40, 30001, 8}), 0, -1},
+      {u"bmp", Bmp({0, 54, 40, 16, 30000}), 0, 1},
+      {u"bmp", Bmp({0, 54, 124}), 0, -1},  // the V5 info header
+      {u"bmp", Bmp({0, 1079}), 0, -1},      // pixel offset
+      {u"bmp", Bmp({0, 54, 40, 16, 8, 33}), 0, -1},
+      {u"bmp", Bmp({0, 54, 40, 16, 8, 24, 0, 1}), 0, -1},  // reserved
+      {u"gif", gif87, 16, -1},
+      {u"gif", gif87, 17, 1},
+      {u"gif", gif88, 17, -1},
+      {u"gif", Bytes(GifScreen(1, 1, -1)).Zeros(8), 17, 1},
+      {u"png", png, 17, 1},
+      {u"png", png, 16, -1},
+      {u"png", badPng, 0, -1},
       {u"ico", Icon({{16, 16, 100}, {32, 32, 200}}), 0, 1},
       {u"ico", Icon({{32, 16, 100}}), 0, -1},  // not square
       {u"ico", Icon({{16, 16, 100}}, 3), 0, -1},  // bit count
