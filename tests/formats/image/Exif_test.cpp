@@ -13,77 +13,61 @@ namespace {
 
 using trtest::Bytes;
 
+struct Entry {
+  uint16_t tag, format;
+  uint32_t count;
+  std::vector<uint8_t> value;  // in the file's byte order
+  int directory = -1;          // index of the directory this entry points to
+};
+struct Directory {
+  std::vector<Entry> entries;
+  int next = -1;  // index of the next directory
+};
+
 // Lays out TIFF data: header, the directories one after another from offset
-// 8 (or where the caller says), then the out-of-line values. An entry may
-// point at another directory of the list by index.
+// 8, then the out-of-line values.
 class TiffWriter {
  public:
-  struct Entry {
-    uint16_t tag;
-    uint16_t format;
-    uint32_t count;
-    std::vector<uint8_t> value;  // in the file's byte order
-    int directory = -1;          // index of the directory this entry points to
-  };
-  struct Directory {
-    std::vector<Entry> entries;
-    int next = -1;  // index of the next directory
-  };
-
   explicit TiffWriter(bool bigEndian) : m_be(bigEndian) {}
-
-  std::vector<uint8_t> U16(uint16_t v) const { return m_be ? Bytes().U16BE(v) : Bytes().U16LE(v); }
-  std::vector<uint8_t> U32(uint32_t v) const { return m_be ? Bytes().U32BE(v) : Bytes().U32LE(v); }
+  Bytes& Put16(Bytes& b, uint16_t v) const { return m_be ? b.U16BE(v) : b.U16LE(v); }
+  Bytes& Put32(Bytes& b, uint32_t v) const { return m_be ? b.U32BE(v) : b.U32LE(v); }
+  std::vector<uint8_t> U16(uint16_t v) const { Bytes b; return Put16(b, v); }
+  std::vector<uint8_t> U32(uint32_t v) const { Bytes b; return Put32(b, v); }
   Entry Text(uint16_t tag, const std::string& text) const {
-    std::vector<uint8_t> v(text.begin(), text.end());
-    v.push_back(0);
-    return {tag, 2, static_cast<uint32_t>(v.size()), v};
+    return {tag, 2, static_cast<uint32_t>(text.size() + 1), Bytes().Text(text).U8(0)};
   }
   Entry Short(uint16_t tag, uint16_t v) const { return {tag, 3, 1, U16(v)}; }
   Entry Long(uint16_t tag, uint32_t v) const { return {tag, 4, 1, U32(v)}; }
   Entry Rationals(uint16_t tag, const std::vector<std::pair<int32_t, int32_t>>& values,
                   uint16_t format = 5) const {
-    std::vector<uint8_t> v;
-    for (auto& f : values) {
-      auto n = U32(static_cast<uint32_t>(f.first));
-      auto d = U32(static_cast<uint32_t>(f.second));
-      v.insert(v.end(), n.begin(), n.end());
-      v.insert(v.end(), d.begin(), d.end());
-    }
+    Bytes v;
+    for (const auto& [n, d] : values) Put32(Put32(v, static_cast<uint32_t>(n)), static_cast<uint32_t>(d));
     return {tag, format, static_cast<uint32_t>(values.size()), v};
   }
   Entry Pointer(uint16_t tag, int directory) const { return {tag, 4, 1, U32(0), directory}; }
 
   std::vector<uint8_t> Build(const std::vector<Directory>& dirs, uint32_t firstOffsetField = 8,
                              uint16_t magic = 42) const {
-    std::vector<uint32_t> dirOffset;
-    uint32_t at = 8;
-    for (auto& d : dirs) {
-      dirOffset.push_back(at);
-      at += 2 + 12 * static_cast<uint32_t>(d.entries.size()) + 4;
-    }
-    Bytes out;
-    out.Text(m_be ? "MM" : "II").Raw(U16(magic)).Raw(U32(firstOffsetField));
-    std::vector<uint8_t> data;
-    for (size_t i = 0; i < dirs.size(); ++i) {
-      out.Raw(U16(static_cast<uint16_t>(dirs[i].entries.size())));
-      for (const Entry& e : dirs[i].entries) {
-        out.Raw(U16(e.tag)).Raw(U16(e.format)).Raw(U32(e.count));
+    std::vector<uint32_t> at{8};
+    for (const Directory& d : dirs) at.push_back(at.back() + 6 + 12 * static_cast<uint32_t>(d.entries.size()));
+    Bytes out, data;
+    Put32(Put16(out.Text(m_be ? "MM" : "II"), magic), firstOffsetField);
+    for (const Directory& d : dirs) {
+      Put16(out, static_cast<uint16_t>(d.entries.size()));
+      for (const Entry& e : d.entries) {
+        Put32(Put16(Put16(out, e.tag), e.format), e.count);
         if (e.directory >= 0) {
-          out.Raw(U32(dirOffset[e.directory]));
+          Put32(out, at[e.directory]);
         } else if (e.value.size() <= 4) {
-          std::vector<uint8_t> inline4 = e.value;
-          inline4.resize(4, 0);
-          out.Raw(inline4);
+          out.Raw(e.value).Zeros(4 - e.value.size());
         } else {
-          out.Raw(U32(at + static_cast<uint32_t>(data.size())));
-          data.insert(data.end(), e.value.begin(), e.value.end());
+          Put32(out, at.back() + static_cast<uint32_t>(data.size()));
+          data.Raw(e.value);
         }
       }
-      out.Raw(U32(dirs[i].next >= 0 ? dirOffset[dirs[i].next] : 0));
+      Put32(out, d.next >= 0 ? at[d.next] : 0);
     }
-    out.Raw(data);
-    return out;
+    return out.Raw(data);
   }
 
  private:
@@ -93,95 +77,72 @@ class TiffWriter {
 // A JPEG start with one APP1 segment around the TIFF data; the payload
 // starts at offset 6.
 std::vector<uint8_t> App1Jpeg(const std::vector<uint8_t>& tiff) {
-  return Bytes{0xFF, 0xD8, 0xFF, 0xE1}
-      .U16BE(static_cast<uint16_t>(tiff.size() + 8))
-      .Text(std::string("Exif\0\0", 6))
-      .Raw(tiff)
-      .U8(0xFF)
-      .U8(0xD9);
+  return Bytes{0xFF, 0xD8, 0xFF, 0xE1}.U16BE(static_cast<uint16_t>(tiff.size() + 8))
+      .Text(std::string("Exif\0\0", 6)).Raw(tiff).U8(0xFF).U8(0xD9);
 }
 
 // Parses a heap copy of exactly the given bytes, so that a read past the end
 // shows under the sanitizer.
-uint32_t ParseExact(CExif& exif, const std::vector<uint8_t>& bytes) {
+uint32_t ParseExact(CExif::Mode mode, uint32_t offset, uint32_t length,
+                    const std::vector<uint8_t>& bytes, tag_ExifInfo* info = nullptr) {
+  CExif exif;
+  exif.SetInput(mode, offset, length);
   uint8_t* copy = static_cast<uint8_t*>(std::malloc(bytes.size() + 1));
   if (!bytes.empty()) std::memcpy(copy, bytes.data(), bytes.size());
   const uint32_t result = exif.Parse(copy, static_cast<uint32_t>(bytes.size()));
   std::free(copy);
+  if (info != nullptr) exif.GetInfo(info);
   return result;
 }
-
 uint32_t ParseApp1(const std::vector<uint8_t>& tiff, tag_ExifInfo* info) {
-  std::vector<uint8_t> jpeg = App1Jpeg(tiff);
-  CExif exif;
-  exif.SetInput(CExif::kModeApp1, 6, static_cast<uint32_t>(tiff.size() + 8));
-  const uint32_t result = ParseExact(exif, jpeg);
-  exif.GetInfo(info);
-  return result;
+  return ParseExact(CExif::kModeApp1, 6, static_cast<uint32_t>(tiff.size() + 8), App1Jpeg(tiff), info);
 }
-
 uint32_t ParseTiff(const std::vector<uint8_t>& tiff, tag_ExifInfo* info) {
-  CExif exif;
-  exif.SetInput(CExif::kModeTiff, 0, static_cast<uint32_t>(tiff.size()));
-  const uint32_t result = ParseExact(exif, tiff);
-  exif.GetInfo(info);
-  return result;
+  return ParseExact(CExif::kModeTiff, 0, static_cast<uint32_t>(tiff.size()), tiff, info);
 }
 
 // A camera file: IFD0 (make, model, software, date, EXIF and GPS pointers),
 // the EXIF directory, the GPS directory and IFD1 (the thumbnail's).
 std::vector<uint8_t> CameraTiff(bool bigEndian) {
   TiffWriter w(bigEndian);
-  TiffWriter::Directory ifd0{{w.Text(0x010F, "Maker"), w.Text(0x0110, "Model X100"),
-                              w.Text(0x0131, "Firmware 1.0"), w.Text(0x0132, "2024:01:02 03:04:05"),
-                              w.Pointer(0x8769, 1), w.Pointer(0x8825, 2)},
-                             3};
-  TiffWriter::Directory exif{{{0x9000, 7, 4, {'0', '2', '3', '0'}},
-                              w.Text(0x9003, "2023:12:31 23:59:58"), w.Long(0xA002, 640),
-                              w.Short(0xA003, 480)}};
-  TiffWriter::Directory gps{{w.Text(0x0001, "N"),
-                             w.Rationals(0x0002, {{48, 1}, {51, 1}, {2975, 100}}),
-                             w.Text(0x0003, "W"),
-                             w.Rationals(0x0004, {{2, 1}, {17, 1}, {4014, 100}}),
-                             {0x0005, 1, 1, {1}},
-                             w.Rationals(0x0006, {{12345, 100}})}};
-  TiffWriter::Directory ifd1{{w.Short(0x0100, 160), w.Short(0x0101, 120)}};
-  return w.Build({ifd0, exif, gps, ifd1});
-}
-
-void ExpectCameraInfo(const tag_ExifInfo& info) {
-  EXPECT_STREQ(info.make, "Maker");
-  EXPECT_STREQ(info.model, "Model X100");
-  EXPECT_STREQ(info.software, "Firmware 1.0");
-  EXPECT_STREQ(info.dateTime, "2024:01:02 03:04:05");
-  EXPECT_STREQ(info.dateTimeOriginal, "2023:12:31 23:59:58");
-  EXPECT_STREQ(info.exifVersion, "0230");
-  EXPECT_STREQ(info.latitudeRef, "N");
-  EXPECT_STREQ(info.longitudeRef, "W");
-  EXPECT_STREQ(info.altitudeRef, "\x01");
-  const double lat = double(48.0f) + double(51.0f) / 60 + double(29.75f) / 3600;
-  const double lon = double(2.0f) + double(17.0f) / 60 + double(40.14f) / 3600;
-  EXPECT_DOUBLE_EQ(info.latitude, lat);
-  EXPECT_DOUBLE_EQ(info.longitude, lon);
-  EXPECT_FLOAT_EQ(info.altitude, 123.45f);
-  // The next directory (the thumbnail's) is read last and overrides.
-  EXPECT_EQ(info.width, 160);
-  EXPECT_EQ(info.height, 120);
+  return w.Build({{{w.Text(0x010F, "Maker"), w.Text(0x0110, "Model X100"), w.Text(0x0131, "Firmware 1.0"),
+                    w.Text(0x0132, "2024:01:02 03:04:05"), w.Pointer(0x8769, 1), w.Pointer(0x8825, 2)},
+                   3},
+                  {{{0x9000, 7, 4, {'0', '2', '3', '0'}}, w.Text(0x9003, "2023:12:31 23:59:58"),
+                    w.Long(0xA002, 640), w.Short(0xA003, 480)}},
+                  {{w.Text(0x0001, "N"), w.Rationals(0x0002, {{48, 1}, {51, 1}, {2975, 100}}),
+                    w.Text(0x0003, "W"), w.Rationals(0x0004, {{2, 1}, {17, 1}, {4014, 100}}),
+                    {0x0005, 1, 1, {1}}, w.Rationals(0x0006, {{12345, 100}})}},
+                  {{w.Short(0x0100, 160), w.Short(0x0101, 120)}}});
 }
 
 TEST(Exif, EveryDirectoryIsReadInBothByteOrdersAndModes) {
   for (bool bigEndian : {false, true}) {
-    tag_ExifInfo info;
-    ASSERT_EQ(ParseApp1(CameraTiff(bigEndian), &info), 1u) << bigEndian;
-    ExpectCameraInfo(info);
-    ASSERT_EQ(ParseTiff(CameraTiff(bigEndian), &info), 1u) << bigEndian;
-    ExpectCameraInfo(info);
+    for (auto parse : {ParseApp1, ParseTiff}) {
+      tag_ExifInfo info;
+      ASSERT_EQ(parse(CameraTiff(bigEndian), &info), 1u) << bigEndian;
+      EXPECT_STREQ(info.make, "Maker");
+      EXPECT_STREQ(info.model, "Model X100");
+      EXPECT_STREQ(info.software, "Firmware 1.0");
+      EXPECT_STREQ(info.dateTime, "2024:01:02 03:04:05");
+      EXPECT_STREQ(info.dateTimeOriginal, "2023:12:31 23:59:58");
+      EXPECT_STREQ(info.exifVersion, "0230");
+      EXPECT_STREQ(info.latitudeRef, "N");
+      EXPECT_STREQ(info.longitudeRef, "W");
+      EXPECT_STREQ(info.altitudeRef, "\x01");
+      EXPECT_DOUBLE_EQ(info.latitude, double(48.0f) + double(51.0f) / 60 + double(29.75f) / 3600);
+      EXPECT_DOUBLE_EQ(info.longitude, double(2.0f) + double(17.0f) / 60 + double(40.14f) / 3600);
+      EXPECT_FLOAT_EQ(info.altitude, 123.45f);
+      // The next directory (the thumbnail's) is read last and overrides.
+      EXPECT_EQ(info.width, 160);
+      EXPECT_EQ(info.height, 120);
+    }
   }
 }
 
 TEST(Exif, HeaderChecks) {
   TiffWriter w(true);
-  const TiffWriter::Directory ifd0{{w.Text(0x010F, "Maker")}};
+  const Directory ifd0{{w.Text(0x010F, "Maker")}};
   std::vector<uint8_t> mixed = w.Build({ifd0});
   mixed[0] = 'M', mixed[1] = 'I';  // neither "II" nor "MM"
   const uint32_t size = static_cast<uint32_t>(mixed.size());
@@ -217,34 +178,24 @@ TEST(Exif, HeaderChecks) {
 }
 
 TEST(Exif, App1DataEndsWithTheSegmentAndTheBuffer) {
-  std::vector<uint8_t> tiff = CameraTiff(false);
-  std::vector<uint8_t> jpeg = App1Jpeg(tiff);
+  const std::vector<uint8_t> jpeg = App1Jpeg(CameraTiff(false));
   // A length field longer than the buffer is bounded by the buffer.
-  CExif exif;
-  exif.SetInput(CExif::kModeApp1, 6, 0xFFFF);
-  EXPECT_EQ(ParseExact(exif, jpeg), 1u);
-  // A segment too short for the first directory fails.
-  CExif shortSegment;
-  shortSegment.SetInput(CExif::kModeApp1, 6, 8 + 12);
-  EXPECT_EQ(ParseExact(shortSegment, jpeg), 0u);
-  // No segment at all, or an offset past the buffer.
-  CExif none;
-  none.SetInput(CExif::kModeApp1, 0, 0);
-  EXPECT_EQ(ParseExact(none, jpeg), 0u);
-  CExif outside;
-  outside.SetInput(CExif::kModeApp1, 0xFFFFFFF0u, 0xFFFF);
-  EXPECT_EQ(ParseExact(outside, jpeg), 0u);
+  EXPECT_EQ(ParseExact(CExif::kModeApp1, 6, 0xFFFF, jpeg), 1u);
+  // A segment too short for the first directory, no segment, one past the buffer.
+  EXPECT_EQ(ParseExact(CExif::kModeApp1, 6, 8 + 12, jpeg), 0u);
+  EXPECT_EQ(ParseExact(CExif::kModeApp1, 0, 0, jpeg), 0u);
+  EXPECT_EQ(ParseExact(CExif::kModeApp1, 0xFFFFFFF0u, 0xFFFF, jpeg), 0u);
 }
 
 TEST(Exif, GpsTagsCountOnlyInTheGpsDirectory) {
   TiffWriter w(false);
   // An interoperability directory holds tag 1 ("R98"); there is no GPS
   // directory.
-  TiffWriter::Directory ifd0{{w.Pointer(0x8769, 1)}};
-  TiffWriter::Directory exif{{w.Pointer(0xA005, 2)}};
-  TiffWriter::Directory interop{{w.Text(0x0001, "R98"), w.Text(0x010F, "Interop make")}};
   tag_ExifInfo info;
-  ASSERT_EQ(ParseApp1(w.Build({ifd0, exif, interop}), &info), 1u);
+  ASSERT_EQ(ParseApp1(w.Build({{{w.Pointer(0x8769, 1)}}, {{w.Pointer(0xA005, 2)}},
+                               {{w.Text(0x0001, "R98"), w.Text(0x010F, "Interop make")}}}),
+                      &info),
+            1u);
   EXPECT_STREQ(info.latitudeRef, "");
   // Other tags count in every directory.
   EXPECT_STREQ(info.make, "Interop make");
@@ -252,12 +203,11 @@ TEST(Exif, GpsTagsCountOnlyInTheGpsDirectory) {
 
 TEST(Exif, TextsAreCutToTheirCapacityNotTheirCount) {
   TiffWriter w(false);
-  TiffWriter::Entry longMake = w.Text(0x010F, std::string(100, 'M'));
-  TiffWriter::Entry shortCount = w.Text(0x0110, "Model with a short count");
+  Entry shortCount = w.Text(0x0110, "Model with a short count");
   shortCount.count = 5;  // the text still runs to its zero byte
-  TiffWriter::Directory ifd0{{longMake, shortCount, w.Text(0x0131, std::string(80, 'S'))}};
   tag_ExifInfo info;
-  ASSERT_EQ(ParseApp1(w.Build({ifd0}), &info), 1u);
+  ASSERT_EQ(ParseApp1(w.Build({{{w.Text(0x010F, std::string(100, 'M')), shortCount,
+                                  w.Text(0x0131, std::string(80, 'S'))}}}), &info), 1u);
   EXPECT_EQ(std::string(info.make), std::string(31, 'M'));
   EXPECT_STREQ(info.model, "Model with a short count");
   EXPECT_EQ(std::string(info.software), std::string(63, 'S'));
@@ -266,26 +216,25 @@ TEST(Exif, TextsAreCutToTheirCapacityNotTheirCount) {
 TEST(Exif, BadFormatStopsThatDirectoryOnly) {
   TiffWriter w(false);
   for (uint16_t badFormat : {uint16_t{0}, uint16_t{13}}) {
-    TiffWriter::Directory ifd0{{w.Text(0x010F, "Maker"), w.Pointer(0x8769, 1),
-                                w.Text(0x0110, "After the sub-directory")}};
-    TiffWriter::Directory exif{{w.Text(0x9003, "2020:01:01 00:00:00"),
-                                {0xA420, badFormat, 1, w.U32(0)},
-                                w.Long(0xA002, 99)}};
+    const Entry bad{0xA420, badFormat, 1, w.U32(0)};
     tag_ExifInfo info;
-    ASSERT_EQ(ParseApp1(w.Build({ifd0, exif}), &info), 1u) << badFormat;
+    ASSERT_EQ(ParseApp1(w.Build({{{w.Text(0x010F, "Maker"), w.Pointer(0x8769, 1),
+                                   w.Text(0x0110, "After the sub-directory")}},
+                                 {{w.Text(0x9003, "2020:01:01 00:00:00"), bad, w.Long(0xA002, 99)}}}),
+                        &info),
+              1u) << badFormat;
     EXPECT_STREQ(info.dateTimeOriginal, "2020:01:01 00:00:00");
     EXPECT_EQ(info.width, 0);  // after the bad entry: not read
     EXPECT_STREQ(info.model, "After the sub-directory");
     // In the first directory the same entry fails the whole read.
-    TiffWriter::Directory broken{{w.Text(0x010F, "Maker"), {0xA420, badFormat, 1, w.U32(0)}}};
-    EXPECT_EQ(ParseApp1(w.Build({broken}), &info), 0u);
+    EXPECT_EQ(ParseApp1(w.Build({{{w.Text(0x010F, "Maker"), bad}}}), &info), 0u);
   }
 }
 
 TEST(Exif, NumbersByFormat) {
   TiffWriter w(true);
   struct Case {
-    TiffWriter::Entry entry;
+    Entry entry;
     int32_t width;
   } cases[] = {
       {{0x0100, 1, 1, {200}}, 200},
@@ -301,9 +250,8 @@ TEST(Exif, NumbersByFormat) {
       {{0x0100, 12, 1, Bytes().U64LE(0x4059000000000000ull)}, 100},  // double 100.0
   };
   for (const Case& c : cases) {
-    TiffWriter::Directory ifd0{{c.entry}};
     tag_ExifInfo info;
-    ASSERT_EQ(ParseTiff(w.Build({ifd0}), &info), 1u) << c.entry.format;
+    ASSERT_EQ(ParseTiff(w.Build({{{c.entry}}}), &info), 1u) << c.entry.format;
     EXPECT_EQ(info.width, c.width) << c.entry.format;
   }
 }
@@ -312,28 +260,23 @@ TEST(Exif, OffsetsPastTheDataFailTheirDirectory) {
   TiffWriter w(false);
   // A value whose bytes run past the data: the sub-directory fails, IFD0
   // keeps what it read.
-  TiffWriter::Entry runaway = w.Text(0x0110, "Model name");
-  TiffWriter::Directory ifd0{{w.Text(0x010F, "Maker"), w.Pointer(0x8769, 1)}};
-  TiffWriter::Directory exif{{w.Long(0xA002, 5), runaway, w.Long(0xA003, 6)}};
-  std::vector<uint8_t> tiff = w.Build({ifd0, exif});
-  // Point the Model value far away: EXIF directory entry 2, value field.
-  const size_t exifDir = 8 + 2 + 12 * 2 + 4;
-  const size_t valueField = exifDir + 2 + 12 * 1 + 8;
-  tiff[valueField] = 0xF0;
-  tiff[valueField + 1] = 0xFF;
+  std::vector<uint8_t> tiff =
+      w.Build({{{w.Text(0x010F, "Maker"), w.Pointer(0x8769, 1)}},
+               {{w.Long(0xA002, 5), w.Text(0x0110, "Model name"), w.Long(0xA003, 6)}}});
+  // Point the Model value far away: the EXIF directory's second entry.
+  const size_t valueField = (8 + 2 + 12 * 2 + 4) + 2 + 12 * 1 + 8;
+  tiff[valueField] = 0xF0, tiff[valueField + 1] = 0xFF;
   tag_ExifInfo info;
   ASSERT_EQ(ParseApp1(tiff, &info), 1u);
   EXPECT_STREQ(info.make, "Maker");
   EXPECT_EQ(info.width, 5);
   EXPECT_EQ(info.height, 0);
   // A sub-directory pointer past the data fails the directory holding it.
-  TiffWriter::Directory pointerFirst{{w.Pointer(0x8769, 0), w.Text(0x010F, "Maker")}};
-  tiff = w.Build({pointerFirst});
-  tiff[8 + 2 + 8] = 0xFF;
-  tiff[8 + 2 + 9] = 0xFF;
+  tiff = w.Build({{{w.Pointer(0x8769, 0), w.Text(0x010F, "Maker")}}});
+  tiff[8 + 2 + 8] = 0xFF, tiff[8 + 2 + 9] = 0xFF;
   EXPECT_EQ(ParseTiff(tiff, &info), 0u);
   // An entry count that runs past the data fails.
-  tiff = w.Build({TiffWriter::Directory{{w.Text(0x010F, "Maker")}}});
+  tiff = w.Build({Directory{{w.Text(0x010F, "Maker")}}});
   tiff[8] = 0xFF;
   EXPECT_EQ(ParseTiff(tiff, &info), 0u);
 }
@@ -342,14 +285,14 @@ TEST(Exif, CyclicLinksEnd) {
   TiffWriter w(false);
   // IFD0 links to itself and its EXIF directory points back to IFD0 and to
   // itself.
-  TiffWriter::Directory ifd0{{w.Text(0x010F, "Maker"), w.Pointer(0x8769, 1)}, 0};
-  TiffWriter::Directory exif{{w.Pointer(0x8769, 0), w.Pointer(0xA005, 1), w.Long(0xA002, 7)}, 1};
+  Directory ifd0{{w.Text(0x010F, "Maker"), w.Pointer(0x8769, 1)}, 0};
+  Directory exif{{w.Pointer(0x8769, 0), w.Pointer(0xA005, 1), w.Long(0xA002, 7)}, 1};
   tag_ExifInfo info;
   ASSERT_EQ(ParseApp1(w.Build({ifd0, exif}), &info), 1u);
   EXPECT_STREQ(info.make, "Maker");
   EXPECT_EQ(info.width, 7);
   // A long chain of next links ends at the depth bound.
-  std::vector<TiffWriter::Directory> chain;
+  std::vector<Directory> chain;
   for (int i = 0; i < 200; ++i) chain.push_back({{w.Long(0x0100, static_cast<uint32_t>(i))}, i + 1});
   chain.back().next = -1;
   ASSERT_EQ(ParseTiff(w.Build(chain), &info), 1u);
