@@ -1,16 +1,15 @@
-// Declared-size media recognizers: each header test, each size formula, the
-// cut by a new header (and WTV's lack of it) and the construction table.
+// Declared-size media recognizers: each header test, each size formula and
+// the cut by a new header (and WTV's lack of it).
 #include "formats/media/DeclaredSizeMedia.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 
-#include "support/Carving.h"
+#include "support/ReportSpans.h"
 
 namespace {
 
-using trtest::Scan;
 using trtest::Bytes;
 
 struct Format {
@@ -18,61 +17,32 @@ struct Format {
   uint32_t code;
   Bytes header;       // a header accepted by the class
   uint64_t declared;  // the size it declares
+  size_t minimum;     // the fewest bytes its header test reads
 };
 
 Bytes Wtv(uint32_t sizeField) {
-  Bytes b{0xB7, 0xD8, 0x00, 0x20, 0x37, 0x49, 0xDA, 0x11,
-          0xA6, 0x4E, 0x00, 0x07, 0xE9, 0x5E, 0xAD, 0x8D};
-  return b.PadTo(90, 0x00).U32LE(sizeField).PadTo(128, 0x00);
+  return Bytes{0xB7, 0xD8, 0x00, 0x20, 0x37, 0x49, 0xDA, 0x11, 0xA6, 0x4E, 0x00, 0x07, 0xE9, 0x5E, 0xAD, 0x8D}
+      .PadTo(90).U32LE(sizeField).PadTo(128);
 }
+Bytes Aiff(uint32_t size, const char* form = "AIFF") { return Bytes().Text("FORM").U32BE(size).Text(form).PadTo(32); }
 
 std::vector<Format> Formats() {
-  Bytes ape, mxf, xpt, au, aiff, aifc, veg, wrf, mmf;
-  ape.Text("MAC ").U32LE(3990).U32LE(52).U32LE(24).U32LE(400).U32LE(44).U32LE(3000).PadTo(65, 0);
-  mxf.Raw({0x06, 0x0E, 0x2B, 0x34, 0x02, 0x05, 0x01, 0x01, 0x0D, 0x01, 0x02, 0x01, 0x01, 0x02,
-           0x04, 0x00, 0x83, 0x00, 0x00, 0x58});
-  mxf.U16BE(1).U16BE(3).U32BE(512).U64BE(0).U64BE(0).U64BE(2500).PadTo(65, 0);
-  xpt.Raw({0x58, 0x50, 0x43, 0x4F, 0x4D, 0x0A, 0x54, 0x79, 0x70, 0x65, 0x4C, 0x69, 0x62, 0x0D,
-           0x0A, 0x1A});
-  xpt.U32BE(0).U32BE(1900).PadTo(64, 0);
-  au.Text(".snd").U32BE(24).U32BE(8000).U32BE(3).U32BE(8000).U32BE(1).PadTo(32, 0);
-  aiff.Text("FORM").U32BE(5000).Text("AIFF").PadTo(32, 0);
-  aifc.Text("FORM").U32BE(777).Text("AIFC").PadTo(32, 0);
-  veg.Text("riff").U32LE(0).U32LE(0).U32LE(0).U32LE(2222).PadTo(32, 0);
-  wrf.Text("WOTF").U32LE(0).U32LE(1500).PadTo(32, 0);
-  mmf.Text("MMMD").U32BE(1200).Text("CNTI").PadTo(32, 0);
   return {
-      {"ape", 771, ape, 52 + 24 + 400 + 44 + 3000},
-      {"mxf", 1038, mxf, 2500 + 224},
-      {"xpt", 2308, xpt, 1900},
-      {"wtv", 1039, Wtv(0x12340), 0x1234},
-      {"au", 777, au, 8024},
-      {"aif", 779, aiff, 5008},
-      {"aif", 779, aifc, 785},
-      {"veg", 2328, veg, 2222},
-      {"wrf", 1042, wrf, 1500},
-      {"mmf", 780, mmf, 1208},
+      {"ape", 771, Bytes().Text("MAC ").U32LE(3990).U32LE(52).U32LE(24).U32LE(400).U32LE(44).U32LE(3000).PadTo(65),
+       52 + 24 + 400 + 44 + 3000, 65},
+      {"mxf", 1038,
+       Bytes{0x06, 0x0E, 0x2B, 0x34, 0x02, 0x05, 0x01, 0x01, 0x0D, 0x01, 0x02, 0x01, 0x01, 0x02, 0x04, 0x00, 0x83, 0x00, 0x00, 0x58}
+           .U16BE(1).U16BE(3).U32BE(512).U64BE(0).U64BE(0).U64BE(2500).PadTo(65),
+       2500 + 224, 65},
+      {"xpt", 2308, Bytes().Text("XPCOM\nTypeLib\r\n\x1A").U32BE(0).U32BE(1900).PadTo(64), 1900, 24},
+      {"wtv", 1039, Wtv(0x12340), 0x1234, 17},
+      {"au", 777, Bytes().Text(".snd").U32BE(24).U32BE(8000).U32BE(3).U32BE(8000).U32BE(1).PadTo(32), 8024, 25},
+      {"aif", 779, Aiff(5000), 5008, 17},
+      {"aif", 779, Aiff(777, "AIFC"), 785, 17},
+      {"veg", 2328, Bytes().Text("riff").Zeros(12).U32LE(2222).PadTo(32), 2222, 17},
+      {"wrf", 1042, Bytes().Text("WOTF").U32LE(0).U32LE(1500).PadTo(32), 1500, 17},
+      {"mmf", 780, Bytes().Text("MMMD").U32BE(1200).Text("CNTI").PadTo(32), 1208, 17},
   };
-}
-
-TEST(DeclaredSizeMedia, EachFileIsExactlyItsDeclaredSize) {
-  for (const Format& f : Formats()) {
-    Bytes image = f.header;
-    image.PadTo(f.declared + 2000, 0x6B);
-    Scan scan({f.code});
-    EXPECT_EQ(scan.Feed(image, 512, 64), 1u) << f.name;
-    ASSERT_EQ(scan.log.reports.size(), 1u) << f.name;
-    EXPECT_EQ(scan.log.reports[0].extension, f.name);
-    EXPECT_EQ(scan.log.reports[0].size, f.declared) << f.name;
-    EXPECT_EQ(scan.log.reports[0].complete, 1u) << f.name;
-    trtest::TempDir dir;
-    {
-      Scan folder({f.code}, &dir);
-      folder.Feed(image, 512, 64);
-    }
-    const std::string file = std::string(f.name) + "/00000." + f.name;
-    EXPECT_EQ(dir.Read(file), std::vector<uint8_t>(image.data(), image.data() + f.declared));
-  }
 }
 
 std::unique_ptr<CTypeRecovery> Make(uint32_t code) {
@@ -89,19 +59,20 @@ std::unique_ptr<CTypeRecovery> Make(uint32_t code) {
   }
 }
 
+TEST(DeclaredSizeMedia, EachFileIsExactlyItsDeclaredSize) {
+  for (const Format& f : Formats()) {
+    const std::string expected = std::string(f.name) + "@0+" + std::to_string(f.declared);
+    EXPECT_EQ(trtest::CarvedSpans({f.code}, Bytes(f.header).PadTo(f.declared + 2000, 0x6B)), expected);
+  }
+}
+
 TEST(DeclaredSizeMedia, HeaderTestsNeedTheirMinimumLengthAndRefuseNearMisses) {
-  // XPT's file length field must be readable, at 20 to 23.
-  const std::vector<size_t> minimum = {65, 65, 24, 17, 25, 17, 17, 17, 17, 17};
   const std::vector<Format> formats = Formats();
-  for (size_t i = 0; i < formats.size(); ++i) {
-    const Format& f = formats[i];
+  for (const Format& f : formats) {
     auto r = Make(f.code);
-    const uint32_t length = static_cast<uint32_t>(f.header.size());
-    EXPECT_EQ(r->IsHeaderMatched(f.header.data(), length, 0), f.code) << f.name;
-    EXPECT_EQ(r->IsHeaderMatched(f.header.data(), static_cast<uint32_t>(minimum[i]), 0), f.code);
-    EXPECT_EQ(r->IsHeaderMatched(f.header.data(), static_cast<uint32_t>(minimum[i] - 1), 0), 0u)
-        << f.name;
-    EXPECT_EQ(r->IsHeaderMatched(nullptr, length, 0), 0u);
+    EXPECT_EQ(r->IsHeaderMatched(f.header.data(), static_cast<uint32_t>(f.minimum), 0), f.code) << f.name;
+    EXPECT_EQ(r->IsHeaderMatched(f.header.data(), static_cast<uint32_t>(f.minimum - 1), 0), 0u) << f.name;
+    EXPECT_EQ(r->IsHeaderMatched(nullptr, static_cast<uint32_t>(f.header.size()), 0), 0u) << f.name;
   }
   struct Miss { size_t format; std::vector<std::pair<size_t, uint8_t>> changes; const char* what; };
   const Miss misses[] = {
@@ -120,35 +91,18 @@ TEST(DeclaredSizeMedia, HeaderTestsNeedTheirMinimumLengthAndRefuseNearMisses) {
       {9, {{6, 0}, {7, 0}}, "MMF size 0"},
   };
   for (const Miss& m : misses) {
-    const Format& f = formats[m.format];
-    std::vector<uint8_t> header = f.header;
+    std::vector<uint8_t> header = formats[m.format].header;
     for (const auto& [at, value] : m.changes) header[at] = value;
-    EXPECT_EQ(Make(f.code)->IsHeaderMatched(header.data(), static_cast<uint32_t>(header.size()), 0),
-              0u)
+    EXPECT_EQ(Make(formats[m.format].code)->IsHeaderMatched(header.data(), static_cast<uint32_t>(header.size()), 0), 0u)
         << m.what;
   }
 }
 
 TEST(DeclaredSizeMedia, NewHeaderCutsAFileButNotARecording) {
-  for (const uint32_t code : {779u, 1039u}) {
-    Bytes image = code == 779 ? Bytes().Text("FORM").U32BE(5000).Text("AIFF") : Wtv(5000 << 4);
-    image.PadTo(1024, 0x6B);
-    image.Raw(code == 779 ? Bytes().Text("FORM").U32BE(700).Text("AIFF") : Wtv(700 << 4));
-    image.PadTo(8192, 0x6B);
-    Scan scan({code});
-    scan.Feed(image, 512, 64);
-    if (code == 779) {
-      ASSERT_EQ(scan.log.reports.size(), 2u);
-      EXPECT_EQ(scan.log.reports[0].size, 1024u);
-      EXPECT_EQ(scan.log.reports[0].complete, 0u);
-      EXPECT_EQ(scan.log.reports[1].start, 1024u);
-      EXPECT_EQ(scan.log.reports[1].size, 708u);
-    } else {
-      ASSERT_EQ(scan.log.reports.size(), 1u);
-      EXPECT_EQ(scan.log.reports[0].size, 5000u);
-      EXPECT_EQ(scan.log.reports[0].complete, 1u);
-    }
-  }
+  EXPECT_EQ(trtest::CarvedSpans({779}, Aiff(5000).PadTo(1024, 0x6B).Raw(Aiff(700)).PadTo(8192, 0x6B)),
+            "aif@0+1024~ aif@1024+708");
+  EXPECT_EQ(trtest::CarvedSpans({1039}, Wtv(5000 << 4).PadTo(1024, 0x6B).Raw(Wtv(700 << 4)).PadTo(8192, 0x6B)),
+            "wtv@0+5000");
 }
 
 }  // namespace

@@ -5,19 +5,21 @@
 #include <gtest/gtest.h>
 
 #include "interface/Manager.h"
-#include "support/Carving.h"
+#include "support/ReportSpans.h"
 
 namespace {
 
-using trtest::Scan;
 using trtest::Bytes;
 
 constexpr uint32_t kMPG = 1026;
 
 Bytes StartCode(uint8_t code, std::initializer_list<uint8_t> after) {
-  Bytes b{0x00, 0x00, 0x01, code};
-  for (uint8_t v : after) b.U8(v);
-  return b.PadTo(17, 0x00);
+  return Bytes{0x00, 0x00, 0x01, code}.Raw(after).PadTo(17, 0x00);
+}
+
+// A pack header, then 0x5A filler, then tail ending at endsAt, then 0x5A up to total.
+std::vector<uint8_t> Stream(size_t endsAt, const std::vector<uint8_t>& tail, size_t total) {
+  return StartCode(0xBA, {0x44}).PadTo(endsAt - tail.size(), 0x5A).Raw(tail).PadTo(total, 0x5A);
 }
 
 TEST(Mpg, HeaderAcceptsPackSystemSequenceAndExtensionStarts) {
@@ -44,42 +46,21 @@ TEST(Mpg, HeaderAcceptsPackSystemSequenceAndExtensionStarts) {
   EXPECT_EQ(mpg.IsHeaderMatched(cases[0].header.data(), 16, 0), 0u);
 }
 
-// A pack header, then filler of 0x5A, then tail, then 0x5A up to total.
-std::vector<uint8_t> Stream(size_t endsAt, const std::vector<uint8_t>& tail, size_t total) {
-  Bytes b = StartCode(0xBA, {0x44});
-  b.PadTo(endsAt - tail.size(), 0x5A).Raw(tail).PadTo(total, 0x5A);
-  return b;
-}
-
 TEST(Mpg, EndPatternsEndTheFileThroughTheirLastByte) {
-  const std::vector<std::vector<uint8_t>> tails = {
-      {0x00, 0x00, 0x01, 0xB7, 0x00, 0x00, 0x01, 0xB9},
-      {0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x01, 0xB9},
-  };
-  for (const auto& tail : tails) {
+  const std::vector<uint8_t> sequenceEnd = {0x00, 0x00, 0x01, 0xB7, 0x00, 0x00, 0x01, 0xB9};
+  const std::vector<uint8_t> stuffedEnd = {0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x01, 0xB9};
+  for (const auto& tail : {sequenceEnd, stuffedEnd}) {
     for (size_t end : {1300u, 1028u}) {  // inside a strip; across the strip end at 1024
-      Scan scan({kMPG});
-      EXPECT_EQ(scan.Feed(Stream(end, tail, 3000), 512, 64), 1u);
-      ASSERT_EQ(scan.log.reports.size(), 1u);
-      EXPECT_EQ(scan.log.reports[0].size, end);
-      EXPECT_EQ(scan.log.reports[0].complete, 1u);
+      const std::string size = std::to_string(end);
+      EXPECT_EQ(trtest::CarvedSpans({kMPG}, Stream(end, tail, 3000)), "mpg@0+" + size);
       trtest::TempDir dir;
-      {
-        Scan folder({kMPG}, &dir);
-        folder.Feed(Stream(end, tail, 3000), 512, 64);
-      }
-      EXPECT_EQ(dir.Read("mpg/00000.mpg"), Stream(end, tail, end)) << end;
+      trtest::FolderRun(dir, {kMPG}, Stream(end, tail, 3000), 512, 64);
+      EXPECT_EQ(dir.Read("mpg/00000.mpg"), Stream(end, tail, end)) << size;
     }
   }
-}
-
-TEST(Mpg, ProgramEndAfterOtherBytesDoesNotEndTheFile) {
-  const std::vector<uint8_t> tail = {0x12, 0x34, 0x56, 0x78, 0x00, 0x00, 0x01, 0xB9};
-  Scan scan({kMPG});
-  scan.Feed(Stream(1300, tail, 3000), 512, 64);
-  ASSERT_EQ(scan.log.reports.size(), 1u);
-  EXPECT_EQ(scan.log.reports[0].size, 3000u);  // ended by the flush
-  EXPECT_EQ(scan.log.reports[0].complete, 0u);
+  // A program end behind other bytes ends nothing: the flush does.
+  const std::vector<uint8_t> other = {0x12, 0x34, 0x56, 0x78, 0x00, 0x00, 0x01, 0xB9};
+  EXPECT_EQ(trtest::CarvedSpans({kMPG}, Stream(1300, other, 3000)), "mpg@0+3000~");
 }
 
 TEST(Mpg, ForeignHeadersEndTheFileExceptThoseThatLiveInsideStreams) {
@@ -99,11 +80,8 @@ TEST(Mpg, ForeignHeadersEndTheFileExceptThoseThatLiveInsideStreams) {
     uint32_t error = 0;
     EXPECT_EQ(mpg.Analyse(0, stream.data(), 512, 64, kMPG, &error), 0u);
     EXPECT_EQ(mpg.Analyse(512, c.strip, 16, 0, c.code, &error), c.ends ? 1u : 0u) << c.code;
-    if (c.ends) {
-      ASSERT_EQ(log.reports.size(), 1u);
-      EXPECT_EQ(log.reports[0].size, 512u);
-      EXPECT_EQ(log.reports[0].complete, 1u);
-    } else {
+    EXPECT_EQ(trtest::Spans(log.reports), c.ends ? "mpg@0+512" : "") << c.code;
+    if (!c.ends) {
       EXPECT_TRUE(mpg.IsFileInProgress()) << c.code;
     }
   }
@@ -111,20 +89,10 @@ TEST(Mpg, ForeignHeadersEndTheFileExceptThoseThatLiveInsideStreams) {
 }
 
 TEST(Mpg, HeaderInsideAStreamDoesNotCutItAndTheMaximumEndsIt) {
-  Bytes image;
-  image.Raw(Stream(1024, {}, 1024)).Raw(Stream(4096, {}, 4096));  // a pack header at 1024
-  CTypeRecoveryMPG mpg(nullptr, nullptr);
-  EXPECT_EQ(mpg.GetMaxFileSize(), 4294967296u);
-  EXPECT_EQ(mpg.GetTypePropertyFlag(), 1u);
-  trtest::ReportLog log;
-  CTypeRecoveryManager* m = TypeRecovery_CreateManager(reinterpret_cast<uintptr_t>(&log), trtest::RecordReport, nullptr);
-  TypeRecovery_AddType(m, kMPG, 2000);
-  trtest::FeedImage(m, image, 512, 64);
-  TypeRecovery_CloseManager(m);
-  ASSERT_EQ(log.reports.size(), 1u);
-  EXPECT_EQ(log.reports[0].start, 0u);
-  EXPECT_EQ(log.reports[0].size, 2048u);  // the strip in which it passes 2000
-  EXPECT_EQ(log.reports[0].complete, 0u);
+  EXPECT_EQ(CTypeRecoveryMPG(nullptr, nullptr).GetMaxFileSize(), 4294967296u);
+  // A pack header at 1024; the file ends in the strip in which it passes 2000.
+  const std::vector<uint8_t> image = Bytes().Raw(Stream(1024, {}, 1024)).Raw(Stream(4096, {}, 4096));
+  EXPECT_EQ(trtest::CarvedSpans({{kMPG, 2000}}, image), "mpg@0+2048~");
 }
 
 }  // namespace

@@ -3,15 +3,12 @@
 // reported in report mode.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
-#include "support/Carving.h"
+#include "support/ReportSpans.h"
 
 namespace {
-
-using trtest::Fixture;
-using trtest::RandomImage;
-using trtest::Scan;
 
 const std::vector<trtest::AddedType> kMediaTypes = {1028, 1029, 1030, 1032, 1033, 778,
                                                     1025, 770,  1037, 1566, 769};
@@ -25,8 +22,8 @@ struct Placed {
 
 // Every fixture at a 4096-byte boundary, with random filler between them.
 // The RIFF sub-types share one file counter, so the WAV after the AVI is
-// number 1. The plain MP3 is followed by zeros: its walk keeps one trailing zero byte.
-// The other MP3s are followed by a byte that is neither 0 nor 0xFF.
+// number 1. The plain MP3 is followed by zeros: its walk keeps one trailing
+// zero byte. The other files are followed by a byte that is neither 0 nor 0xFF.
 class MediaImage {
  public:
   MediaImage() {
@@ -39,24 +36,18 @@ class MediaImage {
         {"tagged.mp3", "mp3/00002.mp3"},
     };
     size_t at = 4096;
-    for (const auto& f : files) {
-      Placed p;
-      p.fixture = f.first;
-      p.output = f.second;
-      p.offset = at;
-      p.carved = Fixture("media", f.first);
-      at += (p.carved.size() / 4096 + 2) * 4096;
-      placed.push_back(p);
+    for (const auto& [fixture, output] : files) {
+      placed.push_back({fixture, output, at, trtest::Fixture("media", fixture)});
+      at += (placed.back().carved.size() / 4096 + 2) * 4096;
     }
-    RandomImage image(at + 4096, 7);
+    trtest::RandomImage image(at + 4096, 7);
     for (Placed& p : placed) {
       image.Put(p.offset, p.carved);
-      const size_t end = p.offset + p.carved.size();
       if (p.fixture == "plain.mp3") {
-        image.Zero(end, 1000);
+        image.Zero(p.offset + p.carved.size(), 1000);
         p.carved.push_back(0);
       } else {
-        image.PutByte(end, 0x5A);
+        image.PutByte(p.offset + p.carved.size(), 0x5A);
       }
     }
     bytes = image.bytes();
@@ -66,68 +57,38 @@ class MediaImage {
   std::vector<uint8_t> bytes;
 };
 
-TEST(MediaEndToEnd, FixturesAreWhatTheirScriptMade) {
-  const MediaImage image;
-  for (const Placed& p : image.placed) {
-    ASSERT_GT(p.carved.size(), 1000u) << p.fixture;
-    EXPECT_LT(p.carved.size(), 100000u) << p.fixture;
-  }
-}
-
 TEST(MediaEndToEnd, FolderModeWritesEveryFileByteForByte) {
   const MediaImage image;
+  std::vector<std::string> expected;
+  for (const Placed& p : image.placed) expected.push_back(p.output);
+  std::sort(expected.begin(), expected.end());
   for (const auto& [strip, lookahead] : {std::pair<uint32_t, uint32_t>{512, 64}, {4096, 4096}}) {
     trtest::TempDir dir;
-    {
-      Scan scan(kMediaTypes, &dir);
-      scan.Feed(image.bytes, strip, lookahead);
-      EXPECT_EQ(scan.errorFlag, 0u);
-    }
-    std::vector<std::string> expected;
-    for (const Placed& p : image.placed) expected.push_back(p.output);
-    std::sort(expected.begin(), expected.end());
+    uint32_t error = 0;
+    trtest::FolderRun(dir, kMediaTypes, image.bytes, strip, lookahead, &error);
+    EXPECT_EQ(error, 0u);
     EXPECT_EQ(dir.Files(), expected) << strip;
-    for (const Placed& p : image.placed) {
-      EXPECT_EQ(dir.Read(p.output), p.carved) << p.fixture << " strip " << strip;
-    }
+    for (const Placed& p : image.placed) EXPECT_EQ(dir.Read(p.output), p.carved) << p.fixture << " strip " << strip;
   }
 }
 
 TEST(MediaEndToEnd, ReportModeGivesOffsetsSizesAndCompleteFlags) {
   const MediaImage image;
-  Scan scan(kMediaTypes);
-  EXPECT_EQ(scan.Feed(image.bytes, 512, 64), image.placed.size());
-  ASSERT_EQ(scan.log.reports.size(), image.placed.size());
-  for (size_t i = 0; i < image.placed.size(); ++i) {
-    const Placed& p = image.placed[i];
-    const trtest::Report& r = scan.log.reports[i];
-    EXPECT_EQ(r.extension, p.output.substr(0, p.output.find('/'))) << p.fixture;
-    EXPECT_EQ(r.start, p.offset) << p.fixture;
-    EXPECT_EQ(r.size, p.carved.size()) << p.fixture;
-    EXPECT_EQ(r.complete, 1u) << p.fixture;
-    EXPECT_FALSE(r.hasPicture);
+  std::string expected;
+  for (const Placed& p : image.placed) {
+    expected += (expected.empty() ? "" : " ") + p.output.substr(0, p.output.find('/')) + "@" +
+                std::to_string(p.offset) + "+" + std::to_string(p.carved.size());
   }
-}
-
-TEST(MediaEndToEnd, ScanResumedFromAProgressFileReportsTheSame) {
-  const MediaImage image;
-  Scan whole(kMediaTypes);
-  whole.Feed(image.bytes, 512, 64);
-  // Stop inside the AVI, inside the ID3v2-tagged MP3 and inside the MOV.
+  uint32_t ended = 0;
+  const auto reports = trtest::ReportRun(kMediaTypes, image.bytes, 512, 64, &ended);
+  EXPECT_EQ(trtest::Spans(reports), expected);
+  EXPECT_EQ(ended, image.placed.size());
+  for (const trtest::Report& r : reports) EXPECT_FALSE(r.hasPicture);
+  // Stopped inside the AVI, the ID3v2-tagged MP3 and the MOV, a scan resumed
+  // from its progress file reports the same.
   for (const char* inside : {"clip.avi", "id3v2.mp3", "clip.mov"}) {
-    size_t stopAt = 0;
-    for (const Placed& p : image.placed) {
-      if (p.fixture == inside) stopAt = p.offset + 1024;
-    }
-    const std::vector<trtest::Report> resumed =
-        trtest::ResumedRun(kMediaTypes, image.bytes, 512, 64, stopAt);
-    ASSERT_EQ(resumed.size(), whole.log.reports.size()) << inside;
-    for (size_t i = 0; i < resumed.size(); ++i) {
-      EXPECT_EQ(resumed[i].extension, whole.log.reports[i].extension) << inside;
-      EXPECT_EQ(resumed[i].start, whole.log.reports[i].start) << inside;
-      EXPECT_EQ(resumed[i].size, whole.log.reports[i].size) << inside;
-      EXPECT_EQ(resumed[i].complete, whole.log.reports[i].complete) << inside;
-    }
+    const auto p = std::find_if(image.placed.begin(), image.placed.end(), [&](const Placed& x) { return x.fixture == inside; });
+    EXPECT_EQ(trtest::Spans(trtest::ResumedRun(kMediaTypes, image.bytes, 512, 64, p->offset + 1024)), expected) << inside;
   }
 }
 
@@ -141,9 +102,7 @@ TEST(MediaEndToEnd, DamagedImagesAreFollowedWithoutReadingPastTheStrip) {
     std::vector<uint8_t> image = clean.bytes;
     for (int i = 0; i < 400; ++i) image[random() % image.size()] = static_cast<uint8_t>(random());
     const auto& [strip, lookahead] = strips[round % 4];
-    Scan scan(kMediaTypes);
-    scan.Feed(image, strip, lookahead);
-    for (const trtest::Report& r : scan.log.reports) {
+    for (const trtest::Report& r : trtest::ReportRun(kMediaTypes, image, strip, lookahead)) {
       if (r.complete == 1) {
         EXPECT_LE(r.start + r.size, image.size()) << round << " " << r.extension;
       }

@@ -4,116 +4,47 @@
 
 #include <gtest/gtest.h>
 
-#include "support/Carving.h"
+#include "support/ReportSpans.h"
 
 namespace {
 
-using trtest::Scan;
 using trtest::Bytes;
 
 constexpr uint32_t kRMVB = 1031, kRA = 776;
 
-Bytes& Chunk(Bytes& b, const std::string& id, uint32_t size) {
-  return b.Text(id).U32BE(size).U16BE(0).Fill(size - 10, 0x52);
-}
-
-// ".RMF", PROP, MDPR, CONT, (RMMD), DATA, INDX; the length in *length.
-Bytes RealMedia(bool audio, size_t* length) {
+// Chunks of these IDs and sizes, then zeros up to total bytes.
+Bytes Chunks(std::initializer_list<std::pair<const char*, uint32_t>> chunks, size_t total = 0) {
   Bytes b;
-  Chunk(b, ".RMF", 18);
-  Chunk(b, "PROP", 50);
-  Chunk(b, "MDPR", 300);
-  Chunk(b, "CONT", 40);
-  if (audio) Chunk(b, "RMMD", 60);
-  Chunk(b, "DATA", 1500);
-  Chunk(b, "INDX", 120);
-  *length = b.size();
-  return b;
+  for (const auto& [id, size] : chunks) b.Text(id).U32BE(size).U16BE(0).Fill(size < 10 ? 0 : size - 10, 0x52);
+  return b.PadTo(total, 0);
 }
 
-TEST(Rmvb, FileEndsExactlyBehindItsIndexWhenZerosFollow) {
-  size_t length = 0;
-  Bytes file = RealMedia(false, &length);
-  file.PadTo(length + 1024, 0x00);
-  Scan scan({kRMVB});
-  EXPECT_EQ(scan.Feed(file, 512, 64), 1u);
-  ASSERT_EQ(scan.log.reports.size(), 1u);
-  EXPECT_EQ(scan.log.reports[0].extension, "rmvb");
-  EXPECT_EQ(scan.log.reports[0].size, length);
-  EXPECT_EQ(scan.log.reports[0].complete, 1u);
+// 2028 bytes of video; 2088 with the audio chunk (RMMD).
+Bytes RealMedia(bool audio, size_t total = 0) {
+  if (audio) return Chunks({{".RMF", 18}, {"PROP", 50}, {"MDPR", 300}, {"CONT", 40}, {"RMMD", 60}, {"DATA", 1500}, {"INDX", 120}}, total);
+  return Chunks({{".RMF", 18}, {"PROP", 50}, {"MDPR", 300}, {"CONT", 40}, {"DATA", 1500}, {"INDX", 120}}, total);
 }
 
-TEST(Rmvb, AudioChunkMakesARaFileWhenAudioIsWanted) {
-  size_t length = 0;
-  Bytes file = RealMedia(true, &length);
-  file.PadTo(length + 1024, 0x00);
-  trtest::TempDir dir;
-  {
-    Scan folder({kRA}, &dir);
-    folder.Feed(file, 512, 64);
+TEST(Rmvb, ChunkWalkEndsAndSubTypes) {
+  struct Case { const char* what; std::vector<trtest::AddedType> types; std::vector<uint8_t> image; const char* spans; };
+  const Case cases[] = {
+      {"ends behind its index when zeros follow", {kRMVB}, RealMedia(false, 3072), "rmvb@0+2028"},
+      {"an audio chunk makes an RA file", {kRA}, RealMedia(true, 3072), "ra@0+2088"},
+      {"an RA file when only video is wanted", {kRMVB}, RealMedia(true, 3072), ""},
+      {"a zero-size chunk drops the file", {kRMVB, kRA}, Chunks({{".RMF", 18}, {"PROP", 50}, {"DATA", 0}}, 2048), ""},
+      {"a new header cuts the file complete", {kRMVB},
+       Bytes().Raw(trtest::Prefix(RealMedia(false), 1024)).Raw(RealMedia(false, 2540)), "rmvb@0+1024 rmvb@1024+2028"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(trtest::CarvedSpans(c.types, c.image), c.spans) << c.what;
+    if (*c.spans == 0) {
+      EXPECT_TRUE(trtest::CarvedFiles(c.types, c.image).empty()) << c.what;
+    }
   }
-  ASSERT_EQ(dir.Files(), std::vector<std::string>{"ra/00000.ra"});
-  EXPECT_EQ(dir.Read("ra/00000.ra").size(), length);
-  // Only video wanted: the audio file leaves nothing.
-  trtest::TempDir none;
-  {
-    Scan folder({kRMVB}, &none);
-    folder.Feed(file, 512, 64);
-  }
-  EXPECT_TRUE(none.Files().empty());
-}
-
-TEST(Rmvb, VideoFileIsDroppedWhenOnlyAudioIsWanted) {
-  size_t length = 0;
-  Bytes file = RealMedia(false, &length);
-  file.PadTo(length + 1024, 0x00);
-  trtest::TempDir dir;
-  {
-    Scan folder({kRA}, &dir);
-    folder.Feed(file, 512, 64);
-  }
-  EXPECT_TRUE(dir.Files().empty());
-  Scan scan({kRA});
-  scan.Feed(file, 512, 64);
-  EXPECT_TRUE(scan.log.reports.empty());
-}
-
-TEST(Rmvb, ZeroSizeChunkDropsTheFile) {
-  Bytes file;
-  Chunk(file, ".RMF", 18);
-  Chunk(file, "PROP", 50);
-  file.Text("DATA").U32BE(0).PadTo(2048, 0x52);
-  trtest::TempDir dir;
-  {
-    Scan folder({kRMVB, kRA}, &dir);
-    folder.Feed(file, 512, 64);
-  }
-  EXPECT_TRUE(dir.Files().empty());
-}
-
-TEST(Rmvb, NewHeaderCutsTheFileReportedComplete) {
-  size_t length = 0;
-  Bytes image = RealMedia(false, &length);
-  image.vec().resize(1024);  // the DATA chunk runs on past the next header
-  Bytes second = RealMedia(false, &length);
-  image.Raw(second).PadTo(1024 + length + 512, 0x00);
-  Scan scan({kRMVB});
-  scan.Feed(image, 512, 64);
-  ASSERT_EQ(scan.log.reports.size(), 2u);
-  EXPECT_EQ(scan.log.reports[0].size, 1024u);
-  EXPECT_EQ(scan.log.reports[0].complete, 1u);
-  EXPECT_EQ(scan.log.reports[1].start, 1024u);
-  EXPECT_EQ(scan.log.reports[1].size, length);
 }
 
 TEST(Rmvb, ProgressRecordKeepsTheCursorAndSubType) {
-  size_t length = 0;
-  Bytes file = RealMedia(true, &length);
-  file.PadTo(length + 1024, 0x00);
-  const auto reports = trtest::ResumedRun({kRA, kRMVB}, file, 512, 64, 1024);
-  ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0].extension, "ra");
-  EXPECT_EQ(reports[0].size, length);
+  EXPECT_EQ(trtest::Spans(trtest::ResumedRun({kRA, kRMVB}, RealMedia(true, 3072), 512, 64, 1024)), "ra@0+2088");
 }
 
 }  // namespace

@@ -4,105 +4,38 @@
 
 #include <gtest/gtest.h>
 
-#include "support/Carving.h"
+#include "support/ReportSpans.h"
 
 namespace {
 
-using trtest::Scan;
 using trtest::Bytes;
 
 constexpr uint32_t kSWF = 1283, kAMR = 774, kMID = 773;
 
-TEST(Swf, UncompressedMovieIsExactlyItsFileLength) {
-  Bytes image;
-  image.Text("FWS").U8(10).U32LE(1234).PadTo(1234, 0x33).PadTo(3000, 0x00);
-  Scan scan({kSWF});
-  EXPECT_EQ(scan.Feed(image, 512, 64), 1u);
-  ASSERT_EQ(scan.log.reports.size(), 1u);
-  EXPECT_EQ(scan.log.reports[0].size, 1234u);
-  EXPECT_EQ(scan.log.reports[0].complete, 1u);
-}
-
-TEST(Swf, CompressedMovieEndsRightBeforeEightZeroBytes) {
-  for (size_t end : {700u, 1020u}) {  // inside a strip; zeros across the strip end
-    Bytes image;
-    image.Text("CWS").U8(10).U32LE(99999).PadTo(end, 0x33).Zeros(8).PadTo(3000, 0x44);
-    image.vec()[300] = 0;  // shorter zero runs do not end it
-    image.vec()[301] = 0;
-    Scan scan({kSWF});
-    scan.Feed(image, 512, 64);
-    ASSERT_EQ(scan.log.reports.size(), 1u);
-    EXPECT_EQ(scan.log.reports[0].size, end);
-    EXPECT_EQ(scan.log.reports[0].complete, 1u);
-  }
-}
-
-TEST(Swf, MovieEndsAtTheStripThatReachesTheMaximum) {
-  Bytes image;
-  image.Text("FWS").U8(10).U32LE(100000).PadTo(6000, 0x33);
-  trtest::ReportLog log;
-  CTypeRecoveryManager* m = TypeRecovery_CreateManager(reinterpret_cast<uintptr_t>(&log),
-                                                      trtest::RecordReport, nullptr);
-  TypeRecovery_AddType(m, kSWF, 1500);
-  trtest::FeedImage(m, image, 512, 64);
-  TypeRecovery_CloseManager(m);
-  ASSERT_EQ(log.reports.size(), 1u);
-  EXPECT_EQ(log.reports[0].size, 1536u);
-  EXPECT_EQ(log.reports[0].complete, 0u);
-  CTypeRecoverySWF swf(nullptr, nullptr);
-  EXPECT_EQ(swf.GetMaxFileSize(), 134217728u);
-  EXPECT_EQ(swf.GetTypePropertyFlag(), 1u);
-}
-
-TEST(Amr, NarrowBandOnly) {
-  CTypeRecoveryAMR amr(nullptr, nullptr);
-  Bytes narrow;
-  narrow.Text("#!AMR\n").PadTo(17, 0x3C);
-  Bytes wide;
-  wide.Text("#!AMR-WB\n").PadTo(17, 0x3C);
-  EXPECT_EQ(amr.IsHeaderMatched(narrow.data(), 17, 0), kAMR);
-  EXPECT_EQ(amr.IsHeaderMatched(narrow.data(), 16, 0), 0u);
-  EXPECT_EQ(amr.IsHeaderMatched(wide.data(), 17, 0), 0u);
-}
-
-TEST(Amr, StreamEndsBeforeZerosOrAtTheStripThatReaches16MiB) {
-  Bytes shortStream;
-  shortStream.Text("#!AMR\n").PadTo(900, 0x3C).Zeros(16).PadTo(2048, 0x3C);
-  Scan scan({kAMR});
-  scan.Feed(shortStream, 512, 64);
-  ASSERT_EQ(scan.log.reports.size(), 1u);
-  EXPECT_EQ(scan.log.reports[0].size, 900u);
-  EXPECT_EQ(scan.log.reports[0].complete, 1u);
-
-  constexpr uint32_t kStrip = 1 << 20;
-  Bytes longStream;
-  longStream.Text("#!AMR\n").PadTo(16 * kStrip + kStrip / 2, 0x3C);
-  CTypeRecoveryAMR amr(nullptr, nullptr);
-  EXPECT_EQ(amr.GetMaxFileSize(), 16u * kStrip);
-  trtest::ReportLog log;
-  CTypeRecoveryManager* m = TypeRecovery_CreateManager(reinterpret_cast<uintptr_t>(&log),
-                                                      trtest::RecordReport, nullptr);
-  TypeRecovery_AddType(m, kAMR, amr.GetMaxFileSize());
-  trtest::FeedImage(m, longStream, kStrip / 3, 64);  // strips that do not divide 16 MiB
-  TypeRecovery_CloseManager(m);
-  ASSERT_EQ(log.reports.size(), 1u);
-  const uint64_t strip = kStrip / 3;
-  const uint64_t reached = (16 * uint64_t{kStrip} + strip - 1) / strip * strip;
-  EXPECT_EQ(log.reports[0].size, reached);
-  EXPECT_EQ(log.reports[0].complete, 0u);
-}
-
 // A MIDI file of format 1 with tracks of these data lengths.
-Bytes Midi(const std::vector<uint32_t>& tracks) {
+Bytes Midi(std::initializer_list<uint32_t> tracks) {
   Bytes b;
   b.Text("MThd").U32BE(6).U16BE(1).U16BE(static_cast<uint16_t>(tracks.size())).U16BE(480);
   for (uint32_t length : tracks) b.Text("MTrk").U32BE(length).Fill(length, 0x90);
   return b;
 }
 
-TEST(Mid, HeaderTest) {
+// A compressed movie that ends before the eight zero bytes at end.
+Bytes Cws(size_t end) {
+  Bytes b = Bytes().Text("CWS").U8(10).U32LE(99999).PadTo(end, 0x33).Zeros(8).PadTo(3000, 0x44);
+  b.vec()[300] = b.vec()[301] = 0;  // shorter zero runs do not end it
+  return b;
+}
+
+TEST(SmallMedia, HeaderTests) {
+  CTypeRecoveryAMR amr(nullptr, nullptr);  // narrow band only
+  const Bytes narrow = Bytes().Text("#!AMR\n").PadTo(17, 0x3C), wide = Bytes().Text("#!AMR-WB\n").PadTo(17, 0x3C);
+  EXPECT_EQ(amr.IsHeaderMatched(narrow.data(), 17, 0), kAMR);
+  EXPECT_EQ(amr.IsHeaderMatched(narrow.data(), 16, 0), 0u);
+  EXPECT_EQ(amr.IsHeaderMatched(wide.data(), 17, 0), 0u);
+
   CTypeRecoveryMID mid(nullptr, nullptr);
-  Bytes good = Midi({10});
+  const Bytes good = Midi({10});
   EXPECT_EQ(mid.IsHeaderMatched(good.data(), 15, 0), kMID);
   EXPECT_EQ(mid.IsHeaderMatched(good.data(), 14, 0), 0u);
   struct Change { size_t at; uint8_t value; const char* what; };
@@ -114,43 +47,40 @@ TEST(Mid, HeaderTest) {
   }
 }
 
-TEST(Mid, FileEndsBehindItsLastTrack) {
-  // 14 + 108 + 208, and a larger file whose tracks cross strips.
-  struct Case { std::vector<uint32_t> tracks; uint64_t size; };
-  for (const Case& c : {Case{{100, 200}, 14 + 108 + 208}, Case{{700, 30, 1500}, 14 + 708 + 38 + 1508}}) {
-    Bytes image = Midi(c.tracks);
-    image.PadTo(c.size + 1024, 0x55);
-    Scan scan({kMID});
-    EXPECT_EQ(scan.Feed(image, 512, 64), 1u);
-    ASSERT_EQ(scan.log.reports.size(), 1u);
-    EXPECT_EQ(scan.log.reports[0].size, c.size);
-    EXPECT_EQ(scan.log.reports[0].complete, 1u);
-  }
+TEST(SmallMedia, FilesEndWhereTheirFormatSays) {
+  Bytes foreignChunk = Midi({100, 600}).PadTo(2048, 0x55);
+  foreignChunk.vec()[14 + 108] = 'X';  // the second track's ID
+  struct Case { const char* what; uint32_t code; std::vector<uint8_t> image; const char* spans; };
+  const Case cases[] = {
+      {"uncompressed movie: its file length", kSWF, Bytes().Text("FWS").U8(10).U32LE(1234).PadTo(1234, 0x33).PadTo(3000),
+       "swf@0+1234"},
+      {"compressed movie: before eight zeros", kSWF, Cws(700), "swf@0+700"},
+      {"eight zeros across the strip end", kSWF, Cws(1020), "swf@0+1020"},
+      {"MIDI behind its last track", kMID, Midi({100, 200}).PadTo(1346, 0x55), "mid@0+330"},
+      {"MIDI tracks across strips", kMID, Midi({700, 30, 1500}).PadTo(3292, 0x55), "mid@0+2268"},
+      {"a foreign chunk before the last track", kMID, foreignChunk, "mid@0+122~"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(trtest::CarvedSpans({c.code}, c.image), c.spans) << c.what;
 }
 
-TEST(Mid, ForeignChunkBeforeTheLastTrackEndsTheFileIncomplete) {
-  Bytes image = Midi({100, 600});
-  image.vec()[14 + 108] = 'X';  // the second track's ID
-  image.PadTo(2048, 0x55);
-  Scan scan({kMID});
-  scan.Feed(image, 512, 64);
-  ASSERT_EQ(scan.log.reports.size(), 1u);
-  EXPECT_EQ(scan.log.reports[0].size, 14u + 108);
-  EXPECT_EQ(scan.log.reports[0].complete, 0u);
+TEST(SmallMedia, MaximaEndTheFileAtTheStripThatReachesThem) {
+  EXPECT_EQ(CTypeRecoverySWF(nullptr, nullptr).GetMaxFileSize(), 134217728u);
+  EXPECT_EQ(trtest::CarvedSpans({{kSWF, 1500}}, Bytes().Text("FWS").U8(10).U32LE(100000).PadTo(6000, 0x33)),
+            "swf@0+1536~");
+  // AMR: 16 MiB, in strips that do not divide it.
+  constexpr uint32_t kMiB = 1 << 20, kStrip = kMiB / 3;
+  const uint64_t max = CTypeRecoveryAMR(nullptr, nullptr).GetMaxFileSize();
+  EXPECT_EQ(max, 16u * kMiB);
+  const std::vector<uint8_t> stream = Bytes().Text("#!AMR\n").PadTo(16 * kMiB + kMiB / 2, 0x3C);
+  EXPECT_EQ(trtest::CarvedSpans({{kAMR, max}}, stream, kStrip),
+            "amr@0+" + std::to_string((max + kStrip - 1) / kStrip * kStrip) + "~");
 }
 
 TEST(SmallMedia, ProgressRecordsResumeTheFiles) {
-  Bytes midi = Midi({700, 30, 1500});
-  midi.PadTo(4096, 0x55);
-  Bytes swf;
-  swf.Text("CWS").U8(10).U32LE(1).PadTo(1800, 0x33).Zeros(8).PadTo(4096, 0x33);
-  struct Case { uint32_t code; std::vector<uint8_t> image; uint64_t size; };
-  for (const Case& c : {Case{kMID, midi, 14 + 708 + 38 + 1508}, Case{kSWF, swf, 1800}}) {
-    const auto reports = trtest::ResumedRun({c.code}, c.image, 512, 64, 1024);
-    ASSERT_EQ(reports.size(), 1u) << c.code;
-    EXPECT_EQ(reports[0].size, c.size) << c.code;
-    EXPECT_EQ(reports[0].complete, 1u) << c.code;
-  }
+  const std::vector<uint8_t> midi = Midi({700, 30, 1500}).PadTo(4096, 0x55);
+  const std::vector<uint8_t> swf = Bytes().Text("CWS").U8(10).U32LE(1).PadTo(1800, 0x33).Zeros(8).PadTo(4096, 0x33);
+  EXPECT_EQ(trtest::Spans(trtest::ResumedRun({kMID}, midi, 512, 64, 1024)), "mid@0+2268");
+  EXPECT_EQ(trtest::Spans(trtest::ResumedRun({kSWF}, swf, 512, 64, 1024)), "swf@0+1800");
 }
 
 }  // namespace

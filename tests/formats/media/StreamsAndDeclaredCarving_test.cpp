@@ -8,13 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "support/Carving.h"
+#include "support/ReportSpans.h"
 
 namespace {
 
 using trtest::Fixture;
 using trtest::RandomImage;
-using trtest::Scan;
 
 constexpr uint32_t kSector = 512;
 constexpr size_t kAt = 3 * kSector;
@@ -62,47 +61,27 @@ const std::vector<Case>& Cases() {
   return cases;
 }
 
-RandomImage ImageWith(const std::vector<uint8_t>& file, bool zeroAfter, size_t tail = 8 * kSector) {
-  RandomImage image(kAt + file.size() + tail, 7);
-  image.Put(kAt, file);
-  if (zeroAfter) image.Zero(kAt + file.size(), tail);
-  return image;
-}
-
 std::vector<uint8_t> Slice(const std::vector<uint8_t>& bytes, size_t from, size_t count) {
   return std::vector<uint8_t>(bytes.begin() + static_cast<long>(from),
                               bytes.begin() + static_cast<long>(from + count));
 }
 
-TEST(StreamsAndDeclaredCarving, ReportModeGivesOffsetSizeAndCompleteFlag) {
+TEST(StreamsAndDeclaredCarving, EachFixtureIsReportedAndWrittenByItsOwnRule) {
   for (const Case& c : Cases()) {
     const std::vector<uint8_t> file = Fixture("media", c.fixture);
     ASSERT_FALSE(file.empty()) << c.fixture;
-    RandomImage image = ImageWith(file, c.zeroAfter);
-    Scan scan(c.codes);
-    scan.Feed(image.bytes(), kSector, kSector);
-    ASSERT_EQ(scan.log.reports.size(), 1u) << c.fixture;
-    const trtest::Report& r = scan.log.reports[0];
-    EXPECT_EQ(r.start, kAt) << c.fixture;
-    EXPECT_EQ(r.size, c.size) << c.fixture;
-    EXPECT_EQ(r.complete, c.complete) << c.fixture;
-    EXPECT_EQ(r.extension, c.extension) << c.fixture;
-  }
-}
-
-TEST(StreamsAndDeclaredCarving, FolderModeWritesExactlyTheFormatsBytes) {
-  for (const Case& c : Cases()) {
-    const std::vector<uint8_t> file = Fixture("media", c.fixture);
-    RandomImage image = ImageWith(file, c.zeroAfter);
+    RandomImage image(kAt + file.size() + 8 * kSector, 7);
+    image.Put(kAt, file);
+    if (c.zeroAfter) image.Zero(kAt + file.size(), 8 * kSector);
+    const std::string ext = c.extension;
+    EXPECT_EQ(trtest::CarvedSpans(c.codes, image.bytes(), kSector, kSector),
+              ext + "@" + std::to_string(kAt) + "+" + std::to_string(c.size) + (c.complete ? "" : "~"));
     trtest::TempDir dir;
-    {
-      Scan scan(c.codes, &dir);
-      scan.Feed(image.bytes(), kSector, kSector);
-      EXPECT_EQ(scan.errorFlag, 0u) << c.fixture;
-    }
-    const std::string name = std::string(c.extension) + "/00000." + c.extension;
-    ASSERT_EQ(dir.Files(), std::vector<std::string>{name}) << c.fixture;
-    EXPECT_EQ(dir.Read(name), Slice(image.bytes(), kAt, c.size)) << c.fixture;
+    uint32_t error = 0;
+    trtest::FolderRun(dir, c.codes, image.bytes(), kSector, kSector, &error);
+    EXPECT_EQ(error, 0u) << c.fixture;
+    ASSERT_EQ(dir.Files(), std::vector<std::string>{ext + "/00000." + ext}) << c.fixture;
+    EXPECT_EQ(dir.Read(ext + "/00000." + ext), Slice(image.bytes(), kAt, c.size)) << c.fixture;
   }
 }
 
@@ -111,58 +90,34 @@ TEST(StreamsAndDeclaredCarving, MxfIsTakenToItsFooterOffsetPlus224) {
   // aligned, would otherwise cut it at a strip start.
   constexpr uint32_t kStrip = 16384;
   const std::vector<uint8_t> file = Fixture("media", "video.mxf");
-  RandomImage image(kStrip + file.size() + kStrip, 3);
-  image.Put(kStrip, file);
+  const std::vector<uint8_t> image = RandomImage(kStrip + file.size() + kStrip, 3).Put(kStrip, file).bytes();
+  const uint64_t size = ((uint64_t{file[48]} << 24) | (file[49] << 16) | (file[50] << 8) | file[51]) + 224;
+  EXPECT_EQ(trtest::CarvedSpans({1038}, image, kStrip, kStrip), "mxf@16384+" + std::to_string(size));
   trtest::TempDir dir;
-  {
-    Scan scan({1038}, &dir);
-    scan.Feed(image.bytes(), kStrip, kStrip);
-  }
-  Scan report({1038});
-  report.Feed(image.bytes(), kStrip, kStrip);
-  const uint64_t footer = (uint64_t{file[48]} << 24) | (file[49] << 16) | (file[50] << 8) | file[51];
-  ASSERT_EQ(report.log.reports.size(), 1u);
-  const trtest::Report& r = report.log.reports[0];
-  EXPECT_EQ(r.start, kStrip);
-  EXPECT_EQ(r.size, footer + 224);
-  EXPECT_EQ(r.complete, 1u);
-  EXPECT_EQ(dir.Read("mxf/00000.mxf"), Slice(image.bytes(), kStrip, footer + 224));
+  trtest::FolderRun(dir, {1038}, image, kStrip, kStrip);
+  EXPECT_EQ(dir.Read("mxf/00000.mxf"), Slice(image, kStrip, size));
 }
 
 TEST(StreamsAndDeclaredCarving, ProgramStreamsEndWhereAnotherFormatBegins) {
   // The muxer writes no end code: an Ogg file at the next sector ends each
   // program stream before it.
+  const std::vector<uint8_t> ogg = Fixture("media", "audio.ogg");
   for (const char* name : {"program.mpg", "program.vob"}) {
     const std::vector<uint8_t> mpeg = Fixture("media", name);
-    const std::vector<uint8_t> ogg = Fixture("media", "audio.ogg");
     const size_t next = kAt + (mpeg.size() + kSector - 1) / kSector * kSector;
-    RandomImage image(next + ogg.size() + 4 * kSector, 11);
-    image.Put(kAt, mpeg).Put(next, ogg);
-    Scan scan({1026, 775});
-    scan.Feed(image.bytes(), kSector, kSector);
-    ASSERT_EQ(scan.log.reports.size(), 2u) << name;
-    EXPECT_EQ(scan.log.reports[0].extension, "mpg");
-    EXPECT_EQ(scan.log.reports[0].start, kAt);
-    EXPECT_EQ(scan.log.reports[0].size, next - kAt) << name;
-    EXPECT_EQ(scan.log.reports[0].complete, 1u);
-    EXPECT_EQ(scan.log.reports[1].start, next);
-    EXPECT_EQ(scan.log.reports[1].size, ogg.size());
+    const std::vector<uint8_t> image = RandomImage(next + ogg.size() + 4 * kSector, 11).Put(kAt, mpeg).Put(next, ogg).bytes();
+    EXPECT_EQ(trtest::CarvedSpans({1026, 775}, image, kSector, kSector),
+              "mpg@" + std::to_string(kAt) + "+" + std::to_string(next - kAt) + " ogg@" + std::to_string(next) +
+                  "+" + std::to_string(ogg.size())) << name;
   }
 }
 
 TEST(StreamsAndDeclaredCarving, SubTypesNotAskedForLeaveNoFile) {
-  struct Drop { const char* fixture; uint32_t code; };
-  for (const Drop& d : {Drop{"video.wmv", 772}, Drop{"audio.wma", 1027}, Drop{"video.rm", 776}}) {
-    RandomImage image = ImageWith(Fixture("media", d.fixture), false);
-    trtest::TempDir dir;
-    {
-      Scan scan({d.code}, &dir);
-      scan.Feed(image.bytes(), kSector, kSector);
-    }
-    EXPECT_TRUE(dir.Files().empty()) << d.fixture;
-    Scan report({d.code});
-    report.Feed(image.bytes(), kSector, kSector);
-    EXPECT_TRUE(report.log.reports.empty()) << d.fixture;
+  for (const auto& [fixture, code] : {std::pair<const char*, uint32_t>{"video.wmv", 772}, {"audio.wma", 1027}, {"video.rm", 776}}) {
+    const std::vector<uint8_t> file = Fixture("media", fixture);
+    const std::vector<uint8_t> image = RandomImage(kAt + file.size() + 8 * kSector, 7).Put(kAt, file).bytes();
+    EXPECT_EQ(trtest::CarvedSpans({code}, image, kSector, kSector), "") << fixture;
+    EXPECT_TRUE(trtest::CarvedFiles({code}, image, kSector, kSector).empty()) << fixture;
   }
 }
 
@@ -170,10 +125,10 @@ TEST(StreamsAndDeclaredCarving, OneImageWithEveryFixture) {
   // All the fixtures in one image, each at a sector start with random filler
   // between them, every class of these formats added.
   std::vector<trtest::AddedType> codes;
-  for (const Case& c : Cases()) codes.insert(codes.end(), c.codes.begin(), c.codes.end());
   std::vector<size_t> starts;
   size_t at = kAt;
   for (const Case& c : Cases()) {
+    codes.insert(codes.end(), c.codes.begin(), c.codes.end());
     starts.push_back(at);
     at += (Fixture("media", c.fixture).size() + 16 + 2 * kSector) / kSector * kSector;
   }
@@ -184,10 +139,7 @@ TEST(StreamsAndDeclaredCarving, OneImageWithEveryFixture) {
     if (Cases()[i].zeroAfter) image.Zero(starts[i] + file.size(), 16);
   }
   trtest::TempDir dir;
-  {
-    Scan scan(codes, &dir);
-    scan.Feed(image.bytes(), kSector, 4 * kSector);
-  }
+  trtest::FolderRun(dir, codes, image.bytes(), kSector, 4 * kSector);
   for (size_t i = 0; i < Cases().size(); ++i) {
     const Case& c = Cases()[i];
     // Files are numbered per class; a renamed file keeps its number.
@@ -203,24 +155,20 @@ TEST(StreamsAndDeclaredCarving, DamagedFilesInOddStripsStayInsideTheirBytes) {
   // Every fixture with bytes overwritten and cut short, fed in strips that
   // end anywhere with little or no lookahead (the sanitizer build catches a
   // read outside the buffer). Every file found must lie inside the image.
-  std::vector<trtest::AddedType> codes;
+  std::vector<trtest::AddedType> codes = {1026, 1038};
   for (const Case& c : Cases()) codes.insert(codes.end(), c.codes.begin(), c.codes.end());
-  codes.push_back(1026);
-  codes.push_back(1038);
   std::mt19937 random(3);
   for (const char* name : {"video.wmv", "audio.wma", "video.mkv", "stream.m2ts", "audio.ogg",
                            "video.flv", "video.rm", "program.mpg", "movie.swf", "tune.mid",
                            "video.mxf", "speech.amr"}) {
-    std::vector<uint8_t> file = Fixture("media", name);
+    const std::vector<uint8_t> file = Fixture("media", name);
     for (int round = 0; round < 6; ++round) {
       std::vector<uint8_t> damaged = file;
       for (int i = 0; i < 40; ++i) damaged[random() % damaged.size()] = static_cast<uint8_t>(random());
       damaged.resize(damaged.size() - random() % (damaged.size() / 2));
       for (uint32_t strip : {517u, 64u}) {
         for (uint32_t lookahead : {0u, 7u, 300u}) {
-          Scan scan(codes);
-          scan.Feed(damaged, strip, lookahead);
-          for (const trtest::Report& r : scan.log.reports) {
+          for (const trtest::Report& r : trtest::ReportRun(codes, damaged, strip, lookahead)) {
             EXPECT_LE(r.start, damaged.size()) << name;
           }
         }
