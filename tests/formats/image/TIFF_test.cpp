@@ -10,6 +10,7 @@
 #include "support/Carving.h"
 
 using trtest::AddedType;
+using trtest::Bytes;
 using trtest::DiskImage;
 using trtest::FolderRun;
 using trtest::ReportRun;
@@ -30,44 +31,31 @@ struct Entry {
   std::string text = "";     // inline bytes instead of the value
 };
 
-// A TIFF file image built field by field in its own byte order.
-class Tiff {
- public:
+// A TIFF file image written field by field in its own byte order.
+struct Tiff {
   Tiff(bool bigEndian, size_t size, uint32_t firstDirectory, uint8_t filler = 0x77)
-      : m_big(bigEndian), bytes(size, filler) {
-    bytes[0] = bytes[1] = bigEndian ? 'M' : 'I';
-    U16(2, 42);
-    U32(4, firstDirectory);
-    std::fill(bytes.begin() + 8, bytes.begin() + std::min<size_t>(16, size), 0);
-  }
-  Tiff& Magic(const std::string& four) {
-    std::copy(four.begin(), four.end(), bytes.begin());
-    return *this;
+      : big(bigEndian), bytes(size, filler) {
+    std::fill(bytes.begin(), bytes.begin() + std::min<size_t>(16, size), 0);
+    Text(0, bigEndian ? "MM" : "II").U16(2, 42).U32(4, firstDirectory);
   }
   Tiff& U16(size_t at, uint16_t v) {
-    bytes[at] = static_cast<uint8_t>(m_big ? v >> 8 : v);
-    bytes[at + 1] = static_cast<uint8_t>(m_big ? v : v >> 8);
+    bytes[at + (big ? 0 : 1)] = static_cast<uint8_t>(v >> 8);
+    bytes[at + (big ? 1 : 0)] = static_cast<uint8_t>(v);
     return *this;
   }
   Tiff& U32(size_t at, uint32_t v) {
-    return m_big ? U16(at, static_cast<uint16_t>(v >> 16)).U16(at + 2, static_cast<uint16_t>(v))
-                 : U16(at, static_cast<uint16_t>(v)).U16(at + 2, static_cast<uint16_t>(v >> 16));
-  }
-  Tiff& U32BE(size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
-    return *this;
+    return U16(at + (big ? 0 : 2), static_cast<uint16_t>(v >> 16)).U16(at + (big ? 2 : 0), static_cast<uint16_t>(v));
   }
   Tiff& Text(size_t at, const std::string& t) {
     std::copy(t.begin(), t.end(), bytes.begin() + static_cast<long>(at));
     return *this;
   }
-  // A directory at `at`; returns the offset just past its link.
+  // A directory at `at`; answers the offset just past its link.
   size_t Ifd(size_t at, const std::vector<Entry>& entries, uint32_t next = 0) {
     U16(at, static_cast<uint16_t>(entries.size()));
     size_t p = at + 2;
     for (const Entry& e : entries) {
-      U16(p, e.tag).U16(p + 2, e.type).U32(p + 4, e.count);
-      U32(p + 8, 0);
+      U16(p, e.tag).U16(p + 2, e.type).U32(p + 4, e.count).U32(p + 8, 0);
       if (!e.text.empty()) {
         Text(p + 8, e.text);
       } else if (e.type == kShort && e.count <= 2) {
@@ -80,11 +68,7 @@ class Tiff {
     U32(p, next);
     return p + 4;
   }
-
- private:
-  bool m_big;
-
- public:
+  bool big;
   std::vector<uint8_t> bytes;
 };
 
@@ -119,113 +103,139 @@ TEST(Tiff, HeaderNeeds257BytesAndOneOfTheFiveMagics) {
   }
 }
 
-TEST(Tiff, BigEndianFileWithStripsAfterItsDirectoryEndsAtItsLastStrip) {
-  // Directory at 8; offsets (LONG) and byte counts (SHORT) out of line right
-  // after it; three strips, the last one the furthest although listed first.
-  Tiff t(true, 5000, 8);
-  const size_t after = t.Ifd(8, {{0x0100, kShort, 1, 40},
-                                 {0x0111, kLong, 3, 300},
-                                 {0x0117, kShort, 3, 312}});
-  ASSERT_LT(after, 300u);
-  t.U32(300, 4000).U32(304, 1000).U32(308, 2500);
-  t.U16(312, 1000).U16(314, 1500).U16(316, 900);
-  const std::vector<uint8_t> image = Then(t.bytes, 3000, 0x5A);
+struct Ended {
+  std::string extension;
+  uint64_t size;
+  uint32_t complete;
+};
 
+struct Case {
+  std::string what;
+  std::vector<AddedType> types;
+  std::vector<uint8_t> image;
+  uint32_t strip, lookahead;
+  std::vector<Ended> ended;
+  size_t pauseAt = 0;  // where the scan saves its progress and a new one resumes
+};
+
+std::vector<Case> Cases() {
+  std::vector<Case> cases;
+  // Big-endian, directory at 8; offsets (LONG) and byte counts (SHORT) out of
+  // line right after it; three strips, the last one the furthest although
+  // listed first.
+  Tiff stripsAfter(true, 5000, 8);
+  EXPECT_LT(stripsAfter.Ifd(8, {{0x0100, kShort, 1, 40}, {0x0111, kLong, 3, 300}, {0x0117, kShort, 3, 312}}),
+            300u);
+  stripsAfter.U32(300, 4000).U32(304, 1000).U32(308, 2500).U16(312, 1000).U16(314, 1500).U16(316, 900);
   for (uint32_t strip : {257u, 512u, 700u, 8192u}) {
     for (uint32_t lookahead : {0u, 64u}) {
-      const auto reports = ReportRun({{kTif}}, image, strip, lookahead);
-      ASSERT_EQ(reports.size(), 1u) << strip << "/" << lookahead;
-      EXPECT_EQ(reports[0].size, 5000u) << strip << "/" << lookahead;
-      EXPECT_EQ(reports[0].complete, 1u);
-      EXPECT_EQ(reports[0].extension, "TIF");
+      cases.push_back({"strips after the directory", {kTif}, Then(stripsAfter.bytes, 3000, 0x5A), strip,
+                       lookahead, {{"TIF", 5000, 1}}});
     }
   }
-  trtest::TempDir dir;
-  FolderRun(dir, {{kTif}}, image, 512, 0);
-  ASSERT_EQ(dir.Files(), std::vector<std::string>{"TIF/00000.TIF"});
-  EXPECT_EQ(dir.Read("TIF/00000.TIF"), t.bytes);
-}
-
-TEST(Tiff, DirectoryBeyond64KiBReadsStripTablesAndMakeFromTheCachedStart) {
   // The pixel strips and the out-of-line values come first; the directory,
-  // at 70000, refers back into the first 64 KiB.
-  Tiff t(false, 70000, 70000);
-  t.U32(100, 2000).U32(104, 30000).U32(108, 66000);  // strip offsets
-  t.U32(120, 28000).U32(124, 36000).U32(128, 3900);  // byte counts
-  t.Text(140, std::string("sony") + '\0');
-  t.bytes.resize(70000 + 2 + 4 * 12 + 4);
-  t.Ifd(70000, {{0x010F, kAscii, 5, 140},
-                {0x0111, kLong, 3, 100},
-                {0x0117, kLong, 3, 120},
-                {0x0131, kAscii, 30, 1000}});
-  const std::vector<uint8_t> image = Then(t.bytes, 5000, 0x11);
-
-  const auto reports = ReportRun(kAllTiffTypes, image, 4096, 16);
-  ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0].size, t.bytes.size());
-  EXPECT_EQ(reports[0].complete, 1u);
-  EXPECT_EQ(reports[0].extension, "SR2");
-}
-
-TEST(Tiff, Cr2FollowedByCanonOptionalDataIncludesThatBlock) {
-  Tiff t = WithMake(false, "Canon EOS 5D", 3000);
-  t.Text(8, std::string("CR\x02\x00", 4));  // CR2 marker at byte 8 (directory moved to 16)
-  t.U32(4, 16);
-  t.Ifd(16, {{0x010F, kAscii, 13, 200}, {0x0111, kLong, 1, 1024}, {0x0117, kLong, 1, 1976}});
-  std::vector<uint8_t> file = t.bytes;
-  std::vector<uint8_t> trailer(92 + 500, 0x42);
-  std::copy_n("CANON OPTIONAL DATA", 19, trailer.begin());
-  trailer[24] = 0, trailer[25] = 0, trailer[26] = 0x01, trailer[27] = 0xF4;  // 500
-  file.insert(file.end(), trailer.begin(), trailer.end());
-  const std::vector<uint8_t> image = Then(file, 2000, 0x99);
-
+  // at 70000, refers back into the first 64 KiB for its strips and make.
+  Tiff late(false, 70000, 70000);
+  late.U32(100, 2000).U32(104, 30000).U32(108, 66000);  // strip offsets
+  late.U32(120, 28000).U32(124, 36000).U32(128, 3900);  // byte counts
+  late.Text(140, std::string("sony") + '\0').bytes.resize(70000 + 2 + 4 * 12 + 4);
+  late.Ifd(70000, {{0x010F, kAscii, 5, 140}, {0x0111, kLong, 3, 100}, {0x0117, kLong, 3, 120},
+                   {0x0131, kAscii, 30, 1000}});
+  cases.push_back({"directory past 64 KiB", kAllTiffTypes, Then(late.bytes, 5000, 0x11), 4096, 16,
+                   {{"SR2", late.bytes.size(), 1}}});
+  // A CR2 (marker at byte 8, directory moved to 16) followed by a Canon
+  // optional-data block of 92 + 500 bytes.
+  Tiff cr2 = WithMake(false, "Canon EOS 5D", 3000);
+  cr2.Text(8, std::string("CR\x02\x00", 4)).U32(4, 16);
+  cr2.Ifd(16, {{0x010F, kAscii, 13, 200}, {0x0111, kLong, 1, 1024}, {0x0117, kLong, 1, 1976}});
+  const std::vector<uint8_t> withTrailer =
+      Bytes().Raw(cr2.bytes).Text("CANON OPTIONAL DATA").Zeros(5).U32BE(500).PadTo(3000 + 92 + 500, 0x42);
   for (uint32_t strip : {512u, 1000u}) {
-    const auto reports = ReportRun(kAllTiffTypes, image, strip, 64);
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0].extension, "CR2");
-    EXPECT_EQ(reports[0].size, file.size()) << strip;
-    EXPECT_EQ(reports[0].complete, 1u);
+    cases.push_back({"cr2 trailer", kAllTiffTypes, Then(withTrailer, 2000, 0x99), strip, 64,
+                     {{"CR2", withTrailer.size(), 1}}});
   }
-}
-
-TEST(Tiff, MakeAndMagicDecideTheSubTypeIgnoringCase) {
-  struct Case {
+  // Make and magic decide the sub-type, ignoring case; ORF and RAW files
+  // carry a trailer.
+  struct SubType {
     const char* magic;
     const char* make;
     const char* extension;
     size_t trailer;
     bool xmp = false;
   };
-  const Case cases[] = {
-      {"II*\x00", "sony", "SR2", 0},         {"II*\x00", "SoNy", "SR2", 0},
-      {"II*\x00", "SONY DSC-R1", "ARW", 0},  {"II*\x00", "SONYX", "TIF", 0},
-      {"MM\x00*", "nikon corporation", "NEF", 0}, {"II*\x00", "NIKON", "TIF", 0},
-      {"MM\x00*", "PENTAX", "PEF", 0},       {"MM\x00*", "Mamiya", "MEF", 0},
-      {"II*\x00", "Canon", "DNG", 0},        {"MM\x00*", "RICOH", "DNG", 0},
-      {"IIRO", "OLYMPUS", "ORF", 0},         {"IIRS", "Olympus", "ORF", 8192},
-      {"IIU\x00", "Panasonic", "RAW", 82},   {"MM\x00*", "SONY", "TIF", 0},
-      {"MM\x00*", "NIKON", "DNG", 0, true},  // an XMP packet makes a DNG
-  };
-  for (const Case& c : cases) {
+  for (const SubType& c : std::vector<SubType>{
+           {"II*\x00", "sony", "SR2", 0},         {"II*\x00", "SoNy", "SR2", 0},
+           {"II*\x00", "SONY DSC-R1", "ARW", 0},  {"II*\x00", "SONYX", "TIF", 0},
+           {"MM\x00*", "nikon corporation", "NEF", 0}, {"II*\x00", "NIKON", "TIF", 0},
+           {"MM\x00*", "PENTAX", "PEF", 0},       {"MM\x00*", "Mamiya", "MEF", 0},
+           {"II*\x00", "Canon", "DNG", 0},        {"MM\x00*", "RICOH", "DNG", 0},
+           {"IIRO", "OLYMPUS", "ORF", 0},         {"IIRS", "Olympus", "ORF", 8192},
+           {"IIU\x00", "Panasonic", "RAW", 82},   {"MM\x00*", "SONY", "TIF", 0},
+           {"MM\x00*", "NIKON", "DNG", 0, true},  // an XMP packet makes a DNG
+       }) {
     Tiff t = WithMake(c.magic[0] == 'M', c.make, 1500, c.xmp);
-    t.Magic(std::string(c.magic, 4));
-    const std::vector<uint8_t> image = Then(t.bytes, 10000, 0x44);
-    const auto reports = ReportRun(kAllTiffTypes, image, 512, 32);
-    ASSERT_EQ(reports.size(), 1u) << c.make;
-    EXPECT_EQ(reports[0].extension, c.extension) << c.magic << " " << c.make;
-    EXPECT_EQ(reports[0].size, t.bytes.size() + c.trailer) << c.make;
+    t.Text(0, std::string(c.magic, 4));
+    cases.push_back({std::string(c.magic, 4) + " " + c.make, kAllTiffTypes, Then(t.bytes, 10000, 0x44), 512, 32,
+                     {{c.extension, t.bytes.size() + c.trailer, 1}}});
+  }
+  // A sub-type's maximum ends the file incomplete; the TIFF maximum is the
+  // class's own.
+  cases.push_back({"nef maximum", {{516, 4000}, {514}}, Then(WithMake(true, "NIKON D3", 20000).bytes, 1000, 3),
+                   1024, 0, {{"NEF", 4096, 0}}});
+  cases.push_back({"tif maximum", {{514, 2048}}, Then(WithMake(false, "x", 20000).bytes, 10, 3), 1024, 0,
+                   {{"TIF", 2048, 0}}});
+  // A new header cuts the open file with its sub-type and bytes taken.
+  cases.push_back({"cut by a new header", kAllTiffTypes,
+                   Then(Bytes().Raw(trtest::Prefix(WithMake(true, "PENTAX K-1", 9000).bytes, 1024))
+                            .Raw(WithMake(false, "plain", 3000).bytes),
+                        700, 8),
+                   512, 0, {{"PEF", 1024, 0}, {"TIF", 3000, 1}}});
+  // With only CR2 enabled, a plain TIFF and a NEF are discarded.
+  cases.push_back({"only cr2 enabled", {515},
+                   trtest::DiskImage().File(WithMake(false, "Unknown maker", 3000).bytes).Random(2)
+                       .File(WithMake(true, "NIKON D3", 3000).bytes).Random(2).bytes(),
+                   512, 0, {}});
+  // Paused with a pending directory, arrays and make text at each save.
+  Tiff pending(true, 12000, 8);
+  pending.Ifd(8, {{0x010F, kAscii, 9, 5000}, {0x0111, kLong, 2, 2100}, {0x0117, kLong, 2, 2108},
+                  {0x014A, kLong, 2, 3000}},
+              7000);
+  pending.Text(5000, std::string("NIKON D5") + '\0');
+  pending.U32(2100, 9000).U32(2104, 10000).U32(2108, 1000).U32(2112, 2000).U32(3000, 4000).U32(3004, 4100);
+  pending.Ifd(4000, {{0x0111, kLong, 1, 11000}, {0x0117, kLong, 1, 500}});
+  pending.Ifd(4100, {});
+  pending.Ifd(7000, {});
+  const std::vector<uint8_t> disk = trtest::DiskImage().Random(1).File(pending.bytes).Random(3).bytes();
+  for (size_t pauseAt : {0u, 1024u, 2560u, 3584u, 5120u, 8192u}) {
+    cases.push_back({"pending directories", kAllTiffTypes, disk, 512, 8, {{"NEF", 12000, 1}}, pauseAt});
+  }
+  return cases;
+}
+
+TEST(Tiff, EachFileEndsWithItsSubType) {
+  for (const Case& c : Cases()) {
+    SCOPED_TRACE(c.what + " strip " + std::to_string(c.strip) + " lookahead " +
+                 std::to_string(c.lookahead) + " pause " + std::to_string(c.pauseAt));
+    const auto reports = c.pauseAt ? trtest::ResumedRun(c.types, c.image, c.strip, c.lookahead, c.pauseAt)
+                                   : ReportRun(c.types, c.image, c.strip, c.lookahead);
+    ASSERT_EQ(reports.size(), c.ended.size());
+    for (size_t i = 0; i < reports.size(); ++i) {
+      EXPECT_EQ(reports[i].extension, c.ended[i].extension) << i;
+      EXPECT_EQ(reports[i].size, c.ended[i].size) << i;
+      EXPECT_EQ(reports[i].complete, c.ended[i].complete) << i;
+    }
+    if (c.ended.size() == 2) {
+      EXPECT_FALSE(reports[0].hasPicture);  // a cut file has no record
+      EXPECT_EQ(reports[1].start, reports[0].size);
+    }
   }
 }
 
-TEST(Tiff, WithOnlyCr2EnabledPlainTiffAndNefAreDiscardedAndLeaveNothing) {
+TEST(Tiff, DiscardedFilesLeaveNothingAndTheirNumbersAreGivenAgain) {
   Tiff plain = WithMake(false, "Unknown maker", 3000);
   Tiff nef = WithMake(true, "NIKON D3", 3000);
   DiskImage image;
   image.File(plain.bytes).Random(2).File(nef.bytes).Random(2);
-
-  uint32_t ended = 9;
-  EXPECT_TRUE(ReportRun({{515}}, image.bytes(), 512, 0, &ended).empty());
-  EXPECT_EQ(ended, 0u);
 
   trtest::TempDir dir;
   FolderRun(dir, {{515}}, image.bytes(), 512, 0);
@@ -236,23 +246,6 @@ TEST(Tiff, WithOnlyCr2EnabledPlainTiffAndNefAreDiscardedAndLeaveNothing) {
   FolderRun(nefDir, {{516}}, image.bytes(), 512, 0);
   ASSERT_EQ(nefDir.Files(), std::vector<std::string>{"NEF/00000.NEF"});
   EXPECT_EQ(nefDir.Read("NEF/00000.NEF"), nef.bytes);
-}
-
-TEST(Tiff, SubTypeMaximumEndsTheFileIncomplete) {
-  Tiff nef = WithMake(true, "NIKON D3", 20000);
-  const std::vector<uint8_t> image = Then(nef.bytes, 1000, 3);
-  auto reports = ReportRun({{516, 4000}, {514}}, image, 1024, 0);
-  ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0].extension, "NEF");
-  EXPECT_EQ(reports[0].size, 4096u);
-  EXPECT_EQ(reports[0].complete, 0u);
-
-  // The TIFF maximum is the class's own.
-  Tiff plain = WithMake(false, "x", 20000);
-  reports = ReportRun({{514, 2048}}, Then(plain.bytes, 10, 3), 1024, 0);
-  ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0].size, 2048u);
-  EXPECT_EQ(reports[0].complete, 0u);
 }
 
 TEST(Tiff, PictureRecordGivesDimensionsOnlyWhenBothExceed256) {
@@ -275,50 +268,6 @@ TEST(Tiff, PictureRecordGivesDimensionsOnlyWhenBothExceed256) {
     EXPECT_EQ(reports[0].picture.height, c.expectedHeight);
     EXPECT_EQ(trtest::U8(reports[0].picture.make), "Acme Co");
     EXPECT_EQ(trtest::U8(reports[0].picture.model), "M1");
-  }
-}
-
-TEST(Tiff, NewHeaderCutsTheOpenFileWithItsSubTypeAndBytesTaken) {
-  Tiff first = WithMake(true, "PENTAX K-1", 9000);
-  first.bytes.resize(1024);
-  Tiff second = WithMake(false, "plain", 3000);
-  std::vector<uint8_t> image = first.bytes;
-  image.insert(image.end(), second.bytes.begin(), second.bytes.end());
-  const auto reports = ReportRun(kAllTiffTypes, Then(image, 700, 8), 512, 0);
-  ASSERT_EQ(reports.size(), 2u);
-  EXPECT_EQ(reports[0].extension, "PEF");
-  EXPECT_EQ(reports[0].size, 1024u);
-  EXPECT_EQ(reports[0].complete, 0u);
-  EXPECT_FALSE(reports[0].hasPicture);
-  EXPECT_EQ(reports[1].start, 1024u);
-  EXPECT_EQ(reports[1].size, 3000u);
-  EXPECT_EQ(reports[1].extension, "TIF");
-}
-
-TEST(Tiff, ScanResumedFromProgressFileEndsAsAnUninterruptedOne) {
-  // Pending directory, arrays and make text at the moment of each save.
-  Tiff t(true, 12000, 8);
-  t.Ifd(8, {{0x010F, kAscii, 9, 5000}, {0x0111, kLong, 2, 2100}, {0x0117, kLong, 2, 2108},
-            {0x014A, kLong, 2, 3000}},
-        7000);
-  t.Text(5000, std::string("NIKON D5") + '\0');
-  t.U32(2100, 9000).U32(2104, 10000).U32(2108, 1000).U32(2112, 2000);
-  t.U32(3000, 4000).U32(3004, 4100);
-  t.Ifd(4000, {{0x0111, kLong, 1, 11000}, {0x0117, kLong, 1, 500}});
-  t.Ifd(4100, {});
-  t.Ifd(7000, {});
-  DiskImage image;
-  image.Random(1).File(t.bytes).Random(3);
-  const auto straight = ReportRun(kAllTiffTypes, image.bytes(), 512, 8);
-  ASSERT_EQ(straight.size(), 1u);
-  EXPECT_EQ(straight[0].size, 12000u);
-  EXPECT_EQ(straight[0].extension, "NEF");
-  for (size_t stopAt : {1024u, 2560u, 3584u, 5120u, 8192u}) {
-    const auto resumed = trtest::ResumedRun(kAllTiffTypes, image.bytes(), 512, 8, stopAt);
-    ASSERT_EQ(resumed.size(), 1u) << stopAt;
-    EXPECT_EQ(resumed[0].size, 12000u) << stopAt;
-    EXPECT_EQ(resumed[0].extension, "NEF") << stopAt;
-    EXPECT_EQ(resumed[0].complete, 1u) << stopAt;
   }
 }
 
