@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "registry/RecognizerFactory.h"
 #include "support/ReportSpans.h"
 
 namespace {
@@ -26,12 +27,10 @@ Bytes Iso(const char* brand, std::initializer_list<std::pair<const char*, uint32
 
 std::vector<std::unique_ptr<CTypeRecoveryFTYP>> AllSix() {
   std::vector<std::unique_ptr<CTypeRecoveryFTYP>> all;
-  all.emplace_back(new CTypeRecoveryMP4(nullptr, nullptr));
-  all.emplace_back(new CTypeRecoveryM4V(nullptr, nullptr));
-  all.emplace_back(new CTypeRecoveryMOV(nullptr, nullptr));
-  all.emplace_back(new CTypeRecovery3GP(nullptr, nullptr));
-  all.emplace_back(new CTypeRecovery3G2(nullptr, nullptr));
-  all.emplace_back(new CTypeRecoveryM4R(nullptr, nullptr));
+  for (const char* name : {"MP4", "M4V", "MOV", "3GP", "3G2", "M4R"}) {
+    all.emplace_back(static_cast<CTypeRecoveryFTYP*>(
+        typerecovery::ConstructRecognizer((std::string("CTypeRecovery") + name).c_str(), nullptr, nullptr)));
+  }
   return all;
 }
 

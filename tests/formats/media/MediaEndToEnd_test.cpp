@@ -1,6 +1,8 @@
-// End to end: real files made by ffmpeg, sox and lame (tests/data/media,
-// see make_media.sh) carved out of a synthetic disk image in folder mode and
-// reported in report mode.
+// End to end: real files made by ffmpeg, sox, lame and abc2midi
+// (tests/data/media, see make_media.sh and make_streams_and_declared.sh)
+// carved out of synthetic disk images in folder mode (byte-identical files
+// under the right names) and reported in report mode (offsets, sizes,
+// complete flags), also across a progress file and in damaged copies.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,50 +12,75 @@
 
 namespace {
 
-const std::vector<trtest::AddedType> kMediaTypes = {1028, 1029, 1030, 1032, 1033, 778,
-                                                    1025, 770,  1037, 1566, 769};
+using trtest::Fixture;
+using trtest::RandomImage;
 
 struct Placed {
-  std::string fixture;
-  std::string output;           // expected output file, relative to the root
-  size_t offset = 0;            // where it lies in the image
-  std::vector<uint8_t> carved;  // the bytes the recognizer takes
+  const char* fixture;
+  std::vector<trtest::AddedType> types;
+  const char* output;       // relative to the root; its folder is the report's extension
+  int64_t extra = 0;        // size minus the fixture's size
+  bool complete = true;
+  bool zerosAfter = false;  // else a byte that is neither 0 nor 0xFF, then random filler
+  size_t offset = 0;        // where it lies in the image
+  std::vector<uint8_t> carved{};
 };
 
-// Every fixture at a 4096-byte boundary, with random filler between them.
-// The RIFF sub-types share one file counter, so the WAV after the AVI is
-// number 1. The plain MP3 is followed by zeros: its walk keeps one trailing
-// zero byte. The other files are followed by a byte that is neither 0 nor 0xFF.
+// Every fixture at a 4096-byte boundary. Sub-types share their class's file
+// counter: the WAV after the AVI is number 1, the WMA after the WMV too.
 class MediaImage {
  public:
   MediaImage() {
-    const std::pair<const char*, const char*> files[] = {
-        {"clip.mp4", "mp4/00000.mp4"},  {"clip.mov", "mov/00000.mov"},
-        {"clip.m4v", "m4v/00000.m4v"},  {"tone.m4a", "m4a/00000.m4a"},
-        {"clip.3gp", "3gp/00000.3gp"},  {"clip.3g2", "3g2/00000.3g2"},
-        {"clip.avi", "avi/00000.avi"},  {"tone.wav", "wav/00001.wav"},
-        {"plain.mp3", "mp3/00000.mp3"}, {"id3v2.mp3", "mp3/00001.mp3"},
-        {"tagged.mp3", "mp3/00002.mp3"},
+    placed = {
+        {"clip.mp4", {1028}, "mp4/00000.mp4"}, {"clip.mov", {1030}, "mov/00000.mov"},
+        {"clip.m4v", {1029}, "m4v/00000.m4v"}, {"tone.m4a", {778}, "m4a/00000.m4a"},
+        {"clip.3gp", {1032}, "3gp/00000.3gp"}, {"clip.3g2", {1033}, "3g2/00000.3g2"},
+        {"clip.avi", {1025, 1037, 1566}, "avi/00000.avi"}, {"tone.wav", {770}, "wav/00001.wav"},
+        // The MP3 walk keeps one trailing zero byte.
+        {"plain.mp3", {769}, "mp3/00000.mp3", 1, true, true},
+        {"id3v2.mp3", {}, "mp3/00001.mp3"}, {"tagged.mp3", {}, "mp3/00002.mp3"},
+        // ASF: the File Properties Object's File Size; without a video stream, audio.
+        {"video.wmv", {1027, 772}, "wmv/00000.wmv"}, {"audio.wma", {}, "wma/00001.wma"},
+        {"stream.asf", {}, "wmv/00002.wmv"},
+        {"video.mkv", {1034}, "mkv/00000.mkv"}, {"video.webm", {}, "mkv/00001.mkv"},
+        // Transport streams end at the last whole packet; the lost sync makes them incomplete.
+        {"stream.ts", {1035}, "mts/00000.mts", 0, false, true},
+        {"stream.m2ts", {}, "mts/00001.mts", 0, false, true},
+        {"audio.ogg", {775}, "ogg/00000.ogg"}, {"audio.opus", {}, "ogg/00001.ogg"},
+        {"video.flv", {1036}, "flv/00000.flv", 0, true, true},
+        // The DATA chunk states 10 bytes more than the muxer wrote; the walk
+        // ends at the unknown ID behind it.
+        {"video.rm", {1031, 776}, "rmvb/00000.rmvb", 10},
+        {"movie.swf", {1283}, "swf/00000.swf"}, {"video.wtv", {1039}, "wtv/00000.wtv"},
+        {"ringtone.mmf", {780}, "mmf/00000.mmf"}, {"sound.aiff", {779}, "aif/00000.aif"},
+        {"sound.au", {777}, "au/00000.au"}, {"speech.amr", {774}, "amr/00000.amr", 0, true, true},
+        {"tune.mid", {773}, "mid/00000.mid"},
     };
     size_t at = 4096;
-    for (const auto& [fixture, output] : files) {
-      placed.push_back({fixture, output, at, trtest::Fixture("media", fixture)});
-      at += (placed.back().carved.size() / 4096 + 2) * 4096;
-    }
-    trtest::RandomImage image(at + 4096, 7);
     for (Placed& p : placed) {
-      image.Put(p.offset, p.carved);
-      if (p.fixture == "plain.mp3") {
-        image.Zero(p.offset + p.carved.size(), 1000);
-        p.carved.push_back(0);
+      types.insert(types.end(), p.types.begin(), p.types.end());
+      p.offset = at;
+      at += (Fixture("media", p.fixture).size() / 4096 + 2) * 4096;
+    }
+    RandomImage image(at + 4096, 7);
+    for (Placed& p : placed) {
+      const std::vector<uint8_t> file = Fixture("media", p.fixture);
+      image.Put(p.offset, file);
+      if (p.zerosAfter) {
+        image.Zero(p.offset + file.size(), 1000);
       } else {
-        image.PutByte(p.offset + p.carved.size(), 0x5A);
+        image.PutByte(p.offset + file.size(), 0x5A);
       }
     }
     bytes = image.bytes();
+    for (Placed& p : placed) {
+      const auto from = bytes.begin() + static_cast<long>(p.offset);
+      p.carved.assign(from, from + static_cast<long>(Fixture("media", p.fixture).size() + p.extra));
+    }
   }
 
   std::vector<Placed> placed;
+  std::vector<trtest::AddedType> types;
   std::vector<uint8_t> bytes;
 };
 
@@ -65,7 +92,7 @@ TEST(MediaEndToEnd, FolderModeWritesEveryFileByteForByte) {
   for (const auto& [strip, lookahead] : {std::pair<uint32_t, uint32_t>{512, 64}, {4096, 4096}}) {
     trtest::TempDir dir;
     uint32_t error = 0;
-    trtest::FolderRun(dir, kMediaTypes, image.bytes, strip, lookahead, &error);
+    trtest::FolderRun(dir, image.types, image.bytes, strip, lookahead, &error);
     EXPECT_EQ(error, 0u);
     EXPECT_EQ(dir.Files(), expected) << strip;
     for (const Placed& p : image.placed) EXPECT_EQ(dir.Read(p.output), p.carved) << p.fixture << " strip " << strip;
@@ -76,19 +103,19 @@ TEST(MediaEndToEnd, ReportModeGivesOffsetsSizesAndCompleteFlags) {
   const MediaImage image;
   std::string expected;
   for (const Placed& p : image.placed) {
-    expected += (expected.empty() ? "" : " ") + p.output.substr(0, p.output.find('/')) + "@" +
-                std::to_string(p.offset) + "+" + std::to_string(p.carved.size());
+    const std::string output = p.output;
+    expected += (expected.empty() ? "" : " ") + output.substr(0, output.find('/')) + "@" +
+                std::to_string(p.offset) + "+" + std::to_string(p.carved.size()) + (p.complete ? "" : "~");
   }
   uint32_t ended = 0;
-  const auto reports = trtest::ReportRun(kMediaTypes, image.bytes, 512, 64, &ended);
+  const auto reports = trtest::ReportRun(image.types, image.bytes, 512, 512, &ended);
   EXPECT_EQ(trtest::Spans(reports), expected);
   EXPECT_EQ(ended, image.placed.size());
   for (const trtest::Report& r : reports) EXPECT_FALSE(r.hasPicture);
-  // Stopped inside the AVI, the ID3v2-tagged MP3 and the MOV, a scan resumed
-  // from its progress file reports the same.
-  for (const char* inside : {"clip.avi", "id3v2.mp3", "clip.mov"}) {
-    const auto p = std::find_if(image.placed.begin(), image.placed.end(), [&](const Placed& x) { return x.fixture == inside; });
-    EXPECT_EQ(trtest::Spans(trtest::ResumedRun(kMediaTypes, image.bytes, 512, 64, p->offset + 1024)), expected) << inside;
+  // A scan stopped inside a file and resumed from its progress file reports the same.
+  for (const char* inside : {"clip.avi", "id3v2.mp3", "clip.mov", "video.wmv", "video.mkv", "audio.ogg", "video.rm"}) {
+    const auto p = std::find_if(image.placed.begin(), image.placed.end(), [&](const Placed& x) { return x.fixture == std::string(inside); });
+    EXPECT_EQ(trtest::Spans(trtest::ResumedRun(image.types, image.bytes, 512, 64, p->offset + 1024)), expected) << inside;
   }
 }
 
@@ -100,11 +127,78 @@ TEST(MediaEndToEnd, DamagedImagesAreFollowedWithoutReadingPastTheStrip) {
   const std::pair<uint32_t, uint32_t> strips[] = {{17, 0}, {100, 7}, {512, 64}, {4096, 0}};
   for (int round = 0; round < 24; ++round) {
     std::vector<uint8_t> image = clean.bytes;
-    for (int i = 0; i < 400; ++i) image[random() % image.size()] = static_cast<uint8_t>(random());
+    for (int i = 0; i < 600; ++i) image[random() % image.size()] = static_cast<uint8_t>(random());
     const auto& [strip, lookahead] = strips[round % 4];
-    for (const trtest::Report& r : trtest::ReportRun(kMediaTypes, image, strip, lookahead)) {
+    for (const trtest::Report& r : trtest::ReportRun(clean.types, image, strip, lookahead)) {
       if (r.complete == 1) {
         EXPECT_LE(r.start + r.size, image.size()) << round << " " << r.extension;
+      }
+    }
+  }
+}
+
+// A fixture at kAt in random filler.
+constexpr uint32_t kSector = 512;
+constexpr size_t kAt = 3 * kSector;
+std::vector<uint8_t> Alone(const std::vector<uint8_t>& file) {
+  return RandomImage(kAt + file.size() + 8 * kSector, 7).Put(kAt, file).bytes();
+}
+
+TEST(MediaEndToEnd, MxfIsTakenToItsFooterOffsetPlus224) {
+  // Strips larger than the file: its body partition packs, 512-byte
+  // aligned, would otherwise cut it at a strip start.
+  constexpr uint32_t kStrip = 16384;
+  const std::vector<uint8_t> file = Fixture("media", "video.mxf");
+  const std::vector<uint8_t> image = RandomImage(kStrip + file.size() + kStrip, 3).Put(kStrip, file).bytes();
+  const long size = ((long{file[48]} << 24) | (file[49] << 16) | (file[50] << 8) | file[51]) + 224;
+  EXPECT_EQ(trtest::CarvedSpans({1038}, image, kStrip, kStrip), "mxf@16384+" + std::to_string(size));
+  trtest::TempDir dir;
+  trtest::FolderRun(dir, {1038}, image, kStrip, kStrip);
+  EXPECT_EQ(dir.Read("mxf/00000.mxf"), std::vector<uint8_t>(image.begin() + kStrip, image.begin() + kStrip + size));
+}
+
+TEST(MediaEndToEnd, ProgramStreamsEndWhereAnotherFormatBegins) {
+  // The muxer writes no end code: an Ogg file at the next sector ends each
+  // program stream before it.
+  const std::vector<uint8_t> ogg = Fixture("media", "audio.ogg");
+  for (const char* name : {"program.mpg", "program.vob"}) {
+    const std::vector<uint8_t> mpeg = Fixture("media", name);
+    const size_t next = kAt + (mpeg.size() + kSector - 1) / kSector * kSector;
+    const std::vector<uint8_t> image = RandomImage(next + ogg.size() + 4 * kSector, 11).Put(kAt, mpeg).Put(next, ogg).bytes();
+    EXPECT_EQ(trtest::CarvedSpans({1026, 775}, image, kSector, kSector),
+              "mpg@1536+" + std::to_string(next - kAt) + " ogg@" + std::to_string(next) + "+" + std::to_string(ogg.size()))
+        << name;
+  }
+}
+
+TEST(MediaEndToEnd, SubTypesNotAskedForLeaveNoFile) {
+  for (const auto& [fixture, code] : {std::pair<const char*, uint32_t>{"video.wmv", 772}, {"audio.wma", 1027}, {"video.rm", 776}}) {
+    const std::vector<uint8_t> image = Alone(Fixture("media", fixture));
+    EXPECT_EQ(trtest::CarvedSpans({code}, image, kSector, kSector), "") << fixture;
+    EXPECT_TRUE(trtest::CarvedFiles({code}, image, kSector, kSector).empty()) << fixture;
+  }
+}
+
+TEST(MediaEndToEnd, DamagedFilesInOddStripsStayInsideTheirBytes) {
+  // Fixtures with bytes overwritten and cut short, fed in strips that end
+  // anywhere with little or no lookahead. Every file found must lie inside.
+  std::vector<trtest::AddedType> types = MediaImage().types;
+  types.push_back(1026);
+  types.push_back(1038);
+  std::mt19937 random(3);
+  for (const char* name : {"video.wmv", "audio.wma", "video.mkv", "stream.m2ts", "audio.ogg", "video.flv",
+                           "video.rm", "program.mpg", "movie.swf", "tune.mid", "video.mxf", "speech.amr"}) {
+    const std::vector<uint8_t> file = Fixture("media", name);
+    for (int round = 0; round < 6; ++round) {
+      std::vector<uint8_t> damaged = file;
+      for (int i = 0; i < 40; ++i) damaged[random() % damaged.size()] = static_cast<uint8_t>(random());
+      damaged.resize(damaged.size() - random() % (damaged.size() / 2));
+      for (uint32_t strip : {517u, 64u}) {
+        for (uint32_t lookahead : {0u, 7u, 300u}) {
+          for (const trtest::Report& r : trtest::ReportRun(types, damaged, strip, lookahead)) {
+            EXPECT_LE(r.start, damaged.size()) << name;
+          }
+        }
       }
     }
   }

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-
 #include "interface/Manager.h"
 #include "support/ReportSpans.h"
 
@@ -88,17 +86,6 @@ TEST(Riff, EachSubTypeKeepsItsOwnTypeFolderValue) {
   ASSERT_EQ(log.reports.size(), 2u);
   EXPECT_EQ(log.reports[0].typeFolder, 0u);
   EXPECT_EQ(log.reports[1].typeFolder, 0u);
-}
-
-TEST(Riff, FlagsFollowTheRegistryOrderAndTheClone) {
-  CTypeRecoveryRIFF riff(nullptr, nullptr);
-  EXPECT_TRUE(riff.EnableSubType(kCDXA, 0));
-  EXPECT_FALSE(riff.EnableSubType(513, 0));
-  std::unique_ptr<CTypeRecovery> clone(riff.Clone());
-  auto* copy = static_cast<CTypeRecoveryRIFF*>(clone.get());
-  EXPECT_TRUE(copy->IsSubTypeEnabled(CTypeRecoveryRIFF::kCdxa));
-  EXPECT_FALSE(copy->IsSubTypeEnabled(CTypeRecoveryRIFF::kAvi));
-  EXPECT_FALSE(copy->IsSubTypeEnabled(CTypeRecoveryRIFF::kWav));
 }
 
 TEST(Riff, ProgressRecordHoldsFlagsAndTheSubTypeCode) {
