@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/Carving.h"
@@ -81,20 +82,22 @@ struct Scene {
     corrupted[at] = 0x5A;
 
     image.Random(3);
-    std::vector<std::vector<uint8_t>> placed;
+    std::vector<size_t> sizes;
     for (const Placed& p : files) {
-      placed.push_back(p.fixture == "truncated"   ? trtest::Prefix(progressive, progressive.size() - 900)
-                       : p.fixture == "corrupted" ? corrupted
-                                                  : trtest::Fixture("image", p.fixture));
-      EXPECT_FALSE(placed.back().empty()) << p.fixture;
-      image.File(placed.back()).Zeros(p.zerosAfter).Random(p.zerosAfter > 1 ? 0 : 1);
+      const std::vector<uint8_t> bytes =
+          p.fixture == "truncated"   ? trtest::Prefix(progressive, progressive.size() - 900)
+          : p.fixture == "corrupted" ? corrupted
+                                     : trtest::Fixture("image", p.fixture);
+      EXPECT_FALSE(bytes.empty()) << p.fixture;
+      sizes.push_back(bytes.size());
+      image.File(bytes).Zeros(p.zerosAfter).Random(p.zerosAfter > 1 ? 0 : 1);
     }
     for (size_t i = 0; i < files.size(); ++i) {
-      const uint64_t* at = image.offsets().data();
+      const std::vector<uint64_t>& at = image.offsets();
       if (files[i].size == kToNextFile) files[i].size = at[i + 1] - at[i];
-      if (files[i].size == 0) files[i].size = placed[i].size();
-      carved.push_back(std::vector<uint8_t>(image.bytes().begin() + static_cast<long>(at[i]),
-                                            image.bytes().begin() + static_cast<long>(at[i] + files[i].size)));
+      if (files[i].size == 0) files[i].size = sizes[i];
+      const auto from = image.bytes().begin() + static_cast<long>(at[i]);
+      carved.emplace_back(from, from + static_cast<long>(files[i].size));
     }
   }
 };
@@ -146,47 +149,29 @@ TEST(ImageFixtures, CarvedInEveryModeWithOffsetsSizesFlagsAndPictureRecords) {
     }
     if (lookahead != 16) continue;
 
-    const tag_PictureInfo& b = reports[0].picture;
+    // The EXIF fields: the progressive file's XMP segment after its EXIF one
+    // changes nothing; the broken file's EXIF segment was walked before the
+    // garbage; the plain JFIF file has dimensions only.
+    const tag_PictureInfo &b = reports[0].picture, &p = reports[1].picture, &j = reports[2].picture,
+                          &nef = reports[9].picture;
+    const std::pair<const char16_t*, const char*> texts[] = {
+        {b.make, "Fixture Optics"}, {b.model, "FX-64 Compact"}, {b.software, "make_jpeg 1.0"},
+        {b.dateTime, "2024:05:06 07:08:09"}, {b.dateTimeOriginal, "2024:05:06 07:08:00"},
+        {b.exifVersion, "0232"}, {b.gpsLatitudeRef, "N"}, {b.gpsLongitudeRef, "E"},
+        {b.gpsAltitudeRef, ""},  // the byte 0 (above sea level) as text
+        {p.model, "FX-48 Pro"}, {p.dateTimeOriginal, "2023:11:12 13:14:15"}, {p.dateTime, ""},
+        {p.gpsLatitudeRef, "S"}, {p.gpsLongitudeRef, "W"}, {p.gpsAltitudeRef, "\x01"},
+        {j.make, ""}, {j.exifVersion, ""}, {reports[5].picture.make, "Fixture Optics"},
+        {nef.make, "NIKON CORPORATION"}, {nef.model, "NIKON D90"}, {nef.gpsLatitudeRef, "N"},
+        {nef.dateTimeOriginal, "2021:06:01 10:20:30"}, {reports[10].picture.make, "SONY"}};
+    for (const auto& [got, want] : texts) EXPECT_EQ(U8(got), want);
+    const std::pair<double, double> numbers[] = {
+        {b.gpsLatitude, 48.858370}, {b.gpsLongitude, 2.294481}, {b.gpsAltitude, 35.5},
+        {p.gpsLatitude, 33.856784}, {p.gpsLongitude, 151.215297}, {p.gpsAltitude, 12.0},
+        {j.gpsLatitude, 0.0}, {nef.gpsLatitude, 48.5}, {nef.gpsLongitude, 9.25}};
+    for (const auto& [got, want] : numbers) EXPECT_NEAR(got, want, 1e-6);
     EXPECT_EQ(b.typeCode, 513u);
-    EXPECT_EQ(U8(b.make), "Fixture Optics");
-    EXPECT_EQ(U8(b.model), "FX-64 Compact");
-    EXPECT_EQ(U8(b.software), "make_jpeg 1.0");
-    EXPECT_EQ(U8(b.dateTime), "2024:05:06 07:08:09");
-    EXPECT_EQ(U8(b.dateTimeOriginal), "2024:05:06 07:08:00");
-    EXPECT_EQ(U8(b.exifVersion), "0232");
-    EXPECT_EQ(U8(b.gpsLatitudeRef), "N");
-    EXPECT_NEAR(b.gpsLatitude, 48.858370, 1e-6);
-    EXPECT_EQ(U8(b.gpsLongitudeRef), "E");
-    EXPECT_NEAR(b.gpsLongitude, 2.294481, 1e-6);
-    EXPECT_EQ(b.gpsAltitudeRef[0], 0);  // the byte 0 (above sea level) as text
-    EXPECT_FLOAT_EQ(b.gpsAltitude, 35.5f);
-    // Progressive: the XMP segment after the EXIF one changes nothing.
-    const tag_PictureInfo& p = reports[1].picture;
-    EXPECT_EQ(U8(p.model), "FX-48 Pro");
-    EXPECT_EQ(U8(p.dateTimeOriginal), "2023:11:12 13:14:15");
-    EXPECT_EQ(p.dateTime[0], 0);
-    EXPECT_EQ(U8(p.gpsLatitudeRef), "S");
-    EXPECT_NEAR(p.gpsLatitude, 33.856784, 1e-6);
-    EXPECT_EQ(U8(p.gpsLongitudeRef), "W");
-    EXPECT_NEAR(p.gpsLongitude, 151.215297, 1e-6);
-    EXPECT_EQ(p.gpsAltitudeRef[0], 1);  // below sea level
-    EXPECT_EQ(p.gpsAltitudeRef[1], 0);
-    EXPECT_FLOAT_EQ(p.gpsAltitude, 12.0f);
-    // Plain JFIF: dimensions only.
-    EXPECT_EQ(reports[2].picture.make[0], 0);
-    EXPECT_EQ(reports[2].picture.exifVersion[0], 0);
-    EXPECT_EQ(reports[2].picture.gpsLatitude, 0.0);
-    // The broken file's EXIF segment was walked before the garbage.
-    EXPECT_EQ(U8(reports[5].picture.make), "Fixture Optics");
-    const tag_PictureInfo& nef = reports[9].picture;
     EXPECT_EQ(nef.typeCode, 514u);
-    EXPECT_EQ(U8(nef.make), "NIKON CORPORATION");
-    EXPECT_EQ(U8(nef.model), "NIKON D90");
-    EXPECT_EQ(U8(nef.dateTimeOriginal), "2021:06:01 10:20:30");
-    EXPECT_EQ(U8(nef.gpsLatitudeRef), "N");
-    EXPECT_NEAR(nef.gpsLatitude, 48.5, 1e-6);
-    EXPECT_NEAR(nef.gpsLongitude, 9.25, 1e-6);
-    EXPECT_EQ(U8(reports[10].picture.make), "SONY");
   }
 }
 
