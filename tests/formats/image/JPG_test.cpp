@@ -1,38 +1,40 @@
+// JPEG: the header test, where a file ends (end marker split across a strip
+// end, long segments skipped whole, limits, the end of the source, paused
+// scans), the cut by a signature with an APPn marker only, and the EXIF
+// reader filling the picture record from the first APP1 segment.
 #include "formats/image/JPG.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/Carving.h"
-#include "support/TestSupport.h"
 
 namespace {
 
 using trtest::Bytes;
 using trtest::Report;
+using Buffer = std::vector<uint8_t>;
 
 constexpr uint64_t kJpegMax = CTypeRecoveryJPG::kDefaultMaxFileSize;
 
-std::vector<uint8_t> Segment(uint8_t marker, const std::vector<uint8_t>& payload) {
+Buffer Segment(uint8_t marker, const Buffer& payload) {
   return Bytes{0xFF, marker}.U16BE(static_cast<uint16_t>(payload.size() + 2)).Raw(payload);
 }
 
+const Buffer kJfif = Segment(0xE0, Bytes().Text(std::string("JFIF\0", 5)).U16BE(0x101).Zeros(7));
+
 // APP1 payload: "Exif\0\0" and a little-endian TIFF whose IFD0 holds Make.
-std::vector<uint8_t> ExifPayload(const std::string& make) {
-  return Bytes()
-      .Text(std::string("Exif\0\0", 6))
-      .Text("II").U16LE(42).U32LE(8)
-      .U16LE(1).U16LE(0x010F).U16LE(2).U32LE(static_cast<uint32_t>(make.size() + 1)).U32LE(26)
-      .U32LE(0)
-      .Text(make).U8(0);
+Buffer ExifPayload(const std::string& make) {
+  return Bytes().Text(std::string("Exif\0\0II", 8)).U16LE(42).U32LE(8).U16LE(1).U16LE(0x010F)
+      .U16LE(2).U32LE(static_cast<uint32_t>(make.size() + 1)).U32LE(26).U32LE(0).Text(make).U8(0);
 }
 
 // Entropy-coded bytes without markers: every 0xFF is followed by a stuffed 0.
-std::vector<uint8_t> ScanData(size_t n, uint32_t seed) {
+Buffer ScanData(size_t n, uint32_t seed) {
   std::mt19937 random(seed);
   Bytes out;
   while (out.size() < n) {
@@ -43,42 +45,27 @@ std::vector<uint8_t> ScanData(size_t n, uint32_t seed) {
   return out;
 }
 
-struct JpegOptions {
-  std::vector<std::vector<uint8_t>> appSegments{Segment(0xE0, Bytes().Text(std::string("JFIF\0", 5)).U16BE(0x0101).Zeros(7))};
-  uint8_t frameMarker = 0xC0;
-  uint16_t width = 64;
-  uint16_t height = 48;
-  size_t scanBytes = 300;
-  uint32_t seed = 1;
-};
-
-// SOI, the APPn segments, DQT, SOFn, DHT, SOS header, scan data, EOI.
-std::vector<uint8_t> MakeJpeg(const JpegOptions& o = JpegOptions()) {
+// SOI, the APPn segments, DQT, a 64 x 48 baseline frame, DHT, the SOS
+// header, scan data and, if asked, EOI.
+Buffer MakeJpeg(size_t scanBytes = 300, const std::vector<Buffer>& app = {kJfif},
+                bool eoi = true) {
   Bytes out{0xFF, 0xD8};
-  for (const auto& s : o.appSegments) out.Raw(s);
+  for (const Buffer& s : app) out.Raw(s);
   out.Raw(Segment(0xDB, Bytes().U8(0).Fill(64, 1)));
-  out.Raw(Segment(o.frameMarker, Bytes().U8(8).U16BE(o.height).U16BE(o.width).U8(1).U8(1).U8(0x11).U8(0)));
+  out.Raw(Segment(0xC0, Bytes().U8(8).U16BE(48).U16BE(64).U8(1).U8(1).U8(0x11).U8(0)));
   out.Raw(Segment(0xC4, Bytes().U8(0).Fill(16, 0).U8(1).U8(0)));
-  out.Raw(Segment(0xDA, Bytes{0x01, 0x01, 0x00, 0x00, 0x3F, 0x00}));
-  out.Raw(ScanData(o.scanBytes, o.seed));
-  out.U8(0xFF).U8(0xD9);
-  return out;
+  out.Raw(Segment(0xDA, Bytes{0x01, 0x01, 0x00, 0x00, 0x3F, 0x00})).Raw(ScanData(scanBytes, 1));
+  return eoi ? out.U8(0xFF).U8(0xD9) : out;
 }
 
-std::vector<Report> Carve(const std::vector<uint8_t>& image, uint32_t strip, uint32_t lookahead = 16,
+std::vector<Report> Carve(const Buffer& image, uint32_t strip, uint32_t lookahead = 16,
                           uint64_t max = kJpegMax) {
   return trtest::ReportRun({{CTypeRecoveryJPG::kTypeCode, max}}, image, strip, lookahead);
 }
 
-std::vector<uint8_t> WithoutEoi(JpegOptions o) {
-  std::vector<uint8_t> jpeg = MakeJpeg(o);
-  jpeg.resize(jpeg.size() - 2);
-  return jpeg;
-}
-
 TEST(Jpeg, HeaderTestWantsSoiAndOneOfSevenMarkers) {
   CTypeRecoveryJPG jpg(nullptr, nullptr);
-  std::vector<uint8_t> strip = Bytes{0xFF, 0xD8, 0xFF, 0xE0}.Zeros(13);
+  Buffer strip = Bytes{0xFF, 0xD8, 0xFF, 0xE0}.Zeros(13);
   for (int fourth = 0; fourth < 256; ++fourth) {
     strip[3] = static_cast<uint8_t>(fourth);
     const bool accepted = fourth == 0xDB || fourth == 0xE0 || fourth == 0xE1 || fourth == 0xEB ||
@@ -93,26 +80,22 @@ TEST(Jpeg, HeaderTestWantsSoiAndOneOfSevenMarkers) {
 }
 
 TEST(Jpeg, FileEndsAfterEoiAtItsLimitOrAtTheEndOfTheSource) {
-  JpegOptions eoiSplit;  // the 0xFF of the end marker is a 128-byte strip's last byte
-  for (eoiSplit.scanBytes = 300; MakeJpeg(eoiSplit).size() % 128 != 1; ++eoiSplit.scanBytes) {
-  }
+  size_t splitScan = 300;  // the 0xFF of the end marker is a 128-byte strip's last byte
+  while (MakeJpeg(splitScan).size() % 128 != 1) ++splitScan;
   // A 0xFFFF segment (65,537 bytes from its marker) full of end markers and
   // signatures is skipped, not searched.
-  std::vector<uint8_t> filler;
+  Buffer filler;
   while (filler.size() < 0xFFFD) filler.insert(filler.end(), {0xFF, 0xD9, 0xFF, 0xD8, 0xFF, 0xDB});
   filler.resize(0xFFFD);
-  JpegOptions longSegment;
-  longSegment.appSegments.push_back(Segment(0xEB, filler));
-  JpegOptions longScan;
-  longScan.scanBytes = 20000;
-  const std::vector<uint8_t> plain = MakeJpeg(), split = MakeJpeg(eoiSplit),
-                             skipped = MakeJpeg(longSegment), large = MakeJpeg(longScan);
+  const Buffer plain = MakeJpeg(), split = MakeJpeg(splitScan), large = MakeJpeg(20000),
+               skipped = MakeJpeg(300, {kJfif, Segment(0xEB, filler)}), resumed = MakeJpeg(3000);
   struct Case {
     const char* what;
-    std::vector<uint8_t> image;
+    Buffer image;
     uint32_t strip, lookahead;
     uint64_t max, size;
     uint32_t complete;
+    size_t pauseAt = 0;  // where the scan saves its progress and a new one resumes
   } cases[] = {
       {"eoi", Bytes().Raw(plain).Fill(3000, 0xA5), 17, 16, kJpegMax, plain.size(), 1},
       {"eoi", Bytes().Raw(plain).Fill(3000, 0xA5), 100, 16, kJpegMax, plain.size(), 1},
@@ -122,36 +105,39 @@ TEST(Jpeg, FileEndsAfterEoiAtItsLimitOrAtTheEndOfTheSource) {
       {"eoi split, no lookahead", Bytes().Raw(split).Fill(256, 0x11), 128, 0, kJpegMax,
        split.size() + 256, 0},
       {"long segment", Bytes().Raw(skipped).Fill(600, 0x33), 512, 16, kJpegMax, skipped.size(), 1},
-      {"long segment", Bytes().Raw(skipped).Fill(600, 0x33), 70000, 16, kJpegMax, skipped.size(), 1},
+      {"long segment", Bytes().Raw(skipped).Fill(600, 0x33), 70000, 16, kJpegMax, skipped.size(),
+       1},
       // The limit ends the file complete at the first strip end at or past it.
       {"limit", large, 1000, 16, 4096, 5000, 1},
-      {"default limit of 64 MiB", Bytes().Raw(WithoutEoi({})).PadTo(65u << 20), 1u << 20, 16,
-       kJpegMax, 64u << 20, 1},
+      {"default limit of 64 MiB", Bytes().Raw(MakeJpeg(300, {kJfif}, false)).PadTo(65u << 20),
+       1u << 20, 16, kJpegMax, 64u << 20, 1},
       {"cut by the end of the source", trtest::Prefix(large, 2000), 512, 16, kJpegMax, 2000, 0},
+      // Paused inside the header walk (the frame comes after it) and in the
+      // scan (the frame was read before it).
+      {"resumed", Bytes().Raw(resumed).Fill(700, 0x66), 64, 16, kJpegMax, resumed.size(), 1, 64},
+      {"resumed", Bytes().Raw(resumed).Fill(700, 0x66), 512, 16, kJpegMax, resumed.size(), 1, 1024},
   };
   for (const Case& c : cases) {
-    const std::vector<Report> reports = Carve(c.image, c.strip, c.lookahead, c.max);
-    ASSERT_EQ(reports.size(), 1u) << c.what << " " << c.strip;
+    SCOPED_TRACE(std::string(c.what) + " strip " + std::to_string(c.strip));
+    const std::vector<Report> reports =
+        c.pauseAt ? trtest::ResumedRun({{513, c.max}}, c.image, c.strip, c.lookahead, c.pauseAt)
+                  : Carve(c.image, c.strip, c.lookahead, c.max);
+    ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].start, 0u);
-    EXPECT_EQ(reports[0].size, c.size) << c.what << " " << c.strip;
-    EXPECT_EQ(reports[0].complete, c.complete) << c.what << " " << c.strip;
+    EXPECT_EQ(reports[0].size, c.size);
+    EXPECT_EQ(reports[0].complete, c.complete);
     // A file cut before its end sends no record.
-    EXPECT_EQ(reports[0].hasPicture, c.complete == 1u) << c.what;
-    if (reports[0].hasPicture) {
-      EXPECT_EQ(reports[0].picture.width, 64u) << c.what;
-    }
+    EXPECT_EQ(reports[0].hasPicture, c.complete == 1u);
+    EXPECT_TRUE(!reports[0].hasPicture || reports[0].picture.width == 64u);
   }
 }
 
 TEST(Jpeg, SignatureInsideAFileCutsItOnlyWithAnAppMarker) {
   // The first file's scan has no end marker; a strip inside it starts with
   // FF D8 FF DB (an embedded stream) and a later one with FF D8 FF E0.
-  JpegOptions o;
-  o.scanBytes = 2000;
-  const std::vector<uint8_t> first = trtest::Prefix(WithoutEoi(o), 1024);
-  std::vector<uint8_t> embedded = Bytes{0xFF, 0xD8, 0xFF, 0xDB}.Raw(ScanData(508, 3));
-  embedded.resize(512);
-  const std::vector<uint8_t> second = MakeJpeg();  // cut and ended in one strip
+  const Buffer first = trtest::Prefix(MakeJpeg(2000, {kJfif}, false), 1024);
+  const Buffer embedded = trtest::Prefix(Bytes{0xFF, 0xD8, 0xFF, 0xDB}.Raw(ScanData(508, 3)), 512);
+  const Buffer second = MakeJpeg();  // cut and ended in one strip
   std::vector<Report> reports = Carve(Bytes().Raw(first).Raw(embedded).Raw(second), 512);
   ASSERT_EQ(reports.size(), 2u);
   EXPECT_EQ(reports[0].size, 1536u);
@@ -163,11 +149,10 @@ TEST(Jpeg, SignatureInsideAFileCutsItOnlyWithAnAppMarker) {
 }
 
 TEST(Jpeg, ExifOfTheFirstApp1FillsThePictureRecordWhenReadable) {
-  JpegOptions o;
-  o.appSegments = {Segment(0xE1, ExifPayload("First Maker")),
-                   Segment(0xE1, Bytes().Text("http://ns.adobe.com/xap/1.0/").U8(0).Text("<x/>")),
-                   Segment(0xE1, ExifPayload("Second Maker"))};
-  std::vector<uint8_t> image = Bytes().Zeros(512).Raw(MakeJpeg(o)).Fill(100, 0x55);
+  const Buffer xmp = Bytes().Text("http://ns.adobe.com/xap/1.0/").U8(0).Text("<x/>");
+  const Buffer image = Bytes().Zeros(512).Raw(MakeJpeg(
+      300, {Segment(0xE1, ExifPayload("First Maker")), Segment(0xE1, xmp),
+            Segment(0xE1, ExifPayload("Second Maker"))})).Fill(100, 0x55);
   // Small strips put the EXIF segment across several strips.
   for (uint32_t strip : {32u, 64u, 512u}) {
     std::vector<Report> reports = Carve(image, strip);
@@ -176,30 +161,13 @@ TEST(Jpeg, ExifOfTheFirstApp1FillsThePictureRecordWhenReadable) {
     EXPECT_EQ(reports[0].picture.width, 64u);
   }
   // Neither II nor MM: only the dimensions are sent.
-  std::vector<uint8_t> payload = ExifPayload("Maker");
+  Buffer payload = ExifPayload("Maker");
   payload[6] = 'X';
-  o.appSegments = {Segment(0xE1, payload)};
-  std::vector<Report> reports = Carve(MakeJpeg(o), 512);
+  std::vector<Report> reports = Carve(MakeJpeg(300, {Segment(0xE1, payload)}), 512);
   ASSERT_EQ(reports.size(), 1u);
   ASSERT_TRUE(reports[0].hasPicture);
   EXPECT_EQ(reports[0].picture.make[0], 0);
   EXPECT_EQ(reports[0].picture.height, 48u);
-}
-
-TEST(Jpeg, ProgressSavedMidFileResumes) {
-  JpegOptions o;
-  o.scanBytes = 3000;
-  const std::vector<uint8_t> jpeg = MakeJpeg(o);
-  std::vector<uint8_t> image = Bytes().Raw(jpeg).Fill(700, 0x66);
-  // A pause inside the header walk (the frame comes after it) and one in
-  // the scan (the frame was read before it).
-  for (const auto& [strip, split] : {std::pair<uint32_t, size_t>{64, 64}, {512, 1024}}) {
-    std::vector<Report> reports = trtest::ResumedRun({{513, kJpegMax}}, image, strip, 16, split);
-    ASSERT_EQ(reports.size(), 1u) << split;
-    EXPECT_EQ(reports[0].size, jpeg.size()) << split;
-    EXPECT_EQ(reports[0].complete, 1u);
-    EXPECT_EQ(reports[0].picture.width, 64u);
-  }
 }
 
 }  // namespace
