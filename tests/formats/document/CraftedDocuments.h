@@ -1,19 +1,27 @@
-// Crafted files of the fixed-size, end-marker and open-ended document
-// formats, for the tests of those recognizers. Each builder gives a whole
-// file whose header, size fields and closing bytes are what the format's
-// carving reads; the content between is filler text that holds no marker.
+// Crafted files of the document formats for their tests: each builder gives
+// a whole file whose header, size fields and closing bytes are what carving
+// reads, with filler text between that holds no marker. Also the helpers the
+// document tests share.
 #ifndef TYPERECOVERY_TESTS_FORMATS_DOCUMENT_CRAFTEDDOCUMENTS_H
 #define TYPERECOVERY_TESTS_FORMATS_DOCUMENT_CRAFTEDDOCUMENTS_H
 
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
-#include "support/TestSupport.h"
+#include "framework/TypeRecovery.h"
+#include "support/Carving.h"
 
 namespace crafted {
 
 using trtest::Bytes;
+using Buffer = std::vector<uint8_t>;
 
 // Filler text up to a total size.
 inline Bytes& FillTo(Bytes& b, size_t size) {
@@ -21,228 +29,207 @@ inline Bytes& FillTo(Bytes& b, size_t size) {
   for (size_t i = b.size(); i < size; ++i) b.U8(static_cast<uint8_t>(kText[i % (sizeof kText - 1)]));
   return b;
 }
-
-// Places a little-endian 32-bit value at offset of an existing buffer.
-inline void PutU32LE(std::vector<uint8_t>& v, size_t at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) v[at + i] = static_cast<uint8_t>(value >> (8 * i));
-}
-inline void PutU64LE(std::vector<uint8_t>& v, size_t at, uint64_t value) {
-  for (int i = 0; i < 8; ++i) v[at + i] = static_cast<uint8_t>(value >> (8 * i));
+inline Buffer Fill(Bytes b, size_t size) { return FillTo(b, size); }
+// A field at a fixed offset, then filler to size.
+inline Buffer At(Bytes b, size_t at, const Bytes& field, size_t size) {
+  return Fill(FillTo(b, at).Raw(field), size);
 }
 
-// ---- fixed-size formats: size is the whole file's ----
-
-inline std::vector<uint8_t> Cdr(uint32_t riffSize) {
-  Bytes b;
-  b.Text("RIFF").U32LE(riffSize).Text("CDR9").Text("vrsn").U32LE(2).U16LE(900);
-  return FillTo(b, riffSize + 8);
+// ---- formats whose header states the whole size ----
+inline Buffer Cdr(uint32_t riffSize) {
+  return Fill(Bytes().Text("RIFF").U32LE(riffSize).Text("CDR9vrsn").U32LE(2).U16LE(900), riffSize + 8);
 }
-
-inline std::vector<uint8_t> Chm(uint64_t size) {
-  Bytes b;
-  b.Text("ITSF").U32LE(3).U32LE(96).U32LE(1);
-  FillTo(b, 104).U64LE(size).Zeros(8).Text("ITSP").U32LE(1);
-  return FillTo(b, size);
+inline Buffer Chm(uint64_t size) {
+  return At(Bytes().Text("ITSF").U32LE(3).U32LE(96).U32LE(1), 104,
+            Bytes().U64LE(size).Zeros(8).Text("ITSP").U32LE(1), size);
 }
-
-inline std::vector<uint8_t> MaxPp(uint32_t sizeWord) {
-  Bytes b;
-  b.Text("ViGF").U32LE(0x1A6B);
-  FillTo(b, 184).U32LE(sizeWord);
-  return FillTo(b, sizeWord + 32);
+inline Buffer MaxPp(uint32_t w) { return At(Bytes().Text("ViGF").U32LE(0x1A6B), 184, Bytes().U32LE(w), w + 32); }
+inline Buffer Hlp(uint32_t size) { return Fill(Bytes().U32LE(0x35F3F).U32LE(16).U32LE(~0u).U32LE(size), size); }
+inline Buffer One(uint32_t size) {
+  return At(Bytes{0xE4, 0x52, 0x5C, 0x7B, 0x8C, 0xD8, 0xA7, 0x4D, 0xAE, 0xB1, 0x53, 0x78, 0xD0, 0x29, 0x96, 0xD3},
+            196, Bytes().U32LE(size), size);
 }
-
-inline std::vector<uint8_t> Hlp(uint32_t size) {
-  Bytes b;
-  b.U32LE(0x00035F3F).U32LE(16).U32LE(0xFFFFFFFF).U32LE(size);
-  return FillTo(b, size);
-}
-
-inline std::vector<uint8_t> One(uint32_t size) {
-  Bytes b{0xE4, 0x52, 0x5C, 0x7B, 0x8C, 0xD8, 0xA7, 0x4D, 0xAE, 0xB1, 0x53, 0x78, 0xD0, 0x29, 0x96, 0xD3};
-  FillTo(b, 196).U32LE(size);
-  return FillTo(b, size);
-}
-
-inline std::vector<uint8_t> Dbx(uint32_t size) {
-  Bytes b;
-  b.U32LE(0xFE12ADCF).U32LE(0x11D1E2C5);
-  FillTo(b, 124).U32LE(size);
-  return FillTo(b, size);
-}
-
-// version 14 or 15: 32-bit size at 168; otherwise 64-bit size at 184.
-inline std::vector<uint8_t> Pst(uint16_t version, uint64_t size) {
+inline Buffer Dbx(uint32_t size) { return At(Bytes().U32LE(0xFE12ADCF).U32LE(0x11D1E2C5), 124, Bytes().U32LE(size), size); }
+// Versions 14 and 15 keep a 32-bit size at 168, later ones a 64-bit size at 184.
+inline Buffer Pst(uint16_t version, uint64_t size) {
   Bytes b;
   b.Text("!BDN").U32LE(0).Text("SM").U16LE(version).U16LE(19).U8(1).U8(1);
-  FillTo(b, 200);
-  std::vector<uint8_t> v = b;
-  if (version == 14 || version == 15) {
-    PutU32LE(v, 168, static_cast<uint32_t>(size));
-  } else {
-    PutU64LE(v, 184, size);
-  }
-  Bytes out;
-  out.Raw(v);
-  return FillTo(out, size);
+  if (version == 14 || version == 15) return At(b, 168, Bytes().U32LE(static_cast<uint32_t>(size)), size);
+  return At(b, 184, Bytes().U64LE(size), size);
 }
-
-inline std::vector<uint8_t> Wpd(uint32_t size, uint8_t major = 2) {
-  Bytes b;
-  b.Raw({0xFF, 'W', 'P', 'C'}).U32LE(0x200).U8(1).U8(0x0A).U8(major).U8(1).U16LE(0).U16LE(0);
-  FillTo(b, 20).U32LE(size);
-  return FillTo(b, size);
+inline Buffer Wpd(uint32_t size, uint8_t major = 2) {
+  return At(Bytes{0xFF, 'W', 'P', 'C'}.U32LE(0x200).U8(1).U8(0x0A).U8(major).U8(1).Zeros(4), 20,
+            Bytes().U32LE(size), size);
 }
-
-inline std::vector<uint8_t> Dex(uint32_t size) {
-  Bytes b;
-  b.Text("dex\n035").U8(0);
-  FillTo(b, 32).U32LE(size).U32LE(0x70).U32LE(0x12345678);
-  return FillTo(b, size);
+inline Buffer Dex(uint32_t size) {
+  return At(Bytes().Text("dex\n035").U8(0), 32, Bytes().U32LE(size).U32LE(0x70).U32LE(0x12345678), size);
 }
-
-inline std::vector<uint8_t> Dat(uint32_t size) {
-  Bytes b;
-  b.Text("Client UrlCache MMF Ver 5.2").U8(0).U32LE(size).U32LE(0x5000);
-  return FillTo(b, size);
+inline Buffer Dat(uint32_t size) {
+  return Fill(Bytes().Text("Client UrlCache MMF Ver 5.2").U8(0).U32LE(size).U32LE(0x5000), size);
 }
-
-inline std::vector<uint8_t> Mb(uint32_t size) {
-  Bytes b;
-  b.Text("FOR4").U32BE(size - 8).Text("Maya").Text("FOR4").U32BE(32).Text("HEAD");
-  return FillTo(b, size);
+inline Buffer Mb(uint32_t size) {
+  return Fill(Bytes().Text("FOR4").U32BE(size - 8).Text("MayaFOR4").U32BE(32).Text("HEAD"), size);
 }
 
 // ---- end-marker formats: header, filler, the closing bytes ----
-
-inline std::vector<uint8_t> Vcard(int cards = 1) {
+inline Buffer Vcard(int cards = 1) {
   Bytes b;
   for (int i = 0; i < cards; ++i) {
-    b.Text("BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Card ").Text(std::to_string(i)).Text("\r\n");
-    b.Text("NOTE:").Fill(600, 'n').Text("\r\nEND:VCARD\r\n");
+    b.Text("BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Card " + std::to_string(i) + "\r\nNOTE:");
+    b.Fill(600, 'n').Text("\r\nEND:VCARD\r\n");
   }
   return b;
 }
-
-inline std::vector<uint8_t> Vnote() {
-  Bytes b;
-  b.Text("BEGIN:VNOTE\r\nVERSION:1.1\r\nBODY:").Fill(300, 'b').Text("\r\nEND:VNOTE");
-  return b;
+inline Buffer Vnote() { return Bytes().Text("BEGIN:VNOTE\r\nVERSION:1.1\r\nBODY:").Fill(300, 'b').Text("\r\nEND:VNOTE"); }
+inline Buffer Drw() { return At(Bytes().Text("#UGC:2 DRAWING 1.0\n"), 900, Bytes().Text("#END_OF_UGC\n"), 0); }
+// 28 bytes close it.
+inline Buffer Gho() {
+  return At(Bytes{0xFE, 0xEF, 0x01, 0x00}.U32LE(0).U32LE(0x101).U32LE(0), 1500,
+            Bytes{0x2F, 0x01, 0x18, 0x00}.Zeros(8).Fill(16, 0x77), 0);
 }
-
-inline std::vector<uint8_t> Drw() {
-  Bytes b;
-  b.Text("#UGC:2 DRAWING 1.0\n");
-  FillTo(b, 900).Text("#END_OF_UGC\n");
-  return b;
+inline Buffer Dxf() { return At(Bytes().Text("  0\r\nSECTION\r\n  2\r\nHEADER\r\n"), 700, Bytes().Text("\r\n  0\r\nEOF\r\n"), 0); }
+inline Buffer Sdr() { return At(Bytes().Text("SMARTDRW").U32LE(7), 800, Bytes{0x40, 0x01, 0x40}, 0); }
+inline Buffer Pzf() { return At(Bytes().Text("PCFFGRA4").U32LE(1), 640, Bytes().Fill(15, 0xFF).U8(1).U8(0x40), 0); }
+inline Buffer Pfb() {
+  return At(Bytes{0x80, 0x01}.U32LE(200).Text("%!PS-AdobeFont-1.0: Crafted 001\r"), 1100,
+            Bytes().Text("\rcleartomark\r").U8(0x80).U8(0x03), 0);
 }
-
-inline std::vector<uint8_t> Gho() {
-  Bytes b;
-  b.Raw({0xFE, 0xEF, 0x01, 0x00}).U32LE(0).U32LE(0x101).U32LE(0);
-  FillTo(b, 1500).Raw({0x2F, 0x01, 0x18, 0x00}).Zeros(8).Fill(16, 0x77);  // 28 bytes close it
-  return b;
-}
-
-inline std::vector<uint8_t> Dxf() {
-  Bytes b;
-  b.Text("  0\r\nSECTION\r\n  2\r\nHEADER\r\n");
-  FillTo(b, 700).Text("\r\n  0\r\nEOF\r\n");
-  return b;
-}
-
-inline std::vector<uint8_t> Sdr() {
-  Bytes b;
-  b.Text("SMARTDRW").U32LE(7);
-  FillTo(b, 800).Raw({0x40, 0x01, 0x40});
-  return b;
-}
-
-inline std::vector<uint8_t> Pzf() {
-  Bytes b;
-  b.Text("PCFFGRA4").U32LE(1);
-  FillTo(b, 640).Fill(15, 0xFF).Raw({0x01, 0x40});
-  return b;
-}
-
-inline std::vector<uint8_t> Pfb() {
-  Bytes b;
-  b.Raw({0x80, 0x01}).U32LE(200).Text("%!PS-AdobeFont-1.0: Crafted 001\r");
-  FillTo(b, 1100).Text("\rcleartomark\r").Raw({0x80, 0x03});
-  return b;
-}
-
-inline std::vector<uint8_t> Vfb() {
-  Bytes b;
-  b.U32LE(0x464C571A).U32LE(0x00033031);
-  FillTo(b, 1000).Raw({0x00, 0x05, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00});
-  return b;
-}
-
-inline std::vector<uint8_t> Gp5() {
-  Bytes b;
-  b.U8(0x18).Text("FICHIER GUITAR PRO v5.00");
-  FillTo(b, 777).Raw({0, 0, 0, 1, 0, 0, 0, 0x40}).Zeros(5);
-  return b;
-}
-
-inline std::vector<uint8_t> Qcd() {
-  Bytes b;
-  b.U16LE(0x1F).Text("QCAD 2003").Zeros(4).U8(0);
-  FillTo(b, 1200).Text("RASTERVARIABLES");
-  return b;
-}
-
-inline std::vector<uint8_t> Swi() {
+inline Buffer Vfb() { return At(Bytes().U32LE(0x464C571A).U32LE(0x33031), 1000, Bytes{0, 5, 0, 0, 0, 2, 0, 0, 0}, 0); }
+inline Buffer Gp5() { return At(Bytes().U8(0x18).Text("FICHIER GUITAR PRO v5.00"), 777, Bytes{0, 0, 0, 1, 0, 0, 0, 0x40}.Zeros(5), 0); }
+inline Buffer Qcd() { return At(Bytes().U16LE(0x1F).Text("QCAD 2003").Zeros(5), 1200, Bytes().Text("RASTERVARIABLES"), 0); }
+inline Buffer Swi() {
   Bytes b;
   b.U32LE(1).U16LE(0);
-  for (char c : std::string("SWiSH Ma")) b.U8(static_cast<uint8_t>(c)).U8(0);
-  b.U8('x').U8(0);
-  FillTo(b, 900).U32LE(0).U32LE(50).U32LE(0);
-  return b;
+  for (char c : std::string("SWiSH Max")) b.U16LE(static_cast<uint8_t>(c));
+  return At(b, 900, Bytes().U32LE(0).U32LE(50).U32LE(0), 0);
 }
-
-inline std::vector<uint8_t> Exb() {
-  Bytes b;
-  b.U8(0x10).Text("CaxaEbForWindows.");
-  FillTo(b, 650).Text("CaxaEbForAddOnStorage").Fill(4, 'z');  // 25 bytes close it
-  return b;
-}
-
+// 25 bytes close it.
+inline Buffer Exb() { return At(Bytes().U8(0x10).Text("CaxaEbForWindows."), 650, Bytes().Text("CaxaEbForAddOnStorage").Fill(4, 'z'), 0); }
 // The shortcut text only; the zeros that end it follow it on the disk.
-inline std::vector<uint8_t> Url() {
-  Bytes b;
-  b.Text("[InternetShortcut]\r\nURL=http://example.org/carving/recovered/page.html\r\n");
-  b.Text("IconIndex=0\r\n");
-  return b;
+inline Buffer Url() {
+  return Bytes().Text("[InternetShortcut]\r\nURL=http://example.org/carving/recovered/page.html\r\nIconIndex=0\r\n");
 }
 
 // ---- open-ended formats ----
-
-inline std::vector<uint8_t> Dwg(size_t size) {
-  Bytes b;
-  b.Text("AC1015").Zeros(6).U8(0x1F);
-  return FillTo(b, size);
-}
-
+inline Buffer Dwg(size_t size) { return Fill(Bytes().Text("AC1015").Zeros(6).U8(0x1F), size); }
 // kind "XP" (document) or "XT" (template)
-inline std::vector<uint8_t> Qxp(const std::string& kind, size_t size) {
-  Bytes b;
-  b.Raw({0x00, 0x00, 'I', 'I'}).Text("XPR3").Text("D D ").Text(kind).U16LE(0x3E);
-  return FillTo(b, size);
+inline Buffer Qxp(const std::string& kind, size_t size) {
+  return Fill(Bytes{0, 0, 'I', 'I'}.Text("XPR3D D " + kind).U16LE(0x3E), size);
 }
-
 // "OPIM" (48 bytes of body), then chunks of the given body sizes.
-inline std::vector<uint8_t> Oci(const std::vector<uint32_t>& chunkSizes) {
+inline Buffer Oci(const std::vector<uint32_t>& chunkSizes) {
   Bytes b;
-  b.Text("OPIM").U32LE(48);
-  FillTo(b, 56);
+  FillTo(b.Text("OPIM").U32LE(48), 56);
   const char* tags[] = {"OHDR", "OIMG", "OTXT", "OEND"};
   for (size_t i = 0; i < chunkSizes.size(); ++i) {
     b.Text(tags[i % 4]).U32LE(chunkSizes[i]);
     FillTo(b, b.size() + chunkSizes[i]);
   }
   return b;
+}
+
+// ---- shared by the document tests ----
+
+// Little-endian UTF-16 of 8-bit text.
+inline Buffer Wide(const std::string& text) {
+  Bytes b;
+  for (char c : text) b.U16LE(static_cast<uint8_t>(c));
+  return b;
+}
+inline Buffer Slice(const Buffer& v, size_t from, size_t size) {
+  return Buffer(v.begin() + static_cast<long>(from), v.begin() + static_cast<long>(from + size));
+}
+// The progress record one recognizer saves (empty if the save fails).
+inline Buffer SavedRecord(CTypeRecovery& r) {
+  FILE* f = std::tmpfile();
+  Buffer bytes;
+  if (f != nullptr && r.SaveProgress(TYPERECOVERY_FILE_FROM_FD(fileno(f))) == 1) {
+    ::lseek(fileno(f), 0, SEEK_SET);
+    uint8_t chunk[256];
+    for (ssize_t n; (n = ::read(fileno(f), chunk, sizeof chunk)) > 0;) bytes.insert(bytes.end(), chunk, chunk + n);
+  }
+  if (f != nullptr) std::fclose(f);
+  return bytes;
+}
+// A folder-ID callback that records the extensions asked for and answers
+// 1000 + the number of calls before.
+inline std::vector<std::string>& FolderIdCalls() {
+  static std::vector<std::string> calls;
+  return calls;
+}
+inline uint32_t RecordFolderId(uintptr_t, const char16_t* extension) {
+  FolderIdCalls().push_back(trtest::U8(extension));
+  return 1000 + static_cast<uint32_t>(FolderIdCalls().size()) - 1;
+}
+
+// A file as carving should give it: its folder-mode path, and the start,
+// size, complete flag and bytes reported and written.
+struct Carved {
+  std::string path;
+  uint64_t start;
+  uint64_t size;
+  uint32_t complete;
+  Buffer bytes;
+};
+// Carves image in folder mode and in report mode and checks that exactly
+// these files come out, each with the extension of its path.
+inline void ExpectCarved(const std::vector<trtest::AddedType>& types, const Buffer& image,
+                         const std::vector<Carved>& files, uint32_t strip = 512, uint32_t lookahead = 512) {
+  trtest::TempDir dir;
+  uint32_t error = 0;
+  trtest::FolderRun(dir, types, image, strip, lookahead, &error);
+  EXPECT_EQ(error, 0u);
+  std::vector<std::string> paths;
+  for (const Carved& f : files) {
+    paths.push_back(f.path);
+    EXPECT_EQ(dir.Read(f.path), f.bytes) << f.path;
+  }
+  std::sort(paths.begin(), paths.end());
+  EXPECT_EQ(dir.Files(), paths);
+  std::map<uint64_t, trtest::Report> byStart;
+  for (const trtest::Report& r : trtest::ReportRun(types, image, strip, lookahead)) byStart[r.start] = r;
+  ASSERT_EQ(byStart.size(), files.size());
+  for (const Carved& f : files) {
+    SCOPED_TRACE(f.path);
+    ASSERT_EQ(byStart.count(f.start), 1u);
+    const trtest::Report& r = byStart[f.start];
+    EXPECT_EQ(r.extension, f.path.substr(f.path.rfind('.') + 1));
+    EXPECT_EQ(r.size, f.size);
+    EXPECT_EQ(r.complete, f.complete);
+  }
+}
+
+// A report expected from a run; an empty extension is not checked.
+struct Found {
+  uint64_t start;
+  uint64_t size;
+  uint32_t complete;
+  std::string extension = "";
+};
+// A report-mode run of crafted bytes and the reports it must give.
+struct Run {
+  const char* what;
+  std::vector<trtest::AddedType> types;
+  Buffer image;
+  uint32_t strip;
+  uint32_t lookahead;
+  std::vector<Found> found;
+};
+inline void ExpectRuns(const std::vector<Run>& runs) {
+  for (const Run& run : runs) {
+    SCOPED_TRACE(run.what);
+    const auto reports = trtest::ReportRun(run.types, run.image, run.strip, run.lookahead);
+    EXPECT_EQ(reports.size(), run.found.size());
+    for (size_t i = 0; i < std::min(reports.size(), run.found.size()); ++i) {
+      const Found& f = run.found[i];
+      EXPECT_EQ(reports[i].start, f.start) << i;
+      EXPECT_EQ(reports[i].size, f.size) << i;
+      EXPECT_EQ(reports[i].complete, f.complete) << i;
+      if (!f.extension.empty()) {
+        EXPECT_EQ(reports[i].extension, f.extension) << i;
+      }
+    }
+  }
 }
 
 }  // namespace crafted

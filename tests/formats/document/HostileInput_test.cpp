@@ -1,69 +1,93 @@
-// Hostile input: strips that begin with each document format's signature and
-// continue with random bytes, in short strips with little or no lookahead
-// and exact-size heap buffers, so that any read outside the strip plus its
-// lookahead shows under the sanitizers.
+// Hostile input: strips that begin with the document formats' signatures and
+// go on with noise sprinkled with the bytes their walks and markers look for,
+// fed in short strips with little or no lookahead in exact-size heap buffers,
+// so that any read outside the strip plus its lookahead shows under the
+// sanitizers.
 #include <gtest/gtest.h>
 
 #include <random>
 
+#include "formats/document/CraftedDocuments.h"
 #include "support/Carving.h"
+
+using trtest::Bytes;
 
 namespace {
 
-std::vector<uint8_t> Signature(uint32_t code, std::mt19937& random) {
-  switch (code) {
-    case 276: return trtest::Bytes().Text("%PDF-1.7\n");
-    case 1794: return trtest::Bytes().Text("Rar!").Raw({0x1A, 0x07, 0x00, 0, 0, 0x73});
-    case 1795: return trtest::Bytes().Raw({0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C});
-    case 1797: return trtest::Bytes().Text("MSCF");
-    case 280: return trtest::Bytes().Text("{\\rtf1");
-    case 282: return trtest::Bytes().Text("From: boundary=\"");
-    case 1281: return random() % 2 ? trtest::Bytes().Raw({0xFF, 0xFE, '<', 0, 'h', 0, 't', 0, 'm', 0, 'l', 0})
-                                   : trtest::Bytes().Text("<html>");
-    default: {  // a PE stub whose PE header offset stays small
-      trtest::Bytes b;
-      b.Text("MZ").U16LE(0x90).Zeros(6).U16LE(0).U16LE(0xFFFF).Zeros(4).U16LE(0).PadTo(60);
-      b.U32LE(64 + random() % 200).PadTo(64).Text("PE");
-      return b;
-    }
-  }
+struct Group {
+  const char* name;
+  std::vector<trtest::AddedType> types;
+  std::vector<std::vector<uint8_t>> heads;  // the first bytes of files
+  std::vector<uint8_t> sprinkled;
+};
+
+// A PE stub whose PE header offset stays small.
+std::vector<uint8_t> PeStub(uint32_t peAt) {
+  return Bytes().Text("MZ").U16LE(0x90).Zeros(6).U16LE(0).U16LE(0xFFFF).Zeros(4).U16LE(0).PadTo(60)
+      .U32LE(peAt).PadTo(64).Text("PE");
+}
+
+std::vector<Group> Groups() {
+  std::vector<std::vector<uint8_t>> marked;
+  for (auto make : {crafted::Vnote, crafted::Drw, crafted::Gho, crafted::Exb, crafted::Url, crafted::Dxf,
+                    crafted::Qcd, crafted::Swi, crafted::Sdr, crafted::Pzf, crafted::Vfb, crafted::Gp5})
+    marked.push_back(make());
+  for (const auto& file : {crafted::Cdr(2001), crafted::Dwg(1700), crafted::Chm(1300), crafted::MaxPp(700),
+                           crafted::Hlp(900), crafted::One(1100), crafted::Vcard(2), crafted::Dbx(640),
+                           crafted::Pst(14, 1000), crafted::Wpd(1500), crafted::Qxp("XP", 1000),
+                           crafted::Qxp("XT", 800), crafted::Mb(1900), crafted::Dat(800), crafted::Oci({200, 900, 64}),
+                           crafted::Dex(1300)})
+    marked.push_back(file);
+  for (const char* name : {"sample.tar", "sample.lnk", "sample.pfx", "sample.icc", "sample.pfb", "sample.ttf"})
+    marked.push_back(trtest::Fixture("document", name));
+  marked.push_back(crafted::Slice(trtest::Fixture("document", "sample.iso"), 32768, 600));
+  for (auto& head : marked) head.resize(std::min<size_t>(head.size(), 600));
+  return {
+      {"archives, text and programs",
+       {{276, 100000}, {1794, 100000}, {1795, 100000}, {1797, 100000}, {280, 100000}, {282, 100000},
+        {1281, 100000}, {2319, 100000}, {2322, 100000}},
+       {Bytes().Text("%PDF-1.7\n"), Bytes().Text("Rar!").Raw({0x1A, 0x07, 0x00, 0, 0, 0x73}),
+        Bytes{0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C}, Bytes().Text("MSCF"), Bytes().Text("{\\rtf1"),
+        Bytes().Text("From: boundary=\""), Bytes().Text("<html>"), Bytes{0xFF, 0xFE}.Raw(crafted::Wide("<html")),
+        PeStub(64), PeStub(130), PeStub(263)},
+       {'}', 0, 0x7B}},
+      {"fixed-size, end-marker and open-ended formats",
+       {{1544, 200000}, {1545, 200000}, {281, 200000},  {1799, 200000}, {1551, 200000}, {1543, 200000},
+        {283, 200000},  {1282, 200000}, {263, 200000},  {2306, 200000}, {2049, 200000}, {2050, 200000},
+        {1798, 200000}, {273, 200000},  {1796, 200000}, {1546, 200000}, {2309, 200000}, {1556, 200000},
+        {1557, 200000}, {1554, 200000}, {1548, 200000}, {1041, 200000}, {1558, 200000}, {1284, 200000},
+        {2315, 200000}, {1561, 200000}, {1562, 200000}, {1559, 200000}, {2313, 200000}, {2318, 200000},
+        {2317, 200000}, {2307, 200000}, {1568, 200000}, {2327, 200000}, {2329, 200000}},
+       marked,
+       {0, 'O', 0xFF}},
+  };
 }
 
 }  // namespace
 
-TEST(DocumentHostileInput, RandomBytesAfterSignaturesNeverReadOutsideTheStrip) {
-  const uint32_t codes[] = {276, 1794, 1795, 1797, 280, 282, 1281, 2319, 2322};
+TEST(DocumentHostileInput, NoiseAfterSignaturesNeverReadsOutsideTheStrip) {
   std::mt19937 random(2026);
-  for (int round = 0; round < 60; ++round) {
-    std::vector<uint8_t> image;
-    while (image.size() < 16384) {
-      std::vector<uint8_t> piece = Signature(codes[random() % std::size(codes)], random);
-      const size_t noise = 20 + random() % 700;
-      for (size_t i = 0; i < noise; ++i) {
-        const uint32_t r = random();
-        // Sprinkle the markers the walks look for.
-        piece.push_back(r % 50 == 0 ? '}' : r % 53 == 0 ? 0 : r % 61 == 0 ? 0x7B : static_cast<uint8_t>(r >> 8));
+  for (const Group& g : Groups()) {
+    SCOPED_TRACE(g.name);
+    for (int round = 0; round < 50; ++round) {
+      std::vector<uint8_t> image;
+      while (image.size() < 20000) {
+        const std::vector<uint8_t>& head = g.heads[random() % g.heads.size()];
+        // All of the head or only its first bytes.
+        const size_t keep = random() % 3 == 0 ? head.size() : std::min<size_t>(head.size(), 16 + random() % 200);
+        image.insert(image.end(), head.begin(), head.begin() + static_cast<long>(keep));
+        for (size_t i = 20 + random() % 800; i > 0; --i) {
+          const uint32_t r = random();
+          image.push_back(r % 16 == 0 ? g.sprinkled[(r >> 4) % g.sprinkled.size()] : static_cast<uint8_t>(r >> 8));
+        }
       }
-      image.insert(image.end(), piece.begin(), piece.end());
+      const uint32_t strip = 17 + random() % 700;
+      const uint32_t lookahead = random() % 3 == 0 ? 0 : random() % 64;
+      trtest::Scan scan(g.types);
+      for (size_t pos = 0; pos < image.size(); pos += strip)
+        scan.Strip(image, pos, static_cast<uint32_t>(std::min<size_t>(strip, image.size() - pos)), lookahead);
+      scan.Flush();
+      for (const trtest::Report& r : scan.log.reports) EXPECT_LT(r.start, image.size());
     }
-    const uint32_t strip = 33 + random() % 600;
-    const uint32_t lookahead = random() % 3 == 0 ? 0 : random() % 64;
-    trtest::ReportLog log;
-    CTypeRecoveryManager* m =
-        TypeRecovery_CreateManager(reinterpret_cast<uintptr_t>(&log), trtest::RecordReport, nullptr);
-    for (uint32_t code : codes) TypeRecovery_AddType(m, code, 100000);
-    uint32_t error = 0;
-    for (size_t pos = 0; pos < image.size(); pos += strip) {
-      const size_t length = std::min<size_t>(strip, image.size() - pos);
-      const size_t ahead = std::min<size_t>(lookahead, image.size() - pos - length);
-      std::vector<uint8_t> buffer(image.begin() + static_cast<long>(pos),
-                                  image.begin() + static_cast<long>(pos + length + ahead));
-      if (buffer.size() < 16) buffer.resize(16, 0);
-      TypeRecovery_Analyse(m, pos, buffer.data(), static_cast<uint32_t>(length),
-                           static_cast<uint32_t>(ahead), &error);
-    }
-    TypeRecovery_Flush(m);
-    TypeRecovery_CloseManager(m);
-    for (const trtest::Report& r : log.reports) EXPECT_LT(r.start, image.size());
   }
 }

@@ -3,69 +3,42 @@
 // image.
 #include "formats/document/OLE2.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <random>
+#include <tuple>
 
-#include "interface/Manager.h"
+#include "formats/document/CraftedDocuments.h"
 #include "support/Carving.h"
 
+using crafted::Slice;
+using crafted::Wide;
+using trtest::Bytes;
 using trtest::DiskImage;
-using trtest::Fixture;
 using trtest::FolderRun;
 using trtest::ReportRun;
-using trtest::Bytes;
 
 namespace {
 
-std::vector<uint8_t> Wide(const std::string& text) {
-  Bytes b;
-  for (char c : text) b.U16LE(static_cast<uint8_t>(c));
-  return b;
-}
-
-// A compound document: header with the sector shift and FAT sector count,
-// filler that no name begins with, and names placed at offsets.
 struct Placed {
   size_t at;
   std::vector<uint8_t> bytes;
 };
-std::vector<uint8_t> Compound(size_t size, uint16_t shift, uint32_t fatSectors,
-                              const std::vector<Placed>& names = {}) {
-  Bytes b;
-  b.Raw({0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1}).Zeros(16);
-  b.U16LE(0x3E).U16LE(3).U16LE(0xFFFE).U16LE(shift).U16LE(6).Zeros(10).U32LE(fatSectors);
-  b.PadTo(512, 0xFF).PadTo(size, 0x11);
-  std::vector<uint8_t> v = b;
-  for (const Placed& n : names)
-    std::copy(n.bytes.begin(), n.bytes.end(), v.begin() + static_cast<long>(n.at));
+// A compound document: header with the sector shift and FAT sector count,
+// filler that no name begins with, and names placed at offsets.
+std::vector<uint8_t> Compound(size_t size, uint16_t shift, uint32_t fatSectors, const std::vector<Placed>& names = {}) {
+  Bytes b{0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+  b.Zeros(16).U16LE(0x3E).U16LE(3).U16LE(0xFFFE).U16LE(shift).U16LE(6).Zeros(10).U32LE(fatSectors);
+  std::vector<uint8_t> v = b.PadTo(512, 0xFF).PadTo(size, 0x11);
+  for (const Placed& n : names) std::copy(n.bytes.begin(), n.bytes.end(), v.begin() + static_cast<long>(n.at));
   return v;
 }
 // Shift 7 and one FAT sector: 32 x 128 = 4096 bytes.
-std::vector<uint8_t> Small(const std::vector<Placed>& names = {}) {
-  return Compound(4096, 7, 1, names);
-}
+std::vector<uint8_t> Small(const std::vector<Placed>& names = {}) { return Compound(4096, 7, 1, names); }
 // A 64 KiB document cut after 3 KiB by the next header.
-std::vector<uint8_t> Cut(const std::vector<Placed>& names = {}) {
-  return Compound(3072, 9, 1, names);
-}
-
-std::vector<uint8_t> Slice(const std::vector<uint8_t>& v, size_t from, size_t size) {
-  return std::vector<uint8_t>(v.begin() + static_cast<long>(from),
-                              v.begin() + static_cast<long>(from + size));
-}
+std::vector<uint8_t> Cut(const std::vector<Placed>& names = {}) { return Compound(3072, 9, 1, names); }
 
 const std::vector<Placed> kDoc = {{1024, Wide("WordDocument")}};
-
-// A folder-ID callback that answers 1000 + the number of calls before.
-std::vector<std::string> folderIdCalls;
-uint32_t RecordFolderId(uintptr_t, const char16_t* extension) {
-  folderIdCalls.push_back(trtest::U8(extension));
-  return 1000 + static_cast<uint32_t>(folderIdCalls.size()) - 1;
-}
 const std::vector<Placed> kXls = {{1024, Wide("Workbook")}};
 
 }  // namespace
@@ -93,7 +66,6 @@ TEST(Ole2, CutAtFatCapacityAndRenamedToSubTypeFolder) {
   EXPECT_EQ(reports[0].size, 65536u);
   EXPECT_EQ(reports[0].complete, 1u);
   EXPECT_EQ(reports[0].extension, "doc");
-
   trtest::TempDir dir;
   FolderRun(dir, {{260}}, image.bytes(), 512, 512);
   ASSERT_EQ(dir.Files(), std::vector<std::string>{"doc/00000.doc"});  // "ole2" folder removed
@@ -101,35 +73,24 @@ TEST(Ole2, CutAtFatCapacityAndRenamedToSubTypeFolder) {
 }
 
 TEST(Ole2, ZeroFatSectorsGivesEmptyFileKeptOnlyWhenGenericEnabled) {
-  DiskImage image;
-  image.File(Compound(1024, 9, 0)).Random(2);
+  const auto image = DiskImage().File(Compound(1024, 9, 0)).Random(2).bytes();
   trtest::TempDir kept;
-  FolderRun(kept, {{2305}}, image.bytes(), 512, 512);
+  FolderRun(kept, {{2305}}, image, 512, 512);
   ASSERT_EQ(kept.Files(), std::vector<std::string>{"ole2/00000.ole2"});
   EXPECT_TRUE(kept.Read("ole2/00000.ole2").empty());
   trtest::TempDir dropped;
-  FolderRun(dropped, {{260}}, image.bytes(), 512, 512);
+  FolderRun(dropped, {{260}}, image, 512, 512);
   EXPECT_TRUE(dropped.Files().empty());
-  EXPECT_TRUE(ReportRun({{260}}, image.bytes(), 512, 512).empty());
+  EXPECT_TRUE(ReportRun({{260}}, image, 512, 512).empty());
 }
 
 TEST(Ole2, SubTypeScanFindsFirstNameWithItsExactBytes) {
-  const std::vector<uint8_t> flash =
-      Bytes().Text("CPicPage").PadTo(16, 0x20).Text("C").PadTo(33, 0x20).Text("C");
-  const std::vector<uint8_t> installer = Bytes()
-                                             .U16LE(0x4840)
-                                             .U16LE(0x3FFF)
-                                             .U16LE(0x43E4)
-                                             .U16LE(0x41EC)
-                                             .U16LE(0x45E4)
-                                             .U16LE(0x44AC)
-                                             .U16LE(0x4831)
-                                             .Zeros(26);
+  const std::vector<uint8_t> flash = Bytes().Text("CPicPage").PadTo(16, 0x20).Text("C").PadTo(33, 0x20).Text("C");
+  const std::vector<uint8_t> installer =
+      Bytes().U16LE(0x4840).U16LE(0x3FFF).U16LE(0x43E4).U16LE(0x41EC).U16LE(0x45E4).U16LE(0x44AC).U16LE(0x4831).Zeros(26);
   std::vector<Placed> database;
-  for (const char* name :
-       {"buddy", "group", "system", "Matrix.dat", "seqbase.dat", "lastmsginfo.dat"}) {
+  for (const char* name : {"buddy", "group", "system", "Matrix.dat", "seqbase.dat", "lastmsginfo.dat"})
     database.push_back({1024 + 300 * database.size(), Wide(name)});
-  }
   struct Case {
     std::vector<Placed> names;
     uint32_t lookahead;
@@ -150,14 +111,11 @@ TEST(Ole2, SubTypeScanFindsFirstNameWithItsExactBytes) {
       {{{2048, Bytes().Text("Microsoft Publisher ")}}, 512, "pub"},
       {{{2048, Bytes().Text("Microsoft Publisher").Zeros(4)}}, 512, "ole2"},
       {database, 512, "db"},
-      {std::vector<Placed>(database.begin(), database.end() - 1), 512, "ole2"},
+      {std::vector<Placed>(database.begin(), database.end() - 1), 512, "ole2"},  // five of six
   };
   for (const Case& c : cases) {
-    DiskImage image;
-    image.File(Small(c.names));
-    const auto reports =
-        ReportRun({{262}, {260}, {261}, {1040}, {264}, {2325}, {1569}, {265}, {2330}, {2305}},
-                  image.bytes(), 512, c.lookahead);
+    const auto reports = ReportRun({{262}, {260}, {261}, {1040}, {264}, {2325}, {1569}, {265}, {2330}, {2305}},
+                                   DiskImage().File(Small(c.names)).bytes(), 512, c.lookahead);
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].extension, c.extension) << c.names[0].at << " " << c.extension;
   }
@@ -182,8 +140,7 @@ TEST(Ole2, NewHeaderEndsFileAndEachSubTypeKeepsItsOwnTypeFolderValue) {
   image.File(Cut(kDoc)).File(Cut(kDoc)).File(Cut()).File(Small(kDoc));
   trtest::ReportLog log;
   log.answerFolder = 9;
-  CTypeRecoveryManager* m =
-      TypeRecovery_CreateManager(reinterpret_cast<uintptr_t>(&log), trtest::RecordReport, nullptr);
+  CTypeRecoveryManager* m = TypeRecovery_CreateManager(reinterpret_cast<uintptr_t>(&log), trtest::RecordReport, nullptr);
   TypeRecovery_AddType(m, 260, 0);
   TypeRecovery_AddType(m, 2305, 0);
   EXPECT_EQ(trtest::FeedImage(m, image.bytes(), 512, 512), 4u);
@@ -200,20 +157,16 @@ TEST(Ole2, NewHeaderEndsFileAndEachSubTypeKeepsItsOwnTypeFolderValue) {
   }
   trtest::TempDir dir;
   FolderRun(dir, {{260}, {2305}}, image.bytes(), 512, 512);
-  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"doc/00000.doc", "doc/00001.doc",
-                                                   "doc/00003.doc", "ole2/00002.ole2"}));
+  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"doc/00000.doc", "doc/00001.doc", "doc/00003.doc", "ole2/00002.ole2"}));
   EXPECT_EQ(dir.Read("doc/00000.doc"), Cut(kDoc));
 }
 
 TEST(Ole2, RenamingTakesNextFreeNumberAndFlushKeepsUndecidedFile) {
   trtest::TempDir dir;
   dir.Write("doc/00000.doc", {'o', 'l', 'd'});
-  DiskImage image;
-  image.File(Small(kDoc)).Random(1);
-  FolderRun(dir, {{260}}, image.bytes(), 512, 512);
+  FolderRun(dir, {{260}}, DiskImage().File(Small(kDoc)).Random(1).bytes(), 512, 512);
   EXPECT_EQ(dir.Files(), (std::vector<std::string>{"doc/00000.doc", "doc/00001.doc"}));
   EXPECT_EQ(dir.Read("doc/00001.doc"), Small(kDoc));
-
   // The source ends inside an undecided file: the flush keeps it as "ole2"
   // though the generic type is not enabled.
   trtest::TempDir flushed;
@@ -225,47 +178,18 @@ TEST(Ole2, RenamingTakesNextFreeNumberAndFlushKeepsUndecidedFile) {
   EXPECT_EQ(reports[0].complete, 0u);
 }
 
-TEST(Ole2, RegistryFlagsFollowAddTypeAndAddAllTypes) {
-  trtest::ReportLog log;
-  const uintptr_t user = reinterpret_cast<uintptr_t>(&log);
-  CTypeRecoveryManager* m = TypeRecovery_CreateManager(user, trtest::RecordReport, nullptr);
-  TypeRecovery_AddType(m, 260, 12345);
-  TypeRecovery_AddType(m, 1040, 5);
-  ASSERT_EQ(m->m_prototypes.GetCount(), 2);  // the compound-document prototype, then the ZIP one
-  auto* p = dynamic_cast<CTypeRecoveryOLE2*>(m->m_prototypes.GetAt(0));
-  ASSERT_NE(p, nullptr);
-  EXPECT_TRUE(p->IsSubTypeEnabled(260) && p->IsSubTypeEnabled(1040));
-  EXPECT_FALSE(p->IsSubTypeEnabled(261) || p->IsSubTypeEnabled(2305));
-  EXPECT_EQ(p->GetMaxFileSize(), CTypeRecovery::kNoLimit);
-  EXPECT_EQ(p->GetTypePropertyFlag(), 0u);
-  TypeRecovery_CloseManager(m);
-
-  m = TypeRecovery_CreateManager(user, trtest::RecordReport, nullptr);
-  TypeRecovery_AddAllTypes(m);
-  CTypeRecoveryOLE2* all = nullptr;
-  for (long i = 0; i < m->m_prototypes.GetCount() && all == nullptr; ++i) {
-    all = dynamic_cast<CTypeRecoveryOLE2*>(m->m_prototypes.GetAt(i));
-  }
-  ASSERT_NE(all, nullptr);
-  for (uint32_t code : {260u, 1040u, 2325u, 2330u, 1569u}) EXPECT_TRUE(all->IsSubTypeEnabled(code));
-  EXPECT_FALSE(all->IsSubTypeEnabled(2305));
-  TypeRecovery_CloseManager(m);
-}
-
 TEST(Ole2, ProgressRecordCarriesFlagsScanStateAndSubType) {
-  const auto file = Compound(16384, 8, 1, kDoc);  // 64 x 256
-  std::vector<uint8_t> image = file;
+  std::vector<uint8_t> image = Compound(16384, 8, 1, kDoc);  // 64 x 256
   image.resize(17408, 0x33);
   // The load asks the folder-ID callback for the generic row, then rows 1,
   // 4, 3, 2 and 5 to 20; the resumed report carries the answer for "doc".
-  folderIdCalls.clear();
-  TypeRecovery_SetFuncGetTypeFolderID(RecordFolderId);
+  crafted::FolderIdCalls().clear();
+  TypeRecovery_SetFuncGetTypeFolderID(crafted::RecordFolderId);
   const auto reports = trtest::ResumedRun({{260}}, image, 512, 512, 2048);
   TypeRecovery_SetFuncGetTypeFolderID(nullptr);
-  const std::vector<std::string> order = {"ole2", "doc", "max", "ppt", "xls", "qpw", "shw",
-                                          "p65",  "dgn", "vsd", "pub", "jnb", "fla", "dcd",
-                                          "mpp",  "tcw", "rpt", "msi", "msp", "db",  "sldprt"};
-  EXPECT_EQ(folderIdCalls, order);
+  EXPECT_EQ(crafted::FolderIdCalls(),
+            (std::vector<std::string>{"ole2", "doc", "max", "ppt", "xls", "qpw", "shw", "p65", "dgn", "vsd", "pub",
+                                      "jnb", "fla", "dcd", "mpp", "tcw", "rpt", "msi", "msp", "db", "sldprt"}));
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].extension, "doc");
   EXPECT_EQ(reports[0].typeFolder, 1000u + 1);
@@ -273,16 +197,11 @@ TEST(Ole2, ProgressRecordCarriesFlagsScanStateAndSubType) {
   EXPECT_EQ(reports[0].complete, 1u);
 
   // Base record 60, 21 flags, scanning flag 4, mask 1, sub-type code 4.
-  trtest::TempDir dir;
-  const std::string path = dir.path() + "/progress";
   CTypeRecoveryOLE2 r(nullptr, nullptr);
   r.EnableSubType(260, 0);
   uint32_t error = 0;
   r.Analyse(0, image.data(), 2048, 0, 0, &error);
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  EXPECT_EQ(r.SaveProgress(TYPERECOVERY_FILE_FROM_FD(fd)), 1u);
-  ::close(fd);
-  const auto record = trtest::ReadFile(path);
+  const auto record = crafted::SavedRecord(r);
   ASSERT_EQ(record.size(), 90u);
   EXPECT_EQ(record[60], 1u);                       // flag of 260
   EXPECT_EQ(record[81], 0u);                       // scanning done
@@ -292,53 +211,29 @@ TEST(Ole2, ProgressRecordCarriesFlagsScanStateAndSubType) {
 
 TEST(Ole2, DamagedHeadersAndNamesNeverReadOutsideTheStrip) {
   // Run under the sanitizers: random damage, strip sizes and lookaheads.
-  const auto base = Compound(
-      3000, 7, 1, {{600, Wide("lastmsginfo.dat")}, {2950, Wide("ISolidWorksInformation")}});
+  const auto base = Compound(3000, 7, 1, {{600, Wide("lastmsginfo.dat")}, {2950, Wide("ISolidWorksInformation")}});
   std::mt19937 random(9);
   for (int round = 0; round < 300; ++round) {
     std::vector<uint8_t> image = base;
-    for (int i = 0; i < 10; ++i)
-      image[16 + random() % (image.size() - 16)] = static_cast<uint8_t>(random());
-    ReportRun({{1569}, {2305}}, image, 17 + random() % 600, random() % 80);
+    for (int i = 0; i < 10; ++i) image[16 + random() % (image.size() - 16)] = static_cast<uint8_t>(random());
+    const uint32_t strip = 17 + random() % 600;
+    ReportRun({{1569}, {2305}}, image, strip, random() % 80);
   }
 }
 
 // Real files from the office suite and the installer builder, carved from a
 // disk image; each is cut at its header's FAT capacity.
 TEST(Ole2, RealFilesAreCarvedAtHeaderSizeUnderTheirSubTypeExtension) {
-  struct Real {
-    const char* fixture;
-    const char* extension;
-    uint64_t size;
-  };
-  const Real files[] = {{"text.doc", "doc", 65536},
-                        {"table.xls", "xls", 65536},
-                        {"installer.msi", "msi", 65536},
-                        {"slides.ppt", "ppt", 458752}};
+  const std::tuple<const char*, std::string, uint64_t> files[] = {
+      {"text.doc", "doc", 65536}, {"table.xls", "xls", 65536}, {"installer.msi", "msi", 65536}, {"slides.ppt", "ppt", 458752}};
   DiskImage image(11);
-  for (const Real& f : files) {
-    image.Random(3).Zeros(1).File(Fixture("document", f.fixture)).Random(140);
-  }
+  for (const auto& f : files) image.Random(3).Zeros(1).File(trtest::Fixture("document", std::get<0>(f))).Random(140);
   image.Random(900);
-  const std::vector<trtest::AddedType> types = {{2305}, {260},  {261}, {262},
-                                                 {2325}, {2326}, {1040}};
-
-  trtest::TempDir dir;
-  uint32_t error = 0;
-  FolderRun(dir, types, image.bytes(), 512, 512, &error);
-  EXPECT_EQ(error, 0u);
-  const auto reports = ReportRun(types, image.bytes(), 512, 512);
-  ASSERT_EQ(reports.size(), 4u);
-  std::vector<std::string> names;
+  std::vector<crafted::Carved> carved;
   for (size_t i = 0; i < 4; ++i) {
-    const std::string e = files[i].extension;
-    names.push_back(e + "/0000" + std::to_string(i) + "." + e);
-    EXPECT_EQ(dir.Read(names.back()), Slice(image.bytes(), image.offsets()[i], files[i].size)) << e;
-    EXPECT_EQ(reports[i].extension, e);
-    EXPECT_EQ(reports[i].start, image.offsets()[i]);
-    EXPECT_EQ(reports[i].size, files[i].size);
-    EXPECT_EQ(reports[i].complete, 1u);
+    const auto& [fixture, e, size] = files[i];
+    const uint64_t at = image.offsets()[i];
+    carved.push_back({e + "/0000" + std::to_string(i) + "." + e, at, size, 1, Slice(image.bytes(), at, size)});
   }
-  std::sort(names.begin(), names.end());
-  EXPECT_EQ(dir.Files(), names);
+  crafted::ExpectCarved({{2305}, {260}, {261}, {262}, {2325}, {2326}, {1040}}, image.bytes(), carved);
 }
