@@ -41,7 +41,9 @@ class TiffWriter {
   Entry Rationals(uint16_t tag, const std::vector<std::pair<int32_t, int32_t>>& values,
                   uint16_t format = 5) const {
     Bytes v;
-    for (const auto& [n, d] : values) Put32(Put32(v, static_cast<uint32_t>(n)), static_cast<uint32_t>(d));
+    for (const auto& [n, d] : values) {
+      Put32(Put32(v, static_cast<uint32_t>(n)), static_cast<uint32_t>(d));
+    }
     return {tag, format, static_cast<uint32_t>(values.size()), v};
   }
   Entry Pointer(uint16_t tag, int directory) const { return {tag, 4, 1, U32(0), directory}; }
@@ -49,7 +51,9 @@ class TiffWriter {
   std::vector<uint8_t> Build(const std::vector<Directory>& dirs, uint32_t firstOffsetField = 8,
                              uint16_t magic = 42) const {
     std::vector<uint32_t> at{8};
-    for (const Directory& d : dirs) at.push_back(at.back() + 6 + 12 * static_cast<uint32_t>(d.entries.size()));
+    for (const Directory& d : dirs) {
+      at.push_back(at.back() + 6 + 12 * static_cast<uint32_t>(d.entries.size()));
+    }
     Bytes out, data;
     Put32(Put16(out.Text(m_be ? "MM" : "II"), magic), firstOffsetField);
     for (const Directory& d : dirs) {
@@ -95,7 +99,8 @@ uint32_t ParseExact(CExif::Mode mode, uint32_t offset, uint32_t length,
   return result;
 }
 uint32_t ParseApp1(const std::vector<uint8_t>& tiff, tag_ExifInfo* info) {
-  return ParseExact(CExif::kModeApp1, 6, static_cast<uint32_t>(tiff.size() + 8), App1Jpeg(tiff), info);
+  const uint32_t length = static_cast<uint32_t>(tiff.size() + 8);
+  return ParseExact(CExif::kModeApp1, 6, length, App1Jpeg(tiff), info);
 }
 uint32_t ParseTiff(const std::vector<uint8_t>& tiff, tag_ExifInfo* info) {
   return ParseExact(CExif::kModeTiff, 0, static_cast<uint32_t>(tiff.size()), tiff, info);
@@ -105,8 +110,9 @@ uint32_t ParseTiff(const std::vector<uint8_t>& tiff, tag_ExifInfo* info) {
 // the EXIF directory, the GPS directory and IFD1 (the thumbnail's).
 std::vector<uint8_t> CameraTiff(bool bigEndian) {
   TiffWriter w(bigEndian);
-  return w.Build({{{w.Text(0x010F, "Maker"), w.Text(0x0110, "Model X100"), w.Text(0x0131, "Firmware 1.0"),
-                    w.Text(0x0132, "2024:01:02 03:04:05"), w.Pointer(0x8769, 1), w.Pointer(0x8825, 2)},
+  return w.Build({{{w.Text(0x010F, "Maker"), w.Text(0x0110, "Model X100"),
+                    w.Text(0x0131, "Firmware 1.0"), w.Text(0x0132, "2024:01:02 03:04:05"),
+                    w.Pointer(0x8769, 1), w.Pointer(0x8825, 2)},
                    3},
                   {{{0x9000, 7, 4, {'0', '2', '3', '0'}}, w.Text(0x9003, "2023:12:31 23:59:58"),
                     w.Long(0xA002, 640), w.Short(0xA003, 480)}},
@@ -220,7 +226,8 @@ TEST(Exif, BadFormatStopsThatDirectoryOnly) {
     tag_ExifInfo info;
     ASSERT_EQ(ParseApp1(w.Build({{{w.Text(0x010F, "Maker"), w.Pointer(0x8769, 1),
                                    w.Text(0x0110, "After the sub-directory")}},
-                                 {{w.Text(0x9003, "2020:01:01 00:00:00"), bad, w.Long(0xA002, 99)}}}),
+                                 {{w.Text(0x9003, "2020:01:01 00:00:00"), bad,
+                                   w.Long(0xA002, 99)}}}),
                         &info),
               1u) << badFormat;
     EXPECT_STREQ(info.dateTimeOriginal, "2020:01:01 00:00:00");
@@ -293,7 +300,7 @@ TEST(Exif, CyclicLinksEnd) {
   EXPECT_EQ(info.width, 7);
   // A long chain of next links ends at the depth bound.
   std::vector<Directory> chain;
-  for (int i = 0; i < 200; ++i) chain.push_back({{w.Long(0x0100, static_cast<uint32_t>(i))}, i + 1});
+  for (uint32_t i = 0; i < 200; ++i) chain.push_back({{w.Long(0x0100, i)}, int(i) + 1});
   chain.back().next = -1;
   ASSERT_EQ(ParseTiff(w.Build(chain), &info), 1u);
   EXPECT_EQ(info.width, static_cast<int32_t>(CExif::kMaxDepth));

@@ -44,7 +44,8 @@ struct Tiff {
     return *this;
   }
   Tiff& U32(size_t at, uint32_t v) {
-    return U16(at + (big ? 0 : 2), static_cast<uint16_t>(v >> 16)).U16(at + (big ? 2 : 0), static_cast<uint16_t>(v));
+    const auto high = static_cast<uint16_t>(v >> 16), low = static_cast<uint16_t>(v);
+    return big ? U16(at, high).U16(at + 2, low) : U16(at, low).U16(at + 2, high);
   }
   Tiff& Text(size_t at, const std::string& t) {
     std::copy(t.begin(), t.end(), bytes.begin() + static_cast<long>(at));
@@ -124,13 +125,15 @@ std::vector<Case> Cases() {
   // line right after it; three strips, the last one the furthest although
   // listed first.
   Tiff stripsAfter(true, 5000, 8);
-  EXPECT_LT(stripsAfter.Ifd(8, {{0x0100, kShort, 1, 40}, {0x0111, kLong, 3, 300}, {0x0117, kShort, 3, 312}}),
-            300u);
-  stripsAfter.U32(300, 4000).U32(304, 1000).U32(308, 2500).U16(312, 1000).U16(314, 1500).U16(316, 900);
+  EXPECT_LT(
+      stripsAfter.Ifd(8, {{0x100, kShort, 1, 40}, {0x111, kLong, 3, 300}, {0x117, kShort, 3, 312}}),
+      300u);
+  stripsAfter.U32(300, 4000).U32(304, 1000).U32(308, 2500);
+  stripsAfter.U16(312, 1000).U16(314, 1500).U16(316, 900);
   for (uint32_t strip : {257u, 512u, 700u, 8192u}) {
     for (uint32_t lookahead : {0u, 64u}) {
-      cases.push_back({"strips after the directory", {kTif}, Then(stripsAfter.bytes, 3000, 0x5A), strip,
-                       lookahead, {{"TIF", 5000, 1}}});
+      cases.push_back({"strips after the directory", {kTif}, Then(stripsAfter.bytes, 3000, 0x5A),
+                       strip, lookahead, {{"TIF", 5000, 1}}});
     }
   }
   // The pixel strips and the out-of-line values come first; the directory,
@@ -149,7 +152,7 @@ std::vector<Case> Cases() {
   cr2.Text(8, std::string("CR\x02\x00", 4)).U32(4, 16);
   cr2.Ifd(16, {{0x010F, kAscii, 13, 200}, {0x0111, kLong, 1, 1024}, {0x0117, kLong, 1, 1976}});
   const std::vector<uint8_t> withTrailer =
-      Bytes().Raw(cr2.bytes).Text("CANON OPTIONAL DATA").Zeros(5).U32BE(500).PadTo(3000 + 92 + 500, 0x42);
+      Bytes().Raw(cr2.bytes).Text("CANON OPTIONAL DATA").Zeros(5).U32BE(500).PadTo(3592, 0x42);
   for (uint32_t strip : {512u, 1000u}) {
     cases.push_back({"cr2 trailer", kAllTiffTypes, Then(withTrailer, 2000, 0x99), strip, 64,
                      {{"CR2", withTrailer.size(), 1}}});
@@ -175,15 +178,17 @@ std::vector<Case> Cases() {
        }) {
     Tiff t = WithMake(c.magic[0] == 'M', c.make, 1500, c.xmp);
     t.Text(0, std::string(c.magic, 4));
-    cases.push_back({std::string(c.magic, 4) + " " + c.make, kAllTiffTypes, Then(t.bytes, 10000, 0x44), 512, 32,
+    cases.push_back({std::string(c.magic, 4) + " " + c.make, kAllTiffTypes,
+                     Then(t.bytes, 10000, 0x44), 512, 32,
                      {{c.extension, t.bytes.size() + c.trailer, 1}}});
   }
   // A sub-type's maximum ends the file incomplete; the TIFF maximum is the
   // class's own.
-  cases.push_back({"nef maximum", {{516, 4000}, {514}}, Then(WithMake(true, "NIKON D3", 20000).bytes, 1000, 3),
-                   1024, 0, {{"NEF", 4096, 0}}});
-  cases.push_back({"tif maximum", {{514, 2048}}, Then(WithMake(false, "x", 20000).bytes, 10, 3), 1024, 0,
-                   {{"TIF", 2048, 0}}});
+  cases.push_back({"nef maximum", {{516, 4000}, {514}},
+                   Then(WithMake(true, "NIKON D3", 20000).bytes, 1000, 3), 1024, 0,
+                   {{"NEF", 4096, 0}}});
+  cases.push_back({"tif maximum", {{514, 2048}}, Then(WithMake(false, "x", 20000).bytes, 10, 3),
+                   1024, 0, {{"TIF", 2048, 0}}});
   // A new header cuts the open file with its sub-type and bytes taken.
   cases.push_back({"cut by a new header", kAllTiffTypes,
                    Then(Bytes().Raw(trtest::Prefix(WithMake(true, "PENTAX K-1", 9000).bytes, 1024))
@@ -201,13 +206,16 @@ std::vector<Case> Cases() {
                   {0x014A, kLong, 2, 3000}},
               7000);
   pending.Text(5000, std::string("NIKON D5") + '\0');
-  pending.U32(2100, 9000).U32(2104, 10000).U32(2108, 1000).U32(2112, 2000).U32(3000, 4000).U32(3004, 4100);
+  pending.U32(2100, 9000).U32(2104, 10000).U32(2108, 1000).U32(2112, 2000);
+  pending.U32(3000, 4000).U32(3004, 4100);
   pending.Ifd(4000, {{0x0111, kLong, 1, 11000}, {0x0117, kLong, 1, 500}});
   pending.Ifd(4100, {});
   pending.Ifd(7000, {});
-  const std::vector<uint8_t> disk = trtest::DiskImage().Random(1).File(pending.bytes).Random(3).bytes();
+  const std::vector<uint8_t> disk =
+      trtest::DiskImage().Random(1).File(pending.bytes).Random(3).bytes();
   for (size_t pauseAt : {0u, 1024u, 2560u, 3584u, 5120u, 8192u}) {
-    cases.push_back({"pending directories", kAllTiffTypes, disk, 512, 8, {{"NEF", 12000, 1}}, pauseAt});
+    cases.push_back(
+        {"pending directories", kAllTiffTypes, disk, 512, 8, {{"NEF", 12000, 1}}, pauseAt});
   }
   return cases;
 }
@@ -216,8 +224,9 @@ TEST(Tiff, EachFileEndsWithItsSubType) {
   for (const Case& c : Cases()) {
     SCOPED_TRACE(c.what + " strip " + std::to_string(c.strip) + " lookahead " +
                  std::to_string(c.lookahead) + " pause " + std::to_string(c.pauseAt));
-    const auto reports = c.pauseAt ? trtest::ResumedRun(c.types, c.image, c.strip, c.lookahead, c.pauseAt)
-                                   : ReportRun(c.types, c.image, c.strip, c.lookahead);
+    const auto reports =
+        c.pauseAt ? trtest::ResumedRun(c.types, c.image, c.strip, c.lookahead, c.pauseAt)
+                  : ReportRun(c.types, c.image, c.strip, c.lookahead);
     ASSERT_EQ(reports.size(), c.ended.size());
     for (size_t i = 0; i < reports.size(); ++i) {
       EXPECT_EQ(reports[i].extension, c.ended[i].extension) << i;
