@@ -388,22 +388,15 @@ TEST(PictureFiles, HeaderTestsRefuseImplausibleFieldsAndLookOnlyAtTheBytesGiven)
     uint32_t length;  // 0: all of them
     int32_t answer;
   } rows[] = {
-      {u"bmp", Bmp({}), 0, 1},
-      {u"bmp", Bmp({}), 54, -1},
+      {u"bmp", Bmp({}), 0, 1}, {u"bmp", Bmp({}), 54, -1},
       {u"bmp", Bmp({0, 54, 40, 16, 0xFFFFFFF8}), 0, -1},  // top-down
-      {u"bmp", Bmp({0, 54, 40, 30001, 8}), 0, -1},
-      {u"bmp", Bmp({0, 54, 40, 16, 30000}), 0, 1},
+      {u"bmp", Bmp({0, 54, 40, 30001, 8}), 0, -1}, {u"bmp", Bmp({0, 54, 40, 16, 30000}), 0, 1},
       {u"bmp", Bmp({0, 54, 124}), 0, -1},  // the V5 info header
       {u"bmp", Bmp({0, 1079}), 0, -1},     // pixel offset
       {u"bmp", Bmp({0, 54, 40, 16, 8, 33}), 0, -1},
       {u"bmp", Bmp({0, 54, 40, 16, 8, 24, 0, 1}), 0, -1},  // reserved
-      {u"gif", gif, 16, -1},
-      {u"gif", gif, 17, 1},
-      {u"gif", gif87, 17, 1},
-      {u"gif", gif88, 17, -1},
-      {u"png", png, 17, 1},
-      {u"png", png, 16, -1},
-      {u"png", badPng, 0, -1},
+      {u"gif", gif, 16, -1}, {u"gif", gif, 17, 1}, {u"gif", gif87, 17, 1}, {u"gif", gif88, 17, -1},
+      {u"png", png, 17, 1}, {u"png", png, 16, -1}, {u"png", badPng, 0, -1},
       {u"ico", Icon({{16, 16, 100}, {32, 32, 200}}), 0, 1},
       {u"ico", Icon({{32, 16, 100}}), 0, -1},           // not square
       {u"ico", Icon({{16, 16, 100}}, 3), 0, -1},        // bit count
@@ -416,18 +409,13 @@ TEST(PictureFiles, HeaderTestsRefuseImplausibleFieldsAndLookOnlyAtTheBytesGiven)
       {u"ico", overlapping, 0, -1},
       {u"ico", Icon({{16, 16, 100}}), 9, 1},  // the first nine bytes decide a short buffer
       {u"ico", Icon({{16, 16, 100}}), 8, -1},
-      {u"psd", RawPsd(3, 30000, 30000, 8, 10), 0, 1},
-      {u"psd", RawPsd(3, 30001, 10, 8, 10), 0, -1},
-      {u"psd", RawPsd(3, 10, 30001, 8, 10), 0, -1},
-      {u"psd", large, 0, -1},
-      {u"psd", RawPsd(3, 10, 10, 8, 10), 26, -1},
-      {u"psd", RawPsd(3, 10, 10, 8, 10), 27, 1},
-      {u"psp", Psp(4).Zeros(20), 51, 1},
-      {u"psp", Psp(4).Zeros(20), 50, -1},
+      {u"psd", RawPsd(3, 30000, 30000, 8, 10), 0, 1}, {u"psd", RawPsd(3, 30001, 10, 8, 10), 0, -1},
+      {u"psd", RawPsd(3, 10, 30001, 8, 10), 0, -1}, {u"psd", large, 0, -1},
+      {u"psd", RawPsd(3, 10, 10, 8, 10), 26, -1}, {u"psd", RawPsd(3, 10, 10, 8, 10), 27, 1},
+      {u"psp", Psp(4).Zeros(20), 51, 1}, {u"psp", Psp(4).Zeros(20), 50, -1},
       {u"psp", Psp(3).Zeros(20), 51, -1},  // major version above three only
       {u"x3f", X3f(600, 100, 1), 604, 1},  // properties within the bytes given
-      {u"x3f", X3f(600, 100, 1), 603, -1},
-      {u"x3f", X3f(40, 600, 1), 511, -1},
+      {u"x3f", X3f(600, 100, 1), 603, -1}, {u"x3f", X3f(40, 600, 1), 511, -1},
   };
   for (const Row& r : rows) {
     const uint32_t length = r.length ? r.length : static_cast<uint32_t>(r.bytes.size());
