@@ -77,35 +77,80 @@ TEST(Zip, HeaderTestRejectsOtherMethodsLongNamesAndShortBuffers) {
   EXPECT_EQ(r.IsHeaderMatched(nullptr, 64, 0), 0u);
 }
 
-TEST(Zip, SearchEndsAfterFixedEndRecordWhileReportedSizeCountsComment) {
-  const auto archive = Archive({{"notes.txt", Filler(700)}, {"more.txt", Filler(300)}}, "a comment");
-  DiskImage image;
-  image.Random(2).File(archive).Random(3);
-  const auto reports = ReportRun({{1793}}, image.bytes(), 512, 512);
-  ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0].start, 1024u);
-  EXPECT_EQ(reports[0].size, archive.size());
-  EXPECT_EQ(reports[0].complete, 1u);
-  EXPECT_EQ(reports[0].extension, "zip");
-  trtest::TempDir dir;
-  FolderRun(dir, {{1793}}, image.bytes(), 512, 512);
-  ASSERT_EQ(dir.Files(), std::vector<std::string>{"zip/00000.zip"});
-  EXPECT_EQ(dir.Read("zip/00000.zip"), Slice(archive, 0, archive.size() - 9));
-}
-
-TEST(Zip, EndRecordsThatAreNotTheEnd) {
-  // A stored archive inside: its end record is followed by another local header.
+TEST(Zip, CraftedArchivesAreCarvedInBothModes) {
+  struct Case {
+    const char* what;
+    std::vector<trtest::AddedType> types;
+    std::vector<uint8_t> image;
+    uint32_t lookahead;
+    std::vector<crafted::Carved> files;
+  };
+  std::vector<Case> cases;
+  auto whole = [](const std::vector<uint8_t>& archive, const std::string& path, uint64_t at = 0) {
+    return crafted::Carved{path, at, archive.size(), 1, archive};
+  };
+  // The end record is found by a search for its signature and written
+  // without its comment, which the reported size counts.
+  const auto commented = Archive({{"notes.txt", Filler(700)}, {"more.txt", Filler(300)}}, "a comment");
+  cases.push_back({"search", {{1793}}, DiskImage().Random(2).File(commented).Random(3).bytes(), 512,
+                   {{"zip/00000.zip", 1024, commented.size(), 1, Slice(commented, 0, commented.size() - 9)}}});
+  // A stored archive inside, its end record followed by a local header; a
+  // local header exactly at a strip start inside an archive.
   const auto nested = Archive({{"inner.zip", Bytes().Raw(Filler(100)).U32LE(0x06054B50).Zeros(18)
                                                  .U32LE(0x04034B50).Raw(Filler(100))}});
-  // The second entry's local header lies exactly at the second strip: it
-  // starts nothing new.
   const auto atStrip = Archive({{"a.txt", Filler(512 - 35)}, {"b.txt", Filler(900)}});
-  for (const auto& archive : {nested, atStrip}) {
-    uint32_t ended = 0;
-    const auto reports = ReportRun({{1793}}, OnDisk(archive), 512, 512, &ended);
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(ended, 1u);
-    EXPECT_EQ(reports[0].size, archive.size());
+  for (const auto& a : {nested, atStrip}) cases.push_back({"no end yet", {{1793}}, OnDisk(a), 512, {whole(a, "zip/00000.zip")}});
+  // Flags 2 select the walk; bytes that are no record end it before the strip
+  // holding them, which is written whole; in the first strip they discard it.
+  const auto unknown = OnDisk(Bytes().Raw(LocalHeader("a.bin", 2000, 2)).Raw(Filler(2000)).Raw(Filler(600, 0x77)), 4);
+  cases.push_back({"walk to an unknown record", {{1793}}, unknown, 512, {{"zip/00000.zip", 0, 1536, 0, Slice(unknown, 0, 2048)}}});
+  cases.push_back({"unknown record in the first strip", {{1793}},
+                   OnDisk(Bytes().Raw(LocalHeader("a.bin", 20, 2)).Raw(Filler(20)).Raw(Filler(600, 0x77))), 512, {}});
+  // A walk that cannot step over a record searches for the end: entries whose
+  // sizes follow their data, from the first entry on or after a walked one;
+  // a record beginning 22 bytes before a strip end with a 10-byte lookahead.
+  for (const auto& a : {Archive({{"first.bin", Filler(700), 2}, {"second.bin", Filler(900), 0x808, true},
+                                 {"third.bin", Filler(300), 0x808, true}}),
+                        Archive({{"only.bin", Filler(1500), 0x808, true}}),
+                        Archive({{"a.bin", Filler(455), 2}, {"b.bin", Filler(1000), 2}, {"c.bin", Filler(10), 2}})})
+    cases.push_back({"walk falls back to the search", {{1793}}, OnDisk(a, 3), 10, {whole(a, "zip/00000.zip")}});
+  // The first entry name decides the sub-type.
+  const std::pair<std::vector<std::string>, std::string> named[] = {
+      {{"word/document.xml", "ppt/slide1.xml"}, "docx"},  // the first name wins
+      {{"xl/_rels/workbook.xml.rels"}, "xlsx"}, {{"xl/workbook.xml"}, "zip"},       {{"DOMDocument.xml"}, "fla"},
+      {{"FixedDocSeq.fdseq"}, "xps"},           {{"AndroidManifest.xml"}, "apk"},   {{"Payload/iTunesArtwork"}, "ipa"},
+      {{"iTunesMetadata.plist"}, "ipa"},        {{"PxlPkg.plist"}, "pxl"}};
+  for (const auto& [names, e] : named) {
+    std::vector<Entry> entries;
+    for (const std::string& name : names) entries.push_back({name, Filler(50)});
+    const auto a = Archive(entries);
+    cases.push_back({names[0].c_str(), {{257}, {259}, {258}, {1040}, {278}, {2310}, {2311}, {2312}, {1793}}, OnDisk(a, 1), 512,
+                     {whole(a, e + "/00000." + e)}});
+  }
+  // A drawing stored in the package ("RIFF", then "CDR" at 8) is renamed into
+  // its folder and takes the second number.
+  const auto wave = Archive({{"content.riff", Bytes().Text("RIFF").U32LE(40).Text("WAVE").Raw(Filler(40))}});
+  const auto drawing = Archive({{"content.riff", Bytes().Text("RIFF").U32LE(40).Text("CDR9").Raw(Filler(40))}});
+  DiskImage riff;
+  riff.File(wave).Random(1).File(drawing).Random(1);
+  cases.push_back({"drawing", {{1793}, {1544}}, riff.bytes(), 512,
+                   {whole(wave, "zip/00000.zip"), whole(drawing, "cdr/00001.cdr", riff.offsets()[1])}});
+  // Only the added sub-type is kept: generic archives need their own code.
+  // Filler between the archives retires each recognizer before the next header.
+  DiskImage mixed;
+  std::vector<crafted::Carved> kept;
+  for (const char* name : {"word/document.xml", "xl/_rels/workbook.xml.rels", "plain.txt", "xl/_rels/workbook.xml.rels"}) {
+    const auto a = Archive({{name, Filler(100)}});
+    mixed.File(a).Random(1);
+    if (name[0] == 'x') kept.push_back(whole(a, "xlsx/0000" + std::to_string(kept.size()) + ".xlsx", mixed.offsets().back()));
+  }
+  cases.push_back({"only the added sub-type", {{258}}, mixed.bytes(), 512, kept});
+  // A sub-type's maximum stops it at the strip that reaches it.
+  const auto big = Archive({{"word/document.xml", Filler(5000)}});
+  cases.push_back({"maximum", {{257, 2000}}, OnDisk(big), 512, {{"docx/00000.docx", 0, 2048, 0, Slice(big, 0, 2048)}}});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    crafted::ExpectCarved(c.types, c.image, c.files, 512, c.lookahead);
   }
 }
 
@@ -120,102 +165,6 @@ TEST(Zip, FirstEntryFlagsChooseSearchOrWalk) {
     FolderRun(dir, {{1793}}, OnDisk(archive), 512, 512);
     EXPECT_EQ(dir.Read("zip/00000.zip").size(), walks ? archive.size() : 30u + 8 + 200 + 22) << flags;
   }
-}
-
-TEST(Zip, WalkEndsAtUnknownRecordBeforeItsStripOrDiscardsInFirstStrip) {
-  // Flags 2 select the walk; the entry is followed by bytes that are no record.
-  const auto image = OnDisk(Bytes().Raw(LocalHeader("a.bin", 2000, 2)).Raw(Filler(2000)).Raw(Filler(600, 0x77)), 4);
-  const auto reports = ReportRun({{1793}}, image, 512, 512);
-  ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0].size, 1536u);  // the strips before the one holding the bad record
-  EXPECT_EQ(reports[0].complete, 0u);
-  trtest::TempDir dir;
-  FolderRun(dir, {{1793}}, image, 512, 512);
-  EXPECT_EQ(dir.Read("zip/00000.zip"), Slice(image, 0, 2048));  // that strip written whole
-
-  const auto first = OnDisk(Bytes().Raw(LocalHeader("a.bin", 20, 2)).Raw(Filler(20)).Raw(Filler(600, 0x77)));
-  EXPECT_TRUE(ReportRun({{1793}}, first, 512, 512).empty());
-  trtest::TempDir none;
-  FolderRun(none, {{1793}}, first, 512, 512);
-  EXPECT_TRUE(none.Files().empty());
-}
-
-TEST(Zip, WalkThatCannotStepOverARecordSearchesForTheEnd) {
-  // Entries whose sizes follow their data, from the first entry on or after
-  // a walked one; and a record beginning 22 bytes before a strip end with a
-  // 10-byte lookahead.
-  const auto later = Archive({{"first.bin", Filler(700), 2},
-                              {"second.bin", Filler(900), 0x808, true},
-                              {"third.bin", Filler(300), 0x808, true}});
-  const auto first = Archive({{"only.bin", Filler(1500), 0x808, true}});
-  const auto hidden = Archive({{"a.bin", Filler(455), 2}, {"b.bin", Filler(1000), 2}, {"c.bin", Filler(10), 2}});
-  for (const auto& a : {later, first, hidden}) {
-    const auto reports = ReportRun({{1793}}, OnDisk(a, 3), 512, 10);
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0].size, a.size());
-    EXPECT_EQ(reports[0].complete, 1u);
-  }
-}
-
-TEST(Zip, FirstEntryNameInDataDecidesTheSubType) {
-  struct Case {
-    std::vector<std::string> names;
-    const char* extension;
-  };
-  const Case cases[] = {
-      {{"word/document.xml", "ppt/slide1.xml"}, "docx"},  // the first name wins
-      {{"xl/_rels/workbook.xml.rels"}, "xlsx"},      {{"xl/workbook.xml"}, "zip"},
-      {{"DOMDocument.xml"}, "fla"},                  {{"FixedDocSeq.fdseq"}, "xps"},
-      {{"AndroidManifest.xml"}, "apk"},              {{"Payload/iTunesArtwork"}, "ipa"},
-      {{"iTunesMetadata.plist"}, "ipa"},             {{"PxlPkg.plist"}, "pxl"},
-  };
-  for (const Case& c : cases) {
-    std::vector<Entry> entries;
-    for (const std::string& name : c.names) entries.push_back({name, Filler(50)});
-    const auto reports = ReportRun({{257}, {259}, {258}, {1040}, {278}, {2310}, {2311}, {2312}, {1793}},
-                                   OnDisk(Archive(entries), 1), 512, 512);
-    ASSERT_EQ(reports.size(), 1u) << c.names[0];
-    EXPECT_EQ(reports[0].extension, c.extension) << c.names[0];
-  }
-  // A drawing stored in the package: "RIFF", then "CDR" at offset 8.
-  const auto drawing = Archive({{"content.riff", Bytes().Text("RIFF").U32LE(40).Text("CDR9").Raw(Filler(40))}});
-  DiskImage image;
-  image.File(Archive({{"content.riff", Bytes().Text("RIFF").U32LE(40).Text("WAVE").Raw(Filler(40))}}))
-      .Random(1).File(drawing).Random(1);
-  const auto reports = ReportRun({{1793}, {1544}}, image.bytes(), 512, 512);
-  ASSERT_EQ(reports.size(), 2u);
-  EXPECT_EQ(reports[0].extension, "zip");
-  EXPECT_EQ(reports[1].extension, "cdr");
-  // Folder mode: renamed into the sub-type's folder, the "zip" folder removed.
-  trtest::TempDir dir;
-  FolderRun(dir, {{1793}, {1544}}, image.bytes(), 512, 512);
-  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"cdr/00001.cdr", "zip/00000.zip"}));
-  EXPECT_EQ(dir.Read("cdr/00001.cdr"), drawing);
-}
-
-TEST(Zip, OnlyTheAddedSubTypeIsKeptAndGenericArchivesNeedTheirOwnCode) {
-  // Filler between the archives retires each recognizer before the next header.
-  DiskImage image;
-  for (const char* name : {"word/document.xml", "xl/_rels/workbook.xml.rels", "plain.txt", "xl/_rels/workbook.xml.rels"})
-    image.File(Archive({{name, Filler(100)}})).Random(1);
-  trtest::TempDir dir;
-  FolderRun(dir, {{258}}, image.bytes(), 512, 512);
-  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"xlsx/00000.xlsx", "xlsx/00001.xlsx"}));
-  const auto reports = ReportRun({{258}}, image.bytes(), 512, 512);
-  ASSERT_EQ(reports.size(), 2u);
-  EXPECT_EQ(reports[0].start, 1024u);
-  EXPECT_EQ(reports[1].start, 3072u);
-}
-
-TEST(Zip, SubTypeMaximumStopsAtStripThatReachesIt) {
-  const auto archive = Archive({{"word/document.xml", Filler(5000)}});
-  const auto reports = ReportRun({{257, 2000}}, OnDisk(archive), 512, 512);
-  ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0].size, 2048u);
-  EXPECT_EQ(reports[0].complete, 0u);
-  trtest::TempDir dir;
-  FolderRun(dir, {{257, 2000}}, OnDisk(archive), 512, 512);
-  EXPECT_EQ(dir.Read("docx/00000.docx"), Slice(archive, 0, 2048));
 }
 
 TEST(Zip, DefaultSubTypeMaximumIs128MiBWhileGenericArchivesGoOn) {
