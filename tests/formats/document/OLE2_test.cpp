@@ -56,34 +56,6 @@ TEST(Ole2, HeaderTestNeedsSignatureZeroClassIdNonZeroMiniShiftAnd33Bytes) {
   }
 }
 
-TEST(Ole2, CutAtFatCapacityAndRenamedToSubTypeFolder) {
-  // Shift 9 and one FAT sector: 128 x 512 = 64 KiB, whatever follows.
-  DiskImage image;
-  image.Random(1).File(Compound(70000, 9, 1, {{2048, Wide("WordDocument")}})).Random(4);
-  const auto reports = ReportRun({{260}}, image.bytes(), 512, 512);
-  ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0].start, 512u);
-  EXPECT_EQ(reports[0].size, 65536u);
-  EXPECT_EQ(reports[0].complete, 1u);
-  EXPECT_EQ(reports[0].extension, "doc");
-  trtest::TempDir dir;
-  FolderRun(dir, {{260}}, image.bytes(), 512, 512);
-  ASSERT_EQ(dir.Files(), std::vector<std::string>{"doc/00000.doc"});  // "ole2" folder removed
-  EXPECT_EQ(dir.Read("doc/00000.doc"), Slice(image.bytes(), 512, 65536));
-}
-
-TEST(Ole2, ZeroFatSectorsGivesEmptyFileKeptOnlyWhenGenericEnabled) {
-  const auto image = DiskImage().File(Compound(1024, 9, 0)).Random(2).bytes();
-  trtest::TempDir kept;
-  FolderRun(kept, {{2305}}, image, 512, 512);
-  ASSERT_EQ(kept.Files(), std::vector<std::string>{"ole2/00000.ole2"});
-  EXPECT_TRUE(kept.Read("ole2/00000.ole2").empty());
-  trtest::TempDir dropped;
-  FolderRun(dropped, {{260}}, image, 512, 512);
-  EXPECT_TRUE(dropped.Files().empty());
-  EXPECT_TRUE(ReportRun({{260}}, image, 512, 512).empty());
-}
-
 TEST(Ole2, SubTypeScanFindsFirstNameWithItsExactBytes) {
   const std::vector<uint8_t> flash = Bytes().Text("CPicPage").PadTo(16, 0x20).Text("C").PadTo(33, 0x20).Text("C");
   const std::vector<uint8_t> installer =
@@ -121,61 +93,56 @@ TEST(Ole2, SubTypeScanFindsFirstNameWithItsExactBytes) {
   }
 }
 
-TEST(Ole2, OnlyTheAddedSubTypeIsKeptAndOthersGiveTheirNumberBack) {
-  DiskImage image;
-  image.File(Small(kDoc)).File(Small(kXls)).File(Small()).File(Small(kXls));
-  trtest::TempDir dir;
-  FolderRun(dir, {{261}}, image.bytes(), 512, 512);
-  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"xls/00000.xls", "xls/00001.xls"}));
-  const auto reports = ReportRun({{261}}, image.bytes(), 512, 512);
-  ASSERT_EQ(reports.size(), 2u);
-  EXPECT_EQ(reports[0].start, 4096u);
-  EXPECT_EQ(reports[1].start, 12288u);
-}
-
-TEST(Ole2, NewHeaderEndsFileAndEachSubTypeKeepsItsOwnTypeFolderValue) {
-  // One recognizer follows all four files, the first three cut by the next
-  // header; the host answers 9 to every report.
-  DiskImage image;
-  image.File(Cut(kDoc)).File(Cut(kDoc)).File(Cut()).File(Small(kDoc));
-  trtest::ReportLog log;
-  log.answerFolder = 9;
-  CTypeRecoveryManager* m = TypeRecovery_CreateManager(reinterpret_cast<uintptr_t>(&log), trtest::RecordReport, nullptr);
-  TypeRecovery_AddType(m, 260, 0);
-  TypeRecovery_AddType(m, 2305, 0);
-  EXPECT_EQ(trtest::FeedImage(m, image.bytes(), 512, 512), 4u);
-  TypeRecovery_CloseManager(m);
-  ASSERT_EQ(log.reports.size(), 4u);
-  const char* extensions[] = {"doc", "doc", "ole2", "doc"};
-  const uint32_t folders[] = {0, 9, 0, 9};  // the generic row uses the base value
-  for (size_t i = 0; i < 4; ++i) {
-    EXPECT_EQ(log.reports[i].extension, extensions[i]);
-    EXPECT_EQ(log.reports[i].typeFolder, folders[i]);
-    EXPECT_EQ(log.reports[i].start, 3072u * i);
-    EXPECT_EQ(log.reports[i].size, i < 3 ? 3072u : 4096u);
-    EXPECT_EQ(log.reports[i].complete, 1u);
+TEST(Ole2, CraftedDocumentsAreCarvedInBothModes) {
+  struct Case {
+    const char* what;
+    std::vector<trtest::AddedType> types;
+    std::vector<uint8_t> image;
+    std::vector<crafted::Carved> files;
+  };
+  // Shift 9 and one FAT sector: 128 x 512 = 64 KiB, whatever follows; renamed
+  // to the sub-type's folder, the "ole2" folder removed.
+  const auto big = DiskImage().Random(1).File(Compound(70000, 9, 1, {{2048, Wide("WordDocument")}})).Random(4).bytes();
+  const auto zeroFat = DiskImage().File(Compound(1024, 9, 0)).Random(2).bytes();
+  const auto mixed = DiskImage().File(Small(kDoc)).File(Small(kXls)).File(Small()).File(Small(kXls)).bytes();
+  // Each file cut by the next header; the undecided one keeps its number.
+  const auto cut = DiskImage().File(Cut(kDoc)).File(Cut(kDoc)).File(Cut()).File(Small(kDoc)).bytes();
+  const Case cases[] = {
+      {"64 KiB", {{260}}, big, {{"doc/00000.doc", 512, 65536, 1, Slice(big, 512, 65536)}}},
+      {"zero FAT sectors, generic added", {{2305}}, zeroFat, {{"ole2/00000.ole2", 0, 0, 1, {}}}},
+      {"zero FAT sectors, generic not added", {{260}}, zeroFat, {}},
+      {"only the added sub-type", {{261}}, mixed,
+       {{"xls/00000.xls", 4096, 4096, 1, Small(kXls)}, {"xls/00001.xls", 12288, 4096, 1, Small(kXls)}}},
+      {"new headers", {{260}, {2305}}, cut,
+       {{"doc/00000.doc", 0, 3072, 1, Cut(kDoc)}, {"doc/00001.doc", 3072, 3072, 1, Cut(kDoc)},
+        {"ole2/00002.ole2", 6144, 3072, 1, Cut()}, {"doc/00003.doc", 9216, 4096, 1, Small(kDoc)}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    crafted::ExpectCarved(c.types, c.image, c.files);
   }
-  trtest::TempDir dir;
-  FolderRun(dir, {{260}, {2305}}, image.bytes(), 512, 512);
-  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"doc/00000.doc", "doc/00001.doc", "doc/00003.doc", "ole2/00002.ole2"}));
-  EXPECT_EQ(dir.Read("doc/00000.doc"), Cut(kDoc));
-}
-
-TEST(Ole2, RenamingTakesNextFreeNumberAndFlushKeepsUndecidedFile) {
+  // The source ends inside an undecided file: the flush keeps it though the
+  // generic type is not added.
+  trtest::TempDir flushed;
+  FolderRun(flushed, {{260}}, Compound(2048, 9, 1), 512, 512);
+  EXPECT_EQ(flushed.Read("ole2/00000.ole2"), Compound(2048, 9, 1));
+  const auto reports = ReportRun({{260}}, Compound(2048, 9, 1), 512, 512);
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].extension, "ole2");
+  EXPECT_EQ(reports[0].complete, 0u);
+  // Renaming takes the next free number.
   trtest::TempDir dir;
   dir.Write("doc/00000.doc", {'o', 'l', 'd'});
   FolderRun(dir, {{260}}, DiskImage().File(Small(kDoc)).Random(1).bytes(), 512, 512);
   EXPECT_EQ(dir.Files(), (std::vector<std::string>{"doc/00000.doc", "doc/00001.doc"}));
   EXPECT_EQ(dir.Read("doc/00001.doc"), Small(kDoc));
-  // The source ends inside an undecided file: the flush keeps it as "ole2"
-  // though the generic type is not enabled.
-  trtest::TempDir flushed;
-  FolderRun(flushed, {{260}}, Compound(2048, 9, 1), 512, 512);
-  EXPECT_EQ(flushed.Files(), std::vector<std::string>{"ole2/00000.ole2"});
-  const auto reports = ReportRun({{260}}, Compound(2048, 9, 1), 512, 512);
-  ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0].extension, "ole2");
-  EXPECT_EQ(reports[0].complete, 0u);
+  // Each sub-type keeps its own type-folder value: the generic row uses the
+  // base value, the others the host's answer.
+  trtest::Scan scan({{260}, {2305}});
+  scan.log.answerFolder = 9;
+  EXPECT_EQ(scan.Feed(cut, 512, 512), 4u);
+  ASSERT_EQ(scan.log.reports.size(), 4u);
+  for (size_t i = 0; i < 4; ++i) EXPECT_EQ(scan.log.reports[i].typeFolder, i == 2 || i == 0 ? 0u : 9u) << i;
 }
 
 TEST(Ole2, ProgressRecordCarriesFlagsScanStateAndSubType) {
