@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "support/Carving.h"
+#include "support/CarvingCases.h"
 
 namespace {
 
@@ -166,97 +166,83 @@ Bytes Emf(const std::vector<std::pair<uint32_t, uint32_t>>& records) {
 
 Bytes Abr() { return Bytes{0, 6, 0, 2}.Text("8BIMsamp").U32BE(300).Fill(300, 0x33); }
 
-struct Ended {
-  uint64_t size;
-  uint32_t complete;
-  int64_t width = -1, height = -1;  // the record's: width 0 for none, -1 not asked
-};
-
-struct Case {
-  std::string what;
-  trtest::AddedType type;
-  Buffer image;
-  std::vector<Ended> ended;
-  uint32_t first = 512, strip = 512, lookahead = 512;
-  size_t pauseAt = 0;  // where the scan saves its progress and a new one resumes
-};
-
-std::vector<Case> Cases() {
+std::vector<trtest::CarvingCase> Cases() {
   const Buffer gjd = Gjd(512 - 4 - 40), gjd9 = Gjd(300, 9), crw = Crw(1024 - 26 - 6);
   const Buffer x3f = X3f(40, 1500, 3), pngNext = Png(9, 7, 1000);
-  std::vector<Case> cases = {
+  std::vector<trtest::CarvingCase> cases = {
       // The larger of the file-size field and pixel offset plus image size;
       // the record's width from byte 18 and height from byte 22.
-      {"bmp size from the pixels", kBmp,
+      {"bmp size from the pixels", {kBmp},
        Padded(Bmp({700, 54, 40, 1234, 567, 24, 1000}, 1054), 1000),
        {{1054, 1, 1234, 567}}, 512, 512, 0},
-      {"bmp size from the file-size field", kBmp,
+      {"bmp size from the file-size field", {kBmp},
        Padded(Bmp({1500, 54, 40, 1234, 567, 24, 1000}, 1500), 1000), {{1500, 1, 1234, 567}}, 512,
        512, 0},
-      {"bmp cut by a new header", kBmp, Padded(Then(Bmp({4000}, 1024), Bmp({600}, 600)), 424),
+      {"bmp cut by a new header", {kBmp}, Padded(Then(Bmp({4000}, 1024), Bmp({600}, 600)), 424),
        {{1024, 0, 0}, {600, 1}}, 512, 512, 0},
       // The new file outlasts the strip: one that ended inside it would also
       // be found again by the clone the driver makes for the strip's header.
-      {"png cut by a new header", kPng,
+      {"png cut by a new header", {kPng},
        Padded(Then(Prefix(Png(4, 4, 5000, false), 1024), pngNext), 400),
        {{1024, 0, 0}, {pngNext.size(), 1, 9, 7}}, 512, 512, 16},
-      {"png at a strip end", kPng, Png(640, 480, 512 - 57).Fill(1024, 0xA7), {{512, 1, 640, 480}},
+      {"png at a strip end", {kPng}, Png(640, 480, 512 - 57).Fill(1024, 0xA7), {{512, 1, 640, 480}},
        512, 512, 64},
       // Declared sizes; the icon's record names its largest image.
-      {"ico", kIco, Padded(Icon({{16, 16, 1128}, {32, 32, 4264}, {32, 32, 300}}), 900),
+      {"ico", {kIco}, Padded(Icon({{16, 16, 1128}, {32, 32, 4264}, {32, 32, 300}}), 900),
        {{6 + 3 * 16 + 1128 + 4264 + 300, 1, 32, 32}}, 512, 512, 0},
-      {"ico cut by a new header", kIco,
+      {"ico cut by a new header", {kIco},
        Padded(Then(Prefix(Icon({{48, 48, 9000}}), 1024), Icon({{16, 16, 200}})), 600),
        {{1024, 0, 0}, {222, 1, 16, 16}}},
-      {"tpf", kTpf, Padded(Tpf(0xBC, 1000), 800), {{0xBC + 1000, 1, 0}}, 512, 100, 0},
-      {"tpf cut by a new header", kTpf,
+      {"tpf", {kTpf}, Padded(Tpf(0xBC, 1000), 800), {{0xBC + 1000, 1, 0}}, 512, 100, 0},
+      {"tpf cut by a new header", {kTpf},
        Padded(Then(Prefix(Tpf(0xBC, 5000), 512), Tpf(0xBC, 100)), 600),
        {{512, 0}, {0xBC + 100, 1}}},
       // 3 channels of 100 x 100 at 8 bits: 30,000 bytes after the field at 38.
-      {"psd raw", kPsd, Padded(RawPsd(3, 100, 100, 8, 30000), 3000), {{30040, 1, 100, 100}}},
-      {"psd 1 bit", kPsd, Padded(RawPsd(2, 40, 40, 1, 400), 2000), {{440, 1}}},
-      {"psd 4 bits", kPsd, Padded(RawPsd(2, 40, 40, 4, 1600), 2000), {{1640, 1}}},
-      {"psd 16 bits", kPsd, Padded(RawPsd(2, 40, 40, 16, 6400), 2000), {{6440, 1}}},
-      {"psd section length that cannot move the walk", kPsd,
+      {"psd raw", {kPsd}, Padded(RawPsd(3, 100, 100, 8, 30000), 3000), {{30040, 1, 100, 100}}},
+      {"psd 1 bit", {kPsd}, Padded(RawPsd(2, 40, 40, 1, 400), 2000), {{440, 1}}},
+      {"psd 4 bits", {kPsd}, Padded(RawPsd(2, 40, 40, 4, 1600), 2000), {{1640, 1}}},
+      {"psd 16 bits", {kPsd}, Padded(RawPsd(2, 40, 40, 16, 6400), 2000), {{6440, 1}}},
+      {"psd section length that cannot move the walk", {kPsd},
        PsdHeader(1, 4, 4, 8).U32BE(0).U32BE(0xFFFFFFFC).Zeros(600), {{512, 0}}, 512, 512, 64},
       // A cut layered picture is reported complete, without a record.
-      {"psd cut by a new header", kPsd,
+      {"psd cut by a new header", {kPsd},
        Padded(Then(Prefix(RawPsd(3, 100, 100, 8, 1000), 1024), RawPsd(1, 10, 10, 8, 100)), 1000),
        {{1024, 1, 0}, {140, 1, 10, 10}}},
-      {"psd maximum", {kPsd, 2048}, RawPsd(3, 100, 100, 8, 30000), {{2048, 0}}},
+      {"psd maximum", {{kPsd, 2048}}, RawPsd(3, 100, 100, 8, 30000), {{2048, 0}}},
       // End patterns. Bounding box left 3, top 0, right 0: the bytes
       // 03 00 00 00 00 00 at 6 end the metafile.
-      {"wmf end bytes in the placeable header", kWmf,
+      {"wmf end bytes in the placeable header", {kWmf},
        Padded(Bytes{0xD7, 0xCD, 0xC6, 0x9A}.U16LE(0).U16LE(3).U16LE(0).U16LE(0).U16LE(800), 700),
        {{12, 1}}},
-      {"wmf without its end record", {kWmf, 1024}, WmfWithoutEnd().Fill(3000, 0x55), {{1024, 0}}},
-      {"pcb maximum", {kPcb, 1536}, Pcb().Fill(3000, 'y'), {{1536, 1}}},
+      {"wmf without its end record", {{kWmf, 1024}}, WmfWithoutEnd().Fill(3000, 0x55), {{1024, 0}}},
+      {"pcb maximum", {{kPcb, 1536}}, Pcb().Fill(3000, 'y'), {{1536, 1}}},
       // The pattern starts 40 bytes before a strip end: the lookahead must
       // hold its last 56 bytes.
-      {"gjd pattern across a strip end", kGjd, Padded(gjd, 900), {{gjd.size(), 1}}, 512, 512, 56},
-      {"gjd nine 0xFF bytes", kGjd, Padded(gjd9, 900), {{gjd9.size(), 1}}},
-      {"gjd maximum", {kGjd, 2048}, Bytes{'F', 'X', 0xB4, 0}.Fill(3000, 0x3C), {{2048, 1}}},
+      {"gjd pattern across a strip end", {kGjd}, Padded(gjd, 900), {{gjd.size(), 1}}, 512, 512, 56},
+      {"gjd nine 0xFF bytes", {kGjd}, Padded(gjd9, 900), {{gjd9.size(), 1}}},
+      {"gjd maximum", {{kGjd, 2048}}, Bytes{'F', 'X', 0xB4, 0}.Fill(3000, 0x3C), {{2048, 1}}},
       // Closing tables: this CIFF table starts 6 bytes before the strip end
       // and ends 10 bytes after it.
-      {"crw table across a strip end", kCrw, Padded(crw, 2000), {{crw.size(), 1}}, 512, 512, 16},
-      {"crw table beyond the lookahead", {kCrw, 2048}, Padded(crw, 2000), {{2048, 0}}, 512, 512, 4},
-      {"crw table not pointing back", {kCrw, 2048}, Padded(Crw(600, 2), 3000), {{2048, 0}}},
-      {"x3f", kX3f, Padded(x3f, 900), {{x3f.size(), 1}}, 512, 512, 64},
-      {"x3f properties beyond the first strip", kX3f, Padded(X3f(600, 100, 1), 900), {}},
+      {"crw table across a strip end", {kCrw}, Padded(crw, 2000), {{crw.size(), 1}}, 512, 512, 16},
+      {"crw table beyond the lookahead", {{kCrw, 2048}}, Padded(crw, 2000), {{2048, 0}}, 512, 512,
+       4},
+      {"crw table not pointing back", {{kCrw, 2048}}, Padded(Crw(600, 2), 3000), {{2048, 0}}},
+      {"x3f", {kX3f}, Padded(x3f, 900), {{x3f.size(), 1}}, 512, 512, 64},
+      {"x3f properties beyond the first strip", {kX3f}, Padded(X3f(600, 100, 1), 900), {}},
       // Record chains.
-      {"psp block length that wraps around", kPsp,
+      {"psp block length that wraps around", {kPsp},
        PspBlock(Psp(6), 0, 46).Text("~BK").U8(0).U16LE(1).U32LE(0xFFFFFFF8).Zeros(600), {{92, 0}}},
-      {"emf record of no size", kEmf, Emf({{27, 40}, {14, 0}}).Zeros(900), {}},
-      {"abr", kAbr,
+      {"emf record of no size", {kEmf}, Emf({{27, 40}, {14, 0}}).Zeros(900), {}},
+      {"abr", {kAbr},
        Padded(Abr().Text("8BIMpatt").U32BE(0).Text("8BIMdesc").U32BE(90).Fill(90, 0x44), 700),
        {{316 + 12 + 12 + 90, 1}}, 200, 50, 0},
-      {"abr section length that wraps around", kAbr,
+      {"abr section length that wraps around", {kAbr},
        Abr().Text("8BIMpatt").U32BE(0xFFFFFFF5).Zeros(600), {{4 + 312, 0}}},
   };
   auto add = [&](const std::string& what, const trtest::AddedType& type, const Buffer& image,
-                 const std::vector<Ended>& ended, uint32_t strip, uint32_t lookahead,
+                 const std::vector<trtest::Expected>& ended, uint32_t strip, uint32_t lookahead,
                  size_t pauseAt = 0) {
-    cases.push_back({what, type, image, ended, strip, strip, lookahead, pauseAt});
+    cases.push_back({what, {type}, image, ended, strip, strip, lookahead, pauseAt});
   };
   // GIF without a global colour table: the walk starts at byte 13.
   Bytes gif = GifScreen(320, 200, -1);
@@ -314,14 +300,14 @@ std::vector<Case> Cases() {
   for (uint32_t lookahead : {0u, 3u, 64u}) {
     // Sections 10 + 14 + 4, compression at 54, a 2 x 30 entry table, 60 rows
     // of 5 bytes: seven-byte strips cut table entries and lengths in two.
-    cases.push_back({"psd run-length table", kPsd, Padded(RlePsd(2, 30, 5), 700), {{476, 1}}, 40,
+    cases.push_back({"psd run-length table", {kPsd}, Padded(RlePsd(2, 30, 5), 700), {{476, 1}}, 40,
                      7, lookahead});
     // The EMF end-of-file record lies across the 600 mark.
-    cases.push_back({"emf end-of-file record across a strip end", kEmf,
+    cases.push_back({"emf end-of-file record across a strip end", {kEmf},
                      Padded(Emf({{39, 500}, {14, 20}}), 1000), {{608, 1}}, 596, 100, lookahead});
   }
   for (uint32_t lookahead : {0u, 512u}) {
-    cases.push_back({"psp last block before zeros", kPsp,
+    cases.push_back({"psp last block before zeros", {kPsp},
                      Padded(PspBlock(PspBlock(Psp(6), 0, 46), 16, 700), 1500),
                      {{36 + 56 + 710, 1, 0}}, 512, 100, lookahead});
   }
@@ -344,27 +330,7 @@ std::vector<Case> Cases() {
 }
 
 TEST(PictureFiles, EachFileEndsWhereItsFormatSaysWithItsRecord) {
-  for (const Case& c : Cases()) {
-    SCOPED_TRACE(c.what + " strip " + std::to_string(c.strip) + " lookahead " +
-                 std::to_string(c.lookahead) + " pause " + std::to_string(c.pauseAt));
-    const auto reports =
-        c.pauseAt ? trtest::ResumedRun({c.type}, c.image, c.strip, c.lookahead, c.pauseAt)
-                  : trtest::ShortStripRun(c.type, c.image, c.first, c.strip, c.lookahead);
-    ASSERT_EQ(reports.size(), c.ended.size());
-    for (size_t i = 0; i < reports.size(); ++i) {
-      const Ended& e = c.ended[i];
-      EXPECT_EQ(reports[i].size, e.size) << i;
-      EXPECT_EQ(reports[i].complete, e.complete) << i;
-      if (e.width < 0) continue;
-      ASSERT_EQ(reports[i].hasPicture, e.width > 0) << i;
-      if (e.width == 0) continue;
-      EXPECT_EQ(reports[i].picture.typeCode, c.type.code);
-      EXPECT_EQ(reports[i].picture.width, e.width);
-      EXPECT_EQ(reports[i].picture.height, e.height);
-    }
-    // A file cut by a new header: the next one starts where it stopped.
-    EXPECT_TRUE(c.ended.size() != 2 || reports[1].start == reports[0].size);
-  }
+  for (const trtest::CarvingCase& c : Cases()) trtest::ExpectCarving(c);
 }
 
 TEST(PictureFiles, DiscardedMetafileLeavesNoFileAndItsNumberGoesToTheNext) {

@@ -7,7 +7,7 @@
 #include <random>
 
 #include "formats/image/TIFF.h"
-#include "support/Carving.h"
+#include "support/CarvingCases.h"
 
 using trtest::AddedType;
 using trtest::Bytes;
@@ -104,23 +104,13 @@ TEST(Tiff, HeaderNeeds257BytesAndOneOfTheFiveMagics) {
   }
 }
 
-struct Ended {
-  std::string extension;
-  uint64_t size;
-  uint32_t complete;
-};
-
-struct Case {
-  std::string what;
-  std::vector<AddedType> types;
-  std::vector<uint8_t> image;
-  uint32_t strip, lookahead;
-  std::vector<Ended> ended;
-  size_t pauseAt = 0;  // where the scan saves its progress and a new one resumes
-};
-
-std::vector<Case> Cases() {
-  std::vector<Case> cases;
+std::vector<trtest::CarvingCase> Cases() {
+  std::vector<trtest::CarvingCase> cases;
+  auto add = [&cases](const std::string& what, const std::vector<AddedType>& types,
+                      const std::vector<uint8_t>& image, uint32_t strip, uint32_t lookahead,
+                      const std::vector<trtest::Expected>& files, size_t pauseAt = 0) {
+    cases.push_back({what, types, image, files, strip, strip, lookahead, pauseAt});
+  };
   // Big-endian, directory at 8; offsets (LONG) and byte counts (SHORT) out of
   // line right after it; three strips, the last one the furthest although
   // listed first.
@@ -132,8 +122,8 @@ std::vector<Case> Cases() {
   stripsAfter.U16(312, 1000).U16(314, 1500).U16(316, 900);
   for (uint32_t strip : {257u, 512u, 700u, 8192u}) {
     for (uint32_t lookahead : {0u, 64u}) {
-      cases.push_back({"strips after the directory", {kTif}, Then(stripsAfter.bytes, 3000, 0x5A),
-                       strip, lookahead, {{"TIF", 5000, 1}}});
+      add("strips after the directory", {kTif}, Then(stripsAfter.bytes, 3000, 0x5A),
+          strip, lookahead, {{5000, 1, -1, -1, "TIF"}});
     }
   }
   // The pixel strips and the out-of-line values come first; the directory,
@@ -144,8 +134,8 @@ std::vector<Case> Cases() {
   late.Text(140, std::string("sony") + '\0').bytes.resize(70000 + 2 + 4 * 12 + 4);
   late.Ifd(70000, {{0x010F, kAscii, 5, 140}, {0x0111, kLong, 3, 100}, {0x0117, kLong, 3, 120},
                    {0x0131, kAscii, 30, 1000}});
-  cases.push_back({"directory past 64 KiB", kAllTiffTypes, Then(late.bytes, 5000, 0x11), 4096, 16,
-                   {{"SR2", late.bytes.size(), 1}}});
+  add("directory past 64 KiB", kAllTiffTypes, Then(late.bytes, 5000, 0x11), 4096, 16,
+      {{late.bytes.size(), 1, -1, -1, "SR2"}});
   // A CR2 (marker at byte 8, directory moved to 16) followed by a Canon
   // optional-data block of 92 + 500 bytes.
   Tiff cr2 = WithMake(false, "Canon EOS 5D", 3000);
@@ -154,8 +144,8 @@ std::vector<Case> Cases() {
   const std::vector<uint8_t> withTrailer =
       Bytes().Raw(cr2.bytes).Text("CANON OPTIONAL DATA").Zeros(5).U32BE(500).PadTo(3592, 0x42);
   for (uint32_t strip : {512u, 1000u}) {
-    cases.push_back({"cr2 trailer", kAllTiffTypes, Then(withTrailer, 2000, 0x99), strip, 64,
-                     {{"CR2", withTrailer.size(), 1}}});
+    add("cr2 trailer", kAllTiffTypes, Then(withTrailer, 2000, 0x99), strip, 64,
+        {{withTrailer.size(), 1, -1, -1, "CR2"}});
   }
   // Make and magic decide the sub-type, ignoring case; ORF and RAW files
   // carry a trailer.
@@ -178,28 +168,28 @@ std::vector<Case> Cases() {
        }) {
     Tiff t = WithMake(c.magic[0] == 'M', c.make, 1500, c.xmp);
     t.Text(0, std::string(c.magic, 4));
-    cases.push_back({std::string(c.magic, 4) + " " + c.make, kAllTiffTypes,
-                     Then(t.bytes, 10000, 0x44), 512, 32,
-                     {{c.extension, t.bytes.size() + c.trailer, 1}}});
+    add(std::string(c.magic, 4) + " " + c.make, kAllTiffTypes,
+        Then(t.bytes, 10000, 0x44), 512, 32,
+        {{t.bytes.size() + c.trailer, 1, -1, -1, c.extension}});
   }
   // A sub-type's maximum ends the file incomplete; the TIFF maximum is the
   // class's own.
-  cases.push_back({"nef maximum", {{516, 4000}, {514}},
-                   Then(WithMake(true, "NIKON D3", 20000).bytes, 1000, 3), 1024, 0,
-                   {{"NEF", 4096, 0}}});
-  cases.push_back({"tif maximum", {{514, 2048}}, Then(WithMake(false, "x", 20000).bytes, 10, 3),
-                   1024, 0, {{"TIF", 2048, 0}}});
+  add("nef maximum", {{516, 4000}, {514}},
+      Then(WithMake(true, "NIKON D3", 20000).bytes, 1000, 3), 1024, 0,
+      {{4096, 0, -1, -1, "NEF"}});
+  add("tif maximum", {{514, 2048}}, Then(WithMake(false, "x", 20000).bytes, 10, 3),
+      1024, 0, {{2048, 0, -1, -1, "TIF"}});
   // A new header cuts the open file with its sub-type and bytes taken.
-  cases.push_back({"cut by a new header", kAllTiffTypes,
-                   Then(Bytes().Raw(trtest::Prefix(WithMake(true, "PENTAX K-1", 9000).bytes, 1024))
-                            .Raw(WithMake(false, "plain", 3000).bytes),
-                        700, 8),
-                   512, 0, {{"PEF", 1024, 0}, {"TIF", 3000, 1}}});
+  add("cut by a new header", kAllTiffTypes,
+      Then(Bytes().Raw(trtest::Prefix(WithMake(true, "PENTAX K-1", 9000).bytes, 1024))
+               .Raw(WithMake(false, "plain", 3000).bytes),
+           700, 8),
+      512, 0, {{1024, 0, 0, -1, "PEF"}, {3000, 1, -1, -1, "TIF"}});
   // With only CR2 enabled, a plain TIFF and a NEF are discarded.
-  cases.push_back({"only cr2 enabled", {515},
-                   trtest::DiskImage().File(WithMake(false, "Unknown maker", 3000).bytes).Random(2)
-                       .File(WithMake(true, "NIKON D3", 3000).bytes).Random(2).bytes(),
-                   512, 0, {}});
+  add("only cr2 enabled", {515},
+      trtest::DiskImage().File(WithMake(false, "Unknown maker", 3000).bytes).Random(2)
+          .File(WithMake(true, "NIKON D3", 3000).bytes).Random(2).bytes(),
+      512, 0, {});
   // Paused with a pending directory, arrays and make text at each save.
   Tiff pending(true, 12000, 8);
   pending.Ifd(8, {{0x010F, kAscii, 9, 5000}, {0x0111, kLong, 2, 2100}, {0x0117, kLong, 2, 2108},
@@ -214,30 +204,13 @@ std::vector<Case> Cases() {
   const std::vector<uint8_t> disk =
       trtest::DiskImage().Random(1).File(pending.bytes).Random(3).bytes();
   for (size_t pauseAt : {0u, 1024u, 2560u, 3584u, 5120u, 8192u}) {
-    cases.push_back(
-        {"pending directories", kAllTiffTypes, disk, 512, 8, {{"NEF", 12000, 1}}, pauseAt});
+    add("pending directories", kAllTiffTypes, disk, 512, 8, {{12000, 1, -1, -1, "NEF"}}, pauseAt);
   }
   return cases;
 }
 
 TEST(Tiff, EachFileEndsWithItsSubType) {
-  for (const Case& c : Cases()) {
-    SCOPED_TRACE(c.what + " strip " + std::to_string(c.strip) + " lookahead " +
-                 std::to_string(c.lookahead) + " pause " + std::to_string(c.pauseAt));
-    const auto reports =
-        c.pauseAt ? trtest::ResumedRun(c.types, c.image, c.strip, c.lookahead, c.pauseAt)
-                  : ReportRun(c.types, c.image, c.strip, c.lookahead);
-    ASSERT_EQ(reports.size(), c.ended.size());
-    for (size_t i = 0; i < reports.size(); ++i) {
-      EXPECT_EQ(reports[i].extension, c.ended[i].extension) << i;
-      EXPECT_EQ(reports[i].size, c.ended[i].size) << i;
-      EXPECT_EQ(reports[i].complete, c.ended[i].complete) << i;
-    }
-    if (c.ended.size() == 2) {
-      EXPECT_FALSE(reports[0].hasPicture);  // a cut file has no record
-      EXPECT_EQ(reports[1].start, reports[0].size);
-    }
-  }
+  for (const trtest::CarvingCase& c : Cases()) trtest::ExpectCarving(c);
 }
 
 TEST(Tiff, DiscardedFilesLeaveNothingAndTheirNumbersAreGivenAgain) {
