@@ -20,7 +20,7 @@ Bytes& Frame(Bytes& out, bool padded = false, uint8_t b1 = 0xFB) {
   return out.U8(0xFF).U8(b1).U8(padded ? 0x92 : 0x90).U8(0x64).Fill((padded ? 418 : 417) - 4, 0x55);
 }
 
-// count frames, every third one padded.
+// Frames, every third one padded.
 Bytes Frames(int count) {
   Bytes b;
   for (int i = 0; i < count; ++i) Frame(b, i % 3 == 2);
