@@ -6,16 +6,13 @@
 #define TYPERECOVERY_TESTS_FORMATS_DOCUMENT_CRAFTEDDOCUMENTS_H
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "framework/TypeRecovery.h"
 #include "support/Carving.h"
 
 namespace crafted {
@@ -139,18 +136,6 @@ inline Buffer Wide(const std::string& text) {
 inline Buffer Slice(const Buffer& v, size_t from, size_t size) {
   return Buffer(v.begin() + static_cast<long>(from), v.begin() + static_cast<long>(from + size));
 }
-// The progress record one recognizer saves (empty if the save fails).
-inline Buffer SavedRecord(CTypeRecovery& r) {
-  FILE* f = std::tmpfile();
-  Buffer bytes;
-  if (f != nullptr && r.SaveProgress(TYPERECOVERY_FILE_FROM_FD(fileno(f))) == 1) {
-    ::lseek(fileno(f), 0, SEEK_SET);
-    uint8_t chunk[256];
-    for (ssize_t n; (n = ::read(fileno(f), chunk, sizeof chunk)) > 0;) bytes.insert(bytes.end(), chunk, chunk + n);
-  }
-  if (f != nullptr) std::fclose(f);
-  return bytes;
-}
 // A folder-ID callback that records the extensions asked for and answers
 // 1000 + the number of calls before.
 inline std::vector<std::string>& FolderIdCalls() {
@@ -166,8 +151,7 @@ inline uint32_t RecordFolderId(uintptr_t, const char16_t* extension) {
 // size, complete flag and bytes reported and written.
 struct Carved {
   std::string path;
-  uint64_t start;
-  uint64_t size;
+  uint64_t start, size;
   uint32_t complete;
   Buffer bytes;
 };
@@ -180,10 +164,7 @@ inline void ExpectCarved(const std::vector<trtest::AddedType>& types, const Buff
   trtest::FolderRun(dir, types, image, strip, lookahead, &error);
   EXPECT_EQ(error, 0u);
   std::vector<std::string> paths;
-  for (const Carved& f : files) {
-    paths.push_back(f.path);
-    EXPECT_EQ(dir.Read(f.path), f.bytes) << f.path;
-  }
+  for (const Carved& f : files) EXPECT_EQ(dir.Read(paths.emplace_back(f.path)), f.bytes) << f.path;
   std::sort(paths.begin(), paths.end());
   EXPECT_EQ(dir.Files(), paths);
   std::map<uint64_t, trtest::Report> byStart;
@@ -201,8 +182,7 @@ inline void ExpectCarved(const std::vector<trtest::AddedType>& types, const Buff
 
 // A report expected from a run; an empty extension is not checked.
 struct Found {
-  uint64_t start;
-  uint64_t size;
+  uint64_t start, size;
   uint32_t complete;
   std::string extension = "";
 };
@@ -211,8 +191,7 @@ struct Run {
   const char* what;
   std::vector<trtest::AddedType> types;
   Buffer image;
-  uint32_t strip;
-  uint32_t lookahead;
+  uint32_t strip, lookahead;
   std::vector<Found> found;
 };
 inline void ExpectRuns(const std::vector<Run>& runs) {

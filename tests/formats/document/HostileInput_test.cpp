@@ -27,6 +27,12 @@ std::vector<uint8_t> PeStub(uint32_t peAt) {
       .U32LE(peAt).PadTo(64).Text("PE");
 }
 
+std::vector<trtest::AddedType> Limited(const std::vector<uint32_t>& codes, uint64_t maxSize) {
+  std::vector<trtest::AddedType> types;
+  for (uint32_t code : codes) types.push_back({code, maxSize});
+  return types;
+}
+
 std::vector<Group> Groups() {
   std::vector<std::vector<uint8_t>> marked;
   for (auto make : {crafted::Vnote, crafted::Drw, crafted::Gho, crafted::Exb, crafted::Url, crafted::Dxf,
@@ -44,20 +50,16 @@ std::vector<Group> Groups() {
   for (auto& head : marked) head.resize(std::min<size_t>(head.size(), 600));
   return {
       {"archives, text and programs",
-       {{276, 100000}, {1794, 100000}, {1795, 100000}, {1797, 100000}, {280, 100000}, {282, 100000},
-        {1281, 100000}, {2319, 100000}, {2322, 100000}},
+       Limited({276, 1794, 1795, 1797, 280, 282, 1281, 2319, 2322}, 100000),
        {Bytes().Text("%PDF-1.7\n"), Bytes().Text("Rar!").Raw({0x1A, 0x07, 0x00, 0, 0, 0x73}),
         Bytes{0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C}, Bytes().Text("MSCF"), Bytes().Text("{\\rtf1"),
         Bytes().Text("From: boundary=\""), Bytes().Text("<html>"), Bytes{0xFF, 0xFE}.Raw(crafted::Wide("<html")),
         PeStub(64), PeStub(130), PeStub(263)},
        {'}', 0, 0x7B}},
       {"fixed-size, end-marker and open-ended formats",
-       {{1544, 200000}, {1545, 200000}, {281, 200000},  {1799, 200000}, {1551, 200000}, {1543, 200000},
-        {283, 200000},  {1282, 200000}, {263, 200000},  {2306, 200000}, {2049, 200000}, {2050, 200000},
-        {1798, 200000}, {273, 200000},  {1796, 200000}, {1546, 200000}, {2309, 200000}, {1556, 200000},
-        {1557, 200000}, {1554, 200000}, {1548, 200000}, {1041, 200000}, {1558, 200000}, {1284, 200000},
-        {2315, 200000}, {1561, 200000}, {1562, 200000}, {1559, 200000}, {2313, 200000}, {2318, 200000},
-        {2317, 200000}, {2307, 200000}, {1568, 200000}, {2327, 200000}, {2329, 200000}},
+       Limited({1544, 1545, 281,  1799, 1551, 1543, 283,  1282, 263,  2306, 2049, 2050, 1798, 273,  1796, 1546, 2309, 1556,
+                1557, 1554, 1548, 1041, 1558, 1284, 2315, 1561, 1562, 1559, 2313, 2318, 2317, 2307, 1568, 2327, 2329},
+               200000),
        marked,
        {0, 'O', 0xFF}},
   };
