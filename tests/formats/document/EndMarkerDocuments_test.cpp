@@ -23,30 +23,32 @@ std::vector<uint8_t> Strip(std::vector<uint8_t> bytes, size_t size, uint8_t fill
 
 }  // namespace
 
-TEST(EndMarker, DxfEndsFiveBytesAfterTheFirstEofEvenInsideAnEntity) {
-  Bytes b;
-  b.Text("  0\r\nSECTION\r\n  1\r\nTEXT WITH EOF INSIDE\r\n");
-  const std::vector<uint8_t> file = crafted::FillTo(b, 900).Text("  0\r\nEOF\r\n");
-  const auto reports = ReportRun({{1546}}, trtest::DiskImage().File(file).Random(2).bytes(), 512, 512);
-  ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0].size, std::string(file.begin(), file.end()).find("EOF") + 5);
-}
-
-TEST(EndMarker, MarkerIsFoundOnlyWithItsGuardBytesReadable) {
-  // "EOF" needs 5 readable bytes from its first byte; it stands 3 bytes
-  // before the strip's end: without lookahead the file goes on to the flush,
-  // with it the marker ends the file in that strip.
-  std::vector<uint8_t> image = Strip(Bytes().Text("  0\r\nSECTION\r\n"), 2048, 'd');
-  image[509] = 'E';
-  image[510] = 'O';
-  image[511] = 'F';
-  const std::tuple<uint32_t, uint64_t, uint32_t> cases[] = {{0, 2048, 0}, {16, 514, 1}};
-  for (const auto& [lookahead, size, complete] : cases) {
-    const auto reports = ReportRun({{1546}}, image, 512, lookahead);
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0].size, size);
-    EXPECT_EQ(reports[0].complete, complete);
+TEST(EndMarker, CraftedFilesEndWhereTheirRulesSay) {
+  Bytes entity;
+  entity.Text("  0\r\nSECTION\r\n  1\r\nTEXT WITH EOF INSIDE\r\n");
+  const std::vector<uint8_t> dxf = crafted::FillTo(entity, 900).Text("  0\r\nEOF\r\n");
+  // "EOF" needs 5 readable bytes from its first byte; here it stands 3 bytes
+  // before the strip's end.
+  std::vector<uint8_t> guarded = Strip(Bytes().Text("  0\r\nSECTION\r\n"), 2048, 'd');
+  std::copy_n("EOF", 3, guarded.begin() + 509);
+  std::vector<crafted::Run> runs = {
+      {"dxf: five bytes after the first EOF, even inside an entity", {{1546}},
+       trtest::DiskImage().File(dxf).Random(2).bytes(), 512, 512, {{0, std::string(dxf.begin(), dxf.end()).find("EOF") + 5, 1}}},
+      {"guard bytes beyond the strip", {{1546}}, guarded, 512, 0, {{0, 2048, 0}}},
+      {"guard bytes in the lookahead", {{1546}}, guarded, 512, 16, {{0, 514, 1}}},
+      {"no marker: cut at the first strip at the maximum", {{1559, 2000}}, Strip(Strip(crafted::Pzf(), 600), 6000, 'p'),
+       512, 512, {{0, 2048, 0}}},
+  };
+  // A new header cuts the file in progress, complete only for fonts and
+  // projects.
+  const std::tuple<uint32_t, std::vector<uint8_t>, uint32_t> cut[] = {
+      {2318, crafted::Pfb(), 1}, {1041, crafted::Swi(), 1}, {1546, crafted::Dxf(), 0}, {1568, crafted::Vfb(), 0}};
+  for (const auto& [code, file, cutComplete] : cut) {
+    std::vector<uint8_t> image = Strip(Strip(file, 700), 1024, 'q');  // cut before its marker
+    image.insert(image.end(), file.begin(), file.end());
+    runs.push_back({"new header", {{code}}, Strip(image, 4096, 0), 512, 512, {{0, 1024, cutComplete}, {1024, file.size(), 1}}});
   }
+  crafted::ExpectRuns(runs);
 }
 
 TEST(EndMarker, PartReachingPastTheLookaheadIsCutToWhatIsReadable) {
@@ -62,30 +64,6 @@ TEST(EndMarker, PartReachingPastTheLookaheadIsCutToWhatIsReadable) {
   CTypeRecoveryGHO s(nullptr, nullptr);
   EXPECT_EQ(s.Analyse(0, strip.data(), 490, 13, 0, &error), 1u);
   EXPECT_EQ(s.GetBytesWritten(), 503u);  // 480 + 28, cut to the 503 readable bytes
-}
-
-TEST(EndMarker, FileWithoutMarkerIsCutAtTheFirstStripAtItsMaximum) {
-  const auto reports = ReportRun({{1559, 2000}}, Strip(Strip(crafted::Pzf(), 600), 6000, 'p'), 512, 512);
-  ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0].size, 2048u);
-  EXPECT_EQ(reports[0].complete, 0u);
-}
-
-TEST(EndMarker, NewHeaderCutsTheFileInProgressCompleteOnlyForFontsAndProjects) {
-  const std::tuple<uint32_t, std::vector<uint8_t>, uint32_t> cases[] = {
-      {2318, crafted::Pfb(), 1}, {1041, crafted::Swi(), 1}, {1546, crafted::Dxf(), 0}, {1568, crafted::Vfb(), 0}};
-  for (const auto& [code, file, cutComplete] : cases) {
-    SCOPED_TRACE(code);
-    std::vector<uint8_t> image = Strip(Strip(file, 700), 1024, 'q');  // cut before its marker
-    image.insert(image.end(), file.begin(), file.end());
-    const auto reports = ReportRun({{code}}, Strip(image, 4096, 0), 512, 512);
-    ASSERT_EQ(reports.size(), 2u);
-    EXPECT_EQ(reports[0].size, 1024u);
-    EXPECT_EQ(reports[0].complete, cutComplete);
-    EXPECT_EQ(reports[1].start, 1024u);
-    EXPECT_EQ(reports[1].size, file.size());
-    EXPECT_EQ(reports[1].complete, 1u);
-  }
 }
 
 TEST(EndMarker, SomeEndsAreHandedToTheHostEvenInFolderMode) {

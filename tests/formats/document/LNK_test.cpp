@@ -62,13 +62,28 @@ TEST(Shortcut, HeaderNeedsItsSizeClassIdAndZeroReservedBytes) {
 TEST(Shortcut, PartWalkEndsAfterTheTerminalBlock) {
   const std::vector<uint8_t> all = Shortcut(With(0, 0, {0x1C, 0x60, 1500}));  // the last block over two strips
   const std::vector<uint8_t> noLinkInfo = Shortcut(With(kIdList | kRelativePath, 0, {}));  // 8-bit path
-  const std::vector<uint8_t> huge = trtest::Prefix(Shortcut(With(0, 0, {0x4000})), 600);  // no terminal block in reach
-  crafted::ExpectRuns({
-      {"every part", {{2309}}, trtest::DiskImage().Random(1).File(all).Random(4).bytes(), 512, 512, {{512, all.size(), 1}}},
-      {"without link info four bytes short", {{2309}}, trtest::DiskImage().File(noLinkInfo).Random(2).bytes(), 512, 512,
-       {{0, noLinkInfo.size() - 4, 1}}},
-      {"to the maximum", {{2309, 5000}}, Bytes().Raw(huge).PadTo(12000, 0xEB), 512, 512, {{0, 5120, 0}}},
-  });
+  // Ending exactly at a strip end, it is ended in the next strip with nothing more.
+  const std::vector<uint8_t> stripEnd = Shortcut(With(kIdList | kLinkInfo, 38, {1024 - 76 - 40 - 60 - 4}));
+  ASSERT_EQ(stripEnd.size(), 1024u);
+  const std::vector<uint8_t> huge = Bytes().Raw(trtest::Prefix(Shortcut(With(0, 0, {0x4000})), 600)).PadTo(12000, 0xEB);
+  // A zero link-info size cuts it after the strip, reported with the header's size.
+  Parts p;
+  p.linkInfo = 4;  // a placeholder; the size field is then zeroed
+  std::vector<uint8_t> zeroInfo = Shortcut(p);
+  std::fill_n(zeroInfo.begin() + 76 + 2 + p.idList, 4, 0);
+  zeroInfo.resize(1024, 0x5A);
+  const auto disk = [](const std::vector<uint8_t>& file, size_t before) {
+    return trtest::DiskImage().Random(before).File(file).Random(4).bytes();
+  };
+  // Shortcuts stop at 5000 bytes.
+  const std::pair<std::vector<uint8_t>, crafted::Carved> cases[] = {
+      {disk(all, 1), {"lnk/00000.lnk", 512, all.size(), 1, all}},
+      {disk(noLinkInfo, 0), {"lnk/00000.lnk", 0, noLinkInfo.size() - 4, 1, trtest::Prefix(noLinkInfo, noLinkInfo.size() - 4)}},
+      {Bytes().Raw(stripEnd).PadTo(2048, 0x44), {"lnk/00000.lnk", 0, 1024, 1, stripEnd}},
+      {huge, {"lnk/00000.lnk", 0, 5120, 0, trtest::Prefix(huge, 5120)}},  // no terminal block in reach
+      {zeroInfo, {"lnk/00000.lnk", 0, 76, 0, trtest::Prefix(zeroInfo, 512)}},
+  };
+  for (const auto& [image, file] : cases) crafted::ExpectCarved({{2309, 5000}}, image, {file});
 }
 
 TEST(Shortcut, AnotherFormatsHeaderEndsItBeforeThatStripButAnMp3SyncByteDoesNot) {
@@ -97,39 +112,6 @@ TEST(Shortcut, AnotherFormatsHeaderEndsItBeforeThatStripButAnMp3SyncByteDoesNot)
   EXPECT_EQ(reports[0].extension, "lnk");
   EXPECT_EQ(reports[0].size, 1536u);
   EXPECT_EQ(reports[0].complete, 0u);
-}
-
-TEST(Shortcut, ZeroLinkInfoSizeCutsItAfterTheStripWithTheHeaderSize) {
-  Parts p;
-  p.linkInfo = 4;  // a placeholder; the size field is then zeroed
-  std::vector<uint8_t> file = Shortcut(p);
-  std::fill_n(file.begin() + 76 + 2 + p.idList, 4, 0);
-  file.resize(1024, 0x5A);
-  trtest::Scan host({});
-  CTypeRecoveryLNK r(host.manager(), nullptr);
-  uint32_t error = 0;
-  EXPECT_EQ(r.Analyse(0, file.data(), 512, 512, 2309, &error), 1u);
-  EXPECT_EQ(r.GetBytesWritten(), 512u);
-  ASSERT_EQ(host.log.reports.size(), 1u);
-  EXPECT_EQ(host.log.reports[0].size, 76u);
-  EXPECT_EQ(host.log.reports[0].complete, 0u);
-}
-
-TEST(Shortcut, EndingExactlyAtAStripEndIsEndedInTheNextStripWithNothingMore) {
-  const std::vector<uint8_t> file = Shortcut(With(kIdList | kLinkInfo, 38, {1024 - 76 - 40 - 60 - 4}));
-  ASSERT_EQ(file.size(), 1024u);
-  const std::vector<uint8_t> image = Bytes().Raw(file).PadTo(2048, 0x44);
-  trtest::Scan host({});
-  CTypeRecoveryLNK r(host.manager(), nullptr);
-  uint32_t error = 0;
-  EXPECT_EQ(r.Analyse(0, image.data(), 512, 512, 2309, &error), 0u);
-  EXPECT_EQ(r.Analyse(512, image.data() + 512, 512, 512, 0, &error), 0u);
-  EXPECT_EQ(r.GetPendingParts(), 0u);
-  EXPECT_EQ(r.Analyse(1024, image.data() + 1024, 512, 512, 0, &error), 1u);
-  EXPECT_EQ(r.GetBytesWritten(), 1024u);
-  ASSERT_EQ(host.log.reports.size(), 1u);
-  EXPECT_EQ(host.log.reports[0].size, 1024u);
-  EXPECT_EQ(host.log.reports[0].complete, 1u);
 }
 
 TEST(Shortcut, WalkResumesFromAProgressFile) {
