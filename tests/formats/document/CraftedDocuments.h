@@ -194,21 +194,29 @@ struct Run {
   uint32_t strip, lookahead;
   std::vector<Found> found;
 };
+inline void ExpectReports(const std::vector<trtest::Report>& reports, const std::vector<Found>& found) {
+  EXPECT_EQ(reports.size(), found.size());
+  for (size_t i = 0; i < std::min(reports.size(), found.size()); ++i) {
+    const Found& f = found[i];
+    EXPECT_EQ(reports[i].start, f.start) << i;
+    EXPECT_EQ(reports[i].size, f.size) << i;
+    EXPECT_EQ(reports[i].complete, f.complete) << i;
+    if (!f.extension.empty()) {
+      EXPECT_EQ(reports[i].extension, f.extension) << i;
+    }
+  }
+}
 inline void ExpectRuns(const std::vector<Run>& runs) {
   for (const Run& run : runs) {
     SCOPED_TRACE(run.what);
-    const auto reports = trtest::ReportRun(run.types, run.image, run.strip, run.lookahead);
-    EXPECT_EQ(reports.size(), run.found.size());
-    for (size_t i = 0; i < std::min(reports.size(), run.found.size()); ++i) {
-      const Found& f = run.found[i];
-      EXPECT_EQ(reports[i].start, f.start) << i;
-      EXPECT_EQ(reports[i].size, f.size) << i;
-      EXPECT_EQ(reports[i].complete, f.complete) << i;
-      if (!f.extension.empty()) {
-        EXPECT_EQ(reports[i].extension, f.extension) << i;
-      }
-    }
+    ExpectReports(trtest::ReportRun(run.types, run.image, run.strip, run.lookahead), run.found);
   }
+}
+// The run paused after the strips that start before stopAt, its progress
+// saved and loaded into a fresh manager that gets the rest.
+inline void ExpectResumed(const Run& run, size_t stopAt) {
+  SCOPED_TRACE(run.what);
+  ExpectReports(trtest::ResumedRun(run.types, run.image, run.strip, run.lookahead, stopAt), run.found);
 }
 
 }  // namespace crafted

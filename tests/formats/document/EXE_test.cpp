@@ -152,9 +152,5 @@ TEST(Exe, ExceptionInsideAnalyseIsContainedAndAnswersZero) {
 
 TEST(Exe, ProgressRecordKeepsTheKindAcrossManagers) {
   const std::vector<uint8_t> pe = Pe({3000}, 1024, "driver.sys", 0x100);
-  const auto reports = trtest::ResumedRun({{2323}}, WithFiller(pe, 4608), 1024, 512, 1024);
-  ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0].extension, "sys");
-  EXPECT_EQ(reports[0].size, pe.size());
-  EXPECT_EQ(reports[0].complete, 1u);
+  crafted::ExpectResumed({"sys", {{2323}}, WithFiller(pe, 4608), 1024, 512, {{0, pe.size(), 1, "sys"}}}, 1024);
 }

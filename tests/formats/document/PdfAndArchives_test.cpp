@@ -40,35 +40,22 @@ std::vector<uint8_t> SevenZip(uint64_t nextOffset, uint64_t nextSize) {
 
 TEST(PdfAndArchives, HeaderTests) {
   CTypeRecoveryAI pdf(nullptr, nullptr);
-  const std::vector<uint8_t> p = Pdf();
-  EXPECT_EQ(pdf.IsHeaderMatched(p.data(), 17, 0), 276u);
-  EXPECT_EQ(pdf.IsHeaderMatched(p.data(), 16, 0), 0u);
-  const std::vector<uint8_t> noDash = Bytes().Text("%PDF1.4 and more text here");
-  EXPECT_EQ(pdf.IsHeaderMatched(noDash.data(), static_cast<uint32_t>(noDash.size()), 0), 0u);
-
   CTypeRecoveryRAR rar(nullptr, nullptr);
-  std::vector<uint8_t> r = Rar().PadTo(64);
-  EXPECT_EQ(rar.IsHeaderMatched(r.data(), 21, 0), 1794u);
-  EXPECT_EQ(rar.IsHeaderMatched(r.data(), 20, 0), 0u);
-  const std::vector<uint8_t> rar5 = Bytes().Text("Rar!").Raw({0x1A, 0x07, 0x01, 0x00}).PadTo(64, 0x73);
-  EXPECT_EQ(rar.IsHeaderMatched(rar5.data(), 64, 0), 0u);
-  r[9] = 0x74;  // no archive header
-  EXPECT_EQ(rar.IsHeaderMatched(r.data(), 64, 0), 0u);
-
-  // The 7-Zip start header alone (an empty next header) is a whole archive.
   CTypeRecovery7Z seven(nullptr, nullptr);
-  const std::vector<uint8_t> empty = Bytes().Raw(SevenZip(0, 0)).PadTo(64);
-  EXPECT_EQ(seven.IsHeaderMatched(empty.data(), 37, 0), 1795u);
-  EXPECT_EQ(seven.IsHeaderMatched(empty.data(), 36, 0), 0u);
+  CTypeRecoveryCAB cab(nullptr, nullptr);
+  std::vector<uint8_t> noArchiveHeader = Rar().PadTo(64);
+  noArchiveHeader[9] = 0x74;
   const std::vector<uint8_t> wraps = Bytes{0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C, 0, 4}.U32LE(0)
       .U64LE(~uint64_t{0} - 40).U64LE(9).PadTo(64);  // offset + size + 32 == 0
-  EXPECT_EQ(seven.IsHeaderMatched(wraps.data(), 64, 0), 0u);
+  const std::tuple<CTypeRecovery*, std::vector<uint8_t>, uint32_t, uint32_t> cases[] = {
+      {&pdf, Pdf(), 17, 276}, {&pdf, Pdf(), 16, 0}, {&pdf, Bytes().Text("%PDF1.4 and more text here"), 26, 0},
+      {&rar, Rar().PadTo(64), 21, 1794}, {&rar, Rar().PadTo(64), 20, 0}, {&rar, noArchiveHeader, 64, 0},
+      {&rar, Bytes().Text("Rar!").Raw({0x1A, 0x07, 0x01, 0x00}).PadTo(64, 0x73), 64, 0},  // RAR 5
+      // The 7-Zip start header alone (an empty next header) is a whole archive.
+      {&seven, Bytes().Raw(SevenZip(0, 0)).PadTo(64), 37, 1795}, {&seven, Bytes().Raw(SevenZip(0, 0)).PadTo(64), 36, 0},
+      {&seven, wraps, 64, 0}, {&cab, Cabinet(64), 17, 1797}, {&cab, Cabinet(64), 16, 0}};
+  for (const auto& [r, bytes, length, code] : cases) EXPECT_EQ(r->IsHeaderMatched(bytes.data(), length, 0), code) << code << " " << length;
   EXPECT_EQ(seven.IsHeaderMatched(nullptr, 64, 0), 0u);
-
-  CTypeRecoveryCAB cab(nullptr, nullptr);
-  const std::vector<uint8_t> c = Cabinet(64);
-  EXPECT_EQ(cab.IsHeaderMatched(c.data(), 17, 1), 1797u);
-  EXPECT_EQ(cab.IsHeaderMatched(c.data(), 16, 0), 0u);
 }
 
 TEST(PdfAndArchives, CraftedFilesEndWhereTheirRulesSay) {
@@ -152,8 +139,5 @@ TEST(PdfAndArchives, RarWalkResumesFromAProgressFile) {
   Bytes rar = Rar();
   EndBlock(FileBlock(rar, 2000));
   const size_t total = rar.size();
-  const auto reports = trtest::ResumedRun({{1794}}, rar.PadTo(3072, 0x12), 1024, 0, 1024);
-  ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0].size, total);
-  EXPECT_EQ(reports[0].complete, 1u);
+  crafted::ExpectResumed({"rar", {{1794}}, rar.PadTo(3072, 0x12), 1024, 0, {{0, total, 1}}}, 1024);
 }
