@@ -1,3 +1,6 @@
+// The EXIF reader on crafted TIFF data in APP1 and TIFF mode: both byte
+// orders, header and bound checks, GPS and text rules, numbers by format,
+// and hostile offsets and links, each read from an exact heap copy.
 #include "formats/image/Exif.h"
 
 #include <gtest/gtest.h>

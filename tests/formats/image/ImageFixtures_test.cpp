@@ -26,7 +26,7 @@ struct Placed {
   uint64_t size;     // carved bytes: 0 for the whole file
   bool complete, picture;
   uint32_t width, height;
-  size_t zerosAfter = 1;  // zero sectors after the file (then one random one)
+  size_t zerosAfter = 1;  // zero sectors after the file; a random one follows a single one
 };
 
 const std::vector<trtest::AddedType> kImageTypes = {
