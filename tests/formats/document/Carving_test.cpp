@@ -61,12 +61,7 @@ TEST(DocumentCarving, ArchivesTextAndProgramsComeOutByteForByte) {
 
 TEST(DocumentCarving, EveryFixedSizeEndMarkerAndOpenEndedTypeInOneImage) {
   enum class End { Exact, UntilNext, Tar, Font, Disc };
-  struct Entry {
-    std::string extension;
-    std::vector<uint8_t> file;
-    End end;
-    uint32_t complete = 1;
-  };
+  struct Entry { std::string extension; std::vector<uint8_t> file; End end; uint32_t complete = 1; };
   const Entry entries[] = {
       {"iso", Fixture("document", "sample.iso"), End::Disc}, {"cdr", crafted::Cdr(2001), End::Exact},
       {"dwg", crafted::Dwg(1700), End::UntilNext},  // ended by the next header

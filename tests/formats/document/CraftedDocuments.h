@@ -149,12 +149,7 @@ inline uint32_t RecordFolderId(uintptr_t, const char16_t* extension) {
 
 // A file as carving should give it: its folder-mode path, and the start,
 // size, complete flag and bytes reported and written.
-struct Carved {
-  std::string path;
-  uint64_t start, size;
-  uint32_t complete;
-  Buffer bytes;
-};
+struct Carved { std::string path; uint64_t start, size; uint32_t complete; Buffer bytes; };
 // Carves image in folder mode and in report mode and checks that exactly
 // these files come out, each with the extension of its path.
 inline void ExpectCarved(const std::vector<trtest::AddedType>& types, const Buffer& image,
@@ -181,11 +176,7 @@ inline void ExpectCarved(const std::vector<trtest::AddedType>& types, const Buff
 }
 
 // A report expected from a run; an empty extension is not checked.
-struct Found {
-  uint64_t start, size;
-  uint32_t complete;
-  std::string extension = "";
-};
+struct Found { uint64_t start, size; uint32_t complete; std::string extension = ""; };
 // A report-mode run of crafted bytes and the reports it must give.
 struct Run {
   const char* what;

@@ -62,11 +62,7 @@ TEST(Exe, StrictTestWantsTheUsualStubLooseTestOnlyWhenVerifying) {
 }
 
 TEST(Exe, KindsComeFromTheVersionNameAndOnlyAddedKindsAreKept) {
-  struct Case {
-    std::vector<trtest::AddedType> types;
-    std::string name;
-    std::vector<std::string> files;
-  };
+  struct Case { std::vector<trtest::AddedType> types; std::string name; std::vector<std::string> files; };
   const Case cases[] = {
       {{{2322}}, "SAMPLE.DLL", {"dll/00000.dll"}},  // upper case, renamed by the close
       {{{2319}, {2322}}, "tool.exe", {"exe/00000.exe"}},

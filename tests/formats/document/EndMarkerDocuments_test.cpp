@@ -71,11 +71,7 @@ TEST(EndMarker, SomeEndsAreHandedToTheHostEvenInFolderMode) {
   trtest::TempDir dir;
   CTypeRecoveryManager* m = TypeRecovery_CreateManager(0, nullptr, dir.root().c_str());
   const std::u16string rootText = dir.root();
-  struct Case {
-    std::unique_ptr<CTypeRecovery> recognizer;
-    std::vector<uint8_t> file;
-    uint32_t folderValue;
-  };
+  struct Case { std::unique_ptr<CTypeRecovery> recognizer; std::vector<uint8_t> file; uint32_t folderValue; };
   Case cases[] = {{std::make_unique<CTypeRecoveryCHM>(m, rootText.c_str()), crafted::Chm(300), 0},
                   {std::make_unique<CTypeRecoveryHLP>(m, rootText.c_str()), crafted::Hlp(300), 9},
                   {std::make_unique<CTypeRecoveryGHO>(m, rootText.c_str()), crafted::Gho(), 0},

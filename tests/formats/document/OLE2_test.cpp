@@ -20,10 +20,7 @@ using trtest::ReportRun;
 
 namespace {
 
-struct Placed {
-  size_t at;
-  std::vector<uint8_t> bytes;
-};
+struct Placed { size_t at; std::vector<uint8_t> bytes; };
 // A compound document: header with the sector shift and FAT sector count,
 // filler that no name begins with, and names placed at offsets.
 std::vector<uint8_t> Compound(size_t size, uint16_t shift, uint32_t fatSectors, const std::vector<Placed>& names = {}) {
@@ -63,11 +60,7 @@ TEST(Ole2, SubTypeScanFindsFirstNameWithItsExactBytes) {
   std::vector<Placed> database;
   for (const char* name : {"buddy", "group", "system", "Matrix.dat", "seqbase.dat", "lastmsginfo.dat"})
     database.push_back({1024 + 300 * database.size(), Wide(name)});
-  struct Case {
-    std::vector<Placed> names;
-    uint32_t lookahead;
-    const char* extension;
-  };
+  struct Case { std::vector<Placed> names; uint32_t lookahead; const char* extension; };
   const Case cases[] = {
       // A name beginning 10 bytes before a strip end is read through the
       // lookahead, and missed without it.
