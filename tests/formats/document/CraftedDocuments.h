@@ -138,13 +138,10 @@ inline Buffer Slice(const Buffer& v, size_t from, size_t size) {
 }
 // A folder-ID callback that records the extensions asked for and answers
 // 1000 + the number of calls before.
-inline std::vector<std::string>& FolderIdCalls() {
-  static std::vector<std::string> calls;
-  return calls;
-}
+inline std::vector<std::string> folderIdCalls;
 inline uint32_t RecordFolderId(uintptr_t, const char16_t* extension) {
-  FolderIdCalls().push_back(trtest::U8(extension));
-  return 1000 + static_cast<uint32_t>(FolderIdCalls().size()) - 1;
+  folderIdCalls.push_back(trtest::U8(extension));
+  return 999 + static_cast<uint32_t>(folderIdCalls.size());
 }
 
 // A file as carving should give it: its folder-mode path, and the start,

@@ -143,11 +143,11 @@ TEST(Ole2, ProgressRecordResumesWithItsSubTypeAndFolderValue) {
   image.resize(17408, 0x33);
   // The load asks the folder-ID callback for the generic row, then rows 1,
   // 4, 3, 2 and 5 to 20; the resumed report carries the answer for "doc".
-  crafted::FolderIdCalls().clear();
+  crafted::folderIdCalls.clear();
   TypeRecovery_SetFuncGetTypeFolderID(crafted::RecordFolderId);
   const auto reports = trtest::ResumedRun({{260}}, image, 512, 512, 2048);
   TypeRecovery_SetFuncGetTypeFolderID(nullptr);
-  EXPECT_EQ(crafted::FolderIdCalls(),
+  EXPECT_EQ(crafted::folderIdCalls,
             (std::vector<std::string>{"ole2", "doc", "max", "ppt", "xls", "qpw", "shw", "p65", "dgn", "vsd", "pub",
                                       "jnb", "fla", "dcd", "mpp", "tcw", "rpt", "msi", "msp", "db", "sldprt"}));
   crafted::ExpectReports(reports, {{0, 16384, 1, "doc"}});

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 
 #include "formats/document/CraftedDocuments.h"
 #include "formats/document/DWG.h"
@@ -29,11 +30,9 @@ std::vector<uint8_t> TarHeader(const std::string& name, uint32_t size) {
   auto octal = [&](size_t at, size_t width, uint64_t value) {
     for (size_t i = 0; i + 1 < width; ++i, value >>= 3) h[at + width - 2 - i] = static_cast<uint8_t>('0' + (value & 7));
   };
-  octal(100, 8, 0644);
-  octal(108, 8, 0);
-  octal(116, 8, 0);
-  octal(124, 12, size);
-  octal(136, 12, 1700000000);
+  for (const auto& [at, width, value] : {std::tuple<size_t, size_t, uint64_t>{100, 8, 0644}, {108, 8, 0}, {116, 8, 0},
+                                         {124, 12, size}, {136, 12, 1700000000}})
+    octal(at, width, value);
   h[156] = '0';
   std::copy_n("ustar\0" "00", 8, h.begin() + 257);
   std::fill_n(h.begin() + 148, 8, ' ');

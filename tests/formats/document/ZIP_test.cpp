@@ -189,11 +189,11 @@ TEST(Zip, ProgressRecordResumesWithItsSubTypeAndFolderValue) {
   const std::vector<uint8_t> image = Bytes().Raw(archive).PadTo((archive.size() / 512 + 2) * 512, 0x5A);
   // The load asks the folder-ID callback for the generic row, then rows 4,
   // 1, 3, 2 and 5 to 16; the resumed report carries the answer for "docx".
-  crafted::FolderIdCalls().clear();
+  crafted::folderIdCalls.clear();
   TypeRecovery_SetFuncGetTypeFolderID(crafted::RecordFolderId);
   const auto reports = trtest::ResumedRun({{257, 1 << 20}}, image, 512, 512, 1536);
   TypeRecovery_SetFuncGetTypeFolderID(nullptr);
-  EXPECT_EQ(crafted::FolderIdCalls(), (std::vector<std::string>{"zip", "cdr", "docx", "pptx", "xlsx", "fla", "odt", "ods",
+  EXPECT_EQ(crafted::folderIdCalls, (std::vector<std::string>{"zip", "cdr", "docx", "pptx", "xlsx", "fla", "odt", "ods",
                                                                "odp", "odg", "odf", "odb", "xps", "apk", "jar", "ipa", "pxl"}));
   crafted::ExpectReports(reports, {{0, archive.size(), 1, "docx"}});
   EXPECT_EQ(reports.at(0).typeFolder, 1000u + 2);
