@@ -37,9 +37,6 @@ std::vector<uint8_t> SevenZip(uint64_t nextOffset, uint64_t nextSize) {
       .U32LE(0).PadTo(32 + nextOffset + nextSize, 0x5A);
 }
 
-uint32_t Matches(CTypeRecovery& r, const std::vector<uint8_t>& bytes, size_t length = 0) {
-  return r.IsHeaderMatched(bytes.data(), static_cast<uint32_t>(length ? length : bytes.size()), 0);
-}
 
 Bytes Mht(const std::string& boundary) {
   return Bytes().Text("From: <x>\r\nContent-Type: multipart/related; boundary=\"" + boundary + "\"\r\n");
@@ -47,11 +44,19 @@ Bytes Mht(const std::string& boundary) {
 
 }  // namespace
 
-TEST(PdfAndArchives, HeaderTests) {
+TEST(ArchivesAndText, HeaderTests) {
   CTypeRecoveryAI pdf(nullptr, nullptr);
   CTypeRecoveryRAR rar(nullptr, nullptr);
   CTypeRecovery7Z seven(nullptr, nullptr);
   CTypeRecoveryCAB cab(nullptr, nullptr);
+  CTypeRecoveryHTML html(nullptr, nullptr);
+  CTypeRecoveryRTF rtf(nullptr, nullptr);
+  CTypeRecoveryMHT mht(nullptr, nullptr);
+  const std::vector<uint8_t> page =
+      Bytes{0xEF, 0xBB, 0xBF}.Text(" \r\n\t<!DOCTYPE html>\n<!-- saved copy -->\n<HTML lang=en>").PadTo(64, ' ');
+  const std::vector<uint8_t> doc = Bytes().Text("{\\rtf1\\ansi\\deff0 {\\fonttbl}}").PadTo(40, ' ');
+  std::vector<uint8_t> otherVersion = doc;
+  otherVersion[5] = '2';
   std::vector<uint8_t> noArchiveHeader = Rar().PadTo(64);
   noArchiveHeader[9] = 0x74;
   const std::vector<uint8_t> wraps = Bytes{0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C, 0, 4}.U32LE(0)
@@ -62,12 +67,18 @@ TEST(PdfAndArchives, HeaderTests) {
       {&rar, Bytes().Text("Rar!").Raw({0x1A, 0x07, 0x01, 0x00}).PadTo(64, 0x73), 64, 0},  // RAR 5
       // The 7-Zip start header alone (an empty next header) is a whole archive.
       {&seven, Bytes().Raw(SevenZip(0, 0)).PadTo(64), 37, 1795}, {&seven, Bytes().Raw(SevenZip(0, 0)).PadTo(64), 36, 0},
-      {&seven, wraps, 64, 0}, {&cab, Cabinet(64), 17, 1797}, {&cab, Cabinet(64), 16, 0}};
+      {&seven, wraps, 64, 0}, {&cab, Cabinet(64), 17, 1797}, {&cab, Cabinet(64), 16, 0},
+      // A byte-order mark, white space, a doctype and a comment may come before an upper-case tag.
+      {&html, page, 64, 1281}, {&html, page, 31, 0},
+      {&html, Bytes().Text("<head><title>no html tag first</title></head>").PadTo(64, ' '), 64, 0},
+      {&html, Bytes().Text("<!DOCTYPE html never closed").PadTo(40, ' '), 40, 0},
+      {&rtf, doc, 33, 280}, {&rtf, doc, 32, 0}, {&rtf, otherVersion, 40, 0},
+      {&mht, Mht("abc"), 60, 282}, {&mht, Bytes().Text("From: <x>\r\nSubject: no multipart here at all\r\n"), 46, 0}};
   for (const auto& [r, bytes, length, code] : cases) EXPECT_EQ(r->IsHeaderMatched(bytes.data(), length, 0), code) << code << " " << length;
   EXPECT_EQ(seven.IsHeaderMatched(nullptr, 64, 0), 0u);
 }
 
-TEST(PdfAndArchives, CraftedFilesEndWhereTheirRulesSay) {
+TEST(ArchivesAndText, CraftedFilesEndWhereTheirRulesSay) {
   const Bytes pdf = Pdf();
   Bytes twoPdfs = Bytes(pdf).PadTo(1024, ' ');
   const Bytes second = Bytes(pdf).PadTo(700, ' ').Text(kEnd);
@@ -116,7 +127,7 @@ TEST(PdfAndArchives, CraftedFilesEndWhereTheirRulesSay) {
   EXPECT_EQ(dir.Read("rar/00000.rar"), crafted::Slice(Bytes().Raw(unknown).PadTo(512, 0x66), 0, 512));
 }
 
-TEST(PdfAndArchives, EndsJudgedAtTheLookaheadsEdge) {
+TEST(ArchivesAndText, EndsJudgedAtTheLookaheadsEdge) {
   uint32_t error = 0;
   // "%%EOF" CR LF with only filler after it up to the strip's end does not
   // end the strip; with a lookahead that shows what follows it ends there.
@@ -144,28 +155,7 @@ TEST(PdfAndArchives, EndsJudgedAtTheLookaheadsEdge) {
   EXPECT_EQ(r.GetExpectedSize(), 516u);
 }
 
-TEST(TextDocuments, HeaderTests) {
-  CTypeRecoveryHTML html(nullptr, nullptr);
-  const std::vector<uint8_t> page =
-      Bytes{0xEF, 0xBB, 0xBF}.Text(" \r\n\t<!DOCTYPE html>\n<!-- saved copy -->\n<HTML lang=en>").PadTo(64, ' ');
-  EXPECT_EQ(Matches(html, page), 1281u);
-  EXPECT_EQ(Matches(html, page, 31), 0u);
-  EXPECT_EQ(Matches(html, Bytes().Text("<head><title>no html tag first</title></head>").PadTo(64, ' ')), 0u);
-  EXPECT_EQ(Matches(html, Bytes().Text("<!DOCTYPE html never closed").PadTo(40, ' ')), 0u);
-
-  CTypeRecoveryRTF rtf(nullptr, nullptr);
-  std::vector<uint8_t> doc = Bytes().Text("{\\rtf1\\ansi\\deff0 {\\fonttbl}}").PadTo(40, ' ');
-  EXPECT_EQ(Matches(rtf, doc, 33), 280u);
-  EXPECT_EQ(Matches(rtf, doc, 32), 0u);
-  doc[5] = '2';
-  EXPECT_EQ(Matches(rtf, doc), 0u);
-
-  CTypeRecoveryMHT mht(nullptr, nullptr);
-  EXPECT_EQ(Matches(mht, Mht("abc")), 282u);
-  EXPECT_EQ(Matches(mht, Bytes().Text("From: <x>\r\nSubject: no multipart here at all\r\n")), 0u);
-}
-
-TEST(TextDocuments, CraftedFilesEndWhereTheirRulesSay) {
+TEST(ArchivesAndText, TextEndsWhereTheirRulesSay) {
   const Bytes rtf = Bytes().Text("{\\rtf1\\ansi{\\fonttbl{\\f0 Times;}}").PadTo(900, 'w').Text("\\par }");
   // A backslash ending a strip escapes the next strip's first byte.
   const Bytes escaped = Bytes().Text("{\\rtf1 text").PadTo(511, 't').Text("\\} still inside").PadTo(700, 'u').Text("}");
@@ -183,7 +173,7 @@ TEST(TextDocuments, CraftedFilesEndWhereTheirRulesSay) {
   });
 }
 
-TEST(PdfAndArchives, ProgressRecordsKeepRarCursorUtf16FlagsBraceDepthAndBoundary) {
+TEST(ArchivesAndText, ProgressRecordsKeepRarCursorUtf16FlagsBraceDepthAndBoundary) {
   Bytes rar = Rar();
   EndBlock(FileBlock(rar, 2000));
   const size_t total = rar.size();
