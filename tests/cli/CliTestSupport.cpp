@@ -101,32 +101,36 @@ std::vector<std::map<std::string, std::string>> ParseDfxmlFileObjects(const std:
   return objects;
 }
 
-ToolResult RunTool(const std::vector<std::string>& args, const std::string& stdinPath) {
-  char outName[] = "/tmp/trcli-out-XXXXXX";
-  char errName[] = "/tmp/trcli-err-XXXXXX";
-  int outFd = ::mkstemp(outName);
-  int errFd = ::mkstemp(errName);
-  ToolResult result;
+int StartTool(const std::vector<std::string>& args, int in, int out, int err) {
   pid_t pid = ::fork();
   if (pid == 0) {
-    int in = ::open(stdinPath.empty() ? "/dev/null" : stdinPath.c_str(), O_RDONLY);
     ::dup2(in, 0);
-    ::dup2(outFd, 1);
-    ::dup2(errFd, 2);
-    std::vector<char*> argv;
-    std::string tool = TYPERECOVERY_CLI_EXE;
-    argv.push_back(tool.data());
+    ::dup2(out, 1);
+    ::dup2(err, 2);
     std::vector<std::string> copy = args;
+    std::string tool = TYPERECOVERY_CLI_EXE;
+    std::vector<char*> argv{tool.data()};
     for (std::string& arg : copy) argv.push_back(arg.data());
     argv.push_back(nullptr);
     ::execv(tool.c_str(), argv.data());
     ::_exit(127);
   }
+  return pid;
+}
+
+int WaitTool(int pid) {
   int status = 0;
   ::waitpid(pid, &status, 0);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  ::close(outFd);
-  ::close(errFd);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+ToolResult RunTool(const std::vector<std::string>& args, const std::string& stdinPath) {
+  char outName[] = "/tmp/trcli-out-XXXXXX", errName[] = "/tmp/trcli-err-XXXXXX";
+  int outFd = ::mkstemp(outName), errFd = ::mkstemp(errName);
+  int in = ::open(stdinPath.empty() ? "/dev/null" : stdinPath.c_str(), O_RDONLY);
+  ToolResult result;
+  result.status = WaitTool(StartTool(args, in, outFd, errFd));
+  for (int fd : {in, outFd, errFd}) ::close(fd);
   result.out = ReadText(outName);
   result.err = ReadText(errName);
   ::unlink(outName);

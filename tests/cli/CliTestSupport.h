@@ -28,6 +28,10 @@ struct ToolResult {
 // Runs the built tool with arguments; stdin from a file ("" for /dev/null).
 ToolResult RunTool(const std::vector<std::string>& args, const std::string& stdinPath = "");
 
+// Starts the tool on the given descriptors; WaitTool answers its status.
+int StartTool(const std::vector<std::string>& args, int in, int out, int err);
+int WaitTool(int pid);
+
 std::string ReadText(const std::string& path);
 std::vector<uint8_t> ReadBytes(const std::string& path, uint64_t offset = 0, uint64_t size = UINT64_MAX);
 

@@ -3,15 +3,13 @@
 // formats, hashes, exit statuses, interruption and resume, and a full disk.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
+#include <filesystem>
 #include <sstream>
 #include <map>
 #include <set>
@@ -43,24 +41,11 @@ std::vector<json> ParseJsonLines(const std::string& text) {
 }
 
 // Every regular file below root, by relative path, with its bytes.
-std::map<std::string, std::vector<uint8_t>> Tree(const std::string& root, const std::string& relative = "") {
+std::map<std::string, std::vector<uint8_t>> Tree(const std::string& root) {
   std::map<std::string, std::vector<uint8_t>> files;
-  DIR* dir = ::opendir((root + "/" + relative).c_str());
-  if (dir == nullptr) return files;
-  while (dirent* entry = ::readdir(dir)) {
-    std::string name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    std::string path = relative.empty() ? name : relative + "/" + name;
-    struct stat info;
-    ::stat((root + "/" + path).c_str(), &info);
-    if (S_ISDIR(info.st_mode)) {
-      auto below = Tree(root, path);
-      files.insert(below.begin(), below.end());
-    } else {
-      files[path] = ReadBytes(root + "/" + path);
-    }
-  }
-  ::closedir(dir);
+  std::error_code failed;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root, failed))
+    if (entry.is_regular_file()) files[entry.path().lexically_relative(root).string()] = ReadBytes(entry.path());
   return files;
 }
 
@@ -78,11 +63,6 @@ size_t CountMissingCopies(const std::vector<json>& records, const std::string& s
     if (!found) ++missing;
   }
   return missing;
-}
-
-void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                              static_cast<std::streamsize>(bytes.size()));
 }
 
 // The sample, 12 MiB of zeros, pseudo-random sectors, the sample again.
@@ -104,38 +84,21 @@ std::vector<uint8_t> LongImage() {
 ToolResult RunInterrupted(const std::vector<std::string>& args, const std::vector<uint8_t>& image, size_t head) {
   int pipeFds[2];
   EXPECT_EQ(::pipe(pipeFds), 0);
+  int devNull = ::open("/dev/null", O_WRONLY);
   char errName[] = "/tmp/trcli-err-XXXXXX";
   int errFd = ::mkstemp(errName);
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(pipeFds[0], 0);
-    ::close(pipeFds[1]);
-    int devNull = ::open("/dev/null", O_WRONLY);
-    ::dup2(devNull, 1);
-    ::dup2(errFd, 2);
-    std::vector<std::string> copy = args;
-    std::string tool = TYPERECOVERY_CLI_EXE;
-    std::vector<char*> argv{tool.data()};
-    for (std::string& arg : copy) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    ::execv(tool.c_str(), argv.data());
-    ::_exit(127);
-  }
+  int pid = StartTool(args, pipeFds[0], devNull, errFd);
   ::close(pipeFds[0]);
-  size_t done = 0;
-  while (done < head) {
+  for (size_t done = 0; done < head;) {
     ssize_t put = ::write(pipeFds[1], image.data() + done, head - done);
     if (put <= 0) break;
     done += static_cast<size_t>(put);
   }
   std::this_thread::sleep_for(std::chrono::seconds(2));
   ::kill(pid, SIGINT);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  ::close(pipeFds[1]);
   ToolResult result;
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  ::close(errFd);
+  result.status = WaitTool(pid);
+  for (int fd : {pipeFds[1], devNull, errFd}) ::close(fd);
   result.err = ReadText(errName);
   ::unlink(errName);
   return result;
@@ -152,6 +115,7 @@ TEST(CliTool, VersionHelpAndUsageErrorsHaveDistinctStatuses) {
   EXPECT_EQ(RunTool({"scan", kSample, "--types", "nosuchtype"}).status, 2);
   EXPECT_EQ(RunTool({"scan", kSample, "--format", "xlsx"}).status, 2);
   EXPECT_EQ(RunTool({"scan", kSample, "--hash", "crc32"}).status, 2);
+  EXPECT_EQ(RunTool({"scan", kSample, "--offset", "20000000T"}).status, 2);  // overflows
   EXPECT_EQ(RunTool({"carve", kSample, "-o", dir.path() + "/o", "--hash", "md5"}).status, 2);  // no report
   ToolResult missing = RunTool({"scan", dir.path() + "/absent.img"});
   EXPECT_EQ(missing.status, 3);
@@ -185,7 +149,7 @@ TEST(CliTool, CheckAnswersByExtensionWithDistinctStatuses) {
   dir.Write("noext", {1, 2, 3});
   EXPECT_EQ(RunTool({"check", dir.path() + "/noext"}).status, 2);
   if (!LibraryHas(513)) GTEST_SKIP() << "no JPEG recognizer yet";
-  WriteFile(dir.path() + "/photo.JPG", ReadBytes(kSample, kPhotoOffset, kPhotoSize));
+  dir.Write("photo.JPG", ReadBytes(kSample, kPhotoOffset, kPhotoSize));
   ToolResult match = RunTool({"check", dir.path() + "/photo.JPG"});
   EXPECT_EQ(match.status, 0) << match.out << match.err;
   EXPECT_NE(match.out.find("begins like a JPG file"), std::string::npos) << match.out;
@@ -296,7 +260,7 @@ TEST(CliTool, InterruptedRunsResumeToTheSameResults) {
   trtest::TempDir dir;
   std::vector<uint8_t> image = LongImage();
   std::string imagePath = dir.path() + "/long.img";
-  WriteFile(imagePath, image);
+  dir.Write("long.img", image);
   size_t head = ReadBytes(kSample).size() + (12u << 20);  // the sample and the zeros after it
 
   ToolResult full = RunTool({"scan", imagePath, "-q", "-o", dir.path() + "/full.jsonl"});
@@ -314,7 +278,7 @@ TEST(CliTool, InterruptedRunsResumeToTheSameResults) {
   EXPECT_EQ(RunTool({"scan", imagePath, "-o", dir.path() + "/part.jsonl", "--resume", "--block", "4096"}).status, 5);
   std::vector<uint8_t> other = image;
   other[100] ^= 1;
-  WriteFile(dir.path() + "/other.img", other);
+  dir.Write("other.img", other);
   EXPECT_EQ(RunTool({"scan", dir.path() + "/other.img", "-o", dir.path() + "/part.jsonl", "--resume"}).status, 5);
   EXPECT_EQ(RunTool({"scan", imagePath, "-o", dir.path() + "/part.jsonl"}).status, 5);
   EXPECT_EQ(RunTool({"scan", imagePath, "-o", dir.path() + "/none.jsonl", "--resume"}).status, 5);
