@@ -117,6 +117,15 @@ uint32_t CTypeRecovery::EndFile(uint32_t complete, const tag_PictureInfo* pictur
   return ended;
 }
 
+uint32_t CTypeRecovery::EndOfStrip(bool ended, uint32_t complete) {
+  if (m_bytesWritten >= m_maxFileSize) {
+    m_expectedSize = m_bytesWritten;
+    complete = 0;
+    ended = true;
+  }
+  return ended ? EndFile(complete) : 0;
+}
+
 uint32_t CTypeRecovery::CutAtNewHeader(uint32_t complete) {
   if (m_fileInProgress == 0) {
     CloseOutputFile();

@@ -129,6 +129,11 @@ class CTypeRecovery {
   // file. Returns 1 when a file was in progress, else 0.
   uint32_t EndFile(uint32_t complete, const tag_PictureInfo* picture = nullptr,
                    bool anyMode = false);
+  // EndOfStrip: the end decision after a strip was taken. A file whose
+  // bytes taken reached the maximum file size ends here, cut (its size the
+  // bytes taken, complete 0); otherwise a file the walk ended ends with the
+  // walk's complete flag. Returns the files ended (0 or 1).
+  uint32_t EndOfStrip(bool ended, uint32_t complete);
   // CutAtNewHeader: a new header of this class cuts the file in progress:
   // its size becomes the bytes taken so far and it ends with the complete
   // flag given (0 for most formats). Returns the files ended (0 or 1).

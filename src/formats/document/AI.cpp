@@ -80,12 +80,7 @@ uint32_t CTypeRecoveryAI::Analyse(uint64_t stripPosition, const uint8_t* buffer,
 
   TakeBytes(buffer, static_cast<uint32_t>(part), errorFlag);
   m_expectedSize = m_bytesWritten;  // what a flush reports
-  if (m_bytesWritten >= m_maxFileSize) {
-    complete = 0;
-    ended = true;
-  }
-  if (!ended) return count;
-  return count + EndFile(complete);
+  return count + EndOfStrip(ended, complete);
 }
 
 CTypeRecovery* CTypeRecoveryAI::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }

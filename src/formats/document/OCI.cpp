@@ -91,12 +91,7 @@ uint32_t CTypeRecoveryOCI::Analyse(uint64_t stripPosition, const uint8_t* buffer
   }
   TakeBytes(buffer, static_cast<uint32_t>(part), errorFlag);
   m_expectedSize = m_walking == 0 ? m_chainSize : m_bytesWritten;
-  if (m_bytesWritten >= m_maxFileSize) {
-    m_expectedSize = m_bytesWritten;
-    complete = 0;
-    ended = true;
-  }
-  return ended ? count + EndFile(complete) : count;
+  return count + EndOfStrip(ended, complete);
 }
 
 uint32_t CTypeRecoveryOCI::SaveProgress(TypeRecoveryFile file) {

@@ -94,13 +94,7 @@ uint32_t CTypeRecoveryRAR::Analyse(uint64_t stripPosition, const uint8_t* buffer
   if (!ended) m_blockCursor -= length;
 
   TakeBytes(buffer, static_cast<uint32_t>(part), errorFlag);
-  if (m_bytesWritten >= m_maxFileSize) {
-    m_expectedSize = m_bytesWritten;
-    complete = 0;
-    ended = true;
-  }
-  if (!ended) return count;
-  return count + EndFile(complete);
+  return count + EndOfStrip(ended, complete);
 }
 
 uint32_t CTypeRecoveryRAR::SaveProgress(TypeRecoveryFile file) {

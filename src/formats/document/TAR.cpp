@@ -117,12 +117,7 @@ uint32_t CTypeRecoveryTAR::Analyse(uint64_t stripPosition, const uint8_t* buffer
   m_memberCursor -= length;
   WriteOutput(buffer, length, errorFlag);
 
-  if (m_bytesWritten >= m_maxFileSize) {
-    m_expectedSize = m_bytesWritten;
-    complete = 0;
-    ended = true;
-  }
-  return ended ? EndFile(complete) : 0;
+  return EndOfStrip(ended, complete);
 }
 
 uint32_t CTypeRecoveryTAR::SaveProgress(TypeRecoveryFile file) {
