@@ -40,6 +40,14 @@ std::vector<json> ParseJsonLines(const std::string& text) {
   return records;
 }
 
+// Records of a quiet scan of the sample (or of stdin) with extra arguments.
+std::vector<json> Scan(std::vector<std::string> args, const std::string& stdinPath = "") {
+  args.insert(args.begin(), {"scan", stdinPath.empty() ? kSample : "-", "-q"});
+  ToolResult result = RunTool(args, stdinPath);
+  EXPECT_EQ(result.status, 0) << result.err;
+  return ParseJsonLines(result.out);
+}
+
 // Every regular file below root, by relative path, with its bytes.
 std::map<std::string, std::vector<uint8_t>> Tree(const std::string& root) {
   std::map<std::string, std::vector<uint8_t>> files;
@@ -158,9 +166,7 @@ TEST(CliTool, CarveWritesExactlyTheReportedFilesOfTheSample) {
   trtest::TempDir dir;
   ToolResult carve = RunTool({"carve", kSample, "-o", dir.path() + "/out", "--quiet"});
   ASSERT_EQ(carve.status, 0) << carve.err;
-  ToolResult scan = RunTool({"scan", kSample, "--quiet"});
-  ASSERT_EQ(scan.status, 0) << scan.err;
-  std::vector<json> records = ParseJsonLines(scan.out);
+  std::vector<json> records = Scan({});
   EXPECT_EQ(Tree(dir.path() + "/out").size(), records.size());
   EXPECT_EQ(CountMissingCopies(records, kSample, dir.path() + "/out"), 0u);
   std::istringstream summary(carve.out.substr(carve.out.find("\ntotal ") + 1));
@@ -218,26 +224,15 @@ TEST(CliTool, ScanFormatsCarryTheSameFilesAndHashes) {
 }
 
 TEST(CliTool, StdinRangesTypesAndRestrictedSizeSelectWhatIsFound) {
-  ToolResult file = RunTool({"scan", kSample, "-q"});
-  ToolResult stream = RunTool({"scan", "-", "-q"}, kSample);
-  ASSERT_EQ(stream.status, 0) << stream.err;
-  EXPECT_EQ(ParseJsonLines(stream.out), ParseJsonLines(file.out));
-  std::vector<json> all = ParseJsonLines(file.out);
-
-  ToolResult range = RunTool({"scan", kSample, "-q", "--offset", "32K", "--length", "16K"});
-  ASSERT_EQ(range.status, 0) << range.err;
-  for (const json& r : ParseJsonLines(range.out)) {
-    EXPECT_GE(r["offset"].get<uint64_t>(), 32768u);
-    EXPECT_LT(r["offset"].get<uint64_t>(), 49152u);
-  }
-  ToolResult photos = RunTool({"scan", kSample, "-q", "--types", "photos"});
-  ASSERT_EQ(photos.status, 0) << photos.err;
-  for (const json& r : ParseJsonLines(photos.out)) EXPECT_EQ(r["group"], "photos");
+  std::vector<json> all = Scan({});
+  EXPECT_EQ(Scan({}, kSample), all);
+  std::vector<json> range = Scan({"--offset", "32K", "--length", "16K"}), photos = Scan({"--types", "photos"});
+  for (const json& r : range) EXPECT_TRUE(r["offset"] >= 32768 && r["offset"] < 49152) << r;
+  for (const json& r : photos) EXPECT_EQ(r["group"], "photos");
   if (LibraryHas(513)) {
-    EXPECT_EQ(ParseJsonLines(range.out).size(), 1u);
-    EXPECT_EQ(ParseJsonLines(photos.out).size(), 1u);
+    EXPECT_EQ(range.size(), 1u);
+    EXPECT_EQ(photos.size(), 1u);
   }
-
   trtest::TempDir dir;
   ToolResult restricted = RunTool({"carve", kSample, "-o", dir.path(), "--restricted-size", "4K"});
   ASSERT_EQ(restricted.status, 0) << restricted.err;
@@ -249,8 +244,7 @@ TEST(CliTool, StdinRangesTypesAndRestrictedSizeSelectWhatIsFound) {
   if (small < all.size()) {
     EXPECT_NE(restricted.out.find("not kept"), std::string::npos) << restricted.out;
   }
-  ToolResult scanRestricted = RunTool({"scan", kSample, "-q", "--restricted-size", "4K"});
-  EXPECT_EQ(ParseJsonLines(scanRestricted.out).size(), small);
+  EXPECT_EQ(Scan({"--restricted-size", "4K"}).size(), small);
 }
 
 TEST(CliTool, InterruptedRunsResumeToTheSameResults) {
@@ -306,8 +300,7 @@ TEST(CliTool, FullOutputDiskStopsCleanlyAndResumesAfterSpaceIsFreed) {
   } unmount{mountPoint};
   std::string statePath = dir.path() + "/state";
   ToolResult full = RunTool({"carve", kSample, "-o", mountPoint + "/out", "--state", statePath, "-q"});
-  ToolResult scan = RunTool({"scan", kSample, "-q"});
-  std::vector<json> records = ParseJsonLines(scan.out);
+  std::vector<json> records = Scan({});
   uint64_t total = 0;
   for (const json& r : records) total += r["size"].get<uint64_t>();
   if (total > 20 * 1024) {
