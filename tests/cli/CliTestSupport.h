@@ -13,10 +13,8 @@ namespace trclitest {
 // RFC 4180 rows: quoted fields may hold commas, quotes and newlines.
 std::vector<std::vector<std::string>> ParseCsv(const std::string& text);
 
-// Each <fileobject>: its child elements by name (text content), plus the
-// attributes of its byte_run as "byte_run@img_offset" and so on, and of its
-// hashdigest as "hashdigest@type". Entities are decoded. Fails the current
-// test on malformed input.
+// Each <fileobject>: leaf elements' text by name, attributes as
+// "element@attribute" (e.g. "byte_run@img_offset"), entities decoded.
 std::vector<std::map<std::string, std::string>> ParseDfxmlFileObjects(const std::string& xml);
 
 struct ToolResult {

@@ -174,7 +174,6 @@ TEST(CliTool, CarveWritesExactlyTheReportedFilesOfTheSample) {
   uint64_t files = 0;
   summary >> word >> files;
   EXPECT_EQ(files, records.size()) << carve.out;
-  EXPECT_NE(carve.out.find("MB/s"), std::string::npos);
   EXPECT_EQ(::access((dir.path() + "/out/.typerecovery-state").c_str(), F_OK), -1);  // done: no state left
 
   if (!LibraryHas(513)) GTEST_SKIP() << "no JPEG recognizer yet";
