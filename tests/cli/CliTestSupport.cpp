@@ -8,7 +8,6 @@
 
 #include <cstdio>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 namespace trclitest {
@@ -50,23 +49,48 @@ std::string Decode(std::string text) {
 }  // namespace
 
 std::vector<std::map<std::string, std::string>> ParseDfxmlFileObjects(const std::string& xml) {
-  EXPECT_EQ(xml.rfind("<?xml", 0), 0u);
-  EXPECT_NE(xml.find("<dfxml"), std::string::npos);
-  EXPECT_NE(xml.rfind("</dfxml>"), std::string::npos);
-  static const std::regex kObject("<fileobject>([\\s\\S]*?)</fileobject>");
-  static const std::regex kElement("<(\\w+)([^>]*?)(?:/>|>([^<]*)</\\1>)");  // leaf elements only
-  static const std::regex kAttribute("(\\w+)=\"([^\"]*)\"");
-  const std::sregex_iterator end;
   std::vector<std::map<std::string, std::string>> objects;
-  for (std::sregex_iterator object(xml.begin(), xml.end(), kObject); object != end; ++object) {
-    std::map<std::string, std::string>& fields = objects.emplace_back();
-    std::string inner = (*object)[1];
-    for (std::sregex_iterator e(inner.begin(), inner.end(), kElement); e != end; ++e) {
-      std::string name = (*e)[1], attributes = (*e)[2];
-      if ((*e)[3].matched) fields[name] = Decode((*e)[3]);
-      for (std::sregex_iterator a(attributes.begin(), attributes.end(), kAttribute); a != end; ++a)
-        fields[name + "@" + (*a)[1].str()] = Decode((*a)[2]);
+  EXPECT_EQ(xml.rfind("<?xml", 0), 0u);
+  size_t open = xml.find("<dfxml");
+  size_t close = xml.rfind("</dfxml>");
+  EXPECT_NE(open, std::string::npos);
+  EXPECT_NE(close, std::string::npos);
+  if (open == std::string::npos || close == std::string::npos) return objects;
+  const std::string kOpen = "<fileobject>", kClose = "</fileobject>";
+  for (size_t at = xml.find(kOpen, open); at != std::string::npos && at < close; at = xml.find(kOpen, at + 1)) {
+    size_t finish = xml.find(kClose, at);
+    EXPECT_NE(finish, std::string::npos) << "unclosed fileobject";
+    if (finish == std::string::npos) break;
+    std::string inner = xml.substr(at + kOpen.size(), finish - at - kOpen.size());
+    std::map<std::string, std::string> fields;
+    // Each element: <name attr="v" ...>text</name> or <name attr="v"/>.
+    for (size_t p = inner.find('<'); p != std::string::npos; p = inner.find('<', p + 1)) {
+      if (inner[p + 1] == '/') continue;
+      size_t tagEnd = inner.find('>', p);
+      EXPECT_NE(tagEnd, std::string::npos);
+      if (tagEnd == std::string::npos) break;
+      std::string tag = inner.substr(p + 1, tagEnd - p - 1);
+      bool selfClosing = !tag.empty() && tag.back() == '/';
+      if (selfClosing) tag.pop_back();
+      size_t space = tag.find(' ');
+      std::string name = tag.substr(0, space);
+      for (size_t q = space; q != std::string::npos && q < tag.size();) {
+        size_t eq = tag.find("=\"", q);
+        if (eq == std::string::npos) break;
+        size_t nameStart = tag.find_last_of(' ', eq) + 1;
+        size_t valueEnd = tag.find('"', eq + 2);
+        EXPECT_NE(valueEnd, std::string::npos);
+        if (valueEnd == std::string::npos) break;
+        fields[name + "@" + tag.substr(nameStart, eq - nameStart)] = Decode(tag.substr(eq + 2, valueEnd - eq - 2));
+        q = valueEnd + 1;
+      }
+      if (selfClosing) continue;
+      size_t textEnd = inner.find('<', tagEnd);
+      if (textEnd != std::string::npos && inner.compare(textEnd, name.size() + 3, "</" + name + ">") == 0)
+        fields[name] = Decode(inner.substr(tagEnd + 1, textEnd - tagEnd - 1));
     }
+    objects.push_back(fields);
+    at = finish;
   }
   return objects;
 }

@@ -13,7 +13,7 @@ namespace trclitest {
 // RFC 4180 rows: quoted fields may hold commas, quotes and newlines.
 std::vector<std::vector<std::string>> ParseCsv(const std::string& text);
 
-// Each <fileobject>: leaf elements' text by name, attributes as
+// Each <fileobject>: child elements' text by name, attributes as
 // "element@attribute" (e.g. "byte_run@img_offset"), entities decoded.
 std::vector<std::map<std::string, std::string>> ParseDfxmlFileObjects(const std::string& xml);
 
