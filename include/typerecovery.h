@@ -26,8 +26,9 @@
 #endif
 
 #if defined(_WIN32)
-#if defined(TYPERECOVERY_BUILDING)
-#define TYPERECOVERY_API __declspec(dllexport)
+#if defined(TYPERECOVERY_BUILDING) || defined(TYPERECOVERY_STATIC)
+/* The DLL's exports are listed in its module-definition file. */
+#define TYPERECOVERY_API
 #else
 #define TYPERECOVERY_API __declspec(dllimport)
 #endif
@@ -41,7 +42,12 @@
  * carries a file descriptor. */
 typedef void* TypeRecoveryFile;
 #define TYPERECOVERY_INVALID_FILE ((TypeRecoveryFile)(intptr_t)-1)
+#if defined(_WIN32)
+#include <io.h>
+#define TYPERECOVERY_FILE_FROM_FD(fd) ((TypeRecoveryFile)_get_osfhandle(fd))
+#else
 #define TYPERECOVERY_FILE_FROM_FD(fd) ((TypeRecoveryFile)(intptr_t)(fd))
+#endif
 
 /* One record per supported type code, 280 bytes. */
 typedef struct tag_FileTypeProperty {

@@ -31,6 +31,8 @@ class FileSystem {
   virtual void RemoveEmptyFolder(const char16_t* path) = 0;
 };
 
+// The platform's own backend (POSIX or Win32), built into the library.
+FileSystem& NativeFileSystem();
 FileSystem& CurrentFileSystem();
 // Installs a backend (null restores the native one); returns the previous one.
 FileSystem* SetFileSystem(FileSystem* fileSystem);

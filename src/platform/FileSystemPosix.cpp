@@ -1,5 +1,6 @@
 // POSIX backend of the platform layer: UTF-16 paths with "\" become UTF-8
 // paths with "/"; a TypeRecoveryFile carries a file descriptor.
+#if !defined(_WIN32)
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -96,27 +97,13 @@ class PosixFileSystem final : public FileSystem {
   void RemoveEmptyFolder(const char16_t* path) override { ::rmdir(ToNativePath(path).c_str()); }
 };
 
-PosixFileSystem g_native;
-FileSystem* g_current = &g_native;
-
 }  // namespace
 
-FileSystem& CurrentFileSystem() { return *g_current; }
-
-FileSystem* SetFileSystem(FileSystem* fileSystem) {
-  FileSystem* previous = g_current;
-  g_current = fileSystem != nullptr ? fileSystem : &g_native;
-  return previous;
-}
-
-bool WriteAll(TypeRecoveryFile file, const void* data, uint32_t size) {
-  uint32_t done = 0;
-  return CurrentFileSystem().Write(file, data, size, &done) && done == size;
-}
-
-bool ReadAll(TypeRecoveryFile file, void* data, uint32_t size) {
-  uint32_t done = 0;
-  return CurrentFileSystem().Read(file, data, size, &done) && done == size;
+FileSystem& NativeFileSystem() {
+  static PosixFileSystem native;
+  return native;
 }
 
 }  // namespace typerecovery
+
+#endif
