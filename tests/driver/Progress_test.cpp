@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "interface/Manager.h"
+#include "platform/FileSystem.h"
 #include "support/FakeRecognizer.h"
 #include "support/TestSupport.h"
 
@@ -20,7 +21,9 @@ struct ProgressFile {
     return TYPERECOVERY_FILE_FROM_FD(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600));
   }
   TypeRecoveryFile OpenForRead() { return TYPERECOVERY_FILE_FROM_FD(::open(path.c_str(), O_RDONLY)); }
-  static void Close(TypeRecoveryFile f) { ::close(static_cast<int>(reinterpret_cast<intptr_t>(f))); }
+  // The native backend closes what TYPERECOVERY_FILE_FROM_FD made: the
+  // descriptor on POSIX, the HANDLE on Windows.
+  static void Close(TypeRecoveryFile f) { typerecovery::NativeFileSystem().Close(f); }
   std::vector<uint8_t> Bytes() const { return trtest::ReadFile(path); }
 };
 
@@ -135,8 +138,7 @@ TEST(Progress, ARecordOfAnUnknownClassOrAShortFileFailsTheLoad) {
     TypeRecoveryFile f = file.OpenForWrite();
     std::vector<uint8_t> bytes = Bytes().U32LE(513).U32LE(0).U64LE(5).U32LE(1)
                                      .U32LE(999).U32LE(0).U64LE(5).U32LE(1).U32LE(0);
-    ASSERT_EQ(::write(static_cast<int>(reinterpret_cast<intptr_t>(f)), bytes.data(), bytes.size()),
-              static_cast<ssize_t>(bytes.size()));
+    ASSERT_TRUE(typerecovery::WriteAll(f, bytes.data(), static_cast<uint32_t>(bytes.size())));
     ProgressFile::Close(f);
   }
   TypeRecoveryFile f = file.OpenForRead();

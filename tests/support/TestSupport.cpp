@@ -1,17 +1,15 @@
 #include "support/TestSupport.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdlib>
-#include <cstring>
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
+#include <random>
 
 namespace trtest {
+
+namespace fs = std::filesystem;
 
 std::u16string U16(const std::string& s) {
   std::u16string out;
@@ -25,51 +23,32 @@ std::string U8(const char16_t* s) {
   return out;
 }
 
+// Made and walked with std::filesystem, so the same code runs on Windows.
 TempDir::TempDir() {
-  char tmpl[] = "/tmp/typerecovery-test-XXXXXX";
-  char* made = ::mkdtemp(tmpl);
-  m_path = made != nullptr ? made : "/tmp";
-}
-
-namespace {
-void RemoveTree(const std::string& path) {
-  DIR* dir = ::opendir(path.c_str());
-  if (dir == nullptr) {
-    ::unlink(path.c_str());
-    return;
+  std::error_code error;
+  fs::path base = fs::temp_directory_path(error);
+  if (error) base = ".";
+  std::random_device random;
+  for (int attempt = 0; attempt < 100 && m_path.empty(); ++attempt) {
+    char name[40];
+    std::snprintf(name, sizeof name, "typerecovery-test-%08x", static_cast<unsigned>(random()));
+    fs::path candidate = base / name;
+    if (fs::create_directory(candidate, error)) m_path = candidate.generic_u8string();
   }
-  while (dirent* e = ::readdir(dir)) {
-    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-    RemoveTree(path + "/" + e->d_name);
-  }
-  ::closedir(dir);
-  ::rmdir(path.c_str());
 }
-
-void ListTree(const std::string& base, const std::string& rel, std::vector<std::string>* out) {
-  DIR* dir = ::opendir((base + "/" + rel).c_str());
-  if (dir == nullptr) return;
-  while (dirent* e = ::readdir(dir)) {
-    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-    std::string child = rel.empty() ? e->d_name : rel + "/" + e->d_name;
-    struct stat st;
-    if (::stat((base + "/" + child).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-      ListTree(base, child, out);
-    } else {
-      out->push_back(child);
-    }
-  }
-  ::closedir(dir);
-}
-}  // namespace
 
 TempDir::~TempDir() {
-  if (m_path != "/tmp") RemoveTree(m_path);
+  std::error_code error;
+  if (!m_path.empty()) fs::remove_all(fs::u8path(m_path), error);
 }
 
 std::vector<std::string> TempDir::Files() const {
   std::vector<std::string> out;
-  ListTree(m_path, "", &out);
+  std::error_code error;
+  const fs::path root = fs::u8path(m_path);
+  for (fs::recursive_directory_iterator it(root, error), end; !error && it != end; it.increment(error)) {
+    if (!it->is_directory(error)) out.push_back(it->path().lexically_relative(root).generic_u8string());
+  }
   std::sort(out.begin(), out.end());
   return out;
 }
@@ -79,10 +58,9 @@ std::vector<uint8_t> TempDir::Read(const std::string& relative) const {
 }
 
 void TempDir::Write(const std::string& relative, const std::vector<uint8_t>& bytes) const {
-  std::string full = m_path + "/" + relative;
-  for (size_t i = m_path.size() + 1; i < full.size(); ++i) {
-    if (full[i] == '/') ::mkdir(full.substr(0, i).c_str(), 0777);
-  }
+  const fs::path full = fs::u8path(m_path + "/" + relative);
+  std::error_code error;
+  fs::create_directories(full.parent_path(), error);
   std::ofstream(full, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                                static_cast<std::streamsize>(bytes.size()));
 }
@@ -123,7 +101,7 @@ uint32_t FeedImage(CTypeRecoveryManager* m, const std::vector<uint8_t>& image, u
 }
 
 std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(fs::u8path(path), std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
