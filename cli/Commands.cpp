@@ -1,8 +1,5 @@
 #include "Commands.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cinttypes>
 #include <cstring>
@@ -12,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "ExitCodes.h"
+#include "Platform.h"
 #include "ReportWriter.h"
 #include "Scanner.h"
 #include "Sizes.h"
@@ -160,7 +158,7 @@ int CheckFile(const std::string& path, const std::string& extensionArg, uint64_t
     }
     extension = name.substr(dot + 1);
   }
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = platform::OpenForReading(path);
   if (fd < 0) {
     Message("cannot open " + path + ": " + std::strerror(errno));
     return kExitSource;
@@ -168,17 +166,17 @@ int CheckFile(const std::string& path, const std::string& extensionArg, uint64_t
   std::vector<uint8_t> buffer(static_cast<size_t>(bytes) + 16, 0);
   size_t filled = 0;
   while (filled < bytes) {
-    ssize_t got = ::read(fd, buffer.data() + filled, static_cast<size_t>(bytes) - filled);
+    long long got = platform::Read(fd, buffer.data() + filled, static_cast<size_t>(bytes) - filled);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
       Message("cannot read " + path + ": " + std::strerror(errno));
-      ::close(fd);
+      platform::Close(fd);
       return kExitSource;
     }
     if (got == 0) break;
     filled += static_cast<size_t>(got);
   }
-  ::close(fd);
+  platform::Close(fd);
   std::u16string wide = Utf8ToUtf16(extension);
   int32_t answer = TypeRecovery_IsFileHeaderMatched(buffer.data(), static_cast<uint32_t>(filled), wide.c_str());
   std::string shown = !extension.empty() && extension[0] == '.' ? extension.substr(1) : extension;
@@ -201,8 +199,10 @@ int RunCommandLine(int argc, char** argv) {
   app.require_subcommand(1);
   app.fallthrough(false);
 
-  std::vector<std::string> words(argv, argv + argc);
+  std::vector<std::string> words = platform::StartProgram(argc, argv);
   std::string commandLine = Join(words, " ");
+  // A "/path" is a path, never a Windows-style option.
+  app.allow_windows_style_options(false);
 
   RunCommand carve;
   carve.app = app.add_subcommand("carve", "Write the files found in SOURCE below an output folder");
@@ -239,7 +239,10 @@ int RunCommandLine(int argc, char** argv) {
   check->add_option("--bytes", checkBytesText, "How many first bytes of the file to test (default 4096)");
 
   try {
-    app.parse(argc, argv);
+    // CLI11 takes the words after the program name, last first.
+    std::vector<std::string> reversed(words.rbegin(), words.rend() - (words.empty() ? 0 : 1));
+    if (!words.empty()) app.name(words[0]);
+    app.parse(reversed);
   } catch (const CLI::ParseError& e) {
     int code = app.exit(e);
     return code == 0 ? kExitOk : kExitUsage;

@@ -1,4 +1,5 @@
-// Digests of found files, read back from the source (OpenSSL's libcrypto).
+// Digests of found files, read back from the source (OpenSSL's libcrypto on
+// Linux, the system's crypto API on Windows).
 #ifndef TYPERECOVERY_CLI_HASHER_H
 #define TYPERECOVERY_CLI_HASHER_H
 
@@ -11,7 +12,7 @@ namespace trcli {
 // "sha256", "md5" or "sha1" (any case); false for anything else.
 bool IsKnownHash(const std::string& name);
 
-// Lower-case hex digest of size bytes at offset of fd (read with pread).
+// Lower-case hex digest of size bytes at offset of fd (a positioned read).
 // Nothing when the bytes cannot all be read: a digest of fewer bytes than
 // the reported size would describe a different file.
 std::optional<std::string> HashRange(int fd, uint64_t offset, uint64_t size, const std::string& name);

@@ -1,11 +1,9 @@
 #include "ProgressMeter.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cinttypes>
 
+#include "Platform.h"
 #include "Sizes.h"
 
 namespace trcli {
@@ -29,9 +27,8 @@ std::string Files(uint64_t files) {
 }
 
 int TerminalWidth(FILE* stream) {
-  struct winsize size;
-  if (::ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 20) return size.ws_col;
-  return 80;
+  int columns = platform::TerminalColumns(stream);
+  return columns > 20 ? columns : 80;
 }
 
 }  // namespace
@@ -68,7 +65,7 @@ std::string FormatLine(const ProgressSnapshot& s) {
 
 ProgressMeter::Style ProgressMeter::Choose(bool quiet, FILE* stream) {
   if (quiet) return Style::kOff;
-  return ::isatty(fileno(stream)) ? Style::kBar : Style::kLines;
+  return platform::IsTerminal(stream) ? Style::kBar : Style::kLines;
 }
 
 ProgressMeter::ProgressMeter(Style style, FILE* stream, double linePeriodSeconds)

@@ -1,11 +1,5 @@
 #include "Scanner.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cinttypes>
@@ -15,6 +9,7 @@
 
 #include "ExitCodes.h"
 #include "Hasher.h"
+#include "Platform.h"
 #include "ProgressMeter.h"
 #include "Sizes.h"
 #include "SourceReader.h"
@@ -25,34 +20,6 @@
 
 namespace trcli {
 namespace {
-
-volatile sig_atomic_t g_stopSignal = 0;
-static_assert(sizeof(sig_atomic_t) == sizeof(int), "the reader takes the stop flag as an int");
-
-extern "C" void TRStopHandler(int signal) { g_stopSignal = signal; }
-
-// SIGINT and SIGTERM ask the loop to stop after the current strip. A second
-// signal falls back to the default action.
-class StopSignals {
- public:
-  StopSignals() {
-    g_stopSignal = 0;
-    struct sigaction action;
-    std::memset(&action, 0, sizeof action);
-    action.sa_handler = TRStopHandler;
-    action.sa_flags = SA_RESETHAND;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &m_oldInt);
-    sigaction(SIGTERM, &action, &m_oldTerm);
-  }
-  ~StopSignals() {
-    sigaction(SIGINT, &m_oldInt, nullptr);
-    sigaction(SIGTERM, &m_oldTerm, nullptr);
-  }
-
- private:
-  struct sigaction m_oldInt, m_oldTerm;
-};
 
 void Message(const std::string& text) { std::fprintf(stderr, "typerecovery: %s\n", text.c_str()); }
 
@@ -116,42 +83,29 @@ uint32_t TRCollect(uintptr_t userValue, uint32_t typeFolderValue, uint32_t*, con
   return typeFolderValue;
 }
 
-bool MakeFolders(const std::string& path) {
-  std::string partial;
-  for (size_t i = 0; i <= path.size(); ++i) {
-    if (i == path.size() || (path[i] == '/' && i > 0)) {
-      partial = path.substr(0, i);
-      if (::mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST) return false;
-    }
-  }
-  struct stat info;
-  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
 // Why writing below a folder fails, in words: a full disk or the error a
 // fresh file there gets.
 std::string WhyUnwritable(const std::string& folder) {
-  struct statvfs info;
-  if (::statvfs(folder.c_str(), &info) == 0 && info.f_bavail == 0) return "the disk is full";
+  if (platform::DiskFull(folder)) return "the disk is full";
   std::string probe = folder + "/.typerecovery-probe";
-  int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int fd = platform::OpenForWriting(probe);
   if (fd < 0) return std::strerror(errno);
   std::string reason = "a write failed";
-  if (::write(fd, "probe", 5) != 5) reason = std::strerror(errno);
-  ::close(fd);
-  ::unlink(probe.c_str());
+  if (!platform::WriteAll(fd, "probe", 5)) reason = std::strerror(errno);
+  platform::Close(fd);
+  platform::RemoveFile(probe);
   return reason;
 }
 
 bool ProbeWritable(const std::string& folder, std::string* reason) {
   std::string probe = folder + "/.typerecovery-probe";
-  int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int fd = platform::OpenForWriting(probe);
   if (fd < 0) {
     *reason = std::strerror(errno);
     return false;
   }
-  ::close(fd);
-  ::unlink(probe.c_str());
+  platform::Close(fd);
+  platform::RemoveFile(probe);
   return true;
 }
 
@@ -203,7 +157,7 @@ class Run {
 int Run::Execute() {
   int status = Prepare();
   if (status != kExitOk) return status;
-  StopSignals signals;
+  platform::StopRequests stopRequests;
   status = Loop();
   if (m_report != nullptr && !m_reportIsStdout) std::fclose(m_report);
   else if (m_report != nullptr) std::fflush(m_report);
@@ -237,7 +191,7 @@ int Run::Prepare() {
       Message(error);
       return kExitState;
     }
-  } else if (::access(m_statePath.c_str(), F_OK) == 0) {
+  } else if (platform::PathExists(m_statePath)) {
     Message("a state file of an interrupted run exists: " + m_statePath +
             "; continue it with --resume, or remove it to start over");
     return kExitState;
@@ -274,14 +228,14 @@ int Run::Prepare() {
     return kExitSource;
   }
   m_reader.SetGeometry(m_options.block, m_options.chunk, m_options.lookahead);
-  m_reader.SetStopFlag(&g_stopSignal);
+  m_reader.SetStopFlag(platform::StopRequests::Flag());
   if (!m_options.hashName.empty() && !m_reader.Seekable()) {
     Message("--hash reads found files back from the source, so it needs a file or device, not a stream");
     return kExitUsage;
   }
 
   if (m_options.mode == RunOptions::Mode::kCarve) {
-    if (!MakeFolders(m_options.outputDir)) {
+    if (!platform::MakeFolders(m_options.outputDir)) {
       Message("cannot create the output folder " + m_options.outputDir + ": " + std::strerror(errno));
       return kExitOutput;
     }
@@ -308,7 +262,7 @@ int Run::Prepare() {
 
   if (state) {
     const nlohmann::json& info = state->Info();
-    TypeRecoveryFile file = TYPERECOVERY_FILE_FROM_FD(state->Fd());
+    TypeRecoveryFile file = platform::LibraryFile(state->Fd());
     if ((m_folderManager && !TypeRecovery_LoadProgress(m_folderManager.get(), file)) ||
         !TypeRecovery_LoadProgress(m_reportManager.get(), file)) {
       Message("the library could not load the progress saved in " + m_statePath);
@@ -372,17 +326,16 @@ bool Run::OpenReport(std::string* error) {
     m_report = stdout;
   } else if (m_options.resume) {
     // Cut the report back to what the saved state had written, then append.
-    int fd = ::open(m_options.reportPath.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0 || ::ftruncate(fd, static_cast<off_t>(m_resumedReportLength)) != 0 ||
-        ::lseek(fd, 0, SEEK_END) < 0) {
+    int fd = platform::OpenForUpdate(m_options.reportPath);
+    if (fd < 0 || !platform::Truncate(fd, m_resumedReportLength) || !platform::SeekToEnd(fd)) {
       *error = "cannot continue the report " + m_options.reportPath + ": " + std::strerror(errno);
-      if (fd >= 0) ::close(fd);
+      if (fd >= 0) platform::Close(fd);
       return false;
     }
-    m_report = ::fdopen(fd, "a");
+    m_report = platform::StreamOf(fd, "a");
     header.clear();
   } else {
-    m_report = std::fopen(m_options.reportPath.c_str(), "w");
+    m_report = platform::OpenStream(m_options.reportPath, "w");
   }
   if (m_report == nullptr) {
     *error = "cannot write the report " + m_options.reportPath + ": " + std::strerror(errno);
@@ -428,7 +381,7 @@ bool Run::SaveState(uint64_t position, std::string* error) {
   managers.push_back(m_reportManager.get());
   return WriteStateFile(m_statePath, info, [&](int fd) {
     for (CTypeRecoveryManager* manager : managers)
-      if (!TypeRecovery_SaveProgress(manager, TYPERECOVERY_FILE_FROM_FD(fd))) return false;
+      if (!TypeRecovery_SaveProgress(manager, platform::LibraryFile(fd))) return false;
     return true;
   }, error);
 }
@@ -450,10 +403,8 @@ int Run::StopWithState(uint64_t position, int exitCode, const std::string& why) 
   bool saved = SaveState(position, &error);
   if (!saved && m_options.statePath.empty() && m_options.mode == RunOptions::Mode::kCarve) {
     // The output disk may be the full one: keep the state somewhere else.
-    const char* temporary = std::getenv("TMPDIR");
     std::string keep = m_statePath;
-    m_statePath = std::string(temporary != nullptr && *temporary != 0 ? temporary : "/tmp") +
-                  "/typerecovery-state-" + std::to_string(::getpid());
+    m_statePath = platform::TemporaryFolder() + "/typerecovery-state-" + std::to_string(platform::ProcessId());
     std::string second;
     saved = SaveState(position, &second);
     if (!saved) m_statePath = keep;
@@ -503,10 +454,9 @@ int Run::Loop() {
       meter.Finish();
       return StopWithState(next, kExitOutput, "cannot write the report " + m_options.reportPath);
     }
-    if (g_stopSignal != 0) {
+    if (*platform::StopRequests::Flag() != 0) {
       meter.Finish();
-      return StopWithState(next, kExitInterrupted,
-                           std::string("interrupted by ") + (g_stopSignal == SIGTERM ? "SIGTERM" : "SIGINT"));
+      return StopWithState(next, kExitInterrupted, "interrupted by " + platform::StopRequests::Name());
     }
     if ((++count & 63) == 0) {
       double now = Now();
@@ -529,9 +479,9 @@ int Run::Loop() {
     }
   }
   meter.Finish();
-  if (g_stopSignal != 0 && m_reader.Interrupted()) {
+  if (*platform::StopRequests::Flag() != 0 && m_reader.Interrupted()) {
     return StopWithState(m_reader.NextPosition(), kExitInterrupted,
-                         std::string("interrupted by ") + (g_stopSignal == SIGTERM ? "SIGTERM" : "SIGINT"));
+                         "interrupted by " + platform::StopRequests::Name());
   }
   if (!error.empty()) {
     return StopWithState(m_reader.NextPosition(), kExitSource, error);
@@ -556,7 +506,7 @@ int Run::Finish() {
       return kExitOutput;
     }
   }
-  ::unlink(m_statePath.c_str());
+  platform::RemoveFile(m_statePath);
   if (m_options.mode == RunOptions::Mode::kCarve) {
     std::fputs(FormatSummary(m_stats, m_options.outputDir).c_str(), stdout);
     std::fflush(stdout);

@@ -1,14 +1,10 @@
 #include "SourceReader.h"
 
-#include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+
+#include "Platform.h"
 
 namespace trcli {
 
@@ -17,20 +13,21 @@ constexpr size_t kTailPadding = 16;
 }
 
 SourceReader::~SourceReader() {
-  if (m_owns && m_fd >= 0) ::close(m_fd);
+  if (m_owns && m_fd >= 0) platform::Close(m_fd);
 }
 
 bool SourceReader::Open(const std::string& path, uint64_t offset, std::optional<uint64_t> length,
                         std::string* error) {
-  if (path == "-") return OpenFd(STDIN_FILENO, false, offset, length, error);
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (path == "-") return OpenFd(platform::StandardInput(), false, offset, length, error);
+  int fd = platform::OpenForReading(path);
   if (fd < 0) {
     *error = "cannot open source " + path + ": " + std::strerror(errno);
     return false;
   }
-  struct stat info;
-  if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
-    ::close(fd);
+  platform::SourceKind kind;
+  uint64_t size = 0;
+  if (platform::Examine(fd, &kind, &size) && kind == platform::SourceKind::kDirectory) {
+    platform::Close(fd);
     *error = "source " + path + " is a directory";
     return false;
   }
@@ -41,21 +38,14 @@ bool SourceReader::OpenFd(int fd, bool owns, uint64_t offset, std::optional<uint
                           std::string* error) {
   m_fd = fd;
   m_owns = owns;
-  struct stat info;
-  if (::fstat(fd, &info) != 0) {
+  platform::SourceKind kind;
+  uint64_t size = 0;
+  if (!platform::Examine(fd, &kind, &size)) {
     *error = std::string("cannot examine source: ") + std::strerror(errno);
     return false;
   }
-  if (S_ISREG(info.st_mode)) {
-    m_seekable = true;
-    m_sourceSize = static_cast<uint64_t>(info.st_size);
-  } else if (S_ISBLK(info.st_mode)) {
-    m_seekable = true;
-    uint64_t bytes = 0;
-    if (::ioctl(fd, BLKGETSIZE64, &bytes) == 0) m_sourceSize = bytes;
-  } else {
-    m_seekable = false;
-  }
+  m_seekable = kind == platform::SourceKind::kRegularFile || kind == platform::SourceKind::kDevice;
+  if (m_seekable) m_sourceSize = size;
   m_start = offset;
   if (m_seekable && m_sourceSize > 0) {
     if (offset > m_sourceSize) {
@@ -70,7 +60,7 @@ bool SourceReader::OpenFd(int fd, bool owns, uint64_t offset, std::optional<uint
     m_end = m_end ? std::min(*m_end, end) : end;
   }
   if (m_seekable) {
-    if (::lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
+    if (!platform::SeekTo(fd, offset)) {
       *error = std::string("cannot seek in source: ") + std::strerror(errno);
       return false;
     }
@@ -114,7 +104,7 @@ long long SourceReader::ReadSome(uint8_t* into, size_t size, std::string* error)
   if (m_end) size = static_cast<size_t>(std::min<uint64_t>(size, *m_end - m_readPosition));
   size_t total = 0;
   while (total < size) {
-    ssize_t got = ::read(m_fd, into + total, size - total);
+    long long got = platform::Read(m_fd, into + total, size - total);
     if (got > 0) {
       total += static_cast<size_t>(got);
       continue;
@@ -136,7 +126,7 @@ long long SourceReader::ReadSome(uint8_t* into, size_t size, std::string* error)
     std::memset(into + total, 0, gap);
     total += gap;
     ++m_unreadable;
-    if (::lseek(m_fd, static_cast<off_t>(m_readPosition + total), SEEK_SET) < 0) {
+    if (!platform::SeekTo(m_fd, m_readPosition + total)) {
       *error = std::string("cannot seek past a read error: ") + std::strerror(errno);
       return -1;
     }
@@ -202,10 +192,10 @@ bool SourceReader::SkipTo(uint64_t position, std::string* error) {
     if (m_prefix.size() < kPrefixBytes) {
       std::vector<uint8_t> head(kPrefixBytes);
       uint64_t limit = m_end ? std::min<uint64_t>(kPrefixBytes, *m_end - m_start) : kPrefixBytes;
-      ssize_t got = ::pread(m_fd, head.data(), static_cast<size_t>(limit), static_cast<off_t>(m_start));
-      m_prefix.assign(head.begin(), head.begin() + std::max<ssize_t>(got, 0));
+      long long got = platform::ReadAt(m_fd, head.data(), static_cast<size_t>(limit), m_start);
+      m_prefix.assign(head.begin(), head.begin() + std::max<long long>(got, 0));
     }
-    if (::lseek(m_fd, static_cast<off_t>(position), SEEK_SET) < 0) {
+    if (!platform::SeekTo(m_fd, position)) {
       *error = std::string("cannot seek in source: ") + std::strerror(errno);
       return false;
     }

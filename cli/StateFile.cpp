@@ -1,10 +1,9 @@
 #include "StateFile.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
+
+#include "Platform.h"
 
 namespace trcli {
 namespace {
@@ -12,22 +11,10 @@ namespace {
 const char kMagic[8] = {'T', 'R', 'S', 'T', 'A', 'T', 'E', '1'};
 constexpr uint32_t kMaxInfoBytes = 16u << 20;
 
-bool WriteAllBytes(int fd, const void* data, size_t size) {
-  const char* at = static_cast<const char*>(data);
-  while (size > 0) {
-    ssize_t done = ::write(fd, at, size);
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) return false;
-    at += done;
-    size -= static_cast<size_t>(done);
-  }
-  return true;
-}
-
 bool ReadAllBytes(int fd, void* data, size_t size) {
   char* at = static_cast<char*>(data);
   while (size > 0) {
-    ssize_t done = ::read(fd, at, size);
+    long long done = platform::Read(fd, at, size);
     if (done < 0 && errno == EINTR) continue;
     if (done <= 0) return false;
     at += done;
@@ -41,7 +28,7 @@ bool ReadAllBytes(int fd, void* data, size_t size) {
 bool WriteStateFile(const std::string& path, const nlohmann::json& info,
                     const std::function<bool(int fd)>& writeProgress, std::string* error) {
   std::string temporary = path + ".tmp";
-  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int fd = platform::OpenForWriting(temporary);
   if (fd < 0) {
     *error = "cannot write the state file " + temporary + ": " + std::strerror(errno);
     return false;
@@ -49,35 +36,35 @@ bool WriteStateFile(const std::string& path, const nlohmann::json& info,
   std::string text = info.dump();
   unsigned char length[4];
   for (int i = 0; i < 4; ++i) length[i] = static_cast<unsigned char>(text.size() >> (8 * i));
-  bool ok = WriteAllBytes(fd, kMagic, sizeof kMagic) && WriteAllBytes(fd, length, 4) &&
-            WriteAllBytes(fd, text.data(), text.size());
+  bool ok = platform::WriteAll(fd, kMagic, sizeof kMagic) && platform::WriteAll(fd, length, 4) &&
+            platform::WriteAll(fd, text.data(), text.size());
   int savedErrno = errno;
   if (ok && !writeProgress(fd)) {
     ok = false;
     savedErrno = errno != 0 ? errno : EIO;
   }
-  if (ok && ::fsync(fd) != 0) {
+  if (ok && !platform::Sync(fd)) {
     ok = false;
     savedErrno = errno;
   }
-  ::close(fd);
-  if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) {
+  platform::Close(fd);
+  if (ok && !platform::ReplaceFile(temporary, path)) {
     ok = false;
     savedErrno = errno;
   }
   if (!ok) {
-    ::unlink(temporary.c_str());
+    platform::RemoveFile(temporary);
     *error = "cannot write the state file " + path + ": " + std::strerror(savedErrno);
   }
   return ok;
 }
 
 StateReader::~StateReader() {
-  if (m_fd >= 0) ::close(m_fd);
+  if (m_fd >= 0) platform::Close(m_fd);
 }
 
 bool StateReader::Open(const std::string& path, std::string* error) {
-  m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  m_fd = platform::OpenForReading(path);
   if (m_fd < 0) {
     *error = "cannot open the state file " + path + ": " + std::strerror(errno);
     return false;

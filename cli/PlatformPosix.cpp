@@ -1,0 +1,146 @@
+// POSIX side of the tool's platform layer (Linux).
+#if !defined(_WIN32)
+#include "Platform.h"
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace trcli {
+namespace platform {
+
+int OpenForReading(const std::string& path) { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }
+int OpenForWriting(const std::string& path) {
+  return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+}
+int OpenForUpdate(const std::string& path) { return ::open(path.c_str(), O_RDWR | O_CLOEXEC); }
+void Close(int fd) { ::close(fd); }
+int StandardInput() { return STDIN_FILENO; }
+
+long long Read(int fd, void* data, size_t size) { return ::read(fd, data, size); }
+
+bool WriteAll(int fd, const void* data, size_t size) {
+  const char* at = static_cast<const char*>(data);
+  while (size > 0) {
+    ssize_t done = ::write(fd, at, size);
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return false;
+    at += done;
+    size -= static_cast<size_t>(done);
+  }
+  return true;
+}
+
+long long ReadAt(int fd, void* data, size_t size, uint64_t offset) {
+  return ::pread(fd, data, size, static_cast<off_t>(offset));
+}
+bool SeekTo(int fd, uint64_t offset) { return ::lseek(fd, static_cast<off_t>(offset), SEEK_SET) >= 0; }
+bool SeekToEnd(int fd) { return ::lseek(fd, 0, SEEK_END) >= 0; }
+bool Truncate(int fd, uint64_t size) { return ::ftruncate(fd, static_cast<off_t>(size)) == 0; }
+bool Sync(int fd) { return ::fsync(fd) == 0; }
+TypeRecoveryFile LibraryFile(int fd) { return TYPERECOVERY_FILE_FROM_FD(fd); }
+
+bool Examine(int fd, SourceKind* kind, uint64_t* size) {
+  struct stat info;
+  if (::fstat(fd, &info) != 0) return false;
+  *size = 0;
+  if (S_ISREG(info.st_mode)) {
+    *kind = SourceKind::kRegularFile;
+    *size = static_cast<uint64_t>(info.st_size);
+  } else if (S_ISBLK(info.st_mode)) {
+    *kind = SourceKind::kDevice;
+    uint64_t bytes = 0;
+    if (::ioctl(fd, BLKGETSIZE64, &bytes) == 0) *size = bytes;
+  } else if (S_ISDIR(info.st_mode)) {
+    *kind = SourceKind::kDirectory;
+  } else {
+    *kind = SourceKind::kStream;
+  }
+  return true;
+}
+
+FILE* OpenStream(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+FILE* StreamOf(int fd, const char* mode) { return ::fdopen(fd, mode); }
+
+bool PathExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+bool IsFolder(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool MakeFolders(const std::string& path) {
+  for (size_t i = 1; i <= path.size(); ++i) {
+    if (i == path.size() || path[i] == '/') {
+      if (::mkdir(path.substr(0, i).c_str(), 0777) != 0 && errno != EEXIST) return false;
+    }
+  }
+  return IsFolder(path);
+}
+
+bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool ReplaceFile(const std::string& from, const std::string& to) { return ::rename(from.c_str(), to.c_str()) == 0; }
+
+bool DiskFull(const std::string& folder) {
+  struct statvfs info;
+  return ::statvfs(folder.c_str(), &info) == 0 && info.f_bavail == 0;
+}
+
+std::string TemporaryFolder() {
+  const char* folder = std::getenv("TMPDIR");
+  return folder != nullptr && *folder != 0 ? folder : "/tmp";
+}
+unsigned long ProcessId() { return static_cast<unsigned long>(::getpid()); }
+bool IsTerminal(FILE* stream) { return ::isatty(fileno(stream)) != 0; }
+int TerminalColumns(FILE* stream) {
+  struct winsize size;
+  return ::ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
+std::string ErrorText(int error) { return std::strerror(error); }
+
+std::vector<std::string> StartProgram(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
+
+namespace {
+volatile sig_atomic_t g_stop = 0;
+static_assert(sizeof(sig_atomic_t) == sizeof(int), "the reader takes the stop flag as an int");
+struct sigaction g_oldInt, g_oldTerm;
+
+extern "C" void TRStopHandler(int signal) { g_stop = signal; }
+}  // namespace
+
+// SA_RESETHAND: a second signal takes the default action. No SA_RESTART, so
+// a read blocked on a stream returns EINTR.
+StopRequests::StopRequests() {
+  g_stop = 0;
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = TRStopHandler;
+  action.sa_flags = SA_RESETHAND;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, &g_oldInt);
+  sigaction(SIGTERM, &action, &g_oldTerm);
+}
+
+StopRequests::~StopRequests() {
+  sigaction(SIGINT, &g_oldInt, nullptr);
+  sigaction(SIGTERM, &g_oldTerm, nullptr);
+}
+
+const volatile int* StopRequests::Flag() { return &g_stop; }
+
+std::string StopRequests::Name() {
+  if (g_stop == 0) return "";
+  return g_stop == SIGTERM ? "SIGTERM" : "SIGINT";
+}
+
+}  // namespace platform
+}  // namespace trcli
+
+#endif
