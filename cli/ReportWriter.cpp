@@ -111,7 +111,9 @@ class CsvWriter : public ReportWriter {
   ReportContext m_context;
 };
 
-std::string XmlText(const std::string& text) {
+// Paths that are not UTF-8 show their stray bytes as \xHH: XML is UTF-8.
+std::string XmlText(const std::string& raw) {
+  std::string text = EscapeInvalidUtf8(raw);
   std::string out;
   for (char c : text) {
     unsigned char u = static_cast<unsigned char>(c);

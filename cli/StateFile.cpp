@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "Platform.h"
+#include "Text.h"
 
 namespace trcli {
 namespace {
@@ -23,6 +24,48 @@ bool ReadAllBytes(int fd, void* data, size_t size) {
   return true;
 }
 
+// JSON holds only UTF-8 text, but a Linux path is any bytes: a string that
+// is not valid UTF-8 is saved as {"bytes": "<hex>"} and read back byte for
+// byte, so a run whose paths are not UTF-8 resumes with the same paths.
+constexpr const char* kBytesKey = "bytes";
+
+nlohmann::json EncodeBytes(const nlohmann::json& value) {
+  if (value.is_string()) {
+    const std::string& text = value.get_ref<const std::string&>();
+    if (IsValidUtf8(text)) return value;
+    static const char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned char c : text) {
+      hex += kDigits[c >> 4];
+      hex += kDigits[c & 15];
+    }
+    return nlohmann::json{{kBytesKey, hex}};
+  }
+  if (!value.is_structured()) return value;
+  nlohmann::json out = value.is_array() ? nlohmann::json::array() : nlohmann::json::object();
+  for (auto it = value.begin(); it != value.end(); ++it) {
+    if (value.is_array()) out.push_back(EncodeBytes(*it));
+    else out[it.key()] = EncodeBytes(it.value());  // keys are the tool's own names and extensions
+  }
+  return out;
+}
+
+nlohmann::json DecodeBytes(const nlohmann::json& value) {
+  if (value.is_object() && value.size() == 1 && value.contains(kBytesKey) && value[kBytesKey].is_string()) {
+    const std::string& hex = value[kBytesKey].get_ref<const std::string&>();
+    std::string text;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) text += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return text;
+  }
+  if (!value.is_structured()) return value;
+  nlohmann::json out = value.is_array() ? nlohmann::json::array() : nlohmann::json::object();
+  for (auto it = value.begin(); it != value.end(); ++it) {
+    if (value.is_array()) out.push_back(DecodeBytes(*it));
+    else out[it.key()] = DecodeBytes(it.value());
+  }
+  return out;
+}
+
 }  // namespace
 
 bool WriteStateFile(const std::string& path, const nlohmann::json& info,
@@ -33,7 +76,7 @@ bool WriteStateFile(const std::string& path, const nlohmann::json& info,
     *error = "cannot write the state file " + temporary + ": " + std::strerror(errno);
     return false;
   }
-  std::string text = info.dump();
+  std::string text = EncodeBytes(info).dump();
   unsigned char length[4];
   for (int i = 0; i < 4; ++i) length[i] = static_cast<unsigned char>(text.size() >> (8 * i));
   bool ok = platform::WriteAll(fd, kMagic, sizeof kMagic) && platform::WriteAll(fd, length, 4) &&
@@ -83,6 +126,13 @@ bool StateReader::Open(const std::string& path, std::string* error) {
     return false;
   }
   m_info = nlohmann::json::parse(text, nullptr, false);
+  if (!m_info.is_discarded()) {
+    try {
+      m_info = DecodeBytes(m_info);
+    } catch (const std::exception&) {  // a damaged hex text
+      m_info = nlohmann::json::value_t::discarded;
+    }
+  }
   if (m_info.is_discarded() || !m_info.is_object()) {
     *error = "the state file " + path + " is damaged";
     return false;

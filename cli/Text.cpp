@@ -68,6 +68,64 @@ std::u16string Utf8ToUtf16(const std::string& text) {
   return out;
 }
 
+size_t Utf8SequenceLength(const std::string& text, size_t at) {
+  unsigned char c = static_cast<unsigned char>(text[at]);
+  if (c < 0x80) return 1;
+  size_t extra = (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : 0;
+  if (extra == 0 || at + extra >= text.size()) return 0;
+  char32_t cp = c & (0x3F >> extra);
+  for (size_t k = 1; k <= extra; ++k) {
+    unsigned char next = static_cast<unsigned char>(text[at + k]);
+    if ((next & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (next & 0x3F);
+  }
+  // Overlong forms, UTF-16 surrogates and values past U+10FFFF are not UTF-8.
+  static const char32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
+  if (cp < kSmallest[extra] || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) return 0;
+  return extra + 1;
+}
+
+bool IsValidUtf8(const std::string& text) {
+  for (size_t at = 0; at < text.size();) {
+    size_t length = Utf8SequenceLength(text, at);
+    if (length == 0) return false;
+    at += length;
+  }
+  return true;
+}
+
+std::string EscapeInvalidUtf8(const std::string& text) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  for (size_t at = 0; at < text.size();) {
+    size_t length = Utf8SequenceLength(text, at);
+    if (length != 0) {
+      out.append(text, at, length);
+      at += length;
+      continue;
+    }
+    unsigned char c = static_cast<unsigned char>(text[at++]);
+    out += "\\x";
+    out += kDigits[c >> 4];
+    out += kDigits[c & 15];
+  }
+  return out;
+}
+
+std::u16string PathToUtf16(const std::string& path) {
+  std::u16string out;
+  for (size_t at = 0; at < path.size();) {
+    size_t length = Utf8SequenceLength(path, at);
+    if (length == 0) {
+      out += static_cast<char16_t>(0xDC00 + static_cast<unsigned char>(path[at++]));
+      continue;
+    }
+    out += Utf8ToUtf16(path.substr(at, length));
+    at += length;
+  }
+  return out;
+}
+
 std::string ToLower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;

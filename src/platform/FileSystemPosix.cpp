@@ -24,6 +24,9 @@ std::string ToNativePath(const char16_t* path) {
     }
     if (c == u'\\') {
       out.push_back('/');
+    } else if (c >= 0xDC80 && c <= 0xDCFF) {
+      // A lone low surrogate stands for a byte of a path that is not UTF-8.
+      out.push_back(static_cast<char>(c - 0xDC00));
     } else if (c < 0x80) {
       out.push_back(static_cast<char>(c));
     } else if (c < 0x800) {
