@@ -243,7 +243,7 @@ int Run::Prepare() {
       Message("cannot write in the output folder " + m_options.outputDir + ": " + error);
       return kExitOutput;
     }
-    std::u16string root = Utf8ToUtf16(m_options.outputDir);
+    std::u16string root = PathToUtf16(m_options.outputDir);
     m_folderManager.reset(TypeRecovery_CreateManager(0, nullptr, root.c_str()));
     if (!m_folderManager) {
       Message("the library refused the output folder " + m_options.outputDir);
@@ -545,7 +545,8 @@ bool RunOptions::AdoptSettings(const nlohmann::json& saved, std::string* error) 
   nlohmann::json mine = Settings();
   for (auto it = saved.begin(); it != saved.end(); ++it) {
     if (given.count(it.key()) && mine.contains(it.key()) && mine[it.key()] != it.value()) {
-      *error = "--" + it.key() + " differs from the saved run (" + it.value().dump() +
+      *error = "--" + it.key() + " differs from the saved run (" +
+               it.value().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) +
                "); omit it or give the same value when resuming";
       return false;
     }
@@ -652,7 +653,7 @@ std::string FormatSummary(const RunStats& stats, const std::string& outputDir) {
                 stats.seconds, Throughput(stats.bytesScanned, stats.seconds),
                 stats.sessions > 1 ? (", over " + std::to_string(stats.sessions) + " sessions").c_str() : "");
   out += line;
-  if (!outputDir.empty()) out += "output: " + outputDir + "\n";
+  if (!outputDir.empty()) out += "output: " + EscapeInvalidUtf8(outputDir) + "\n";
   return out;
 }
 

@@ -1,14 +1,26 @@
 #include "cli/CliTestSupport.h"
 
 #include <fcntl.h>
+#if defined(_WIN32)
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+#else
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
+
+#include "Platform.h"
+#include "Text.h"
 
 namespace trclitest {
 
@@ -95,6 +107,89 @@ std::vector<std::map<std::string, std::string>> ParseDfxmlFileObjects(const std:
   return objects;
 }
 
+#if defined(_WIN32)
+namespace {
+// Quoted as CommandLineToArgvW reads it back.
+std::wstring QuoteArgument(const std::string& word) {
+  std::u16string units = trcli::Utf8ToUtf16(word);
+  std::wstring arg(units.begin(), units.end());
+  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
+  std::wstring out = L"\"";
+  size_t backslashes = 0;
+  for (wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+    backslashes = 0;
+    out += c;
+  }
+  out.append(backslashes * 2, L'\\');
+  return out + L"\"";
+}
+
+std::map<int, HANDLE>& Processes() {
+  static std::map<int, HANDLE> processes;
+  return processes;
+}
+
+HANDLE Inheritable(int fd) {
+  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  ::SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+  return handle;
+}
+}  // namespace
+
+int StartTool(const std::vector<std::string>& args, int in, int out, int err) {
+  std::wstring commandLine = QuoteArgument(TYPERECOVERY_CLI_EXE);
+  for (const std::string& arg : args) commandLine += L" " + QuoteArgument(arg);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = Inheritable(in);
+  startup.hStdOutput = Inheritable(out);
+  startup.hStdError = Inheritable(err);
+  PROCESS_INFORMATION process{};
+  // A process group of its own, so that StopTool's Ctrl-Break reaches only it.
+  BOOL started = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP,
+                                  nullptr, nullptr, &startup, &process);
+  for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError})
+    ::SetHandleInformation(handle, HANDLE_FLAG_INHERIT, 0);
+  if (!started) return -1;
+  ::CloseHandle(process.hThread);
+  Processes()[static_cast<int>(process.dwProcessId)] = process.hProcess;
+  return static_cast<int>(process.dwProcessId);
+}
+
+int WaitTool(int pid) {
+  auto found = Processes().find(pid);
+  if (found == Processes().end()) return -1;
+  DWORD status = 0;
+  ::WaitForSingleObject(found->second, INFINITE);
+  ::GetExitCodeProcess(found->second, &status);
+  ::CloseHandle(found->second);
+  Processes().erase(found);
+  return static_cast<int>(status);
+}
+
+void StopTool(int pid) { ::GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, static_cast<DWORD>(pid)); }
+
+int OpenNull(bool forWriting) { return ::_open("NUL", forWriting ? _O_WRONLY : _O_RDONLY); }
+
+int TemporaryFile(std::string* path) {
+  static int counter = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    *path = trcli::platform::TemporaryFolder() + "/trcli-" + std::to_string(trcli::platform::ProcessId()) + "-" +
+            std::to_string(++counter);
+    int fd = ::_open(path->c_str(), _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd >= 0) return fd;
+  }
+  return -1;
+}
+
+bool MakePipe(int fds[2]) { return ::_pipe(fds, 1 << 16, _O_BINARY) == 0; }
+#else
 int StartTool(const std::vector<std::string>& args, int in, int out, int err) {
   pid_t pid = ::fork();
   if (pid == 0) {
@@ -118,22 +213,36 @@ int WaitTool(int pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+void StopTool(int pid) { ::kill(pid, SIGINT); }
+
+int OpenNull(bool forWriting) { return ::open("/dev/null", forWriting ? O_WRONLY : O_RDONLY); }
+
+int TemporaryFile(std::string* path) {
+  char name[] = "/tmp/trcli-XXXXXX";
+  int fd = ::mkstemp(name);
+  *path = name;
+  return fd;
+}
+
+bool MakePipe(int fds[2]) { return ::pipe(fds) == 0; }
+#endif
+
 ToolResult RunTool(const std::vector<std::string>& args, const std::string& stdinPath) {
-  char outName[] = "/tmp/trcli-out-XXXXXX", errName[] = "/tmp/trcli-err-XXXXXX";
-  int outFd = ::mkstemp(outName), errFd = ::mkstemp(errName);
-  int in = ::open(stdinPath.empty() ? "/dev/null" : stdinPath.c_str(), O_RDONLY);
+  std::string outName, errName;
+  int outFd = TemporaryFile(&outName), errFd = TemporaryFile(&errName);
+  int in = stdinPath.empty() ? OpenNull(false) : trcli::platform::OpenForReading(stdinPath);
   ToolResult result;
   result.status = WaitTool(StartTool(args, in, outFd, errFd));
-  for (int fd : {in, outFd, errFd}) ::close(fd);
+  for (int fd : {in, outFd, errFd}) trcli::platform::Close(fd);
   result.out = ReadText(outName);
   result.err = ReadText(errName);
-  ::unlink(outName);
-  ::unlink(errName);
+  trcli::platform::RemoveFile(outName);
+  trcli::platform::RemoveFile(errName);
   return result;
 }
 
 std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();
   return text.str();

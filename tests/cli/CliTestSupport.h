@@ -26,9 +26,18 @@ struct ToolResult {
 // Runs the built tool with arguments; stdin from a file ("" for /dev/null).
 ToolResult RunTool(const std::vector<std::string>& args, const std::string& stdinPath = "");
 
-// Starts the tool on the given descriptors; WaitTool answers its status.
+// Starts the tool on the given descriptors (fork and exec, or CreateProcess
+// with a command line quoted for Windows); WaitTool answers its status.
 int StartTool(const std::vector<std::string>& args, int in, int out, int err);
 int WaitTool(int pid);
+// Asks it to stop as a user would: SIGINT, or Ctrl-Break on Windows.
+void StopTool(int pid);
+
+// The null device, a fresh temporary file (its path in *path) and a pipe,
+// as descriptors on both systems.
+int OpenNull(bool forWriting);
+int TemporaryFile(std::string* path);
+bool MakePipe(int fds[2]);
 
 std::string ReadText(const std::string& path);
 std::vector<uint8_t> ReadBytes(const std::string& path, uint64_t offset = 0, uint64_t size = UINT64_MAX);

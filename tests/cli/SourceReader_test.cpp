@@ -2,11 +2,11 @@
 // lookahead as the source has, from files and streams alike.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <thread>
 
+#include "Platform.h"
 #include "SourceReader.h"
+#include "cli/CliTestSupport.h"
 #include "support/TestSupport.h"
 
 using namespace trcli;
@@ -65,14 +65,13 @@ TEST(CliSourceReader, StreamGivesTheSameStripsAndSkipsByReading) {
   std::vector<uint8_t> source = Pattern(70000);
   for (uint64_t skipTo : {uint64_t{0}, uint64_t{33280}}) {
     int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
+    ASSERT_TRUE(trclitest::MakePipe(fds));
     std::thread writer([&] {
-      for (size_t done = 0; done < source.size();) {  // dribble in small pieces
-        ssize_t put = ::write(fds[1], source.data() + done, std::min<size_t>(777, source.size() - done));
-        if (put <= 0) break;
-        done += static_cast<size_t>(put);
+      for (size_t done = 0; done < source.size(); done += 777) {  // dribble in small pieces
+        if (!trcli::platform::WriteAll(fds[1], source.data() + done, std::min<size_t>(777, source.size() - done)))
+          break;
       }
-      ::close(fds[1]);
+      trcli::platform::Close(fds[1]);
     });
     SourceReader reader;
     std::string error;

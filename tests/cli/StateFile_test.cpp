@@ -2,8 +2,9 @@
 // apart and is replaced atomically; a resumed run takes the saved settings.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
+#include <filesystem>
 
+#include "Platform.h"
 #include "Scanner.h"
 #include "StateFile.h"
 #include "support/TestSupport.h"
@@ -13,15 +14,15 @@ using namespace trcli;
 TEST(CliStateFile, ProgressFollowsTheJsonAndAFailedSaveKeepsThePreviousState) {
   trtest::TempDir dir;
   std::string path = dir.path() + "/state", error;
-  ASSERT_TRUE(WriteStateFile(path, {{"position", 1536}}, [](int fd) { return ::write(fd, "\x01\x02\x00\x00", 4) == 4; },
+  ASSERT_TRUE(WriteStateFile(path, {{"position", 1536}}, [](int fd) { return platform::WriteAll(fd, "\x01\x02\x00\x00", 4); },
                              &error)) << error;
   EXPECT_FALSE(WriteStateFile(path, {{"position", 2}}, [](int) { return false; }, &error));
-  EXPECT_NE(::access((path + ".tmp").c_str(), F_OK), 0);
+  EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
   StateReader reader;
   ASSERT_TRUE(reader.Open(path, &error)) << error;
   EXPECT_EQ(reader.Info()["position"], 1536);
   char progress[5] = {};
-  EXPECT_EQ(::read(reader.Fd(), progress, 5), 4);
+  EXPECT_EQ(platform::Read(reader.Fd(), progress, 5), 4);
   EXPECT_EQ(0, memcmp(progress, "\x01\x02\x00\x00", 4));
 
   dir.Write("junk", {'T', 'R', 'S', 'T', 'A', 'T', 'E', '1', 200, 0, 0, 0, '{'});
