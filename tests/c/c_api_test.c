@@ -28,6 +28,7 @@ int main(void) {
   if (TypeRecovery_CreateManager(0, found, NULL) != NULL) { puts("null expected"); return 1; }
   if (TypeRecovery_IsFileHeaderMatched(zeros, sizeof zeros, kJpg) == 1) { puts("jpg"); return 1; }
   if (sizeof(tag_PictureInfo) != 456 || sizeof(tag_FileTypeProperty) != 280) { puts("size"); return 1; }
-  puts("c api ok");
+  /* The line a runner looks for: a program that never started prints nothing. */
+  printf("c_api_test: passed, %u-bit\n", (unsigned)(sizeof(void*) * 8));
   return 0;
 }
