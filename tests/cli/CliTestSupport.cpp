@@ -175,20 +175,22 @@ int WaitTool(int pid) {
 
 void StopTool(int pid) { ::GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, static_cast<DWORD>(pid)); }
 
-int OpenNull(bool forWriting) { return ::_open("NUL", forWriting ? _O_WRONLY : _O_RDONLY); }
+int OpenNull(bool forWriting) { return ::_open("NUL", (forWriting ? _O_WRONLY : _O_RDONLY) | _O_NOINHERIT); }
 
 int TemporaryFile(std::string* path) {
   static int counter = 0;
   for (int attempt = 0; attempt < 100; ++attempt) {
     *path = trcli::platform::TemporaryFolder() + "/trcli-" + std::to_string(trcli::platform::ProcessId()) + "-" +
             std::to_string(++counter);
-    int fd = ::_open(path->c_str(), _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    int fd = ::_open(path->c_str(), _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
     if (fd >= 0) return fd;
   }
   return -1;
 }
 
-bool MakePipe(int fds[2]) { return ::_pipe(fds, 1 << 16, _O_BINARY) == 0; }
+// Nothing is inherited unless StartTool hands it over: a child holding the
+// pipe's writing end would never see the stream end.
+bool MakePipe(int fds[2]) { return ::_pipe(fds, 1 << 16, _O_BINARY | _O_NOINHERIT) == 0; }
 #else
 int StartTool(const std::vector<std::string>& args, int in, int out, int err) {
   pid_t pid = ::fork();

@@ -3,7 +3,9 @@
 // formats, hashes, exit statuses, interruption and resume, and a full disk.
 #include <gtest/gtest.h>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -104,9 +106,16 @@ ToolResult RunInterrupted(const std::vector<std::string>& args, const std::vecto
   trcli::platform::WriteAll(pipeFds[1], image.data(), head);
   std::this_thread::sleep_for(std::chrono::seconds(2));
   StopTool(pid);
+#if defined(_WIN32)
+  // Should the stop not arrive, the end of the stream ends the run and the
+  // test fails instead of waiting forever.
+  trcli::platform::Close(pipeFds[1]);
+  pipeFds[1] = -1;
+#endif
   ToolResult result;
   result.status = WaitTool(pid);
-  for (int fd : {pipeFds[1], devNull, errFd}) trcli::platform::Close(fd);
+  for (int fd : {pipeFds[1], devNull, errFd})
+    if (fd >= 0) trcli::platform::Close(fd);
   result.err = ReadText(errName);
   trcli::platform::RemoveFile(errName);
   return result;
@@ -247,6 +256,10 @@ TEST(CliTool, StdinRangesTypesAndRestrictedSizeSelectWhatIsFound) {
 }
 
 TEST(CliTool, InterruptedRunsResumeToTheSameResults) {
+#if defined(_WIN32)
+  if (::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr)
+    GTEST_SKIP() << "Wine delivers no console Ctrl event (GenerateConsoleCtrlEvent) to the tool";
+#endif
   trtest::TempDir dir;
   std::vector<uint8_t> image = LongImage();
   std::string imagePath = dir.path() + "/long.img";
