@@ -3,7 +3,8 @@
 # Does nothing (and needs no network) when everything is already there.
 set -euo pipefail
 packages=(build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libcli11-dev nlohmann-json3-dev libssl-dev clang libclang-rt-14-dev)
+          libcli11-dev nlohmann-json3-dev libssl-dev clang libclang-rt-14-dev
+          python3-venv python3-pytest python3-setuptools)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTYPERECOVERY_CLI=ON -DTYPERECOVERY_TESTS=ON >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTYPERECOVERY_CLI=ON -DTYPERECOVERY_TESTS=ON -DTYPERECOVERY_WERROR=ON >/dev/null
 cmake --build build -j"$(nproc)" --target typerecovery_cli
 rm -rf out
 ./build/cli/typerecovery carve samples/sample.img -o out
