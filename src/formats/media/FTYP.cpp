@@ -159,25 +159,31 @@ uint32_t CTypeRecovery3GP::IsHeaderMatched(const uint8_t* buffer, uint32_t lengt
 
 CTypeRecovery* CTypeRecovery3GP::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
 
+// ffmpeg's 3GPP muxer writes an 8-byte "free" box between "ftyp" and
+// "mdat"; the ISO free-space boxes are allowed as in MP4.
 uint32_t CTypeRecovery3GP::IsBoxTypeAccepted(const uint8_t* type) {
-  static const char* const kBoxes[] = {"moov", "mdat"};
+  static const char* const kBoxes[] = {"moov", "mdat", "free", "skip"};
   return IsOneOf(type, kBoxes) ? 1 : 0;
 }
 
-// 3GPP2: "ftyp" with the major brand kddi.
+// 3GPP2: "ftyp" with the major brand kddi, or one of the 3GPP2 brands
+// 3g2a, 3g2b and 3g2c (ffmpeg's 3g2 muxer writes 3g2a).
 CTypeRecovery3G2::CTypeRecovery3G2(CTypeRecoveryManager* host, const char16_t* outputRoot)
     : CTypeRecoveryFTYP(k3G2, host, outputRoot) {
   SetExtension(u"3g2");
 }
 
 uint32_t CTypeRecovery3G2::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
-  return HasFirstBox(buffer, length) && IsFtypWithBrand(buffer, "kddi") ? k3G2 : 0;
+  if (!HasFirstBox(buffer, length)) return 0;
+  if (IsFtypWithBrand(buffer, "kddi")) return k3G2;
+  const uint8_t version = typerecovery::ReadU8(ByteView(buffer, length), kMajorBrandOffset + 3);
+  return IsFtypWithBrand(buffer, "3g2") && version >= 'a' && version <= 'c' ? k3G2 : 0;
 }
 
 CTypeRecovery* CTypeRecovery3G2::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
 
 uint32_t CTypeRecovery3G2::IsBoxTypeAccepted(const uint8_t* type) {
-  static const char* const kBoxes[] = {"mdat", "moof", "moov", "mfra"};
+  static const char* const kBoxes[] = {"mdat", "moof", "moov", "mfra", "free", "skip"};
   return IsOneOf(type, kBoxes) ? 1 : 0;
 }
 
