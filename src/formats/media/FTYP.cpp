@@ -1,6 +1,7 @@
 // ISO base-media recognizers: the top-level box walk and the six classes.
 #include "formats/media/FTYP.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "registry/RecognizerFactory.h"
@@ -63,18 +64,59 @@ bool CTypeRecoveryFTYP::IsFtypWithBrand(const uint8_t* buffer, const char* brand
 bool CTypeRecoveryFTYP::StartFile(const Strip& strip) {
   // The first box was judged by the header test; the walk starts behind it.
   m_boxCursor = ReadU32BE(strip.readable, kBoxSizeOffset);
+  m_split.Clear();
   return true;
 }
 
 CMediaStripCycle::Walk CTypeRecoveryFTYP::WalkStrip(const Strip& strip) {
-  const uint64_t readable = strip.readable.size;
   uint64_t cursor = m_boxCursor;
   Walk walk = Walk::WholeStrip(strip);
+  if (!m_split.Empty()) {
+    // A header that began in an earlier strip: complete it from this one.
+    const uint32_t earlier = m_split.Size();
+    const uint32_t need = kBoxHeaderSize - earlier;
+    if (need > strip.length) {
+      m_split.Append(strip.data, strip.length);
+      walk.take = 0;
+      return walk;
+    }
+    std::copy(m_split.Data(), m_split.Data() + earlier, m_held);
+    m_split.Append(strip.data, need);
+    const ByteView header = m_split.View();
+    const uint32_t size = ReadU32BE(header, 0);
+    m_split.Clear();
+    if (size == 0 || IsBoxTypeAccepted(header.At(kBoxTypeOffset)) == 0) {
+      // The file ended where that header began.
+      m_boxCursor = 0;
+      return Walk::EndAt(0);
+    }
+    walk.held = m_held;
+    if (size < earlier) {
+      // A box shorter than its header (a 64-bit size): it ends the file.
+      walk.heldCount = size;
+      walk.take = 0;
+      walk.ended = true;
+      walk.complete = 1;
+      m_boxCursor = 0;
+      return walk;
+    }
+    walk.heldCount = earlier;
+    cursor = uint64_t{size} - earlier;
+  }
   while (cursor < strip.length) {
-    if (cursor + kBoxHeaderSize >= readable) break;  // read in a later call
+    if (cursor + kBoxHeaderSize > strip.length) {
+      // The header runs past the strip: judged when the next one completes
+      // it, and held back until then.
+      m_split.Append(strip.data + cursor, strip.length - cursor);
+      walk.take = static_cast<uint32_t>(cursor);
+      m_boxCursor = 0;
+      return walk;
+    }
     const uint32_t size = ReadU32BE(strip.readable, cursor);
     if (size == 0 || IsBoxTypeAccepted(strip.readable.At(cursor + kBoxTypeOffset)) == 0) {
-      walk = Walk::EndAt(static_cast<uint32_t>(cursor));
+      walk.take = static_cast<uint32_t>(cursor);
+      walk.ended = true;
+      walk.complete = 1;
       break;
     }
     cursor += size;
@@ -86,13 +128,14 @@ CMediaStripCycle::Walk CTypeRecoveryFTYP::WalkStrip(const Strip& strip) {
 
 uint32_t CTypeRecoveryFTYP::SaveProgress(TypeRecoveryFile file) {
   if (CTypeRecovery::SaveProgress(file) == 0) return 0;
-  if (m_fileInProgress != 0 && !WriteU32(file, m_boxCursor)) return 0;
+  if (m_fileInProgress != 0 && (!WriteU32(file, m_boxCursor) || !m_split.Save(file))) return 0;
   return 1;
 }
 
 uint32_t CTypeRecoveryFTYP::LoadProgress(TypeRecoveryFile file) {
   if (CTypeRecovery::LoadProgress(file) == 0) return 0;
-  if (m_fileInProgress != 0 && !ReadU32(file, &m_boxCursor)) return 0;
+  m_split.Clear();
+  if (m_fileInProgress != 0 && (!ReadU32(file, &m_boxCursor) || !m_split.Load(file))) return 0;
   return 1;
 }
 

@@ -90,6 +90,11 @@ TEST(Ftyp, BoxWalkEndsAndCuts) {
        Iso("qt  ", {{"mdat", 488}, {"moov", 100}, {"junk", 40}}, 1024, 0x33), 0, "mov@0+612"},
       {"box header across the strip end", k3G2,
        Iso("kddi", {{"mdat", 484}, {"moov", 100}, {"uuid", 20}}, 1024, 0x44), 8, "3g2@0+608"},
+      // Without lookahead the header is put together from both strips.
+      {"box header across the strip end, no lookahead", k3G2,
+       Iso("kddi", {{"mdat", 484}, {"moov", 100}, {"uuid", 20}}, 1024, 0x44), 0, "3g2@0+608"},
+      {"unknown box across the strip end, no lookahead", k3G2,
+       Iso("kddi", {{"mdat", 484}, {"uuid", 100}}, 1024, 0x44), 0, "3g2@0+508"},
       {"consecutive headers: the first is cut", kMP4,
        Bytes().Raw(trtest::Prefix(Iso("isom", {{"mdat", 4000}}), 512)).Raw(Iso("mp42", {{"moov", 600}}, 1536)),
        64, "mp4@0+512~ mp4@512+624"},
@@ -114,12 +119,16 @@ TEST(Ftyp, BoxWalkEndsAndCuts) {
 TEST(Ftyp, ProgressKeepsTheBoxCursorAcrossManagers) {
   const Bytes file = Iso("3gp5", {{"moov", 700}, {"mdat", 900}, {"uuid", 16}}, 3072, 0x19);
   EXPECT_EQ(trtest::Spans(trtest::ResumedRun({k3GP}, file, 512, 64, 1024)), "3gp@0+1624");
-  // The record: a file in progress (60 bytes), the cursor, the end marker.
+  // The record: a file in progress (60 bytes), the cursor, the count of
+  // kept header bytes (none here), the end marker.
   trtest::Scan scan({k3GP});
   scan.Strip(file, 0, 512, 64);
   const std::vector<uint8_t> saved = trtest::SavedProgress(scan.manager());
-  ASSERT_EQ(saved.size(), 60u + 4 + 4);
+  ASSERT_EQ(saved.size(), 60u + 4 + 4 + 4);
   EXPECT_EQ(saved[60] | (saved[61] << 8) | (saved[62] << 16) | (saved[63] << 24), 724 - 512);
+  // Paused with a box header split by the strip end, without lookahead.
+  const Bytes split = Iso("3gp5", {{"moov", 484}, {"mdat", 900}, {"uuid", 16}}, 3072, 0x19);
+  EXPECT_EQ(trtest::Spans(trtest::ResumedRun({k3GP}, split, 512, 0, 512)), "3gp@0+1408");
 }
 
 }  // namespace
