@@ -352,7 +352,7 @@ int Run::Prepare() {
               " was saved for (its size differs)");
       return kExitState;
     }
-    if (position < m_options.offset || (m_reader.End() && position > *m_reader.End()) ||
+    if (position < m_reader.Start() || (m_reader.End() && position > *m_reader.End()) ||
         !m_reader.SkipTo(position, &error)) {
       Message("cannot continue at the saved position " + std::to_string(position) + ": " +
               (error.empty() ? "outside the source" : error));
@@ -435,14 +435,14 @@ void Run::SessionTime() {
 
 bool Run::SaveState(uint64_t position, std::string* error) {
   SessionTime();
-  m_stats.bytesScanned = position - m_options.offset;
+  m_stats.bytesScanned = position - m_reader.Start();
   uint64_t reportLength = 0;
   if (m_report != nullptr) {
     std::fflush(m_report);
     if (!m_reportIsStdout) reportLength = static_cast<uint64_t>(std::max<long>(0, std::ftell(m_report)));
   }
   size_t prefixLength = static_cast<size_t>(
-      std::min<uint64_t>(m_reader.Prefix().size(), position - m_options.offset));
+      std::min<uint64_t>(m_reader.Prefix().size(), position - m_reader.Start()));
   nlohmann::json info;
   info["format"] = 1;
   info["command"] = m_options.ModeName();
@@ -511,7 +511,7 @@ int Run::Loop() {
   m_sessionStartPosition = m_reader.NextPosition();
   double lastSave = m_sessionStart;
   std::optional<uint64_t> total;
-  if (m_reader.End()) total = *m_reader.End() - m_options.offset;
+  if (m_reader.End()) total = *m_reader.End() - m_reader.Start();
   Strip strip;
   std::string error;
   uint64_t count = 0;
@@ -543,7 +543,7 @@ int Run::Loop() {
     if ((++count & 63) == 0) {
       double now = Now();
       ProgressSnapshot snapshot;
-      snapshot.done = next - m_options.offset;
+      snapshot.done = next - m_reader.Start();
       snapshot.total = total;
       snapshot.seconds = now - m_sessionStart;
       snapshot.sessionBytes = next - m_sessionStartPosition;
@@ -579,7 +579,7 @@ int Run::Finish() {
   TypeRecovery_Flush(m_reportManager.get());
   SessionTime();
   uint64_t end = m_reader.NextPosition();
-  m_stats.bytesScanned = end - m_options.offset;
+  m_stats.bytesScanned = end - m_reader.Start();
   if (m_report != nullptr) {
     std::string footer = m_writer->Footer();
     if (std::fwrite(footer.data(), 1, footer.size(), m_report) != footer.size() || std::fflush(m_report) != 0 ||

@@ -4,6 +4,10 @@
 // built tool.
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -168,6 +172,8 @@ TEST_F(ForensicDisks, OnePartitionIsScannedAtItsMediaOffsets) {
   EXPECT_FALSE(expected.empty());
   EXPECT_EQ(Scan({Disk("gpt.img"), "--partition", "2"}), expected);
   EXPECT_EQ(Scan({Disk("mbr.E01"), "--partition", "2"}), expected);
+  ToolResult carve = RunTool({"carve", Disk("mbr.E01"), "--partition", "2", "-o", Out("partition")});
+  EXPECT_NE(carve.out.find("scanned 4.00 MiB"), std::string::npos) << carve.out;
 }
 
 TEST_F(ForensicDisks, FreeSpaceHoldsEveryDeletedFileWholeAndNoLiveOne) {
@@ -270,4 +276,32 @@ TEST_F(ForensicDisks, SourcesThatCannotBeReadAsAskedAreRefusedWithoutScanning) {
   ToolResult partial = RunTool({"scan", Disk("mbr.img"), "--unallocated"});
   EXPECT_EQ(partial.status, 0);
   EXPECT_NE(partial.err.find("partition 3: no file system"), std::string::npos) << partial.err;
+}
+
+TEST_F(ForensicDisks, FreeSpaceCarveOfAnEwfImageStoppedByAFullDiskResumesToTheSameResult) {
+  std::string mountPoint = Out("small");
+  ::mkdir(mountPoint.c_str(), 0755);
+  if (::geteuid() != 0 || ::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=40k") != 0)
+    GTEST_SKIP() << "cannot mount a small tmpfs here";
+  struct Unmount {
+    std::string path;
+    ~Unmount() { ::umount(path.c_str()); }
+  } unmount{mountPoint};
+  std::string full = Out("free-full");
+  ASSERT_EQ(RunTool({"carve", Disk("mbr.E01"), "-q", "--unallocated", "-o", full, "--report", full + ".jsonl",
+                     "--hash", "sha1"}).status, 0);
+  std::string out = mountPoint + "/out", state = Out("free-state");
+  ToolResult stopped = RunTool({"carve", Disk("mbr.E01"), "-q", "--unallocated", "-o", out, "--state", state,
+                                "--report", Out("free-part.jsonl"), "--hash", "sha1"});
+  ASSERT_EQ(stopped.status, 4) << stopped.err;
+  ASSERT_EQ(::mount("tmpfs", mountPoint.c_str(), "tmpfs", MS_REMOUNT, "size=4m"), 0);
+  // The free-space options come back from the state file.
+  ToolResult resumed = RunTool({"carve", Disk("mbr.E01"), "-q", "-o", out, "--state", state, "--resume"});
+  ASSERT_EQ(resumed.status, 0) << resumed.err;
+  EXPECT_EQ(JsonLines(ReadText(Out("free-part.jsonl"))), JsonLines(ReadText(full + ".jsonl")));
+  // Only the file being written when the disk filled up may be short.
+  auto expected = Tree(full), carved = Tree(out);
+  size_t differ = 0;
+  for (const auto& file : expected) differ += carved.count(file.first) == 0 || carved[file.first] != file.second;
+  EXPECT_LE(differ, 1u);
 }
