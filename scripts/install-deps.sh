@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           libcli11-dev nlohmann-json3-dev libssl-dev clang libclang-rt-14-dev
           # evidence images, partitions and file systems, and the tools that make the test disks
-          libtsk-dev dosfstools mtools e2fsprogs fdisk gdisk ewf-tools openssl)
+          libtsk-dev dosfstools mtools e2fsprogs fdisk gdisk ewf-tools qemu-utils openssl)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
