@@ -1,5 +1,6 @@
-// Reads a source (image file, block device or a stream on standard input)
-// and cuts it into strips for the library.
+// Reads a source (image file, block device, a stream on standard input, or
+// a Medium such as an evidence image or a file system's free space) and
+// cuts it into strips for the library.
 //
 // Data is read in large chunks into one buffer that is reused for the whole
 // source, so memory stays bounded whatever the source size. Every strip is
