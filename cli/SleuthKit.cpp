@@ -123,7 +123,10 @@ std::vector<const TSK_VS_PART_INFO*> Partitions(const TSK_VS_INFO* vs) {
 }
 
 VolumeSystem OpenVolumeSystem(TSK_IMG_INFO* image) {
-  VolumeSystem vs(tsk_vs_open(image, 0, TSK_VS_TYPE_DETECT));
+  // GPT first: a GPT disk also holds a protective MBR, and the library's
+  // own detection, finding both, loses the MBR's partition list.
+  VolumeSystem vs(tsk_vs_open(image, 0, TSK_VS_TYPE_GPT));
+  if (!vs) vs.reset(tsk_vs_open(image, 0, TSK_VS_TYPE_DETECT));
   tsk_error_reset();  // no table is not an error: the media may hold a file system
   return vs;
 }
