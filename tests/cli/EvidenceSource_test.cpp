@@ -113,7 +113,7 @@ TEST_F(ForensicDisks, EveryImageFormatOfOneDiskGivesTheSameReportsAndCarvedFiles
   for (const std::vector<std::string>& extra : {std::vector<std::string>{}, std::vector<std::string>{"--unallocated"}}) {
     std::map<std::string, std::string> reports;
     std::map<std::string, std::map<std::string, std::vector<uint8_t>>> trees;
-    const char* const sources[] = {"mbr.img", "mbr.E01", "mbr.001", "mbr.vhd", "mbr.vmdk"};
+    const char* const sources[] = {"mbr.img", "mbr.E01", "mbr.001", "mbr.vhd", "mbr.vmdk", "mbr.aff"};
     for (const char* source : sources) {
       std::vector<std::string> args = {"scan", Disk(source), "-q", "--hash", "md5", "--format", "dfxml"};
       args.insert(args.end(), extra.begin(), extra.end());
