@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cinttypes>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "Scanner.h"
 #include "Sizes.h"
 #include "Text.h"
+#include "TypeDescriptions.h"
 #include "typerecovery.h"
 
 namespace trcli {
@@ -163,26 +165,58 @@ std::string FormatPartitions(const VolumeLayout& layout, bool json) {
   return out;
 }
 
-std::string FormatTypesTable(const TypeCatalog& catalog) {
+namespace {
+
+// The extension a code's files are written under: the description's, else
+// the type's own, else the family's first.
+std::string ExtensionOf(const TypeCatalog& catalog, const TypeInfo& type) {
+  if (const TypeDescription* d = DescribeType(type.code)) return d->extension;
+  if (!type.ownExtension.empty()) return type.ownExtension;
+  const TypeInfo* head = catalog.Find(type.familyCode);
+  return head != nullptr && !head->extensions.empty() ? head->extensions.front() : "";
+}
+
+// The types of one group (all when group is 0), by group, then extension,
+// then code.
+std::vector<const TypeInfo*> SortedTypes(const TypeCatalog& catalog, uint32_t group) {
+  std::vector<const TypeInfo*> sorted;
+  for (const TypeInfo& type : catalog.Types())
+    if (group == 0 || TypeCatalog::GroupOf(type.code) == group) sorted.push_back(&type);
+  std::stable_sort(sorted.begin(), sorted.end(), [&](const TypeInfo* a, const TypeInfo* b) {
+    const uint32_t ga = TypeCatalog::GroupOf(a->code), gb = TypeCatalog::GroupOf(b->code);
+    if (ga != gb) return ga < gb;
+    const std::string ea = ExtensionOf(catalog, *a), eb = ExtensionOf(catalog, *b);
+    return ea != eb ? ea < eb : a->code < b->code;
+  });
+  return sorted;
+}
+
+}  // namespace
+
+std::string FormatTypesTable(const TypeCatalog& catalog, uint32_t group) {
   std::string out;
   char line[512];
-  std::snprintf(line, sizeof line, "%6s  %-10s %12s  %s\n", "code", "group", "default max", "extensions");
+  std::snprintf(line, sizeof line, "%-9s  %-9s %5s  %11s  %s\n", "group", "extension", "code", "default max",
+                "what it is");
   out += line;
-  for (const TypeInfo& type : catalog.Types()) {
-    std::string extensions = catalog.IsFamilyHead(type)
-                                 ? Join(type.extensions, " ")
-                                 : "(family of " + std::to_string(type.familyCode) + ")";
-    std::snprintf(line, sizeof line, "%6u  %-10s %12s  %s\n", type.code, TypeCatalog::GroupName(type.code),
-                  MaxText(type).c_str(), extensions.c_str());
+  const std::vector<const TypeInfo*> sorted = SortedTypes(catalog, group);
+  for (const TypeInfo* type : sorted) {
+    const TypeDescription* d = DescribeType(type->code);
+    std::string text = d != nullptr ? d->text : "";
+    if (d != nullptr && d->aliases[0] != 0) text += "; also " + std::string(d->aliases);
+    std::snprintf(line, sizeof line, "%-9s  %-9s %5u  %11s  %s\n", TypeCatalog::GroupName(type->code),
+                  ExtensionOf(catalog, *type).c_str(), type->code, MaxText(*type).c_str(), text.c_str());
     out += line;
   }
-  std::snprintf(line, sizeof line, "%zu types\n", catalog.Types().size());
+  std::snprintf(line, sizeof line, "%zu types\n", sorted.size());
   return out + line;
 }
 
-std::string FormatTypesJson(const TypeCatalog& catalog) {
+std::string FormatTypesJson(const TypeCatalog& catalog, uint32_t group) {
   nlohmann::ordered_json types = nlohmann::ordered_json::array();
   for (const TypeInfo& type : catalog.Types()) {
+    if (group != 0 && TypeCatalog::GroupOf(type.code) != group) continue;
+    const TypeDescription* d = DescribeType(type.code);
     nlohmann::ordered_json entry;
     entry["code"] = type.code;
     entry["group"] = TypeCatalog::GroupName(type.code);
@@ -191,6 +225,8 @@ std::string FormatTypesJson(const TypeCatalog& catalog) {
     entry["default_max"] = type.hasDefaultMax && type.defaultMax != UINT64_MAX
                                ? nlohmann::ordered_json(type.defaultMax)
                                : nlohmann::ordered_json();
+    entry["extension"] = ExtensionOf(catalog, type);
+    if (d != nullptr) entry["description"] = d->text;
     types.push_back(entry);
   }
   return types.dump(2) + "\n";
@@ -276,9 +312,12 @@ int RunCommandLine(int argc, char** argv) {
   scan.named.emplace_back("hash", scan.app->add_option("--hash", scan.options.hashName,
       "Hash each found file, read back from the source: sha256, md5 or sha1"));
 
-  CLI::App* types = app.add_subcommand("types", "List the supported file types");
+  CLI::App* types = app.add_subcommand("types", "List the supported file types, by group and extension");
   bool typesJson = false;
-  types->add_flag("--json", typesJson, "As JSON");
+  std::string typesGroup;
+  types->add_flag("--json", typesJson, "As JSON (in the library's order)");
+  types->add_option("--group", typesGroup,
+                    "Only this group: photos, documents, audio, video, archives, internet, graphics, mail, other");
 
   CLI::App* check = app.add_subcommand("check", "Does FILE begin like a file of its type?");
   std::string checkPath, checkAs, checkBytesText = "4096";
@@ -302,8 +341,13 @@ int RunCommandLine(int argc, char** argv) {
   }
 
   if (types->parsed()) {
+    const uint32_t group = typesGroup.empty() ? 0 : TypeCatalog::GroupFromName(typesGroup);
+    if (!typesGroup.empty() && group == 0) {
+      Message("--group must be one of: photos, documents, audio, video, archives, internet, graphics, mail, other");
+      return kExitUsage;
+    }
     TypeCatalog catalog = TypeCatalog::FromLibrary();
-    std::fputs((typesJson ? FormatTypesJson(catalog) : FormatTypesTable(catalog)).c_str(), stdout);
+    std::fputs((typesJson ? FormatTypesJson(catalog, group) : FormatTypesTable(catalog, group)).c_str(), stdout);
     return kExitOk;
   }
   if (partitions->parsed()) {

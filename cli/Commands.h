@@ -17,8 +17,10 @@ namespace trcli {
 int RunCommandLine(int argc, char** argv);
 
 // typerecovery types [--json]
-std::string FormatTypesTable(const TypeCatalog& catalog);
-std::string FormatTypesJson(const TypeCatalog& catalog);
+// The supported types: a table by group and extension, one line per code
+// with what it is; or JSON in the library's order. group 0: every group.
+std::string FormatTypesTable(const TypeCatalog& catalog, uint32_t group = 0);
+std::string FormatTypesJson(const TypeCatalog& catalog, uint32_t group = 0);
 
 // typerecovery partitions SOURCE [--json]
 std::string FormatPartitions(const VolumeLayout& layout, bool json);
