@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <exception>
 
+#include "driver/HeaderDispatch.h"
 #include "typerecovery.h"
 
 class CTypeRecoveryManager {
@@ -42,6 +43,7 @@ class CTypeRecoveryManager {
   CDynArray<CTypeRecovery*> m_prototypes;
   CDynArray<CTypeRecovery*> m_actives;
   uint64_t m_restrictedSize;
+  typerecovery::HeaderDispatch m_headerDispatch;  // built by the first strip after a change
 };
 
 // A processor fault turned into an ordinary exception. On POSIX there is no
