@@ -36,6 +36,8 @@ uint32_t AnalyseStrip(CTypeRecoveryManager* m, uint64_t stripPosition, const uin
     const uint32_t ended =
         active->Analyse(stripPosition, buffer, length, lookahead, headerTypeCode, errorFlag);
     count += ended;
+    // A buffered write that failed (in this call, perhaps at a close).
+    if (m->m_outputBuffers.TakeWriteFailure()) *errorFlag = 1;
     if (*errorFlag != 0) break;
     if (active->IsIdle()) {
       // A recognizer that began a file at this strip and ended it here too
@@ -61,6 +63,7 @@ uint32_t AnalyseStrip(CTypeRecoveryManager* m, uint64_t stripPosition, const uin
     if (active != nullptr) {
       m->m_actives.Add(active);
       count += active->Analyse(stripPosition, buffer, length, lookahead, headerTypeCode, errorFlag);
+      if (m->m_outputBuffers.TakeWriteFailure()) *errorFlag = 1;
     }
   }
   return count;
@@ -91,6 +94,9 @@ TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_Flush(CTypeRecoveryMana
   uint32_t count = 0;
   for (long i = 0; i < m->m_actives.GetCount(); ++i) count += ItemsOf(m->m_actives)[i]->FinishFile();
   m->DestroyActives();
+  // Flush has no error flag to set: a failed last write is not carried into
+  // a later strip.
+  m->m_outputBuffers.TakeWriteFailure();
   return count;
 }
 

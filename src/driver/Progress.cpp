@@ -25,6 +25,11 @@ TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_SaveProgress(CTypeRecov
                                                                       TypeRecoveryFile f) {
   if (m == nullptr) return 0;
   if (f == TYPERECOVERY_INVALID_FILE) return 1;
+  // The records tell how much of each output file was written: what the
+  // buffers hold goes to disk first, and a record is not written unless it did.
+  for (long i = 0; i < m->m_actives.GetCount(); ++i) {
+    if (!m->m_actives.GetAt(i)->FlushOutput()) return 0;
+  }
   for (long i = 0; i < m->m_actives.GetCount(); ++i) {
     if (m->m_actives.GetAt(i)->SaveProgress(f) == 0) return 0;
   }

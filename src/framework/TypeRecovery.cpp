@@ -50,6 +50,7 @@ CTypeRecovery::~CTypeRecovery() {
   // A handle still open here (an active destroyed without a flush) is
   // released; the file keeps what was written.
   if (m_outputFile != TYPERECOVERY_INVALID_FILE) {
+    FlushAndReleaseOutput();
     CurrentFileSystem().Close(m_outputFile);
     m_outputFile = TYPERECOVERY_INVALID_FILE;
   }
@@ -90,7 +91,17 @@ void CTypeRecovery::BeginFile(uint64_t stripPosition, uint32_t* errorFlag) {
 
 void CTypeRecovery::WriteOutput(const uint8_t* data, uint32_t count, uint32_t* errorFlag) {
   if (m_outputFile == TYPERECOVERY_INVALID_FILE || count == 0) return;
-  if (!typerecovery::WriteAll(m_outputFile, data, count) && errorFlag != nullptr) *errorFlag = 1;
+  typerecovery::OutputBufferPool* pool = m_host != nullptr ? &m_host->m_outputBuffers : nullptr;
+  if (!m_outputBuffer.Write(m_outputFile, pool, data, count) && errorFlag != nullptr) *errorFlag = 1;
+}
+
+bool CTypeRecovery::FlushOutput() {
+  return m_outputFile == TYPERECOVERY_INVALID_FILE || m_outputBuffer.Flush(m_outputFile);
+}
+
+void CTypeRecovery::FlushAndReleaseOutput() {
+  FlushOutput();
+  m_outputBuffer.Release();
 }
 
 void CTypeRecovery::TakeBytes(const uint8_t* data, uint32_t count, uint32_t* errorFlag) {

@@ -14,6 +14,7 @@
 #include <exception>
 
 #include "driver/HeaderDispatch.h"
+#include "framework/OutputBuffer.h"
 #include "typerecovery.h"
 
 class CTypeRecoveryManager {
@@ -44,6 +45,7 @@ class CTypeRecoveryManager {
   CDynArray<CTypeRecovery*> m_actives;
   uint64_t m_restrictedSize;
   typerecovery::HeaderDispatch m_headerDispatch;  // built by the first strip after a change
+  typerecovery::OutputBufferPool m_outputBuffers;  // of the recognizers' output files
 };
 
 // A processor fault turned into an ordinary exception. On POSIX there is no
