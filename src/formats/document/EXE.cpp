@@ -1,7 +1,10 @@
 // Portable executables: section-table walk and the version-resource kind.
 #include "formats/document/EXE.h"
 
+#include <algorithm>
+
 #include "framework/Charset.h"
+#include "framework/PairSet.h"
 #include "interface/Manager.h"
 #include "registry/RecognizerFactory.h"
 
@@ -186,13 +189,24 @@ uint32_t CTypeRecoveryEXE::AnalyseStrip(uint64_t stripPosition, const uint8_t* b
   return count;
 }
 
+namespace {
+// The version key's first UTF-16 unit, either case.
+const PairSet kKeyOpenings = [] {
+  PairSet pairs;
+  pairs.Add('O', 0);
+  pairs.Add('o', 0);
+  return pairs;
+}();
+}  // namespace
+
 void CTypeRecoveryEXE::ScanForKind(const uint8_t* buffer, uint64_t part, uint32_t lookahead) {
   const ByteView view(buffer, part + lookahead);
+  // Positions p < part with p + kScanReach < part + lookahead.
+  const uint64_t limit = view.size > kScanReach ? std::min<uint64_t>(part, view.size - kScanReach) : 0;
   uint64_t p = 0;
-  while (m_scanning != 0 && m_fileInProgress != 0 && p < part && p + kScanReach < view.size) {
-    const uint8_t b = buffer[p];
-    if ((b != 'O' && b != 'o') || buffer[p + 1] != 0 ||
-        !UnitsEqualIgnoringCase(view, p, m_versionKey, 16)) {
+  while (m_scanning != 0 && m_fileInProgress != 0 &&
+         (p = kKeyOpenings.Next(buffer, p, limit)) < limit) {
+    if (!UnitsEqualIgnoringCase(view, p, m_versionKey, 16)) {
       ++p;
       continue;
     }

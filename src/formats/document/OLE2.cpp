@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "framework/PairSet.h"
 #include "registry/RecognizerFactory.h"
 
 using namespace typerecovery;
@@ -96,21 +97,29 @@ const DatabaseName kDatabaseNames[] = {
 };
 constexpr uint8_t kAllDatabaseNames = 0xFC;
 
-// Every name begins with a byte in this range.
-constexpr uint8_t kLowestFirstByte = 0x40;
-constexpr uint8_t kHighestFirstByte = 0x73;
 // A position is scanned only while this many bytes beyond it are readable.
 constexpr uint32_t kScanReach = 40;
 
-struct FirstBytes {
-  bool name[256] = {};
+// The first two bytes of every name; the names and the database names
+// apart, as both are tried at a position.
+struct FirstPairs {
+  PairSet any;
   bool database[256] = {};
-  FirstBytes() {
-    for (const StreamName& n : kNames) name[n.FirstByte()] = true;
-    for (const DatabaseName& d : kDatabaseNames) database[d.name[0] & 0xFF] = true;
+  FirstPairs() {
+    for (const StreamName& n : kNames) {
+      if (n.wide != nullptr) {
+        any.Add(static_cast<uint8_t>(n.wide[0] & 0xFF), static_cast<uint8_t>(n.wide[0] >> 8));
+      } else {
+        any.Add(static_cast<uint8_t>(n.narrow[0]), static_cast<uint8_t>(n.narrow[1]));
+      }
+    }
+    for (const DatabaseName& d : kDatabaseNames) {
+      any.Add(static_cast<uint8_t>(d.name[0] & 0xFF), static_cast<uint8_t>(d.name[0] >> 8));
+      database[d.name[0] & 0xFF] = true;
+    }
   }
 };
-const FirstBytes kFirstBytes;
+const FirstPairs kFirstPairs;
 
 bool MatchesWide(const ByteView& v, uint64_t p, const char16_t* name) {
   return StreamName{0, name, nullptr, 0}.Matches(v, p);
@@ -179,10 +188,11 @@ void CTypeRecoveryOLE2::ScanForSubType(const ByteView& readable, uint32_t part,
   const uint64_t reach = uint64_t{part} + lookahead;
   uint64_t end = reach > kScanReach ? std::min<uint64_t>(part, reach - kScanReach) : 0;
   end = std::min(end, readable.size);
-  for (uint64_t p = 0; p < end; ++p) {
+  // A name has at least two bytes: the last readable byte opens none.
+  end = std::min(end, readable.size > 0 ? readable.size - 1 : 0);
+  for (uint64_t p = 0; (p = kFirstPairs.any.Next(readable.data, p, end)) < end; ++p) {
     const uint8_t first = readable.data[p];
-    if (first < kLowestFirstByte || first > kHighestFirstByte) continue;
-    if (kFirstBytes.name[first]) {
+    {
       for (const StreamName& name : kNames) {
         if (name.FirstByte() != first || !name.Matches(readable, p)) continue;
         if (name.row == kFlashRow && (ReadU8(readable, p + kFlashMarkAt1) != 'C' ||
@@ -193,7 +203,7 @@ void CTypeRecoveryOLE2::ScanForSubType(const ByteView& readable, uint32_t part,
         return;
       }
     }
-    if (kFirstBytes.database[first]) {
+    if (kFirstPairs.database[first]) {
       for (const DatabaseName& d : kDatabaseNames) {
         if (MatchesWide(readable, p, d.name)) m_databaseMask &= static_cast<uint8_t>(~d.bit);
       }
