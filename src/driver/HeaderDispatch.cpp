@@ -23,32 +23,31 @@ void HeaderDispatch::Build(const CDynArray<CTypeRecovery*>& prototypes) {
   CTypeRecovery* const* items = ItemsOf(prototypes);
   m_prototypes.assign(items, items + count);
   m_entries.clear();
-  m_gates.clear();
+  m_gatePositions.clear();
 
-  // Each prototype's lead, and the gate of those led by a later byte.
+  // Each prototype's lead, and the gate of those led by a later byte: one
+  // gate per distinct lead.
   std::vector<const HeaderLead*> leads(static_cast<size_t>(count));
   std::vector<uint32_t> gates(static_cast<size_t>(count), 0);
+  std::vector<const HeaderLead*> gateLeads;
   for (long i = 0; i < count; ++i) {
     const HeaderLead* lead = FindHeaderLead(RecognizerClassName(*items[i]));
     leads[static_cast<size_t>(i)] = lead;
     if (lead == nullptr || lead->offset == 0) continue;
-    Gate gate{lead->offset, {0, 0, 0, 0}};
-    for (size_t k = 0; k < lead->count; ++k) {
-      const uint8_t value = static_cast<uint8_t>(lead->bytes[k]);
-      gate.values[value >> 6] |= uint64_t{1} << (value & 63);
-    }
     size_t g = 0;
-    while (g < m_gates.size() &&
-           (m_gates[g].offset != gate.offset || m_gates[g].values[0] != gate.values[0] ||
-            m_gates[g].values[1] != gate.values[1] || m_gates[g].values[2] != gate.values[2] ||
-            m_gates[g].values[3] != gate.values[3])) {
-      ++g;
-    }
-    if (g == m_gates.size()) {
+    while (g < gateLeads.size() && gateLeads[g] != lead) ++g;
+    if (g == gateLeads.size()) {
       if (g == kMaxGates) continue;  // no gate left: asked at every strip
-      m_gates.push_back(gate);
+      gateLeads.push_back(lead);
     }
-    gates[static_cast<size_t>(i)] = static_cast<uint32_t>(g + 1);
+    const uint32_t gate = static_cast<uint32_t>(g + 1);
+    gates[static_cast<size_t>(i)] = gate;
+    size_t at = 0;
+    while (at < m_gatePositions.size() && m_gatePositions[at].offset != lead->offset) ++at;
+    if (at == m_gatePositions.size()) m_gatePositions.push_back(GatePosition{lead->offset, {}});
+    for (size_t k = 0; k < lead->count; ++k) {
+      m_gatePositions[at].opens[static_cast<uint8_t>(lead->bytes[k])] |= 1u << gate;
+    }
   }
 
   for (uint32_t first = 0; first < 256; ++first) {
@@ -69,11 +68,8 @@ uint32_t HeaderDispatch::Match(const uint8_t* buffer, uint32_t length,
                                CTypeRecovery** candidate) const {
   // Which gates this strip opens; a test cannot see a byte beyond its length.
   uint32_t open = 1;
-  for (size_t g = 0; g < m_gates.size(); ++g) {
-    const Gate& gate = m_gates[g];
-    if (gate.offset >= length) continue;
-    const uint8_t value = buffer[gate.offset];
-    if ((gate.values[value >> 6] >> (value & 63)) & 1) open |= 2u << g;
+  for (const GatePosition& position : m_gatePositions) {
+    if (position.offset < length) open |= position.opens[buffer[position.offset]];
   }
   const Entry* entry = m_entries.data() + m_start[buffer[0]];
   const Entry* const end = m_entries.data() + m_start[buffer[0] + 1];

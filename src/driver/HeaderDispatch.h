@@ -34,16 +34,18 @@ class HeaderDispatch {
   uint32_t Match(const uint8_t* buffer, uint32_t length, CTypeRecovery** candidate) const;
 
  private:
-  // A prototype to ask, and the gate that must be open for it: 0 always is;
-  // gate g > 0 is open when the byte at m_gates[g - 1].offset is one of its
-  // values.
+  // A prototype to ask, and the gate that must be open for it: gate 0
+  // always is; gate g > 0 is open when the byte at its position is one of
+  // its values.
   struct Entry {
     uint32_t index;  // in the prototype list
     uint32_t gate;
   };
-  struct Gate {
+  // The strip positions that gates look at, each with the gates that every
+  // byte value there opens (bit g for gate g).
+  struct GatePosition {
     uint32_t offset;
-    uint64_t values[4];
+    uint32_t opens[256];
   };
   static constexpr size_t kMaxGates = 31;
 
@@ -55,7 +57,7 @@ class HeaderDispatch {
   // m_entries[m_start[b]] up to m_entries[m_start[b + 1]].
   std::vector<Entry> m_entries;
   uint32_t m_start[257] = {};
-  std::vector<Gate> m_gates;
+  std::vector<GatePosition> m_gatePositions;
 };
 
 }  // namespace typerecovery

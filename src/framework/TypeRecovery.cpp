@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "containers/Items.h"
 #include "interface/Manager.h"
 #include "platform/FileSystem.h"
 
@@ -166,7 +167,8 @@ void CTypeRecovery::HoldBlock(const uint8_t* data, uint32_t length) {
 }
 
 void CTypeRecovery::FreeHeldBlocks() {
-  for (long i = 0; i < m_heldBlocks.GetCount(); ++i) std::free(m_heldBlocks.GetAt(i).data);
+  tag_RAMData* const blocks = typerecovery::ItemsOf(m_heldBlocks);
+  for (long i = 0; i < m_heldBlocks.GetCount(); ++i) std::free(blocks[i].data);
   m_heldBlocks.RemoveAll();
 }
 

@@ -100,11 +100,13 @@ constexpr uint8_t kAllDatabaseNames = 0xFC;
 // A position is scanned only while this many bytes beyond it are readable.
 constexpr uint32_t kScanReach = 40;
 
-// The first two bytes of every name; the names and the database names
-// apart, as both are tried at a position.
+// The first two bytes of every name; and by first byte, the names and the
+// database names that begin with it, in list order.
 struct FirstPairs {
+  static constexpr size_t kPerByte = 4;
   PairSet any;
-  bool database[256] = {};
+  const StreamName* names[256][kPerByte] = {};
+  const DatabaseName* databases[256][kPerByte] = {};
   FirstPairs() {
     for (const StreamName& n : kNames) {
       if (n.wide != nullptr) {
@@ -112,11 +114,18 @@ struct FirstPairs {
       } else {
         any.Add(static_cast<uint8_t>(n.narrow[0]), static_cast<uint8_t>(n.narrow[1]));
       }
+      Append(names[n.FirstByte()], &n);
     }
     for (const DatabaseName& d : kDatabaseNames) {
       any.Add(static_cast<uint8_t>(d.name[0] & 0xFF), static_cast<uint8_t>(d.name[0] >> 8));
-      database[d.name[0] & 0xFF] = true;
+      Append(databases[d.name[0] & 0xFF], &d);
     }
+  }
+  template <class T>
+  static void Append(const T* (&list)[kPerByte], const T* item) {
+    size_t i = 0;
+    while (list[i] != nullptr) ++i;
+    list[i] = item;  // at most three names share a first byte
   }
 };
 const FirstPairs kFirstPairs;
@@ -192,20 +201,18 @@ void CTypeRecoveryOLE2::ScanForSubType(const ByteView& readable, uint32_t part,
   end = std::min(end, readable.size > 0 ? readable.size - 1 : 0);
   for (uint64_t p = 0; (p = kFirstPairs.any.Next(readable.data, p, end)) < end; ++p) {
     const uint8_t first = readable.data[p];
-    {
-      for (const StreamName& name : kNames) {
-        if (name.FirstByte() != first || !name.Matches(readable, p)) continue;
-        if (name.row == kFlashRow && (ReadU8(readable, p + kFlashMarkAt1) != 'C' ||
-                                      ReadU8(readable, p + kFlashMarkAt2) != 'C')) {
-          continue;
-        }
-        DecideRow(name.row);
-        return;
+    for (const StreamName* const* name = kFirstPairs.names[first]; *name != nullptr; ++name) {
+      if (!(*name)->Matches(readable, p)) continue;
+      if ((*name)->row == kFlashRow && (ReadU8(readable, p + kFlashMarkAt1) != 'C' ||
+                                        ReadU8(readable, p + kFlashMarkAt2) != 'C')) {
+        continue;
       }
+      DecideRow((*name)->row);
+      return;
     }
-    if (kFirstPairs.database[first]) {
-      for (const DatabaseName& d : kDatabaseNames) {
-        if (MatchesWide(readable, p, d.name)) m_databaseMask &= static_cast<uint8_t>(~d.bit);
+    if (kFirstPairs.databases[first][0] != nullptr) {
+      for (const DatabaseName* const* d = kFirstPairs.databases[first]; *d != nullptr; ++d) {
+        if (MatchesWide(readable, p, (*d)->name)) m_databaseMask &= static_cast<uint8_t>(~(*d)->bit);
       }
       if (m_databaseMask == 0) {
         DecideRow(kMessageDatabaseRow);
