@@ -65,7 +65,7 @@ void AddRunOptions(RunCommand& command) {
   app->add_option("SOURCE", o.source, "Image file, block device, or - for standard input")->required();
   command.named.emplace_back("types", app->add_option("--types", o.types,
       "Types to find: extensions, type codes or groups (photos, documents, audio, video, archives, "
-      "internet, graphics, mail, other), comma-separated; default: all")->delimiter(','));
+      "internet, graphics, mail, other), comma-separated; default: all (library-default: the library's own list)")->delimiter(','));
   command.named.emplace_back("max-size", app->add_option("--max-size", o.maxSizes,
       "Maximum file size of a type, EXT=SIZE (repeatable or comma-separated), e.g. jpg=16M")->delimiter(','));
   command.restricted.option = app->add_option("--restricted-size", command.restricted.text,
