@@ -11,6 +11,7 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include "EvidenceSource.h"
 #include "ExitCodes.h"
 #include "ReportWriter.h"
 #include "Scanner.h"
@@ -62,7 +63,15 @@ struct RunCommand {
 void AddRunOptions(RunCommand& command) {
   CLI::App* app = command.app;
   RunOptions& o = command.options;
-  app->add_option("SOURCE", o.source, "Image file, block device, or - for standard input")->required();
+  app->add_option("SOURCE", o.source,
+                  "Image (raw, first segment of a split raw, E01, AFF, VHD, VMDK), block device, or - for standard "
+                  "input")->required();
+  command.named.emplace_back("source-format", app->add_option("--source-format", o.sourceFormat,
+      "Read SOURCE as auto (by its content, the default), raw, split, ewf, aff, vhd or vmdk"));
+  command.named.emplace_back("partition", app->add_option("--partition", o.partition,
+      "Only this partition, numbered as 'typerecovery partitions' lists them; offsets stay media offsets"));
+  command.named.emplace_back("unallocated", app->add_flag("--unallocated", o.unallocated,
+      "Only the blocks the file system marks free (of --partition, or of every partition with a readable one)"));
   command.named.emplace_back("types", app->add_option("--types", o.types,
       "Types to find: extensions, type codes or groups (photos, documents, audio, video, archives, "
       "internet, graphics, mail, other), comma-separated; default: all (library-default: the library's own list)")->delimiter(','));
@@ -109,11 +118,50 @@ bool FinishRunOptions(RunCommand& command, const std::string& commandLine) {
   while (o.outputDir.size() > 1 && o.outputDir.back() == '/') o.outputDir.pop_back();
   for (const auto& entry : command.named)
     if (entry.second != nullptr && entry.second->count() > 0) o.given.insert(entry.first);
+  if ((o.partition || o.unallocated) && (o.given.count("offset") > 0 || o.given.count("length") > 0)) {
+    Message("--offset and --length select bytes of the media; they cannot be combined with --partition or "
+            "--unallocated");
+    return false;
+  }
   o.commandLine = commandLine;
   return true;
 }
 
 }  // namespace
+
+std::string FormatPartitions(const VolumeLayout& layout, bool json) {
+  if (json) {
+    nlohmann::ordered_json out;
+    out["image_format"] = SourceFormatName(layout.format);
+    out["media_size"] = layout.mediaSize;
+    out["volume_system"] = layout.system.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(layout.system);
+    out["sector_size"] = layout.sectorSize;
+    nlohmann::ordered_json parts = nlohmann::ordered_json::array();
+    for (const PartitionEntry& p : layout.partitions)
+      parts.push_back({{"index", p.index}, {"start", p.start}, {"length", p.length}, {"type", p.type},
+                       {"file_system", p.fileSystem.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(p.fileSystem)}});
+    out["partitions"] = parts;
+    if (layout.system.empty())
+      out["file_system"] = layout.fileSystem.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(layout.fileSystem);
+    return out.dump(2) + "\n";
+  }
+  std::string out = std::string(SourceFormatName(layout.format)) + " image, media of " +
+                    std::to_string(layout.mediaSize) + " bytes (" + FormatBytes(layout.mediaSize) + ")\n";
+  if (layout.system.empty()) {
+    return out + "no partition table; file system of the whole media: " +
+           (layout.fileSystem.empty() ? "none that can be read" : layout.fileSystem) + "\n";
+  }
+  out += "volume system: " + layout.system + ", " + std::to_string(layout.sectorSize) + "-byte sectors\n";
+  char line[512];
+  std::snprintf(line, sizeof line, "%5s  %14s  %14s  %-10s  %s\n", "index", "start", "length", "fs", "type");
+  out += line;
+  for (const PartitionEntry& p : layout.partitions) {
+    std::snprintf(line, sizeof line, "%5u  %14" PRIu64 "  %14" PRIu64 "  %-10s  %s\n", p.index, p.start, p.length,
+                  p.fileSystem.empty() ? "-" : p.fileSystem.c_str(), p.type.c_str());
+    out += line;
+  }
+  return out;
+}
 
 std::string FormatTypesTable(const TypeCatalog& catalog) {
   std::string out;
@@ -238,6 +286,14 @@ int RunCommandLine(int argc, char** argv) {
   check->add_option("--as", checkAs, "Test against this extension instead of the file's own");
   check->add_option("--bytes", checkBytesText, "How many first bytes of the file to test (default 4096)");
 
+  CLI::App* partitions = app.add_subcommand("partitions", "List the partitions of SOURCE and their file systems");
+  std::string partitionsSource, partitionsFormat = "auto";
+  bool partitionsJson = false;
+  partitions->add_option("SOURCE", partitionsSource, "Image or block device")->required();
+  partitions->add_option("--source-format", partitionsFormat,
+                         "Read SOURCE as auto (the default), raw, split, ewf, aff, vhd or vmdk");
+  partitions->add_flag("--json", partitionsJson, "As JSON");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -248,6 +304,21 @@ int RunCommandLine(int argc, char** argv) {
   if (types->parsed()) {
     TypeCatalog catalog = TypeCatalog::FromLibrary();
     std::fputs((typesJson ? FormatTypesJson(catalog) : FormatTypesTable(catalog)).c_str(), stdout);
+    return kExitOk;
+  }
+  if (partitions->parsed()) {
+    SourceFormat format;
+    if (!ParseSourceFormat(partitionsFormat, &format)) {
+      Message("--source-format must be auto, raw, split, ewf, aff, vhd or vmdk");
+      return kExitUsage;
+    }
+    VolumeLayout layout;
+    std::string error;
+    if (!ReadVolumeLayout(partitionsSource, format, &layout, &error)) {
+      Message(error);
+      return kExitSource;
+    }
+    std::fputs(FormatPartitions(layout, partitionsJson).c_str(), stdout);
     return kExitOk;
   }
   if (check->parsed()) {

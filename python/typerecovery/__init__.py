@@ -79,8 +79,12 @@ class Found:
         return Found(**{**data, "picture": Picture(**picture) if picture else None})
 
 
+# BMP, GIF and PNG are pictures people look for with the photos.
+_PICTURES_IN_PHOTOS = {1537, 1538, 1539}
+
+
 def _group_name(code):
-    group = code >> 8
+    group = 2 if code in _PICTURES_IN_PHOTOS else code >> 8
     return GROUPS[group - 1] if 1 <= group <= len(GROUPS) else "unknown"
 
 
@@ -131,15 +135,31 @@ def check(data: bytes, extension: str) -> Optional[bool]:
 
 
 def _resolve(selection, max_sizes):
-    """The (code, maximum size) pairs to add, in the library's order, or None
-    for the library's own default list."""
-    if selection is None and not max_sizes:
-        return None
+    """The types to add, as the tool adds them: {"add_all": bool, "add":
+    [(code, maximum size), ...]}. "add_all" lets the library add its own
+    list first; "add" follows in the library's order."""
+    if isinstance(selection, (str, int)):
+        selection = [selection]
+    names = [str(t).lower() for t in selection] if selection is not None else ["all"]
+    if not max_sizes and names and all(n in ("all", "library-default") for n in names):
+        if "library-default" in names:
+            return {"add_all": True, "add": []}
+        # Every type: the library's list, then every family's own kinds
+        # (the library leaves the generic compound-document and executable
+        # kinds out of its list).
+        catalog = types()
+        heads = [t for t in catalog if t.code == t.family and
+                 sum(1 for m in catalog if m.family == t.code) > 1]
+        return {"add_all": True,
+                "add": [(t.code, t.default_max_size if t.default_max_size is not None
+                         else (1 << 64) - 1) for t in heads]}
     catalog = types()
     if isinstance(selection, (str, int)):
         selection = [selection]
     chosen = set()
     for token in selection if selection is not None else ["all"]:
+        if str(token).lower() == "library-default":
+            token = "all"
         if isinstance(token, int):
             if not any(t.code == token for t in catalog):
                 raise ValueError("the library has no type with code %d" % token)
@@ -165,9 +185,10 @@ def _resolve(selection, max_sizes):
             raise ValueError("unknown type in max_sizes: %r" % (key,))
         for code in codes:
             limits[code] = size
-    return [(t.code, limits.get(t.code, t.default_max_size if t.default_max_size is not None
-                                else (1 << 64) - 1))
-            for t in catalog if t.code in chosen]
+    return {"add_all": False,
+            "add": [(t.code, limits.get(t.code, t.default_max_size if t.default_max_size is not None
+                                         else (1 << 64) - 1))
+                    for t in catalog if t.code in chosen]}
 
 
 _catalog = None
@@ -274,11 +295,10 @@ class _Run:
             self.manager = self.lib.TypeRecovery_CreateManager(0, _IGNORE, self._root)
             if not self.manager:
                 raise MemoryError("the library could not create a manager")
-        if self.additions is None:
+        if self.additions["add_all"]:
             self.lib.TypeRecovery_AddAllTypes(self.manager)
-        else:
-            for code, limit in self.additions:
-                self.lib.TypeRecovery_AddType(self.manager, code, limit)
+        for code, limit in self.additions["add"]:
+            self.lib.TypeRecovery_AddType(self.manager, code, limit)
         self.owns_file = isinstance(source, (str, bytes, os.PathLike))
         self.file = open(source, "rb") if self.owns_file else source
         try:
@@ -422,8 +442,8 @@ def scan(source: Union[str, os.PathLike, "io.BufferedReader"],
          block_size: int = 512, lookahead: int = 65536, state: Optional[str] = None,
          progress=None) -> Iterator[Found]:
     """Yields a `Found` for every file found in `source`, in the order the
-    files end. `types`: extensions, type codes, group names or "all"; None
-    takes the library's default list. `max_sizes`: {extension or code:
+    files end. `types`: extensions, type codes, group names, "all" (the
+    default: every type) or "library-default" (the library's own list). `max_sizes`: {extension or code:
     bytes}. `progress(done, total)` is called after every 4 MiB read."""
     run = _Run(source, None, types, max_sizes, block_size, lookahead, state)
     return _drive(run, progress, True)
