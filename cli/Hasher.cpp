@@ -108,16 +108,31 @@ class Digest {
 bool IsKnownHash(const std::string& name) { return Algorithm(name) != nullptr; }
 
 std::optional<std::string> HashRange(int fd, uint64_t offset, uint64_t size, const std::string& name) {
+  return HashRead(
+      [fd](uint64_t position, uint8_t* into, size_t want) {
+        while (want > 0) {
+          long long got = platform::ReadAt(fd, into, want, position);
+          if (got < 0 && errno == EINTR) continue;
+          if (got <= 0) return false;
+          into += got;
+          position += static_cast<uint64_t>(got);
+          want -= static_cast<size_t>(got);
+        }
+        return true;
+      },
+      offset, size, name);
+}
+
+std::optional<std::string> HashRead(const ReadFunction& read, uint64_t offset, uint64_t size,
+                                    const std::string& name) {
   Digest digest(name);
   if (!digest.Ready()) return std::nullopt;
-  std::vector<unsigned char> buffer(1u << 20);
+  std::vector<uint8_t> buffer(1u << 20);
   uint64_t done = 0;
   while (done < size) {
     size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size(), size - done));
-    long long got = platform::ReadAt(fd, buffer.data(), want, offset + done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0 || !digest.Update(buffer.data(), static_cast<size_t>(got))) return std::nullopt;
-    done += static_cast<uint64_t>(got);
+    if (!read(offset + done, buffer.data(), want) || !digest.Update(buffer.data(), want)) return std::nullopt;
+    done += want;
   }
   return digest.Final();
 }

@@ -56,6 +56,7 @@ FILE* StreamOf(int fd, const char* mode);
 
 bool PathExists(const std::string& path);
 bool IsFolder(const std::string& path);
+bool IsRegularFile(const std::string& path);
 // Creates the folder and its missing parents; true when it exists afterwards.
 bool MakeFolders(const std::string& path);
 bool RemoveFile(const std::string& path);

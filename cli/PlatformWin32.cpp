@@ -193,6 +193,11 @@ bool IsFolder(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+bool IsRegularFile(const std::string& path) {
+  DWORD attributes = ::GetFileAttributesW(Wide(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
 // Either separator; the parts of a path that are no folder of their own
 // ("C:", "\\server") simply fail to be created on the way.
 bool MakeFolders(const std::string& path) {

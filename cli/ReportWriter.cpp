@@ -50,6 +50,11 @@ class JsonLinesWriter : public ReportWriter {
       }
       record["picture"] = picture;
     }
+    if (m_context.pieced) {
+      nlohmann::ordered_json pieces = nlohmann::ordered_json::array();
+      for (const MediaRun& run : file.Runs()) pieces.push_back({{"offset", run.offset}, {"length", run.length}});
+      record["pieces"] = pieces;
+    }
     if (!m_context.hashName.empty()) {
       record[ToLower(m_context.hashName)] =
           file.hash.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(file.hash);
@@ -80,6 +85,7 @@ class CsvWriter : public ReportWriter {
         "exif_version,date_time_original,date_time,gps_latitude_ref,gps_latitude,"
         "gps_longitude_ref,gps_longitude,gps_altitude_ref,gps_altitude";
     if (!m_context.hashName.empty()) line += "," + ToLower(m_context.hashName);
+    if (m_context.pieced) line += ",pieces";
     return line + "\n";
   }
   std::string Footer() const override { return ""; }
@@ -104,6 +110,13 @@ class CsvWriter : public ReportWriter {
       line += std::string(14, ',');  // no picture: width to altitude empty
     }
     if (!m_context.hashName.empty()) line += "," + file.hash;
+    if (m_context.pieced) {
+      // offset:length of each piece, separated by spaces.
+      std::string pieces;
+      for (const MediaRun& run : file.Runs())
+        pieces += (pieces.empty() ? "" : " ") + std::to_string(run.offset) + ":" + std::to_string(run.length);
+      line += "," + pieces;
+    }
     return line + "\n";
   }
 
@@ -154,8 +167,14 @@ class DfxmlWriter : public ReportWriter {
     std::string out = "  <fileobject>\n";
     out += "    <filename>" + XmlText(ReportFileName(file)) + "</filename>\n";
     out += "    <filesize>" + std::to_string(file.size) + "</filesize>\n";
-    out += "    <byte_runs>\n      <byte_run offset=\"0\" img_offset=\"" + std::to_string(file.offset) +
-           "\" len=\"" + std::to_string(file.size) + "\"/>\n    </byte_runs>\n";
+    out += "    <byte_runs>\n";
+    uint64_t fileOffset = 0;
+    for (const MediaRun& run : file.Runs()) {
+      out += "      <byte_run offset=\"" + std::to_string(fileOffset) + "\" img_offset=\"" +
+             std::to_string(run.offset) + "\" len=\"" + std::to_string(run.length) + "\"/>\n";
+      fileOffset += run.length;
+    }
+    out += "    </byte_runs>\n";
     if (!m_context.hashName.empty() && !file.hash.empty())
       out += "    <hashdigest type=\"" + ToLower(m_context.hashName) + "\">" + file.hash + "</hashdigest>\n";
     out += "    <typerecovery_type_code>" + std::to_string(file.typeCode) + "</typerecovery_type_code>\n";
@@ -170,6 +189,11 @@ class DfxmlWriter : public ReportWriter {
 };
 
 }  // namespace
+
+std::vector<MediaRun> FoundFile::Runs() const {
+  if (!pieces.empty()) return pieces;
+  return {MediaRun{offset, size}};
+}
 
 bool PictureData::HasGps() const {
   return !latitudeRef.empty() || !longitudeRef.empty() || latitude != 0 || longitude != 0 ||

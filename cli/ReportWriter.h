@@ -13,7 +13,9 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "MediaMap.h"
 #include "typerecovery.h"
 
 namespace trcli {
@@ -33,13 +35,17 @@ struct PictureData {
 PictureData FromPictureInfo(const tag_PictureInfo& info);
 
 struct FoundFile {
-  uint64_t offset = 0;
+  uint64_t offset = 0;  // in the media: where the first byte lies
   uint64_t size = 0;
   uint32_t typeCode = 0;
   std::string extension;
   bool complete = false;
   std::optional<PictureData> picture;
   std::string hash;  // lower-case hex, empty when not hashed
+  // Found in free space: the media pieces that hold the file, in order.
+  std::vector<MediaRun> pieces;
+  // The pieces, or the one run offset..size of a file found in the media itself.
+  std::vector<MediaRun> Runs() const;
 };
 
 enum class ReportFormat { kJsonLines, kCsv, kDfxml };
@@ -51,6 +57,7 @@ struct ReportContext {
   std::string sourcePath;
   std::string hashName;  // empty when not hashing
   std::string commandLine;
+  bool pieced = false;  // files were found in free space: records list their pieces
 };
 
 class ReportWriter {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "EvidenceSource.h"
 #include "ExitCodes.h"
 #include "Hasher.h"
 #include "Platform.h"
@@ -43,7 +44,8 @@ struct Collector {
   const ReportWriter* writer = nullptr;
   FILE* report = nullptr;
   std::string hashName;
-  int sourceFd = -1;
+  const SourceReader* reader = nullptr;  // set when found files can be read back
+  const MediaMap* freeSpace = nullptr;   // free-space runs: stream offsets to media
   uint64_t restrictedSize = UINT64_MAX;
   RunStats* stats = nullptr;
   bool writeFailed = false;
@@ -72,9 +74,18 @@ uint32_t TRCollect(uintptr_t userValue, uint32_t typeFolderValue, uint32_t*, con
   stats.bytes += size;
   ++collector.files;
   if (collector.report != nullptr && collector.writer != nullptr) {
-    if (!collector.hashName.empty() && collector.sourceFd >= 0) {
-      auto digest = HashRange(collector.sourceFd, file.offset, file.size, collector.hashName);
+    if (!collector.hashName.empty() && collector.reader != nullptr) {
+      // Read back through the reader: in free space, exactly the bytes the
+      // file was found in.
+      const SourceReader* reader = collector.reader;
+      auto digest = HashRead([reader](uint64_t position, uint8_t* into, size_t want) {
+        return reader->ReadAt(position, into, want);
+      }, fileStart, file.size, collector.hashName);
       if (digest) file.hash = *digest;
+    }
+    if (collector.freeSpace != nullptr) {
+      file.pieces = collector.freeSpace->Pieces(fileStart, size);
+      if (!file.pieces.empty()) file.offset = file.pieces.front().offset;
     }
     std::string text = collector.writer->Record(file);
     if (std::fwrite(text.data(), 1, text.size(), collector.report) != text.size())
@@ -152,6 +163,8 @@ class Run {
   double m_accountedUntil = 0;  // time up to here is in m_stats.seconds
   uint64_t m_sessionStartPosition = 0;
   nlohmann::json m_sourceInfo;
+  std::shared_ptr<const MediaMap> m_freeSpace;
+  std::vector<std::string> m_sourceNotes;
 };
 
 int Run::Execute() {
@@ -223,10 +236,27 @@ int Run::Prepare() {
     return kExitUsage;
   }
 
-  if (!m_reader.Open(m_options.source, m_options.offset, m_options.length, &error)) {
+  SourceRequest request;
+  request.path = m_options.source;
+  request.partition = m_options.partition;
+  request.unallocated = m_options.unallocated;
+  request.offset = m_options.offset;
+  request.length = m_options.length;
+  PreparedSource prepared;
+  if (!ParseSourceFormat(m_options.sourceFormat, &request.format)) {
+    Message("--source-format must be auto, raw, split, ewf, aff, vhd or vmdk");
+    return kExitUsage;
+  }
+  if (!PrepareSource(request, &prepared, &error) ||
+      !(prepared.medium ? m_reader.OpenMedium(std::move(prepared.medium), prepared.offset, prepared.length, &error)
+                        : m_reader.Open(m_options.source, prepared.offset, prepared.length, &error))) {
     Message(error);
     return kExitSource;
   }
+  m_freeSpace = prepared.freeSpace;
+  m_sourceNotes = prepared.notes;
+  if (!m_options.quiet)
+    for (const std::string& note : m_sourceNotes) Message(note);
   m_reader.SetGeometry(m_options.block, m_options.chunk, m_options.lookahead);
   m_reader.SetStopFlag(platform::StopRequests::Flag());
   if (!m_options.hashName.empty() && !m_reader.Seekable()) {
@@ -276,7 +306,7 @@ int Run::Prepare() {
               " was saved for (its size differs)");
       return kExitState;
     }
-    if (position < m_options.offset || (m_reader.End() && position > *m_reader.End()) ||
+    if (position < m_reader.Start() || (m_reader.End() && position > *m_reader.End()) ||
         !m_reader.SkipTo(position, &error)) {
       Message("cannot continue at the saved position " + std::to_string(position) + ": " +
               (error.empty() ? "outside the source" : error));
@@ -304,7 +334,8 @@ int Run::Prepare() {
   m_collector.writer = m_writer.get();
   m_collector.report = m_report;
   m_collector.hashName = m_options.hashName;
-  m_collector.sourceFd = m_reader.Seekable() ? m_reader.Fd() : -1;
+  m_collector.reader = m_reader.Seekable() ? &m_reader : nullptr;
+  m_collector.freeSpace = m_freeSpace.get();
   m_collector.restrictedSize = m_options.restrictedSize.value_or(UINT64_MAX);
   m_collector.stats = &m_stats;
   m_collector.files = m_stats.Files();
@@ -319,6 +350,7 @@ bool Run::OpenReport(std::string* error) {
   context.sourcePath = m_options.source;
   context.hashName = m_options.hashName;
   context.commandLine = m_options.commandLine;
+  context.pieced = m_freeSpace != nullptr;
   m_writer = MakeReportWriter(m_options.format, context);
   m_reportIsStdout = m_options.reportPath.empty() || m_options.reportPath == "-";
   std::string header = m_writer->Header();
@@ -356,14 +388,14 @@ void Run::SessionTime() {
 
 bool Run::SaveState(uint64_t position, std::string* error) {
   SessionTime();
-  m_stats.bytesScanned = position - m_options.offset;
+  m_stats.bytesScanned = position - m_reader.Start();
   uint64_t reportLength = 0;
   if (m_report != nullptr) {
     std::fflush(m_report);
     if (!m_reportIsStdout) reportLength = static_cast<uint64_t>(std::max<long>(0, std::ftell(m_report)));
   }
   size_t prefixLength = static_cast<size_t>(
-      std::min<uint64_t>(m_reader.Prefix().size(), position - m_options.offset));
+      std::min<uint64_t>(m_reader.Prefix().size(), position - m_reader.Start()));
   nlohmann::json info;
   info["format"] = 1;
   info["command"] = m_options.ModeName();
@@ -430,7 +462,7 @@ int Run::Loop() {
   m_sessionStartPosition = m_reader.NextPosition();
   double lastSave = m_sessionStart;
   std::optional<uint64_t> total;
-  if (m_reader.End()) total = *m_reader.End() - m_options.offset;
+  if (m_reader.End()) total = *m_reader.End() - m_reader.Start();
   Strip strip;
   std::string error;
   uint64_t count = 0;
@@ -461,7 +493,7 @@ int Run::Loop() {
     if ((++count & 63) == 0) {
       double now = Now();
       ProgressSnapshot snapshot;
-      snapshot.done = next - m_options.offset;
+      snapshot.done = next - m_reader.Start();
       snapshot.total = total;
       snapshot.seconds = now - m_sessionStart;
       snapshot.sessionBytes = next - m_sessionStartPosition;
@@ -497,7 +529,7 @@ int Run::Finish() {
   TypeRecovery_Flush(m_reportManager.get());
   SessionTime();
   uint64_t end = m_reader.NextPosition();
-  m_stats.bytesScanned = end - m_options.offset;
+  m_stats.bytesScanned = end - m_reader.Start();
   if (m_report != nullptr) {
     std::string footer = m_writer->Footer();
     if (std::fwrite(footer.data(), 1, footer.size(), m_report) != footer.size() || std::fflush(m_report) != 0 ||
@@ -509,6 +541,7 @@ int Run::Finish() {
   platform::RemoveFile(m_statePath);
   if (m_options.mode == RunOptions::Mode::kCarve) {
     std::fputs(FormatSummary(m_stats, m_options.outputDir).c_str(), stdout);
+    for (const std::string& note : m_sourceNotes) std::printf("%s\n", note.c_str());
     std::fflush(stdout);
   } else if (!m_options.quiet) {
     char line[160];
@@ -532,6 +565,9 @@ nlohmann::json RunOptions::Settings() const {
   settings["length"] = length ? nlohmann::json(*length) : nlohmann::json();
   settings["hash"] = hashName;
   settings["format"] = ReportFormatName(format);
+  settings["source-format"] = sourceFormat;
+  settings["partition"] = partition ? nlohmann::json(*partition) : nlohmann::json();
+  settings["unallocated"] = unallocated;
   if (mode == Mode::kCarve) {
     settings["output"] = outputDir;
     settings["report"] = reportPath;
@@ -564,6 +600,11 @@ bool RunOptions::AdoptSettings(const nlohmann::json& saved, std::string* error) 
                  ? std::optional<uint64_t>(saved["length"].get<uint64_t>())
                  : std::nullopt;
     hashName = text("hash");
+    sourceFormat = saved.value("source-format", std::string("auto"));
+    partition = saved.contains("partition") && saved["partition"].is_number()
+                    ? std::optional<unsigned>(saved["partition"].get<unsigned>())
+                    : std::nullopt;
+    unallocated = saved.value("unallocated", false);
     if (!ParseReportFormat(saved.value("format", std::string("jsonl")), &format)) format = ReportFormat::kJsonLines;
     if (mode == Mode::kCarve) {
       outputDir = text("output");

@@ -94,6 +94,7 @@ uint32_t CTypeRecovery::CreateOutputFile(uint32_t* counter) {
 
 void CTypeRecovery::CloseOutputFile() {
   if (m_outputFile == TYPERECOVERY_INVALID_FILE) return;
+  FlushAndReleaseOutput();
   typerecovery::FileSystem& fs = CurrentFileSystem();
   uint64_t size = 0;
   fs.SizeOf(m_outputFile, &size);
@@ -113,6 +114,7 @@ void CTypeRecovery::RemoveFolderOfOutputPath() {
 
 void CTypeRecovery::CloseAndRenameOutputFile() {
   if (m_outputFile == TYPERECOVERY_INVALID_FILE) return;
+  FlushAndReleaseOutput();
   typerecovery::FileSystem& fs = CurrentFileSystem();
   uint64_t size = 0;
   fs.SizeOf(m_outputFile, &size);
@@ -150,6 +152,7 @@ void CTypeRecovery::CloseAndRenameOutputFile() {
 
 void CTypeRecovery::DiscardOutputFile() {
   if (m_outputFile != TYPERECOVERY_INVALID_FILE) {
+    m_outputBuffer.Release();  // the file goes: its unwritten bytes too
     typerecovery::FileSystem& fs = CurrentFileSystem();
     fs.Close(m_outputFile);
     m_outputFile = TYPERECOVERY_INVALID_FILE;

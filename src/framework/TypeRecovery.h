@@ -24,6 +24,7 @@
 #include <new>
 
 #include "framework/Bytes.h"
+#include "framework/OutputBuffer.h"
 #include "typerecovery.h"
 
 class CTypeRecoveryManager;
@@ -66,6 +67,8 @@ class CTypeRecovery {
   // The renaming close of the multi-format classes, which call it from
   // their CloseOutputFile.
   void CloseAndRenameOutputFile();
+  // Writes the output file's buffered bytes; false when that failed.
+  bool FlushOutput();
 
   static uint32_t ReverseBytes(uint32_t value) {
     return (value >> 24) | ((value >> 8) & 0xFF00) | ((value << 8) & 0xFF0000) | (value << 24);
@@ -167,12 +170,15 @@ class CTypeRecovery {
   uint32_t m_typeFolderValue;
   CTypeRecovery* m_prototype;
   CDynArray<tag_RAMData> m_heldBlocks;
+  typerecovery::OutputBuffer m_outputBuffer;  // of the open output file
 
  private:
   // Output naming helpers (OutputFiles.cpp).
   uint32_t WriteFolderName(char16_t* path, uint32_t at, uint32_t number) const;
   uint32_t WriteFileName(char16_t* path, uint32_t at, uint32_t number) const;
   void RemoveFolderOfOutputPath();
+  // Before a close: the buffered bytes written and the buffer given back.
+  void FlushAndReleaseOutput();
 };
 
 // Clone helper: a new object of the same class, built with this object's

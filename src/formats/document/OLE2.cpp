@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "framework/PairSet.h"
 #include "registry/RecognizerFactory.h"
 
 using namespace typerecovery;
@@ -19,6 +20,8 @@ constexpr uint64_t kClassIdAt = 8;  // 8 bytes of the 16-byte class ID, zero in 
 constexpr uint64_t kSectorShiftAt = 30;
 constexpr uint64_t kMiniSectorShiftAt = 32;
 constexpr uint64_t kFatSectorCountAt = 44;
+constexpr uint64_t kFatSectorListAt = 76;  // the first 109 FAT sector numbers
+constexpr uint32_t kFreeSector = 0xFFFFFFFF;
 
 // Rows in flag order; the last is the generic type.
 const uint32_t kCodes[21] = {260,  261,  262, 1547, 274, 275,  277,  1550, 264,  265, 1552,
@@ -27,7 +30,19 @@ const char16_t* const kExtensions[21] = {
     u"doc", u"xls", u"ppt", u"max", u"qpw", u"shw", u"p65", u"dgn", u"vsd",    u"pub", u"jnb",
     u"fla", u"dcd", u"mpp", u"tcw", u"rpt", u"msi", u"msp", u"db",  u"sldprt", u"ole2"};
 constexpr size_t kFlashRow = 11;
+constexpr size_t kInstallerRow = 16;
+constexpr size_t kPatchRow = 17;
 constexpr size_t kMessageDatabaseRow = 18;
+// The root storage's directory entry: its name, and 80 bytes in its class
+// ID. Installer databases give it {000C1084-0000-0000-C000-000000000046},
+// patches {000C1086-...}, whatever tables they hold (msitools' wixl writes
+// no "_Validation" table).
+constexpr uint64_t kEntryClassIdAt = 80;
+const char16_t kRootEntryName[] = u"Root Entry";
+const uint8_t kInstallerClassIdTail[15] = {0x10, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0,
+                                           0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+constexpr uint8_t kInstallerClassIdFirst = 0x84;
+constexpr uint8_t kPatchClassIdFirst = 0x86;
 
 // A name as it stands in the data: UTF-16LE units or ASCII bytes, then zeros.
 struct StreamName {
@@ -96,21 +111,39 @@ const DatabaseName kDatabaseNames[] = {
 };
 constexpr uint8_t kAllDatabaseNames = 0xFC;
 
-// Every name begins with a byte in this range.
-constexpr uint8_t kLowestFirstByte = 0x40;
-constexpr uint8_t kHighestFirstByte = 0x73;
 // A position is scanned only while this many bytes beyond it are readable.
 constexpr uint32_t kScanReach = 40;
 
-struct FirstBytes {
-  bool name[256] = {};
-  bool database[256] = {};
-  FirstBytes() {
-    for (const StreamName& n : kNames) name[n.FirstByte()] = true;
-    for (const DatabaseName& d : kDatabaseNames) database[d.name[0] & 0xFF] = true;
+// The first two bytes of every name (the root entry's too); and by first
+// byte, the names and the database names that begin with it, in list order.
+struct FirstPairs {
+  static constexpr size_t kPerByte = 4;
+  PairSet any;
+  const StreamName* names[256][kPerByte] = {};
+  const DatabaseName* databases[256][kPerByte] = {};
+  FirstPairs() {
+    for (const StreamName& n : kNames) {
+      if (n.wide != nullptr) {
+        any.Add(static_cast<uint8_t>(n.wide[0] & 0xFF), static_cast<uint8_t>(n.wide[0] >> 8));
+      } else {
+        any.Add(static_cast<uint8_t>(n.narrow[0]), static_cast<uint8_t>(n.narrow[1]));
+      }
+      Append(names[n.FirstByte()], &n);
+    }
+    for (const DatabaseName& d : kDatabaseNames) {
+      any.Add(static_cast<uint8_t>(d.name[0] & 0xFF), static_cast<uint8_t>(d.name[0] >> 8));
+      Append(databases[d.name[0] & 0xFF], &d);
+    }
+    any.Add(static_cast<uint8_t>(kRootEntryName[0]), 0);
+  }
+  template <class T>
+  static void Append(const T* (&list)[kPerByte], const T* item) {
+    size_t i = 0;
+    while (list[i] != nullptr) ++i;
+    list[i] = item;  // at most three names share a first byte
   }
 };
-const FirstBytes kFirstBytes;
+const FirstPairs kFirstPairs;
 
 bool MatchesWide(const ByteView& v, uint64_t p, const char16_t* name) {
   return StreamName{0, name, nullptr, 0}.Matches(v, p);
@@ -158,10 +191,20 @@ uint32_t CTypeRecoveryOLE2::Analyse(uint64_t stripPosition, const uint8_t* buffe
     BeginFile(stripPosition, errorFlag);
     m_expectedSize = HeaderSize(readable);
     m_databaseMask = kAllDatabaseNames;
+    const uint16_t shift = ReadU16LE(readable, kSectorShiftAt);
+    m_sectorSize = shift >= 7 && shift <= 16 ? uint64_t{1} << shift : 0;
+    m_fatCount = ReadU32LE(readable, kFatSectorCountAt);
+    if (m_fatCount > kListedFatSectors || m_sectorSize == 0) m_fatCount = 0;
+    for (uint32_t i = 0; i < m_fatCount; ++i) m_fatSectors[i] = ReadU32LE(readable, kFatSectorListAt + 4 * i);
+    m_fatBytesSeen = 0;
+    m_usedSectors = 0;
+    m_entrySplit.Clear();
   }
   if (!HasOpenOutputFile() && m_fileInProgress == 0) return count;
 
-  // The file ends where its header says.
+  // The file ends with its last used sector once the FAT is known, else
+  // where its header's capacity says.
+  if (m_fatCount != 0) WalkFat(buffer, length, m_bytesWritten);
   const uint64_t remaining = m_expectedSize > m_bytesWritten ? m_expectedSize - m_bytesWritten : 0;
   const bool ended = remaining <= length;
   const uint32_t part = ended ? static_cast<uint32_t>(remaining) : length;
@@ -173,29 +216,79 @@ uint32_t CTypeRecoveryOLE2::Analyse(uint64_t stripPosition, const uint8_t* buffe
   return count;
 }
 
+void CTypeRecoveryOLE2::WalkFat(const uint8_t* buffer, uint32_t length, uint64_t base) {
+  const uint64_t fatBytes = uint64_t{m_fatCount} * m_sectorSize;
+  if (m_fatBytesSeen >= fatBytes) return;
+  const uint64_t entriesPerSector = m_sectorSize / 4;
+  auto note = [&](uint32_t k, uint64_t entry, uint32_t value) {
+    const uint64_t sector = k * entriesPerSector + entry;
+    if (value != kFreeSector && sector + 1 > m_usedSectors) m_usedSectors = static_cast<uint32_t>(sector + 1);
+  };
+  uint64_t lastFatEnd = 0;
+  for (uint32_t k = 0; k < m_fatCount; ++k) {
+    // Sector n begins at (n + 1) x sector size: the header takes the first.
+    const uint64_t start = (uint64_t{m_fatSectors[k]} + 1) * m_sectorSize;
+    const uint64_t end = start + m_sectorSize;
+    if (end <= base || start >= base + length) continue;
+    lastFatEnd = std::max(lastFatEnd, end);
+    uint64_t at = std::max(start, base);
+    const uint64_t to = std::min(end, base + length);
+    m_fatBytesSeen += to - at;
+    if ((at - start) % 4 != 0) {
+      // The rest of an entry that began in the previous strip.
+      const uint64_t entryStart = at - (at - start) % 4;
+      const uint64_t rest = std::min(entryStart + 4, to) - at;
+      m_entrySplit.Append(buffer + (at - base), rest);
+      at += rest;
+      if (m_entrySplit.Size() == 4) {
+        note(k, (entryStart - start) / 4, ReadU32LE(m_entrySplit.View(), 0));
+        m_entrySplit.Clear();
+      }
+    }
+    for (; at + 4 <= to; at += 4) note(k, (at - start) / 4, ReadU32LE(ByteView(buffer + (at - base), 4), 0));
+    if (at < to) {
+      m_entrySplit.Clear();
+      m_entrySplit.Append(buffer + (at - base), to - at);
+    }
+  }
+  if (m_fatBytesSeen >= fatBytes) {
+    // The header sector, then sectors 0 to the last used one (never before
+    // the FAT's own end, whatever a damaged FAT says).
+    const uint64_t size = std::max<uint64_t>((uint64_t{m_usedSectors} + 1) * m_sectorSize, lastFatEnd);
+    m_expectedSize = std::min(m_expectedSize, size);
+  }
+}
+
 void CTypeRecoveryOLE2::ScanForSubType(const ByteView& readable, uint32_t part,
                                        uint32_t lookahead) {
   // Positions p < part with p + 40 < part + lookahead.
   const uint64_t reach = uint64_t{part} + lookahead;
   uint64_t end = reach > kScanReach ? std::min<uint64_t>(part, reach - kScanReach) : 0;
   end = std::min(end, readable.size);
-  for (uint64_t p = 0; p < end; ++p) {
+  // A name has at least two bytes: the last readable byte opens none.
+  end = std::min(end, readable.size > 0 ? readable.size - 1 : 0);
+  for (uint64_t p = 0; (p = kFirstPairs.any.Next(readable.data, p, end)) < end; ++p) {
     const uint8_t first = readable.data[p];
-    if (first < kLowestFirstByte || first > kHighestFirstByte) continue;
-    if (kFirstBytes.name[first]) {
-      for (const StreamName& name : kNames) {
-        if (name.FirstByte() != first || !name.Matches(readable, p)) continue;
-        if (name.row == kFlashRow && (ReadU8(readable, p + kFlashMarkAt1) != 'C' ||
-                                      ReadU8(readable, p + kFlashMarkAt2) != 'C')) {
-          continue;
-        }
-        DecideRow(name.row);
+    for (const StreamName* const* name = kFirstPairs.names[first]; *name != nullptr; ++name) {
+      if (!(*name)->Matches(readable, p)) continue;
+      if ((*name)->row == kFlashRow && (ReadU8(readable, p + kFlashMarkAt1) != 'C' ||
+                                        ReadU8(readable, p + kFlashMarkAt2) != 'C')) {
+        continue;
+      }
+      DecideRow((*name)->row);
+      return;
+    }
+    if (first == 'R' && MatchesWide(readable, p, kRootEntryName) &&
+        BytesEqual(readable, p + kEntryClassIdAt + 1, kInstallerClassIdTail, sizeof kInstallerClassIdTail)) {
+      const uint8_t kind = ReadU8(readable, p + kEntryClassIdAt);
+      if (kind == kInstallerClassIdFirst || kind == kPatchClassIdFirst) {
+        DecideRow(kind == kInstallerClassIdFirst ? kInstallerRow : kPatchRow);
         return;
       }
     }
-    if (kFirstBytes.database[first]) {
-      for (const DatabaseName& d : kDatabaseNames) {
-        if (MatchesWide(readable, p, d.name)) m_databaseMask &= static_cast<uint8_t>(~d.bit);
+    if (kFirstPairs.databases[first][0] != nullptr) {
+      for (const DatabaseName* const* d = kFirstPairs.databases[first]; *d != nullptr; ++d) {
+        if (MatchesWide(readable, p, (*d)->name)) m_databaseMask &= static_cast<uint8_t>(~(*d)->bit);
       }
       if (m_databaseMask == 0) {
         DecideRow(kMessageDatabaseRow);
@@ -211,6 +304,14 @@ uint32_t CTypeRecoveryOLE2::SaveProgress(TypeRecoveryFile file) {
     return 0;
   }
   if (m_fileInProgress != 0 && !SaveCurrentCode(file)) return 0;
+  if (m_fileInProgress == 0) return 1;
+  if (!WriteU64(file, m_sectorSize) || !WriteU32(file, m_fatCount) || !WriteU64(file, m_fatBytesSeen) ||
+      !WriteU32(file, m_usedSectors) || !m_entrySplit.Save(file)) {
+    return 0;
+  }
+  for (uint32_t i = 0; i < m_fatCount; ++i) {
+    if (!WriteU32(file, m_fatSectors[i])) return 0;
+  }
   return 1;
 }
 
@@ -221,6 +322,17 @@ uint32_t CTypeRecoveryOLE2::LoadProgress(TypeRecoveryFile file) {
   }
   if (m_fileInProgress != 0 && !LoadCurrentCode(file)) return 0;
   RefetchFolderValues(kFolderFetchOrder);
+  m_fatCount = 0;
+  m_entrySplit.Clear();
+  if (m_fileInProgress == 0) return 1;
+  if (!ReadU64(file, &m_sectorSize) || !ReadU32(file, &m_fatCount) || !ReadU64(file, &m_fatBytesSeen) ||
+      !ReadU32(file, &m_usedSectors) || !m_entrySplit.Load(file) || m_fatCount > kListedFatSectors) {
+    m_fatCount = 0;
+    return 0;
+  }
+  for (uint32_t i = 0; i < m_fatCount; ++i) {
+    if (!ReadU32(file, &m_fatSectors[i])) return 0;
+  }
   return 1;
 }
 
