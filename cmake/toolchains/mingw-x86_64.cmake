@@ -16,6 +16,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# pkg-config looks in the mingw root only: the build machine's .pc files
+# (libtsk, for one) describe Linux libraries.
+set(ENV{PKG_CONFIG_LIBDIR} /usr/${TYPERECOVERY_MINGW_PREFIX}/lib/pkgconfig)
+set(ENV{PKG_CONFIG_PATH} "")
 
 find_program(TYPERECOVERY_WINE NAMES wine64 wine PATHS /usr/lib/wine)
 if(TYPERECOVERY_WINE)
