@@ -46,13 +46,19 @@ for arch in x86_64 i686; do
   bash scripts/check-dll-exports.sh "$build/bin/typerecovery.dll" "$arch-w64-mingw32-objdump"
 done
 
+# Each suite runs as one Wine process: one start-up instead of one per test.
+run_suite() {  # loader build
+  "$1" "$2/bin/typerecovery_tests.exe" --gtest_brief=1
+  "$1" "$2/bin/c_api_test.exe"
+}
+
 echo "== x86_64: all tests under wine64"
-ctest --test-dir build-win-x86_64 -j"$jobs" --output-on-failure
+run_suite "$wine64" build-win-x86_64
 
 echo "== i686: tests under 32-bit Wine where it runs"
 marker=$(wine build-win-i686/bin/c_api_test.exe 2>/dev/null | tr -d '\r' || true)
 if [ "$marker" = "c_api_test: passed, 32-bit" ]; then
-  ctest --test-dir build-win-i686 -j"$jobs" --output-on-failure
+  run_suite wine build-win-i686
 else
   echo "32-bit tests not run: 32-bit Wine cannot start i686 programs on this machine (wine32:i386 missing); the 32-bit build is compiled and its exports checked"
 fi
