@@ -74,8 +74,31 @@ uint32_t CTypeRecovery::WriteFileName(char16_t* path, uint32_t at, uint32_t numb
   return Append(path, at, m_extension);
 }
 
+void CTypeRecovery::TellFileClosed(uint32_t disposition, const char16_t* path, uint64_t size) {
+  if (WantsClosedFileRecord()) {
+    tag_ClosedFileInfo info{};
+    info.size = sizeof info;
+    info.disposition = disposition;
+    info.path = path + m_rootLength;
+    info.extension = m_extension;
+    info.typeCode = m_typeCode;
+    info.complete = m_endNoted ? m_endComplete : 0;
+    info.fileStart = m_fileStart;
+    info.bytesWritten = size;
+    const uint64_t leadIn = LeadInBytes();
+    info.leadIn = leadIn < size ? leadIn : size;
+    info.expectedSize = m_endNoted ? m_endExpectedSize : 0;
+    info.picture = m_endNoted && m_endHasPicture ? &m_endPicture : nullptr;
+    m_host->TellFileClosed(info);
+  }
+  m_endNoted = false;
+  m_endHasPicture = false;
+}
+
 uint32_t CTypeRecovery::CreateOutputFile(uint32_t* counter) {
   if (m_outputPath == nullptr || m_outputPath[0] == 0) return 1;
+  m_endNoted = false;
+  m_endHasPicture = false;
   typerecovery::FileSystem& fs = CurrentFileSystem();
   uint32_t folderEnd = WriteFolderName(m_outputPath, m_rootLength, *counter);
   if (folderEnd == 0) return 0;  // the name would not fit in the path buffer
@@ -99,7 +122,9 @@ void CTypeRecovery::CloseOutputFile() {
   fs.SizeOf(m_outputFile, &size);
   fs.Close(m_outputFile);
   m_outputFile = TYPERECOVERY_INVALID_FILE;
-  if (m_host != nullptr && size > m_host->m_restrictedSize) fs.DeleteFile(m_outputPath);
+  const bool oversize = m_host != nullptr && size > m_host->m_restrictedSize;
+  if (oversize) fs.DeleteFile(m_outputPath);
+  TellFileClosed(oversize ? TYPERECOVERY_FILE_OVERSIZE : TYPERECOVERY_FILE_KEPT, m_outputPath, size);
 }
 
 void CTypeRecovery::RemoveFolderOfOutputPath() {
@@ -120,7 +145,9 @@ void CTypeRecovery::CloseAndRenameOutputFile() {
   m_outputFile = TYPERECOVERY_INVALID_FILE;
   if (m_host != nullptr && size > m_host->m_restrictedSize) {
     fs.DeleteFile(m_outputPath);
+    TellFileClosed(TYPERECOVERY_FILE_OVERSIZE, m_outputPath, size);
   } else {
+    bool told = false;
     char16_t* wanted = static_cast<char16_t*>(std::malloc(kPathUnits * sizeof(char16_t)));
     if (wanted != nullptr) {
       for (uint32_t i = 0; i < m_rootLength; ++i) wanted[i] = m_outputPath[i];
@@ -140,10 +167,17 @@ void CTypeRecovery::CloseAndRenameOutputFile() {
             break;
           }
         }
-        if (fits) fs.MoveFile(m_outputPath, wanted);
+        if (fits) {
+          fs.MoveFile(m_outputPath, wanted);
+          if (fs.Exists(wanted) && !fs.Exists(m_outputPath)) {
+            TellFileClosed(TYPERECOVERY_FILE_KEPT, wanted, size);
+            told = true;
+          }
+        }
       }
       std::free(wanted);
     }
+    if (!told) TellFileClosed(TYPERECOVERY_FILE_KEPT, m_outputPath, size);
   }
   RemoveFolderOfOutputPath();
 }
@@ -151,9 +185,12 @@ void CTypeRecovery::CloseAndRenameOutputFile() {
 void CTypeRecovery::DiscardOutputFile() {
   if (m_outputFile != TYPERECOVERY_INVALID_FILE) {
     typerecovery::FileSystem& fs = CurrentFileSystem();
+    uint64_t size = 0;
+    if (WantsClosedFileRecord()) fs.SizeOf(m_outputFile, &size);
     fs.Close(m_outputFile);
     m_outputFile = TYPERECOVERY_INVALID_FILE;
     fs.DeleteFile(m_outputPath);
+    TellFileClosed(TYPERECOVERY_FILE_DISCARDED, m_outputPath, size);
     RemoveFolderOfOutputPath();
     --m_fileCounter;
   }

@@ -81,6 +81,9 @@ class CTypeRecovery {
   // Idle: no file in progress and no output file open; the driver retires it.
   bool IsIdle() const { return m_fileInProgress == 0 && !HasOpenOutputFile(); }
   uint64_t GetFileStart() const { return m_fileStart; }
+  // Bytes the recognizer writes at the start of its output file that are
+  // not the source's (a zero-filled area its format's rules put in front).
+  virtual uint64_t LeadInBytes() const { return 0; }
   uint64_t GetExpectedSize() const { return m_expectedSize; }
   uint64_t GetBytesWritten() const { return m_bytesWritten; }
   uint64_t GetMaxFileSize() const { return m_maxFileSize; }
@@ -124,6 +127,14 @@ class CTypeRecovery {
   // is handed to the host and takes its answer).
   void ReportFileTo(uint32_t* folder, uint32_t complete, const tag_PictureInfo* picture = nullptr,
                     bool anyMode = false);
+  // The file-closed record of folder mode. NoteFileEnd keeps the complete
+  // flag, the expected size and a copy of the picture record of the file
+  // being ended (ReportFileTo does this itself); the next close or removal
+  // of the output file hands them to the host. A file closed without a
+  // note is told as cut (complete 0).
+  bool WantsClosedFileRecord() const;
+  void NoteFileEnd(uint32_t complete, const tag_PictureInfo* picture);
+
   // EndFile: the report-then-close end of a file. Reports a file in
   // progress (as ReportFile), clears file in progress and closes the output
   // file. Returns 1 when a file was in progress, else 0.
@@ -173,6 +184,15 @@ class CTypeRecovery {
   uint32_t WriteFolderName(char16_t* path, uint32_t at, uint32_t number) const;
   uint32_t WriteFileName(char16_t* path, uint32_t at, uint32_t number) const;
   void RemoveFolderOfOutputPath();
+  // Hands the host the record of the output file just closed or removed;
+  // path is its final full path.
+  void TellFileClosed(uint32_t disposition, const char16_t* path, uint64_t size);
+
+  uint32_t m_endComplete = 0;
+  uint64_t m_endExpectedSize = 0;
+  bool m_endNoted = false;
+  bool m_endHasPicture = false;
+  tag_PictureInfo m_endPicture{};
 };
 
 // Clone helper: a new object of the same class, built with this object's

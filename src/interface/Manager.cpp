@@ -78,4 +78,29 @@ TYPERECOVERY_API void TYPERECOVERY_CALL TypeRecovery_SetFuncGetTypeFolderID(Type
   g_folderIdCallback = fn;
 }
 
+TYPERECOVERY_API void TYPERECOVERY_CALL TypeRecovery_SetFileClosedCallback(
+    CTypeRecoveryManager* m, TypeRecoveryFileClosedFn fn, uintptr_t userValue) {
+  if (m == nullptr || m->m_outputRoot == nullptr) return;  // folder mode only
+  m->m_fileClosed = fn;
+  m->m_fileClosedValue = fn != nullptr ? userValue : 0;
+}
+
+TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_GetOldestOpenFileStart(
+    CTypeRecoveryManager* m, uint64_t* start) {
+  if (m == nullptr || start == nullptr) return 0;
+  uint32_t found = 0;
+  for (long i = 0; i < m->m_actives.GetCount(); ++i) {
+    const CTypeRecovery* active = m->m_actives.GetAt(i);
+    if (!active->IsFileInProgress() && !active->HasOpenOutputFile()) continue;
+    uint64_t begin = active->GetFileStart();
+    if (active->HasOpenOutputFile()) {
+      const uint64_t leadIn = active->LeadInBytes();
+      begin = begin > leadIn ? begin - leadIn : 0;
+    }
+    if (found == 0 || begin < *start) *start = begin;
+    found = 1;
+  }
+  return found;
+}
+
 }  // extern "C"

@@ -33,6 +33,11 @@ class CTypeRecoveryManager {
   // Calls the process-wide folder-ID callback if it is set; has is false when not.
   uint32_t AskTypeFolderId(const char16_t* extension, bool* has) const;
 
+  // Calls the file-closed callback when one is set.
+  void TellFileClosed(const tag_ClosedFileInfo& info) const {
+    if (m_fileClosed != nullptr) m_fileClosed(m_fileClosedValue, &info);
+  }
+
   // Destroys every active recognizer and empties the active list.
   void DestroyActives();
 
@@ -42,6 +47,9 @@ class CTypeRecoveryManager {
   CDynArray<CTypeRecovery*> m_prototypes;
   CDynArray<CTypeRecovery*> m_actives;
   uint64_t m_restrictedSize;
+  // Folder mode: told of every output file closed or removed (null: nobody).
+  TypeRecoveryFileClosedFn m_fileClosed = nullptr;
+  uintptr_t m_fileClosedValue = 0;
 };
 
 // A processor fault turned into an ordinary exception. On POSIX there is no
