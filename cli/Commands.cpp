@@ -55,7 +55,9 @@ struct RunCommand {
   CLI::App* app = nullptr;
   RunOptions options;
   std::string formatText = "jsonl";
-  SizeOption restricted, block, offset, length;
+  SizeOption restricted, minSize, block, offset, length;
+  std::string resolutionText;
+  CLI::Option* resolution = nullptr;
   std::vector<std::pair<std::string, CLI::Option*>> named;
 };
 
@@ -68,9 +70,15 @@ void AddRunOptions(RunCommand& command) {
       "internet, graphics, mail, other), comma-separated; default: all")->delimiter(','));
   command.named.emplace_back("max-size", app->add_option("--max-size", o.maxSizes,
       "Maximum file size of a type, EXT=SIZE (repeatable or comma-separated), e.g. jpg=16M")->delimiter(','));
-  command.restricted.option = app->add_option("--restricted-size", command.restricted.text,
-      "Found files larger than this are not kept (K, M, G suffixes)");
-  command.named.emplace_back("restricted-size", command.restricted.option);
+  command.restricted.option = app->add_option("--skip-larger,--restricted-size", command.restricted.text,
+      "Found files larger than SIZE are not kept or listed (K, M, G suffixes)");
+  command.named.emplace_back("skip-larger", command.restricted.option);
+  command.minSize.option = app->add_option("--min-size", command.minSize.text,
+      "Found files smaller than SIZE are not kept or listed");
+  command.named.emplace_back("min-size", command.minSize.option);
+  command.resolution = app->add_option("--min-resolution", command.resolutionText,
+      "Pictures smaller than WxH (either side) are not kept or listed; pictures of unknown size are");
+  command.named.emplace_back("min-resolution", command.resolution);
   command.block.option = app->add_option("--block", command.block.text,
       "Strip size: a power of two from 512 to 1M (default 512)");
   command.named.emplace_back("block", command.block.option);
@@ -85,11 +93,13 @@ void AddRunOptions(RunCommand& command) {
       ->capture_default_str();
 }
 
-bool FinishRunOptions(RunCommand& command, const std::string& commandLine) {
+bool FinishRunOptions(RunCommand& command, const std::string& commandLine,
+                      const std::vector<std::string>& arguments) {
   RunOptions& o = command.options;
   std::optional<uint64_t> block;
   std::optional<uint64_t> offset;
-  if (!ConvertSize(command.restricted, "--restricted-size", &o.restrictedSize) ||
+  if (!ConvertSize(command.restricted, "--skip-larger", &o.restrictedSize) ||
+      !ConvertSize(command.minSize, "--min-size", &o.minSize) ||
       !ConvertSize(command.block, "--block", &block) || !ConvertSize(command.offset, "--offset", &offset) ||
       !ConvertSize(command.length, "--length", &o.length))
     return false;
@@ -101,6 +111,15 @@ bool FinishRunOptions(RunCommand& command, const std::string& commandLine) {
     o.block = static_cast<uint32_t>(*block);
   }
   if (offset) o.offset = *offset;
+  if ((o.restrictedSize && *o.restrictedSize == 0) || (o.minSize && *o.minSize == 0)) {
+    Message("--skip-larger and --min-size must be above 0");
+    return false;
+  }
+  if (command.resolution != nullptr && command.resolution->count() > 0 &&
+      !ParseResolution(command.resolutionText, &o.minWidth, &o.minHeight)) {
+    Message("--min-resolution must be WIDTHxHEIGHT, for example 640x480");
+    return false;
+  }
   if (!ParseReportFormat(command.formatText, &o.format)) {
     Message("--format must be jsonl, csv or dfxml");
     return false;
@@ -110,6 +129,7 @@ bool FinishRunOptions(RunCommand& command, const std::string& commandLine) {
   for (const auto& entry : command.named)
     if (entry.second != nullptr && entry.second->count() > 0) o.given.insert(entry.first);
   o.commandLine = commandLine;
+  o.arguments = arguments;
   return true;
 }
 
@@ -210,12 +230,15 @@ int RunCommandLine(int argc, char** argv) {
   AddRunOptions(carve);
   carve.named.emplace_back("output", carve.app->add_option("-o,--output", carve.options.outputDir,
                                                            "Output folder (created if missing)")->required());
+  carve.app->add_flag("--append", carve.options.append,
+      "Carve into a folder that already holds a carve: new files take the next free numbers and "
+      "this run's audit is report-N.xml");
   carve.named.emplace_back("report", carve.app->add_option("--report", carve.options.reportPath,
       "Also write a report of the found files to this file"));
   carve.named.emplace_back("format", carve.app->add_option("--format", carve.formatText,
       "Report format: jsonl, csv or dfxml (default jsonl)"));
   carve.named.emplace_back("hash", carve.app->add_option("--hash", carve.options.hashName,
-      "Hash each found file in the report: sha256, md5 or sha1"));
+      "Hash each written file in the audit and the report: sha256, md5 or sha1"));
 
   RunCommand scan;
   scan.app = app.add_subcommand("scan", "Report the files found in SOURCE without writing them");
@@ -259,10 +282,9 @@ int RunCommandLine(int argc, char** argv) {
     return CheckFile(checkPath, checkAs, *bytes, stdout);
   }
   RunCommand& run = carve.app->parsed() ? carve : scan;
-  if (!FinishRunOptions(run, commandLine)) return kExitUsage;
-  if (&run == &carve && run.options.reportPath.empty() &&
-      (run.options.given.count("hash") > 0 || run.options.given.count("format") > 0)) {
-    Message("--hash and --format describe the report: give --report FILE too");
+  if (!FinishRunOptions(run, commandLine, words)) return kExitUsage;
+  if (&run == &carve && run.options.reportPath.empty() && run.options.given.count("format") > 0) {
+    Message("--format describes the report: give --report FILE too");
     return kExitUsage;
   }
   return ExecuteRun(run.options);

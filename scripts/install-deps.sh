@@ -3,7 +3,7 @@
 # Does nothing (and needs no network) when everything is already there.
 set -euo pipefail
 packages=(build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libcli11-dev nlohmann-json3-dev libssl-dev clang libclang-rt-14-dev)
+          libcli11-dev nlohmann-json3-dev libssl-dev clang libclang-rt-14-dev libxml2-utils)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

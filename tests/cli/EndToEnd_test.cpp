@@ -48,12 +48,19 @@ std::vector<json> Scan(std::vector<std::string> args, const std::string& stdinPa
   return ParseJsonLines(result.out);
 }
 
-// Every regular file below root, by relative path, with its bytes.
+bool IsAuditFile(const std::string& relative) {
+  return relative.find('/') == std::string::npos && relative.rfind("report", 0) == 0;
+}
+
+// Every carved file below root (not the audit beside them), by relative
+// path, with its bytes.
 std::map<std::string, std::vector<uint8_t>> Tree(const std::string& root) {
   std::map<std::string, std::vector<uint8_t>> files;
   std::error_code failed;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(root, failed))
-    if (entry.is_regular_file()) files[entry.path().lexically_relative(root).string()] = ReadBytes(entry.path());
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root, failed)) {
+    std::string relative = entry.path().lexically_relative(root).string();
+    if (entry.is_regular_file() && !IsAuditFile(relative)) files[relative] = ReadBytes(entry.path());
+  }
   return files;
 }
 
@@ -124,7 +131,13 @@ TEST(CliTool, VersionHelpAndUsageErrorsHaveDistinctStatuses) {
   EXPECT_EQ(RunTool({"scan", kSample, "--format", "xlsx"}).status, 2);
   EXPECT_EQ(RunTool({"scan", kSample, "--hash", "crc32"}).status, 2);
   EXPECT_EQ(RunTool({"scan", kSample, "--offset", "20000000T"}).status, 2);  // overflows
-  EXPECT_EQ(RunTool({"carve", kSample, "-o", dir.path() + "/o", "--hash", "md5"}).status, 2);  // no report
+  EXPECT_EQ(RunTool({"carve", kSample, "-o", dir.path() + "/o", "--format", "csv"}).status, 2);  // no report
+  for (const char* bad : {"0", "-1", "ten"}) {
+    EXPECT_EQ(RunTool({"scan", kSample, "--min-size", bad}).status, 2) << bad;
+    EXPECT_EQ(RunTool({"scan", kSample, "--skip-larger", bad}).status, 2) << bad;
+  }
+  for (const char* bad : {"640", "0x480", "640x", "x", "640x480x2", "-1x5"})
+    EXPECT_EQ(RunTool({"scan", kSample, "--min-resolution", bad}).status, 2) << bad;
   ToolResult missing = RunTool({"scan", dir.path() + "/absent.img"});
   EXPECT_EQ(missing.status, 3);
   EXPECT_NE(missing.err.find("absent.img"), std::string::npos);
