@@ -58,6 +58,7 @@ struct RunCommand {
   SizeOption restricted, minSize, block, offset, length;
   std::string resolutionText;
   CLI::Option* resolution = nullptr;
+  CLI::Option* types = nullptr;
   std::vector<std::pair<std::string, CLI::Option*>> named;
 };
 
@@ -65,7 +66,7 @@ void AddRunOptions(RunCommand& command) {
   CLI::App* app = command.app;
   RunOptions& o = command.options;
   app->add_option("SOURCE", o.source, "Image file, block device, or - for standard input")->required();
-  command.named.emplace_back("types", app->add_option("--types", o.types,
+  command.named.emplace_back("types", command.types = app->add_option("--types", o.types,
       "Types to find: extensions, type codes or groups (photos, documents, audio, video, archives, "
       "internet, graphics, mail, other), comma-separated; default: all")->delimiter(','));
   command.named.emplace_back("max-size", app->add_option("--max-size", o.maxSizes,
@@ -111,6 +112,29 @@ bool FinishRunOptions(RunCommand& command, const std::string& commandLine,
     o.block = static_cast<uint32_t>(*block);
   }
   if (offset) o.offset = *offset;
+  if (o.offset % o.block != 0) {
+    // Strips are counted from --offset: an offset between strip starts of
+    // the source would move every strip off the sectors files begin at.
+    Message("--offset must be a multiple of the strip size (--block, " + std::to_string(o.block) + ")");
+    return false;
+  }
+  if (!(o.autosaveSeconds >= 0 && o.autosaveSeconds <= 86400 * 365)) {
+    Message("--autosave must be a number of seconds from 0 up");
+    return false;
+  }
+  for (const std::string& type : o.types) {
+    if (type.find_first_not_of(" \t") == std::string::npos) {
+      Message("--types names no type (an empty entry)");
+      return false;
+    }
+  }
+  if (command.types != nullptr && command.types->count() > 0 && o.types.empty()) {
+    Message("--types names no type");
+    return false;
+  }
+  if (o.block > 512 && !o.quiet && !o.resume)
+    Message("note: with --block " + std::to_string(o.block) +
+            " only files that begin at a multiple of it are found; files starting between strip starts are missed");
   if ((o.restrictedSize && *o.restrictedSize == 0) || (o.minSize && *o.minSize == 0)) {
     Message("--skip-larger and --min-size must be above 0");
     return false;
@@ -271,6 +295,10 @@ int RunCommandLine(int argc, char** argv) {
   if (types->parsed()) {
     TypeCatalog catalog = TypeCatalog::FromLibrary();
     std::fputs((typesJson ? FormatTypesJson(catalog) : FormatTypesTable(catalog)).c_str(), stdout);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+      Message(std::string("cannot write to standard output: ") + std::strerror(errno));
+      return kExitOutput;
+    }
     return kExitOk;
   }
   if (check->parsed()) {
@@ -279,7 +307,12 @@ int RunCommandLine(int argc, char** argv) {
       Message("--bytes must be a size from 1 to 256M");
       return kExitUsage;
     }
-    return CheckFile(checkPath, checkAs, *bytes, stdout);
+    int status = CheckFile(checkPath, checkAs, *bytes, stdout);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+      Message(std::string("cannot write to standard output: ") + std::strerror(errno));
+      return kExitOutput;
+    }
+    return status;
   }
   RunCommand& run = carve.app->parsed() ? carve : scan;
   if (!FinishRunOptions(run, commandLine, words)) return kExitUsage;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -34,8 +35,9 @@ static_assert(sizeof(sig_atomic_t) == sizeof(int), "the reader takes the stop fl
 
 extern "C" void TRStopHandler(int signal) { g_stopSignal = signal; }
 
-// SIGINT and SIGTERM ask the loop to stop after the current strip. A second
-// signal falls back to the default action.
+// SIGINT and SIGTERM ask the loop to stop after the current strip. Further
+// signals change nothing: the state being saved is saved whole (SIGKILL
+// still ends the process at once).
 class StopSignals {
  public:
   StopSignals() {
@@ -43,7 +45,7 @@ class StopSignals {
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
     action.sa_handler = TRStopHandler;
-    action.sa_flags = SA_RESETHAND;
+    action.sa_flags = 0;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, &m_oldInt);
     sigaction(SIGTERM, &action, &m_oldTerm);
@@ -124,6 +126,47 @@ bool ProbeWritable(const std::string& folder, std::string* reason) {
   ::unlink(probe.c_str());
   return true;
 }
+
+// One run per output at a time: an advisory lock on a small file beside
+// the output that also says who holds it. The kernel releases the lock when
+// the process ends, however it ends.
+class OutputLock {
+ public:
+  ~OutputLock() { Release(); }
+  // False with a message naming the holder when another run has it.
+  bool Acquire(const std::string& path, const std::string& what, const std::string& commandLine, std::string* error) {
+    m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (m_fd < 0) {
+      *error = "cannot create the lock file " + path + ": " + std::strerror(errno);
+      return false;
+    }
+    if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+      char holder[512] = {};
+      ssize_t got = ::pread(m_fd, holder, sizeof holder - 1, 0);
+      std::string who = got > 0 ? std::string(holder, static_cast<size_t>(got)) : "an unknown process";
+      while (!who.empty() && who.back() == '\n') who.pop_back();
+      *error = what + " is in use by another run (" + who + "); wait for it to end or choose another output";
+      ::close(m_fd);
+      m_fd = -1;
+      return false;
+    }
+    m_path = path;
+    std::string text = "pid " + std::to_string(::getpid()) + ", started " + UtcNow() + ": " + commandLine + "\n";
+    // The lock holds even where the note cannot be written.
+    if (::ftruncate(m_fd, 0) == 0) PwriteAll(m_fd, text.data(), text.size(), 0);
+    return true;
+  }
+  void Release() {
+    if (m_fd < 0) return;
+    ::unlink(m_path.c_str());
+    ::close(m_fd);
+    m_fd = -1;
+  }
+
+ private:
+  int m_fd = -1;
+  std::string m_path;
+};
 
 struct ManagerDeleter {
   void operator()(CTypeRecoveryManager* manager) const { TypeRecovery_CloseManager(manager); }
@@ -224,6 +267,7 @@ class Run {
   bool UpdateAuditFooter(const RunEnd& end);
 
   RunOptions m_options;
+  OutputLock m_lock;
   TypeCatalog m_catalog;
   TypeSelection m_selection;
   SourceReader m_reader;
@@ -262,7 +306,14 @@ void TRClosed(uintptr_t userValue, const tag_ClosedFileInfo* info) {
 }
 
 int Run::Execute() {
-  int status = Prepare();
+  int status = kExitOk;
+  try {
+    status = Prepare();
+  } catch (const nlohmann::json::exception& e) {
+    // The state file's fields are checked before use; this is the last net.
+    Message("damaged state file " + m_statePath + " (" + e.what() + "); nothing was changed");
+    status = kExitState;
+  }
   if (status != kExitOk) {
     if (m_auditFd >= 0) ::close(m_auditFd);
     return status;
@@ -524,10 +575,10 @@ int Run::PrepareCarveFolder(bool resuming, const nlohmann::json* savedInfo) {
       return kExitOutput;
     }
     m_auditEnd = header.size();
-  }
-  if (!UpdateAuditFooter(RunEnd{"running", "", "", false})) {
-    Message("cannot write the audit record " + path + ": " + std::strerror(errno));
-    return kExitOutput;
+    if (!UpdateAuditFooter(RunEnd{"running", "", "", false})) {
+      Message("cannot write the audit record " + path + ": " + std::strerror(errno));
+      return kExitOutput;
+    }
   }
   std::u16string root = Utf8ToUtf16(m_options.outputDir);
   m_manager.reset(TypeRecovery_CreateManager(0, nullptr, root.c_str()));
@@ -549,6 +600,24 @@ int Run::Prepare() {
   m_keepsState = !(m_options.mode == RunOptions::Mode::kScan && m_options.statePath.empty() &&
                    (m_options.reportPath.empty() || m_options.reportPath == "-"));
   if (!m_keepsState) m_options.autosaveSeconds = 0;
+
+  if (m_options.mode == RunOptions::Mode::kCarve) {
+    if (!MakeFolders(m_options.outputDir)) {
+      Message("cannot create the output folder " + m_options.outputDir + ": " + std::strerror(errno));
+      return kExitOutput;
+    }
+    if (!m_lock.Acquire(m_options.outputDir + "/.typerecovery-lock", "the output folder " + m_options.outputDir,
+                        m_options.commandLine, &error)) {
+      Message(error);
+      return kExitOutput;
+    }
+  } else if (!m_options.reportPath.empty() && m_options.reportPath != "-") {
+    if (!m_lock.Acquire(m_options.reportPath + ".typerecovery-lock", "the report " + m_options.reportPath,
+                        m_options.commandLine, &error)) {
+      Message(error);
+      return kExitOutput;
+    }
+  }
 
   std::unique_ptr<StateReader> state;
   if (m_options.resume) {
@@ -672,6 +741,12 @@ int Run::Prepare() {
 
   if (!OpenReport(&error)) {
     Message(error);
+    return kExitOutput;
+  }
+  // A resumed audit loses what was written after the saved state; those
+  // records come again.
+  if (state && m_auditFd >= 0 && !UpdateAuditFooter(RunEnd{"running", "", "", false})) {
+    Message("cannot continue the audit record in " + m_options.outputDir + ": " + std::strerror(errno));
     return kExitOutput;
   }
   ++m_stats.sessions;

@@ -273,7 +273,7 @@ TEST(CliTool, InterruptedRunsResumeToTheSameResults) {
   // Scan: stopped on a stream, resumed from the image file.
   ToolResult stopped = RunInterrupted({"scan", "-", "-o", dir.path() + "/part.jsonl"}, image, head);
   ASSERT_EQ(stopped.status, 130) << stopped.err;
-  EXPECT_NE(stopped.err.find("--resume"), std::string::npos) << stopped.err;
+  EXPECT_NE(stopped.err.find("scan - -o " + dir.path() + "/part.jsonl --resume"), std::string::npos) << stopped.err;
   std::string state = dir.path() + "/part.jsonl.typerecovery-state";
   ASSERT_EQ(::access(state.c_str(), F_OK), 0);
 
@@ -294,6 +294,29 @@ TEST(CliTool, InterruptedRunsResumeToTheSameResults) {
   // Carve: the same, comparing the output trees.
   stopped = RunInterrupted({"carve", "-", "-o", dir.path() + "/part"}, image, head);
   ASSERT_EQ(stopped.status, 130) << stopped.err;
+  // The audit of the stopped carve is a whole document.
+  EXPECT_EQ(ReadText(dir.path() + "/part/report.xml").rfind("</dfxml>\n"),
+            ReadText(dir.path() + "/part/report.xml").size() - 9);
+
+  // A damaged state file changes nothing and says so.
+  const std::string carveState = dir.path() + "/part/.typerecovery-state";
+  const std::vector<uint8_t> savedState = ReadBytes(carveState);
+  auto everything = [&] {
+    std::map<std::string, std::vector<uint8_t>> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path() + "/part"))
+      if (entry.is_regular_file()) files[entry.path().string()] = ReadBytes(entry.path().string());
+    return files;
+  };
+  const auto before = everything();
+  std::vector<uint8_t> flipped = savedState;
+  flipped[flipped.size() / 2] ^= 0x10;
+  dir.Write("part/.typerecovery-state", flipped);
+  ToolResult damaged = RunTool({"carve", imagePath, "-q", "-o", dir.path() + "/part", "--resume"});
+  EXPECT_EQ(damaged.status, 5);
+  EXPECT_NE(damaged.err.find("damaged state file"), std::string::npos) << damaged.err;
+  dir.Write("part/.typerecovery-state", savedState);
+  EXPECT_EQ(everything(), before);
+
   resumed = RunTool({"carve", imagePath, "-q", "-o", dir.path() + "/part", "--resume"});
   ASSERT_EQ(resumed.status, 0) << resumed.err;
   EXPECT_EQ(Tree(dir.path() + "/part"), Tree(dir.path() + "/full"));
@@ -326,4 +349,56 @@ TEST(CliTool, FullOutputDiskStopsCleanlyAndResumesAfterSpaceIsFreed) {
     EXPECT_LE(CountMissingCopies(records, kSample, mountPoint + "/out"), 1u);
     EXPECT_GE(Tree(mountPoint + "/out").size(), records.size());
   }
+}
+
+TEST(CliTool, OneRunPerOutputAtATimeAndStopsKeepTheirPromise) {
+  trtest::TempDir dir;
+  // A carve waiting for its source holds the folder; a second one is told who.
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  int devNull = ::open("/dev/null", O_WRONLY);
+  int pid = StartTool({"carve", "-", "-o", dir.path() + "/out"}, pipeFds[0], devNull, devNull);
+  ::close(pipeFds[0]);
+  ToolResult second;
+  for (int tries = 0; tries < 50; ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    second = RunTool({"carve", kSample, "-o", dir.path() + "/out", "-q"});
+    if (second.status == 4) break;
+  }
+  EXPECT_EQ(second.status, 4) << second.err;
+  EXPECT_NE(second.err.find("in use by another run (pid " + std::to_string(pid)), std::string::npos) << second.err;
+  ::kill(pid, SIGINT);
+  ::kill(pid, SIGINT);  // a second signal waits for the save
+  EXPECT_EQ(WaitTool(pid), 130);
+  ::close(pipeFds[1]);
+  ::close(devNull);
+  EXPECT_EQ(::access((dir.path() + "/out/.typerecovery-state").c_str(), F_OK), 0);
+
+  // A scan to standard output keeps no state: stopped, it says so and does
+  // not claim a saved state.
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  char errName[] = "/tmp/trcli-err-XXXXXX";
+  int errFd = ::mkstemp(errName);
+  devNull = ::open("/dev/null", O_WRONLY);
+  pid = StartTool({"scan", "-"}, pipeFds[0], devNull, errFd);
+  ::close(pipeFds[0]);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  ::kill(pid, SIGINT);
+  EXPECT_EQ(WaitTool(pid), 7);
+  for (int fd : {pipeFds[1], devNull, errFd}) ::close(fd);
+  EXPECT_NE(ReadText(errName).find("no state was kept"), std::string::npos) << ReadText(errName);
+  ::unlink(errName);
+
+  // Output that cannot be written is an error, also for the summary.
+  int full = ::open("/dev/full", O_WRONLY);
+  if (full >= 0) {
+    devNull = ::open("/dev/null", O_WRONLY);
+    EXPECT_EQ(WaitTool(StartTool({"types"}, devNull, full, devNull)), 4);
+    EXPECT_EQ(WaitTool(StartTool({"carve", kSample, "-q", "-o", dir.path() + "/full"}, devNull, full, devNull)), 4);
+    ::close(full);
+    ::close(devNull);
+  }
+  EXPECT_EQ(RunTool({"scan", kSample, "--offset", "100"}).status, 2);
+  EXPECT_EQ(RunTool({"scan", kSample, "--autosave", "nan"}).status, 2);
+  EXPECT_EQ(RunTool({"scan", kSample, "--types", ""}).status, 2);
 }
