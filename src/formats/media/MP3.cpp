@@ -16,8 +16,7 @@ constexpr uint8_t kSyncByte = 0xFF;
 
 // Frame header byte 1: sync (3 bits), version (2), layer (2), protection (1).
 constexpr uint8_t kSyncMask = 0xE0;
-// Version codes.
-constexpr uint32_t kMpeg25 = 0;
+// Version codes (0 is MPEG 2.5 and 2 is MPEG 2, which share their tables).
 constexpr uint32_t kVersionReserved = 1;
 constexpr uint32_t kMpeg1 = 3;
 // Layer codes.
