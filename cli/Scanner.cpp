@@ -13,6 +13,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <utility>
@@ -293,7 +294,32 @@ class Run {
   int m_auditFd = -1;
   uint64_t m_auditEnd = 0;  // where the next record goes; the footer follows it
   std::string m_auditFooter;
+  // Carve: a journal of the files closed and kept, one path per line, so
+  // that a resume can tell the files closed after the saved state.
+  int m_journalFd = -1;
+  uint64_t m_journalEnd = 0;
+  std::string JournalPath() const { return m_options.outputDir + "/.typerecovery-journal"; }
+  // Resume of a carve: puts the folder back as it was at the saved state and
+  // hands the library its files in progress again.
+  bool RestoreCarveFolder(const nlohmann::json& info, std::string* error);
 };
+
+struct OpenFile {
+  std::string path;  // below the output folder, as the library names it
+  uint32_t typeCode;
+  uint64_t fileStart, size;
+  TypeRecoveryFile handle;
+};
+
+void TRListOpen(uintptr_t userValue, const char16_t* path, uint32_t typeCode, uint64_t fileStart, uint64_t size,
+                TypeRecoveryFile file) {
+  reinterpret_cast<std::vector<OpenFile>*>(userValue)->push_back({Utf16ToUtf8(path), typeCode, fileStart, size, file});
+}
+
+std::string OnDisk(std::string libraryPath) {
+  std::replace(libraryPath.begin(), libraryPath.end(), '\\', '/');
+  return libraryPath;
+}
 
 uint32_t TRFound(uintptr_t userValue, uint32_t typeFolderValue, uint32_t*, const char16_t* extension,
                  uint64_t fileStart, uint64_t size, uint32_t complete, const tag_PictureInfo* picture) {
@@ -332,7 +358,108 @@ int Run::Execute() {
   m_report = nullptr;
   if (m_auditFd >= 0) ::close(m_auditFd);
   m_auditFd = -1;
+  if (m_journalFd >= 0) ::close(m_journalFd);
+  m_journalFd = -1;
   return status;
+}
+
+bool Run::RestoreCarveFolder(const nlohmann::json& info, std::string* error) {
+  // Files closed after the saved state are written again, under the same
+  // names: remove them first. The journal names them.
+  const uint64_t journalLength = info.value("journal_length", uint64_t{0});
+  m_journalFd = ::open(JournalPath().c_str(), O_RDWR | O_CLOEXEC);
+  std::string journal;
+  if (m_journalFd >= 0) {
+    struct stat status;
+    if (::fstat(m_journalFd, &status) == 0) {
+      journal.resize(static_cast<size_t>(status.st_size));
+      if (::pread(m_journalFd, journal.data(), journal.size(), 0) != static_cast<ssize_t>(journal.size()))
+        journal.clear();
+    }
+  }
+  if (journal.size() < journalLength) {
+    *error = "cannot continue: the journal " + JournalPath() + " is shorter than the saved state says";
+    return false;
+  }
+  std::set<std::string> known;
+  std::vector<OpenFile> open;
+  for (const nlohmann::json& file : info.value("open_files", nlohmann::json::array())) {
+    open.push_back({file.at("path").get<std::string>(), file.at("type").get<uint32_t>(),
+                    file.at("start").get<uint64_t>(), file.at("size").get<uint64_t>(), TYPERECOVERY_INVALID_FILE});
+    known.insert(OnDisk(open.back().path));
+  }
+  const std::set<std::string> continued = known;
+  for (const std::string& path : SplitList(journal.substr(0, static_cast<size_t>(journalLength)), "\n"))
+    known.insert(path);
+  for (const std::string& path : SplitList(journal.substr(static_cast<size_t>(journalLength)), "\n"))
+    if (path.find("..") == std::string::npos && !continued.count(path))
+      ::unlink((m_options.outputDir + "/" + path).c_str());
+  if (m_journalFd >= 0 && ::ftruncate(m_journalFd, static_cast<off_t>(journalLength)) != 0) {
+    *error = "cannot continue the journal " + JournalPath() + ": " + std::strerror(errno);
+    return false;
+  }
+  m_journalEnd = journalLength;
+
+  // Files begun after the saved state and not closed before the stop are
+  // nobody's: in a folder of this run alone, every numbered file in a type
+  // folder is known by now, and the others go.
+  if (!m_options.append && m_auditName == "report") {
+    std::error_code failed;
+    for (const auto& folder : std::filesystem::directory_iterator(m_options.outputDir, failed)) {
+      if (!folder.is_directory()) continue;
+      for (const auto& entry : std::filesystem::directory_iterator(folder.path(), failed)) {
+        std::string relative = folder.path().filename().string() + "/" + entry.path().filename().string();
+        if (entry.is_regular_file() && !known.count(relative)) ::unlink(entry.path().c_str());
+      }
+    }
+  }
+  // File numbers go on from those used, as in an uninterrupted run.
+  for (const std::string& path : known) {
+    size_t slash = path.find('/'), dot = path.rfind('.');
+    if (slash == std::string::npos || dot == std::string::npos || dot < slash) continue;
+    std::string digits = path.substr(slash + 1, dot - slash - 1);
+    if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::u16string extension = Utf8ToUtf16(path.substr(dot + 1));
+    TypeRecovery_NoteUsedFileNumber(m_manager.get(), extension.c_str(), static_cast<uint32_t>(std::stoul(digits)));
+  }
+  // The files being written at the saved state go on where they stood.
+  for (const OpenFile& file : open) {
+    std::string path = m_options.outputDir + "/" + OnDisk(file.path);
+    int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT && m_reader.Seekable()) {
+      // Renamed into its type's folder when it closed after the save, and
+      // removed above: its bytes so far are the source's, written again.
+      std::vector<uint8_t> bytes(1u << 20);
+      MakeFolders(path.substr(0, path.rfind('/')));
+      fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      for (uint64_t done = 0; fd >= 0 && done < file.size;) {
+        size_t want = static_cast<size_t>(std::min<uint64_t>(bytes.size(), file.size - done));
+        ssize_t got = ::pread(m_reader.Fd(), bytes.data(), want, static_cast<off_t>(file.fileStart + done));
+        if (got <= 0 || !PwriteAll(fd, bytes.data(), static_cast<size_t>(got), done)) {
+          ::close(fd);
+          fd = -1;
+          break;
+        }
+        done += static_cast<uint64_t>(got);
+      }
+    }
+    struct stat status;
+    if (fd < 0 || ::fstat(fd, &status) != 0 || static_cast<uint64_t>(status.st_size) < file.size ||
+        ::ftruncate(fd, static_cast<off_t>(file.size)) != 0 || ::lseek(fd, 0, SEEK_END) < 0) {
+      *error = "cannot continue " + path + ", the file being written at the stop: " +
+               (fd < 0 ? std::strerror(errno) : "it is shorter than when the state was saved");
+      if (fd >= 0) ::close(fd);
+      return false;
+    }
+    std::u16string wide = Utf8ToUtf16(file.path);
+    if (TypeRecovery_ReopenOutputFile(m_manager.get(), file.typeCode, file.fileStart, wide.c_str(),
+                                      TYPERECOVERY_FILE_FROM_FD(fd)) == 0) {
+      ::close(fd);
+      *error = "the library did not take back " + path + ", the file being written at the stop";
+      return false;
+    }
+  }
+  return true;
 }
 
 void Run::OnFound(const char16_t* extension, uint64_t fileStart, uint64_t size, uint32_t complete,
@@ -358,6 +485,11 @@ void Run::OnClosed(const tag_ClosedFileInfo& info) {
   FoundFile file;
   file.extension = Utf16ToUtf8(info.extension, 8);
   std::string key = ToLower(file.extension);
+  if (m_journalFd >= 0 && info.disposition != TYPERECOVERY_FILE_DISCARDED) {
+    // Every number used, kept or not, so that a resume numbers as this run.
+    std::string line = OnDisk(Utf16ToUtf8(info.path)) + "\n";
+    if (PwriteAll(m_journalFd, line.data(), line.size(), m_journalEnd)) m_journalEnd += line.size();
+  }
   if (info.disposition == TYPERECOVERY_FILE_OVERSIZE) {
     ++m_stats.byExtension[key].dropped;
     return;
@@ -739,6 +871,13 @@ int Run::Prepare() {
     }
   }
 
+  if (m_options.mode == RunOptions::Mode::kCarve) {
+    if (state ? !RestoreCarveFolder(state->Info(), &error) : false) {
+      Message(error);
+      return kExitState;
+    }
+    if (m_journalFd < 0) m_journalFd = ::open(JournalPath().c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  }
   if (!OpenReport(&error)) {
     Message(error);
     return kExitOutput;
@@ -831,6 +970,27 @@ bool Run::SaveState(uint64_t position, std::string* error) {
     info["audit_name"] = m_auditName;
     info["audit_length"] = m_auditEnd;
     ::fsync(m_auditFd);
+  }
+  if (m_options.mode == RunOptions::Mode::kCarve) {
+    // The files being written: a save with nowhere to go makes the library
+    // hand its buffered bytes to the files first; their sizes then are the
+    // bytes the saved progress stands for, synced before the state that
+    // relies on them.
+    int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (devNull >= 0) {
+      TypeRecovery_SaveProgress(m_manager.get(), TYPERECOVERY_FILE_FROM_FD(devNull));
+      ::close(devNull);
+    }
+    std::vector<OpenFile> open;
+    TypeRecovery_GetOpenOutputFiles(m_manager.get(), &TRListOpen, reinterpret_cast<uintptr_t>(&open));
+    nlohmann::json files = nlohmann::json::array();
+    for (const OpenFile& file : open) {
+      ::fsync(static_cast<int>(reinterpret_cast<intptr_t>(file.handle)));
+      files.push_back({{"path", file.path}, {"type", file.typeCode}, {"start", file.fileStart}, {"size", file.size}});
+    }
+    info["open_files"] = files;
+    info["journal_length"] = m_journalEnd;
+    if (m_journalFd >= 0) ::fsync(m_journalFd);
   }
   WriteSummary("running", "");
   return WriteStateFile(m_statePath, info, [&](int fd) {
@@ -1006,6 +1166,11 @@ int Run::Finish() {
     return kExitOutput;
   }
   if (m_keepsState) ::unlink(m_statePath.c_str());
+  if (m_journalFd >= 0) {
+    ::close(m_journalFd);
+    m_journalFd = -1;
+    ::unlink(JournalPath().c_str());
+  }
   if (m_options.mode == RunOptions::Mode::kCarve) {
     std::string summary = FormatSummary(m_stats, m_options.outputDir);
     summary += "audit: " + m_options.outputDir + "/" + m_auditName + ".xml, " + m_auditName + ".json\n";

@@ -257,9 +257,22 @@ bool CheckStateInfo(const nlohmann::json& info, std::string* which) {
                   {{"format", kUnsigned, true}, {"command", kString, true}, {"settings", kObject, true},
                    {"codes", kArray, true}, {"source", kObject, true}, {"position", kUnsigned, true},
                    {"report_length", kUnsigned, true}, {"start_time", kString, false}, {"stats", kObject, true},
-                   {"pending", kArray, true}, {"audit_name", kString, false}, {"audit_length", kUnsigned, false}},
+                   {"pending", kArray, true}, {"audit_name", kString, false}, {"audit_length", kUnsigned, false},
+                   {"open_files", kArray, false}, {"journal_length", kUnsigned, false}},
                   which, ""))
     return false;
+  if (info.contains("open_files")) {
+    for (const nlohmann::json& file : info["open_files"]) {
+      if (!FieldsHold(file, {{"path", kString, true}, {"type", kUnsigned, true}, {"start", kUnsigned, true},
+                             {"size", kUnsigned, true}},
+                      which, "open_files."))
+        return false;
+      if (file["type"].get<uint64_t>() > UINT32_MAX) {
+        *which = "open_files.type";
+        return false;
+      }
+    }
+  }
   if (info["format"] != 2) {
     *which = "format";
     return false;

@@ -247,6 +247,38 @@ TYPERECOVERY_API void TYPERECOVERY_CALL TypeRecovery_SetFileClosedCallback(
  * *start when a file is being followed, else 0. */
 TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_GetOldestOpenFileStart(
     CTypeRecoveryManager* m, uint64_t* start);
+/* Folder mode, additions for a resume that loses nothing.
+ *
+ * TypeRecovery_GetOpenOutputFiles calls fn once per output file the
+ * manager's recognizers hold open: its path below the output root, the
+ * recognizer's class code, where the file begins in the source, its size on
+ * disk and its handle (the host may sync it; it stays the library's). Call
+ * it right after TypeRecovery_SaveProgress: those sizes are the bytes the
+ * saved progress stands for. Answers the number of files.
+ *
+ * TypeRecovery_ReopenOutputFile hands such a file back after
+ * TypeRecovery_LoadProgress: the recognizer of class typeCode following the
+ * file that begins at fileStart takes the handle (opened for writing by the
+ * host, cut back to the saved size and positioned at its end) and the path,
+ * and goes on writing where it stopped; the library closes the handle as
+ * its own. Answers 1 when a recognizer took it, else 0 (the host keeps the
+ * handle). */
+typedef void(TYPERECOVERY_CALL* TypeRecoveryOpenFileFn)(uintptr_t userValue, const char16_t* path,
+                                                        uint32_t typeCode, uint64_t fileStart,
+                                                        uint64_t size, TypeRecoveryFile file);
+TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_GetOpenOutputFiles(
+    CTypeRecoveryManager* m, TypeRecoveryOpenFileFn fn, uintptr_t userValue);
+TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_ReopenOutputFile(
+    CTypeRecoveryManager* m, uint32_t typeCode, uint64_t fileStart, const char16_t* path,
+    TypeRecoveryFile file);
+/* Folder mode, resume: file numbers are counted per recognizer class and
+ * the progress record keeps only those of recognizers following a file.
+ * Tells the manager that number (below the output root, under the given
+ * extension, without the dot) was used, so that the class serving that
+ * extension numbers its next file after it, as an uninterrupted run would.
+ * Call after TypeRecovery_LoadProgress, once per file written so far. */
+TYPERECOVERY_API void TYPERECOVERY_CALL TypeRecovery_NoteUsedFileNumber(
+    CTypeRecoveryManager* m, const char16_t* extension, uint32_t number);
 TYPERECOVERY_API int32_t TYPERECOVERY_CALL TypeRecovery_IsFileHeaderMatched(
     const uint8_t* buffer, uint32_t length, const char16_t* extension);
 

@@ -127,6 +127,22 @@ void CTypeRecovery::CloseOutputFile() {
   TellFileClosed(oversize ? TYPERECOVERY_FILE_OVERSIZE : TYPERECOVERY_FILE_KEPT, m_outputPath, size);
 }
 
+bool CTypeRecovery::AdoptOutputFile(TypeRecoveryFile file, const char16_t* relativePath) {
+  if (!HasOutputPath() || m_fileInProgress == 0 || HasOpenOutputFile() || relativePath == nullptr ||
+      file == TYPERECOVERY_INVALID_FILE) {
+    return false;
+  }
+  m_outputPath[m_rootLength] = 0;
+  if (relativePath[0] == 0 || Append(m_outputPath, m_rootLength, relativePath) == 0) {
+    m_outputPath[m_rootLength] = 0;
+    return false;
+  }
+  m_outputFile = file;
+  m_endNoted = false;
+  m_endHasPicture = false;
+  return true;
+}
+
 void CTypeRecovery::RemoveFolderOfOutputPath() {
   const uint32_t cut = LastSeparator(m_outputPath);
   if (cut == 0) return;

@@ -63,6 +63,12 @@ class CTypeRecovery {
   // TypeRecovery_AddAllTypes: every flag on except that of exceptCode.
   virtual void EnableAllSubTypes(uint32_t exceptCode);
 
+  // Resume: takes a host-opened handle of this recognizer's output file in
+  // progress, whose path below the output root is relativePath. False (the
+  // handle not taken) when no file is in progress, one is open already, or
+  // the path does not fit.
+  bool AdoptOutputFile(TypeRecoveryFile file, const char16_t* relativePath);
+
   // The renaming close of the multi-format classes, which call it from
   // their CloseOutputFile.
   void CloseAndRenameOutputFile();
@@ -77,6 +83,7 @@ class CTypeRecovery {
   const char16_t* GetOutputPath() const { return m_outputPath; }
   uint32_t GetRootLength() const { return m_rootLength; }
   bool HasOpenOutputFile() const { return m_outputFile != TYPERECOVERY_INVALID_FILE; }
+  TypeRecoveryFile GetOutputFile() const { return m_outputFile; }
   bool IsFileInProgress() const { return m_fileInProgress != 0; }
   // Idle: no file in progress and no output file open; the driver retires it.
   bool IsIdle() const { return m_fileInProgress == 0 && !HasOpenOutputFile(); }

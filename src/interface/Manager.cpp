@@ -5,6 +5,7 @@
 #include <new>
 
 #include "framework/TypeRecovery.h"
+#include "platform/FileSystem.h"
 
 namespace {
 TypeRecoveryFolderIdFn g_folderIdCallback = nullptr;
@@ -101,6 +102,37 @@ TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_GetOldestOpenFileStart(
     found = 1;
   }
   return found;
+}
+
+TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_GetOpenOutputFiles(
+    CTypeRecoveryManager* m, TypeRecoveryOpenFileFn fn, uintptr_t userValue) {
+  if (m == nullptr || fn == nullptr || m->m_outputRoot == nullptr) return 0;
+  uint32_t count = 0;
+  for (long i = 0; i < m->m_actives.GetCount(); ++i) {
+    CTypeRecovery* active = m->m_actives.GetAt(i);
+    if (!active->HasOpenOutputFile() || !active->IsFileInProgress()) continue;
+    TypeRecoveryFile file = active->GetOutputFile();
+    uint64_t size = 0;
+    if (!typerecovery::CurrentFileSystem().SizeOf(file, &size)) continue;
+    fn(userValue, active->GetOutputPath() + active->GetRootLength(), active->GetTypeCode(),
+       active->GetFileStart(), size, file);
+    ++count;
+  }
+  return count;
+}
+
+TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_ReopenOutputFile(
+    CTypeRecoveryManager* m, uint32_t typeCode, uint64_t fileStart, const char16_t* path,
+    TypeRecoveryFile file) {
+  if (m == nullptr || m->m_outputRoot == nullptr) return 0;
+  for (long i = 0; i < m->m_actives.GetCount(); ++i) {
+    CTypeRecovery* active = m->m_actives.GetAt(i);
+    if (active->GetTypeCode() == typeCode && active->GetFileStart() == fileStart &&
+        active->AdoptOutputFile(file, path)) {
+      return 1;
+    }
+  }
+  return 0;
 }
 
 }  // extern "C"
