@@ -5,17 +5,20 @@
 
 #include <cerrno>
 #include <cinttypes>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include "EvidenceSource.h"
 #include "ExitCodes.h"
 #include "ReportWriter.h"
 #include "Scanner.h"
 #include "Sizes.h"
 #include "Text.h"
+#include "TypeDescriptions.h"
 #include "typerecovery.h"
 
 namespace trcli {
@@ -65,10 +68,18 @@ struct RunCommand {
 void AddRunOptions(RunCommand& command) {
   CLI::App* app = command.app;
   RunOptions& o = command.options;
-  app->add_option("SOURCE", o.source, "Image file, block device, or - for standard input")->required();
+  app->add_option("SOURCE", o.source,
+                  "Image (raw, first segment of a split raw, E01, AFF, VHD, VMDK), block device, or - for standard "
+                  "input")->required();
+  command.named.emplace_back("source-format", app->add_option("--source-format", o.sourceFormat,
+      "Read SOURCE as auto (by its content, the default), raw, split, ewf, aff, vhd or vmdk"));
+  command.named.emplace_back("partition", app->add_option("--partition", o.partition,
+      "Only this partition, numbered as 'typerecovery partitions' lists them; offsets stay media offsets"));
+  command.named.emplace_back("unallocated", app->add_flag("--unallocated", o.unallocated,
+      "Only the blocks the file system marks free (of --partition, or of every partition with a readable one)"));
   command.named.emplace_back("types", command.types = app->add_option("--types", o.types,
       "Types to find: extensions, type codes or groups (photos, documents, audio, video, archives, "
-      "internet, graphics, mail, other), comma-separated; default: all")->delimiter(','));
+      "internet, graphics, mail, other), comma-separated; default: all (library-default: the library's own list)")->delimiter(','));
   command.named.emplace_back("max-size", app->add_option("--max-size", o.maxSizes,
       "Maximum file size of a type, EXT=SIZE (repeatable or comma-separated), e.g. jpg=16M")->delimiter(','));
   command.restricted.option = app->add_option("--skip-larger,--restricted-size", command.restricted.text,
@@ -152,6 +163,11 @@ bool FinishRunOptions(RunCommand& command, const std::string& commandLine,
   while (o.outputDir.size() > 1 && o.outputDir.back() == '/') o.outputDir.pop_back();
   for (const auto& entry : command.named)
     if (entry.second != nullptr && entry.second->count() > 0) o.given.insert(entry.first);
+  if ((o.partition || o.unallocated) && (o.given.count("offset") > 0 || o.given.count("length") > 0)) {
+    Message("--offset and --length select bytes of the media; they cannot be combined with --partition or "
+            "--unallocated");
+    return false;
+  }
   o.commandLine = commandLine;
   o.arguments = arguments;
   return true;
@@ -159,26 +175,92 @@ bool FinishRunOptions(RunCommand& command, const std::string& commandLine,
 
 }  // namespace
 
-std::string FormatTypesTable(const TypeCatalog& catalog) {
-  std::string out;
+std::string FormatPartitions(const VolumeLayout& layout, bool json) {
+  if (json) {
+    nlohmann::ordered_json out;
+    out["image_format"] = SourceFormatName(layout.format);
+    out["media_size"] = layout.mediaSize;
+    out["volume_system"] = layout.system.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(layout.system);
+    out["sector_size"] = layout.sectorSize;
+    nlohmann::ordered_json parts = nlohmann::ordered_json::array();
+    for (const PartitionEntry& p : layout.partitions)
+      parts.push_back({{"index", p.index}, {"start", p.start}, {"length", p.length}, {"type", p.type},
+                       {"file_system", p.fileSystem.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(p.fileSystem)}});
+    out["partitions"] = parts;
+    if (layout.system.empty())
+      out["file_system"] = layout.fileSystem.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(layout.fileSystem);
+    return out.dump(2) + "\n";
+  }
+  std::string out = std::string(SourceFormatName(layout.format)) + " image, media of " +
+                    std::to_string(layout.mediaSize) + " bytes (" + FormatBytes(layout.mediaSize) + ")\n";
+  if (layout.system.empty()) {
+    return out + "no partition table; file system of the whole media: " +
+           (layout.fileSystem.empty() ? "none that can be read" : layout.fileSystem) + "\n";
+  }
+  out += "volume system: " + layout.system + ", " + std::to_string(layout.sectorSize) + "-byte sectors\n";
   char line[512];
-  std::snprintf(line, sizeof line, "%6s  %-10s %12s  %s\n", "code", "group", "default max", "extensions");
+  std::snprintf(line, sizeof line, "%5s  %14s  %14s  %-10s  %s\n", "index", "start", "length", "fs", "type");
   out += line;
-  for (const TypeInfo& type : catalog.Types()) {
-    std::string extensions = catalog.IsFamilyHead(type)
-                                 ? Join(type.extensions, " ")
-                                 : "(family of " + std::to_string(type.familyCode) + ")";
-    std::snprintf(line, sizeof line, "%6u  %-10s %12s  %s\n", type.code, TypeCatalog::GroupName(type.code),
-                  MaxText(type).c_str(), extensions.c_str());
+  for (const PartitionEntry& p : layout.partitions) {
+    std::snprintf(line, sizeof line, "%5u  %14" PRIu64 "  %14" PRIu64 "  %-10s  %s\n", p.index, p.start, p.length,
+                  p.fileSystem.empty() ? "-" : p.fileSystem.c_str(), p.type.c_str());
     out += line;
   }
-  std::snprintf(line, sizeof line, "%zu types\n", catalog.Types().size());
+  return out;
+}
+
+namespace {
+
+// The extension a code's files are written under: the description's, else
+// the type's own, else the family's first.
+std::string ExtensionOf(const TypeCatalog& catalog, const TypeInfo& type) {
+  if (const TypeDescription* d = DescribeType(type.code)) return d->extension;
+  if (!type.ownExtension.empty()) return type.ownExtension;
+  const TypeInfo* head = catalog.Find(type.familyCode);
+  return head != nullptr && !head->extensions.empty() ? head->extensions.front() : "";
+}
+
+// The types of one group (all when group is 0), by group, then extension,
+// then code.
+std::vector<const TypeInfo*> SortedTypes(const TypeCatalog& catalog, uint32_t group) {
+  std::vector<const TypeInfo*> sorted;
+  for (const TypeInfo& type : catalog.Types())
+    if (group == 0 || TypeCatalog::GroupOf(type.code) == group) sorted.push_back(&type);
+  std::stable_sort(sorted.begin(), sorted.end(), [&](const TypeInfo* a, const TypeInfo* b) {
+    const uint32_t ga = TypeCatalog::GroupOf(a->code), gb = TypeCatalog::GroupOf(b->code);
+    if (ga != gb) return ga < gb;
+    const std::string ea = ExtensionOf(catalog, *a), eb = ExtensionOf(catalog, *b);
+    return ea != eb ? ea < eb : a->code < b->code;
+  });
+  return sorted;
+}
+
+}  // namespace
+
+std::string FormatTypesTable(const TypeCatalog& catalog, uint32_t group) {
+  std::string out;
+  char line[512];
+  std::snprintf(line, sizeof line, "%-9s  %-9s %5s  %11s  %s\n", "group", "extension", "code", "default max",
+                "what it is");
+  out += line;
+  const std::vector<const TypeInfo*> sorted = SortedTypes(catalog, group);
+  for (const TypeInfo* type : sorted) {
+    const TypeDescription* d = DescribeType(type->code);
+    std::string text = d != nullptr ? d->text : "";
+    if (d != nullptr && d->aliases[0] != 0) text += "; also " + std::string(d->aliases);
+    std::snprintf(line, sizeof line, "%-9s  %-9s %5u  %11s  %s\n", TypeCatalog::GroupName(type->code),
+                  ExtensionOf(catalog, *type).c_str(), type->code, MaxText(*type).c_str(), text.c_str());
+    out += line;
+  }
+  std::snprintf(line, sizeof line, "%zu types\n", sorted.size());
   return out + line;
 }
 
-std::string FormatTypesJson(const TypeCatalog& catalog) {
+std::string FormatTypesJson(const TypeCatalog& catalog, uint32_t group) {
   nlohmann::ordered_json types = nlohmann::ordered_json::array();
   for (const TypeInfo& type : catalog.Types()) {
+    if (group != 0 && TypeCatalog::GroupOf(type.code) != group) continue;
+    const TypeDescription* d = DescribeType(type.code);
     nlohmann::ordered_json entry;
     entry["code"] = type.code;
     entry["group"] = TypeCatalog::GroupName(type.code);
@@ -187,6 +269,8 @@ std::string FormatTypesJson(const TypeCatalog& catalog) {
     entry["default_max"] = type.hasDefaultMax && type.defaultMax != UINT64_MAX
                                ? nlohmann::ordered_json(type.defaultMax)
                                : nlohmann::ordered_json();
+    entry["extension"] = ExtensionOf(catalog, type);
+    if (d != nullptr) entry["description"] = d->text;
     types.push_back(entry);
   }
   return types.dump(2) + "\n";
@@ -275,15 +359,26 @@ int RunCommandLine(int argc, char** argv) {
   scan.named.emplace_back("hash", scan.app->add_option("--hash", scan.options.hashName,
       "Hash each found file, read back from the source: sha256, md5 or sha1"));
 
-  CLI::App* types = app.add_subcommand("types", "List the supported file types");
+  CLI::App* types = app.add_subcommand("types", "List the supported file types, by group and extension");
   bool typesJson = false;
-  types->add_flag("--json", typesJson, "As JSON");
+  std::string typesGroup;
+  types->add_flag("--json", typesJson, "As JSON (in the library's order)");
+  types->add_option("--group", typesGroup,
+                    "Only this group: photos, documents, audio, video, archives, internet, graphics, mail, other");
 
   CLI::App* check = app.add_subcommand("check", "Does FILE begin like a file of its type?");
   std::string checkPath, checkAs, checkBytesText = "4096";
   check->add_option("FILE", checkPath, "The file to test")->required();
   check->add_option("--as", checkAs, "Test against this extension instead of the file's own");
   check->add_option("--bytes", checkBytesText, "How many first bytes of the file to test (default 4096)");
+
+  CLI::App* partitions = app.add_subcommand("partitions", "List the partitions of SOURCE and their file systems");
+  std::string partitionsSource, partitionsFormat = "auto";
+  bool partitionsJson = false;
+  partitions->add_option("SOURCE", partitionsSource, "Image or block device")->required();
+  partitions->add_option("--source-format", partitionsFormat,
+                         "Read SOURCE as auto (the default), raw, split, ewf, aff, vhd or vmdk");
+  partitions->add_flag("--json", partitionsJson, "As JSON");
 
   try {
     app.parse(argc, argv);
@@ -293,12 +388,32 @@ int RunCommandLine(int argc, char** argv) {
   }
 
   if (types->parsed()) {
+    const uint32_t group = typesGroup.empty() ? 0 : TypeCatalog::GroupFromName(typesGroup);
+    if (!typesGroup.empty() && group == 0) {
+      Message("--group must be one of: photos, documents, audio, video, archives, internet, graphics, mail, other");
+      return kExitUsage;
+    }
     TypeCatalog catalog = TypeCatalog::FromLibrary();
-    std::fputs((typesJson ? FormatTypesJson(catalog) : FormatTypesTable(catalog)).c_str(), stdout);
+    std::fputs((typesJson ? FormatTypesJson(catalog, group) : FormatTypesTable(catalog, group)).c_str(), stdout);
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
       Message(std::string("cannot write to standard output: ") + std::strerror(errno));
       return kExitOutput;
     }
+    return kExitOk;
+  }
+  if (partitions->parsed()) {
+    SourceFormat format;
+    if (!ParseSourceFormat(partitionsFormat, &format)) {
+      Message("--source-format must be auto, raw, split, ewf, aff, vhd or vmdk");
+      return kExitUsage;
+    }
+    VolumeLayout layout;
+    std::string error;
+    if (!ReadVolumeLayout(partitionsSource, format, &layout, &error)) {
+      Message(error);
+      return kExitSource;
+    }
+    std::fputs(FormatPartitions(layout, partitionsJson).c_str(), stdout);
     return kExitOk;
   }
   if (check->parsed()) {

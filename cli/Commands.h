@@ -1,6 +1,6 @@
-// The command line of the typerecovery tool: carve, scan, types and check,
-// parsed with CLI11. Each command is also callable on its own so that tests
-// can run it without a process.
+// The command line of the typerecovery tool: carve, scan, partitions, types
+// and check, parsed with CLI11. Each command is also callable on its own so
+// that tests can run it without a process.
 #ifndef TYPERECOVERY_CLI_COMMANDS_H
 #define TYPERECOVERY_CLI_COMMANDS_H
 
@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "EvidenceSource.h"
 #include "TypeCatalog.h"
 
 namespace trcli {
@@ -16,8 +17,13 @@ namespace trcli {
 int RunCommandLine(int argc, char** argv);
 
 // typerecovery types [--json]
-std::string FormatTypesTable(const TypeCatalog& catalog);
-std::string FormatTypesJson(const TypeCatalog& catalog);
+// The supported types: a table by group and extension, one line per code
+// with what it is; or JSON in the library's order. group 0: every group.
+std::string FormatTypesTable(const TypeCatalog& catalog, uint32_t group = 0);
+std::string FormatTypesJson(const TypeCatalog& catalog, uint32_t group = 0);
+
+// typerecovery partitions SOURCE [--json]
+std::string FormatPartitions(const VolumeLayout& layout, bool json);
 
 // typerecovery check FILE [--as EXT] [--bytes N]: prints one line to out.
 int CheckFile(const std::string& path, const std::string& extension, uint64_t bytes, FILE* out);

@@ -47,19 +47,34 @@ std::optional<std::string> Final(EVP_MD_CTX* context) {
 bool IsKnownHash(const std::string& name) { return Digest(name) != nullptr; }
 
 std::optional<std::string> HashRange(int fd, uint64_t offset, uint64_t size, const std::string& name) {
+  return HashRead(
+      [fd](uint64_t position, uint8_t* into, size_t want) {
+        while (want > 0) {
+          ssize_t got = ::pread(fd, into, want, static_cast<off_t>(position));
+          if (got < 0 && errno == EINTR) continue;
+          if (got <= 0) return false;
+          into += got;
+          position += static_cast<uint64_t>(got);
+          want -= static_cast<size_t>(got);
+        }
+        return true;
+      },
+      offset, size, name);
+}
+
+std::optional<std::string> HashRead(const ReadFunction& read, uint64_t offset, uint64_t size,
+                                    const std::string& name) {
   const EVP_MD* digest = Digest(name);
   Context context(EVP_MD_CTX_new());
   if (digest == nullptr || !context || EVP_DigestInit_ex(context.get(), digest, nullptr) != 1)
     return std::nullopt;
-  std::vector<unsigned char> buffer(1u << 20);
+  std::vector<uint8_t> buffer(1u << 20);
   uint64_t done = 0;
   while (done < size) {
     size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size(), size - done));
-    ssize_t got = ::pread(fd, buffer.data(), want, static_cast<off_t>(offset + done));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return std::nullopt;
-    EVP_DigestUpdate(context.get(), buffer.data(), static_cast<size_t>(got));
-    done += static_cast<uint64_t>(got);
+    if (!read(offset + done, buffer.data(), want)) return std::nullopt;
+    EVP_DigestUpdate(context.get(), buffer.data(), want);
+    done += want;
   }
   return Final(context.get());
 }

@@ -3,6 +3,7 @@
 #define TYPERECOVERY_CLI_HASHER_H
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -15,6 +16,11 @@ bool IsKnownHash(const std::string& name);
 // Nothing when the bytes cannot all be read: a digest of fewer bytes than
 // the reported size would describe a different file.
 std::optional<std::string> HashRange(int fd, uint64_t offset, uint64_t size, const std::string& name);
+// The same over any reader: read(position, into, size) fills all size bytes
+// or answers false.
+using ReadFunction = std::function<bool(uint64_t, uint8_t*, size_t)>;
+std::optional<std::string> HashRead(const ReadFunction& read, uint64_t offset, uint64_t size,
+                                    const std::string& name);
 std::optional<std::string> HashBytes(const void* data, size_t size, const std::string& name);
 
 }  // namespace trcli

@@ -57,6 +57,11 @@ class JsonLinesWriter : public ReportWriter {
       }
       record["picture"] = picture;
     }
+    if (m_context.pieced) {
+      nlohmann::ordered_json pieces = nlohmann::ordered_json::array();
+      for (const MediaRun& run : file.Runs()) pieces.push_back({{"offset", run.offset}, {"length", run.length}});
+      record["pieces"] = pieces;
+    }
     if (!m_context.hashName.empty()) {
       record[ToLower(m_context.hashName)] =
           file.hash.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(file.hash);
@@ -88,6 +93,7 @@ class CsvWriter : public ReportWriter {
         "gps_longitude_ref,gps_longitude,gps_altitude_ref,gps_altitude";
     if (!m_context.hashName.empty()) line += "," + ToLower(m_context.hashName);
     if (m_context.carve) line += ",file,zero_filled_lead_in";
+    if (m_context.pieced) line += ",pieces";
     return line + "\n";
   }
   std::string Footer(const RunEnd&) const override { return ""; }
@@ -113,6 +119,13 @@ class CsvWriter : public ReportWriter {
     }
     if (!m_context.hashName.empty()) line += "," + file.hash;
     if (m_context.carve) line += "," + CsvField(file.path) + "," + std::to_string(file.leadIn);
+    if (m_context.pieced) {
+      // offset:length of each piece, separated by spaces.
+      std::string pieces;
+      for (const MediaRun& run : file.Runs())
+        pieces += (pieces.empty() ? "" : " ") + std::to_string(run.offset) + ":" + std::to_string(run.length);
+      line += "," + pieces;
+    }
     return line + "\n";
   }
 
@@ -181,12 +194,20 @@ class DfxmlWriter : public ReportWriter {
     out += "    <filename>" + XmlText(ReportFileName(file)) + "</filename>\n";
     out += "    <filesize>" + std::to_string(file.size) + "</filesize>\n";
     out += "    <byte_runs>\n";
+    // A zero-filled lead-in has no place in the source; the bytes after it
+    // lie in the source in one run, or in the free-space pieces listed.
     const uint64_t leadIn = std::min(file.leadIn, file.size);
     if (leadIn != 0)
       out += "      <byte_run file_offset=\"0\" len=\"" + std::to_string(leadIn) + "\" fill=\"0\"/>\n";
-    out += "      <byte_run file_offset=\"" + std::to_string(leadIn) + "\" img_offset=\"" +
-           std::to_string(file.offset + leadIn) + "\" len=\"" + std::to_string(file.size - leadIn) +
-           "\"/>\n    </byte_runs>\n";
+    std::vector<MediaRun> runs = file.pieces;
+    if (runs.empty()) runs.push_back({file.offset + leadIn, file.size - leadIn});
+    uint64_t fileOffset = leadIn;
+    for (const MediaRun& run : runs) {
+      out += "      <byte_run file_offset=\"" + std::to_string(fileOffset) + "\" img_offset=\"" +
+             std::to_string(run.offset) + "\" len=\"" + std::to_string(run.length) + "\"/>\n";
+      fileOffset += run.length;
+    }
+    out += "    </byte_runs>\n";
     if (!m_context.hashName.empty() && !file.hash.empty())
       out += "    <hashdigest type=\"" + ToLower(m_context.hashName) + "\">" + file.hash + "</hashdigest>\n";
     out += "    <tr:type_code>" + std::to_string(file.typeCode) + "</tr:type_code>\n";
@@ -233,6 +254,11 @@ class DfxmlWriter : public ReportWriter {
 };
 
 }  // namespace
+
+std::vector<MediaRun> FoundFile::Runs() const {
+  if (!pieces.empty()) return pieces;
+  return {MediaRun{offset, size}};
+}
 
 bool PictureData::HasGps() const {
   return !latitudeRef.empty() || !longitudeRef.empty() || latitude != 0 || longitude != 0 ||

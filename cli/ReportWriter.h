@@ -13,7 +13,9 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "MediaMap.h"
 #include "typerecovery.h"
 
 namespace trcli {
@@ -33,7 +35,7 @@ struct PictureData {
 PictureData FromPictureInfo(const tag_PictureInfo& info);
 
 struct FoundFile {
-  uint64_t offset = 0;
+  uint64_t offset = 0;  // in the media: where the first byte lies
   uint64_t size = 0;
   uint32_t typeCode = 0;
   std::string extension;
@@ -46,6 +48,13 @@ struct FoundFile {
   // rules put in place of source bytes; the rest is the source from
   // offset + leadIn on.
   uint64_t leadIn = 0;
+  // Where the file's source bytes begin in the stream the library saw (the
+  // free-space stream with --unallocated, else the media).
+  uint64_t streamStart = 0;
+  // Found in free space: the media pieces that hold the file, in order.
+  std::vector<MediaRun> pieces;
+  // The pieces, or the one run offset..size of a file found in the media itself.
+  std::vector<MediaRun> Runs() const;
 };
 
 enum class ReportFormat { kJsonLines, kCsv, kDfxml };
@@ -59,6 +68,7 @@ struct ReportContext {
   std::string commandLine;
   std::string startTime;  // UTC, ISO 8601; empty when not known
   bool carve = false;     // records name written files
+  bool pieced = false;    // files were found in free space: records list their pieces
 };
 
 // How a run ended, for the writers that say so at their end (DFXML).

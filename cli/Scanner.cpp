@@ -18,6 +18,7 @@
 #include <memory>
 #include <utility>
 
+#include "EvidenceSource.h"
 #include "ExitCodes.h"
 #include "Hasher.h"
 #include "ProgressMeter.h"
@@ -189,7 +190,7 @@ constexpr uint64_t kOrderSlack = 64u << 10;
 nlohmann::json RecordToJson(const FoundFile& file) {
   nlohmann::json json = {{"offset", file.offset}, {"size", file.size},     {"type", file.typeCode},
                          {"ext", file.extension}, {"complete", file.complete}, {"path", file.path},
-                         {"lead_in", file.leadIn}};
+                         {"lead_in", file.leadIn}, {"stream", file.streamStart}};
   if (file.picture) {
     const PictureData& p = *file.picture;
     json["picture"] = {p.typeCode, p.width,  p.height,   p.software,    p.exifVersion, p.make,   p.model,
@@ -209,6 +210,7 @@ FoundFile RecordFromJson(const nlohmann::json& json) {
   file.complete = json.at("complete").get<bool>();
   file.path = json.at("path").get<std::string>();
   file.leadIn = json.at("lead_in").get<uint64_t>();
+  file.streamStart = json.at("stream").get<uint64_t>();
   if (json.contains("picture")) {
     const nlohmann::json& a = json.at("picture");
     PictureData p;
@@ -297,11 +299,14 @@ class Run {
   // Carve: a journal of the files closed and kept, one path per line, so
   // that a resume can tell the files closed after the saved state.
   int m_journalFd = -1;
+  bool m_lostWrites = false;  // a write of the library failed in this strip
   uint64_t m_journalEnd = 0;
   std::string JournalPath() const { return m_options.outputDir + "/.typerecovery-journal"; }
   // Resume of a carve: puts the folder back as it was at the saved state and
   // hands the library its files in progress again.
   bool RestoreCarveFolder(const nlohmann::json& info, std::string* error);
+  std::shared_ptr<const MediaMap> m_freeSpace;
+  std::vector<std::string> m_sourceNotes;
 };
 
 struct OpenFile {
@@ -434,16 +439,26 @@ bool Run::RestoreCarveFolder(const nlohmann::json& info, std::string* error) {
       fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
       for (uint64_t done = 0; fd >= 0 && done < file.size;) {
         size_t want = static_cast<size_t>(std::min<uint64_t>(bytes.size(), file.size - done));
-        ssize_t got = ::pread(m_reader.Fd(), bytes.data(), want, static_cast<off_t>(file.fileStart + done));
-        if (got <= 0 || !PwriteAll(fd, bytes.data(), static_cast<size_t>(got), done)) {
+        if (!m_reader.ReadAt(file.fileStart + done, bytes.data(), want) || !PwriteAll(fd, bytes.data(), want, done)) {
           ::close(fd);
           fd = -1;
           break;
         }
-        done += static_cast<uint64_t>(got);
+        done += want;
       }
     }
     struct stat status;
+    if (fd >= 0 && ::fstat(fd, &status) == 0 && static_cast<uint64_t>(status.st_size) < file.size &&
+        m_reader.Seekable()) {
+      // Bytes a failed write lost: the source's, written now.
+      std::vector<uint8_t> bytes(1u << 20);
+      for (uint64_t done = static_cast<uint64_t>(status.st_size); done < file.size;) {
+        size_t want = static_cast<size_t>(std::min<uint64_t>(bytes.size(), file.size - done));
+        if (!m_reader.ReadAt(file.fileStart + done, bytes.data(), want) || !PwriteAll(fd, bytes.data(), want, done))
+          break;
+        done += want;
+      }
+    }
     if (fd < 0 || ::fstat(fd, &status) != 0 || static_cast<uint64_t>(status.st_size) < file.size ||
         ::ftruncate(fd, static_cast<off_t>(file.size)) != 0 || ::lseek(fd, 0, SEEK_END) < 0) {
       *error = "cannot continue " + path + ", the file being written at the stop: " +
@@ -465,7 +480,7 @@ bool Run::RestoreCarveFolder(const nlohmann::json& info, std::string* error) {
 void Run::OnFound(const char16_t* extension, uint64_t fileStart, uint64_t size, uint32_t complete,
                   const tag_PictureInfo* picture) {
   FoundFile file;
-  file.offset = fileStart;
+  file.offset = file.streamStart = fileStart;
   file.size = size;
   file.extension = Utf16ToUtf8(extension, 8);
   file.complete = complete != 0;
@@ -500,6 +515,7 @@ void Run::OnClosed(const tag_ClosedFileInfo& info) {
   file.leadIn = info.leadIn;
   file.offset = info.fileStart >= info.leadIn ? info.fileStart - info.leadIn : info.fileStart;
   if (info.fileStart < info.leadIn) file.leadIn = 0;  // cannot name bytes before the source
+  file.streamStart = info.fileStart;
   file.size = info.bytesWritten;
   file.complete = info.complete != 0;
   if (info.picture != nullptr && info.picture->size == sizeof(tag_PictureInfo))
@@ -526,7 +542,10 @@ std::string Run::FilterOut(const FoundFile& file) const {
   return "";
 }
 
-void Run::Queue(FoundFile file) { m_pending.emplace(std::make_pair(file.offset, m_sequence++), std::move(file)); }
+void Run::Queue(FoundFile file) {
+  const uint64_t key = file.streamStart - std::min(file.streamStart, file.leadIn);
+  m_pending.emplace(std::make_pair(key, m_sequence++), std::move(file));
+}
 
 void Run::EmitReady(uint64_t nextPosition, bool all) {
   uint64_t limit = UINT64_MAX;
@@ -552,6 +571,11 @@ void Run::Emit(FoundFile file) {
       return;
     }
   }
+  if (m_freeSpace != nullptr) {
+    // Found in free space: the media pieces that hold the source bytes.
+    file.pieces = m_freeSpace->Pieces(file.streamStart, file.size - file.leadIn);
+    if (!file.pieces.empty()) file.offset = file.pieces.front().offset - std::min(file.pieces.front().offset, file.leadIn);
+  }
   ++stats.files;
   ++(file.complete ? stats.complete : stats.cut);
   stats.bytes += file.size;
@@ -565,7 +589,12 @@ void Run::Emit(FoundFile file) {
         ::close(fd);
       }
     } else if (m_reader.Seekable()) {
-      digest = HashRange(m_reader.Fd(), file.offset, file.size, m_options.hashName);
+      // Read back through the reader: in free space, exactly the bytes the
+      // file was found in.
+      const SourceReader* reader = &m_reader;
+      digest = HashRead([reader](uint64_t position, uint8_t* into, size_t want) {
+        return reader->ReadAt(position, into, want);
+      }, file.streamStart, file.size, m_options.hashName);
     }
     if (digest) file.hash = *digest;
     else ++m_stats.unhashed;
@@ -805,10 +834,27 @@ int Run::Prepare() {
     return kExitUsage;
   }
 
-  if (!m_reader.Open(m_options.source, m_options.offset, m_options.length, &error)) {
+  SourceRequest request;
+  request.path = m_options.source;
+  request.partition = m_options.partition;
+  request.unallocated = m_options.unallocated;
+  request.offset = m_options.offset;
+  request.length = m_options.length;
+  PreparedSource prepared;
+  if (!ParseSourceFormat(m_options.sourceFormat, &request.format)) {
+    Message("--source-format must be auto, raw, split, ewf, aff, vhd or vmdk");
+    return kExitUsage;
+  }
+  if (!PrepareSource(request, &prepared, &error) ||
+      !(prepared.medium ? m_reader.OpenMedium(std::move(prepared.medium), prepared.offset, prepared.length, &error)
+                        : m_reader.Open(m_options.source, prepared.offset, prepared.length, &error))) {
     Message(error);
     return kExitSource;
   }
+  m_freeSpace = prepared.freeSpace;
+  m_sourceNotes = prepared.notes;
+  if (!m_options.quiet)
+    for (const std::string& note : m_sourceNotes) Message(note);
   m_reader.SetGeometry(m_options.block, m_options.chunk, m_options.lookahead);
   m_reader.SetStopFlag(&g_stopSignal);
   if (m_options.mode == RunOptions::Mode::kScan && !m_options.hashName.empty() && !m_reader.Seekable()) {
@@ -845,7 +891,7 @@ int Run::Prepare() {
               " was saved for (its size differs)");
       return kExitState;
     }
-    if (position < m_options.offset || (m_reader.End() && position > *m_reader.End()) ||
+    if (position < m_reader.Start() || (m_reader.End() && position > *m_reader.End()) ||
         !m_reader.SkipTo(position, &error)) {
       Message("cannot continue at the saved position " + std::to_string(position) + ": " +
               (error.empty() ? "outside the source" : error));
@@ -902,6 +948,7 @@ bool Run::OpenReport(std::string* error) {
   context.commandLine = m_options.commandLine;
   context.startTime = m_startTime;
   context.carve = m_options.mode == RunOptions::Mode::kCarve;
+  context.pieced = m_freeSpace != nullptr;
   m_writer = MakeReportWriter(m_options.format, context);
   m_reportIsStdout = m_options.reportPath.empty() || m_options.reportPath == "-";
   std::string header = m_writer->Header();
@@ -942,14 +989,14 @@ void Run::SessionTime() {
 
 bool Run::SaveState(uint64_t position, std::string* error) {
   SessionTime();
-  m_stats.bytesScanned = position - m_options.offset;
+  m_stats.bytesScanned = position - m_reader.Start();
   uint64_t reportLength = 0;
   if (m_report != nullptr) {
     std::fflush(m_report);
     if (!m_reportIsStdout) reportLength = static_cast<uint64_t>(std::max<long>(0, std::ftell(m_report)));
   }
   size_t prefixLength = static_cast<size_t>(
-      std::min<uint64_t>(m_reader.Prefix().size(), position - m_options.offset));
+      std::min<uint64_t>(m_reader.Prefix().size(), position - m_reader.Start()));
   nlohmann::json info;
   info["format"] = 2;
   info["command"] = m_options.ModeName();
@@ -986,7 +1033,13 @@ bool Run::SaveState(uint64_t position, std::string* error) {
     nlohmann::json files = nlohmann::json::array();
     for (const OpenFile& file : open) {
       ::fsync(static_cast<int>(reinterpret_cast<intptr_t>(file.handle)));
-      files.push_back({{"path", file.path}, {"type", file.typeCode}, {"start", file.fileStart}, {"size", file.size}});
+      // After a failed write a file still being followed is short of the
+      // strips it took; its size is then what it should hold, and a resume
+      // fills the gap from the source.
+      uint64_t size = file.size;
+      if (m_lostWrites && file.fileStart <= position && size < position - file.fileStart)
+        size = position - file.fileStart;
+      files.push_back({{"path", file.path}, {"type", file.typeCode}, {"start", file.fileStart}, {"size", size}});
     }
     info["open_files"] = files;
     info["journal_length"] = m_journalEnd;
@@ -1078,7 +1131,7 @@ int Run::Loop() {
   m_sessionStartPosition = m_reader.NextPosition();
   double lastSave = m_sessionStart;
   std::optional<uint64_t> total;
-  if (m_reader.End()) total = *m_reader.End() - m_options.offset;
+  if (m_reader.End()) total = *m_reader.End() - m_reader.Start();
   Strip strip;
   std::string error;
   uint64_t count = 0;
@@ -1090,6 +1143,7 @@ int Run::Loop() {
     if (!m_pending.empty()) EmitReady(next, false);
     if (carve && analyseError != 0) {
       meter.Finish();
+      m_lostWrites = true;
       return StopWithState(next, kExitOutput,
                            "cannot write found files below " + m_options.outputDir + " (" +
                                WhyUnwritable(m_options.outputDir) + "); stopped at offset " +
@@ -1107,7 +1161,7 @@ int Run::Loop() {
     if ((++count & 63) == 0) {
       double now = Now();
       ProgressSnapshot snapshot;
-      snapshot.done = next - m_options.offset;
+      snapshot.done = next - m_reader.Start();
       snapshot.total = total;
       snapshot.seconds = now - m_sessionStart;
       snapshot.sessionBytes = next - m_sessionStartPosition;
@@ -1143,7 +1197,7 @@ int Run::Finish() {
   EmitReady(0, true);
   SessionTime();
   uint64_t end = m_reader.NextPosition();
-  m_stats.bytesScanned = end - m_options.offset;
+  m_stats.bytesScanned = end - m_reader.Start();
   if (m_writeFailed) {
     Message(m_writeFailure);
     return kExitOutput;
@@ -1174,6 +1228,7 @@ int Run::Finish() {
   if (m_options.mode == RunOptions::Mode::kCarve) {
     std::string summary = FormatSummary(m_stats, m_options.outputDir);
     summary += "audit: " + m_options.outputDir + "/" + m_auditName + ".xml, " + m_auditName + ".json\n";
+    for (const std::string& note : m_sourceNotes) summary += note + "\n";
     if (std::fputs(summary.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
       Message("cannot write the summary to standard output: " + std::string(std::strerror(errno)));
       return kExitOutput;
@@ -1203,6 +1258,9 @@ nlohmann::json RunOptions::Settings() const {
   settings["length"] = length ? nlohmann::json(*length) : nlohmann::json();
   settings["hash"] = hashName;
   settings["format"] = ReportFormatName(format);
+  settings["source-format"] = sourceFormat;
+  settings["partition"] = partition ? nlohmann::json(*partition) : nlohmann::json();
+  settings["unallocated"] = unallocated;
   if (mode == Mode::kCarve) {
     settings["output"] = outputDir;
     settings["report"] = reportPath;
@@ -1243,6 +1301,11 @@ bool RunOptions::AdoptSettings(const nlohmann::json& saved, std::string* error) 
                  ? std::optional<uint64_t>(saved["length"].get<uint64_t>())
                  : std::nullopt;
     hashName = text("hash");
+    sourceFormat = saved.value("source-format", std::string("auto"));
+    partition = saved.contains("partition") && saved["partition"].is_number()
+                    ? std::optional<unsigned>(saved["partition"].get<unsigned>())
+                    : std::nullopt;
+    unallocated = saved.value("unallocated", false);
     if (!ParseReportFormat(saved.value("format", std::string("jsonl")), &format)) format = ReportFormat::kJsonLines;
     if (mode == Mode::kCarve) {
       outputDir = text("output");

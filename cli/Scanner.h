@@ -44,6 +44,9 @@ struct RunOptions {
   uint32_t block = 512;
   uint64_t offset = 0;
   std::optional<uint64_t> length;
+  std::string sourceFormat = "auto";  // auto, raw, split, ewf, aff, vhd, vmdk
+  std::optional<unsigned> partition;  // 1-based, as `partitions` lists them
+  bool unallocated = false;           // only the blocks the file system marks free
   bool quiet = false;
   std::string statePath;   // "" for the default
   bool resume = false;

@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "EvidenceSource.h"
+
 namespace trcli {
 
 namespace {
@@ -95,6 +97,57 @@ bool SourceReader::OpenFd(int fd, bool owns, uint64_t offset, std::optional<uint
   return true;
 }
 
+bool SourceReader::OpenMedium(std::unique_ptr<Medium> medium, uint64_t offset, std::optional<uint64_t> length,
+                              std::string* error) {
+  m_medium = std::move(medium);
+  m_seekable = true;
+  m_sourceSize = m_medium->Size();
+  if (offset > m_sourceSize) {
+    *error = "--offset lies beyond the end of the source (" + std::to_string(m_sourceSize) + " bytes)";
+    return false;
+  }
+  m_end = length ? std::min(m_sourceSize, offset + std::min(*length, m_sourceSize - offset)) : m_sourceSize;
+  m_start = m_readPosition = m_windowStart = m_cursor = offset;
+  m_filled = 0;
+  m_eof = false;
+  return true;
+}
+
+bool SourceReader::ReadAt(uint64_t position, uint8_t* into, size_t size) const {
+  if (m_medium) {
+    std::string ignored;
+    return position <= m_sourceSize && size <= m_sourceSize - position &&
+           m_medium->ReadAt(position, into, size, &ignored);
+  }
+  while (size > 0) {
+    ssize_t got = ::pread(m_fd, into, size, static_cast<off_t>(position));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    into += got;
+    position += static_cast<uint64_t>(got);
+    size -= static_cast<size_t>(got);
+  }
+  return true;
+}
+
+bool SourceReader::ReadFromMedium(uint8_t* into, size_t size, std::string* error) {
+  if (m_medium->ReadAt(m_readPosition, into, size, error)) return true;
+  if (!m_medium->ZeroUnreadable()) return false;
+  error->clear();
+  // Find the unreadable blocks one by one.
+  std::string ignored;
+  size_t total = 0;
+  while (total < size) {
+    size_t piece = std::min<size_t>(size - total, m_block - ((m_readPosition + total) % m_block));
+    if (!m_medium->ReadAt(m_readPosition + total, into + total, piece, &ignored)) {
+      std::memset(into + total, 0, piece);
+      ++m_unreadable;
+    }
+    total += piece;
+  }
+  return true;
+}
+
 void SourceReader::SetGeometry(uint32_t block, uint32_t chunk, uint32_t lookahead) {
   m_block = block;
   m_chunk = std::max(chunk, block);
@@ -113,6 +166,10 @@ long long SourceReader::ReadSome(uint8_t* into, size_t size, std::string* error)
   if (m_end && m_readPosition >= *m_end) return 0;
   if (m_end) size = static_cast<size_t>(std::min<uint64_t>(size, *m_end - m_readPosition));
   size_t total = 0;
+  if (m_medium) {
+    if (!ReadFromMedium(into, size, error)) return -1;
+    total = size;
+  }
   while (total < size) {
     ssize_t got = ::read(m_fd, into + total, size - total);
     if (got > 0) {
@@ -202,10 +259,10 @@ bool SourceReader::SkipTo(uint64_t position, std::string* error) {
     if (m_prefix.size() < kPrefixBytes) {
       std::vector<uint8_t> head(kPrefixBytes);
       uint64_t limit = m_end ? std::min<uint64_t>(kPrefixBytes, *m_end - m_start) : kPrefixBytes;
-      ssize_t got = ::pread(m_fd, head.data(), static_cast<size_t>(limit), static_cast<off_t>(m_start));
+      ssize_t got = ReadAt(m_start, head.data(), static_cast<size_t>(limit)) ? static_cast<ssize_t>(limit) : 0;
       m_prefix.assign(head.begin(), head.begin() + std::max<ssize_t>(got, 0));
     }
-    if (::lseek(m_fd, static_cast<off_t>(position), SEEK_SET) < 0) {
+    if (!m_medium && ::lseek(m_fd, static_cast<off_t>(position), SEEK_SET) < 0) {
       *error = std::string("cannot seek in source: ") + std::strerror(errno);
       return false;
     }

@@ -1,5 +1,6 @@
-// Reads a source (image file, block device or a stream on standard input)
-// and cuts it into strips for the library.
+// Reads a source (image file, block device, a stream on standard input, or
+// a Medium such as an evidence image or a file system's free space) and
+// cuts it into strips for the library.
 //
 // Data is read in large chunks into one buffer that is reused for the whole
 // source, so memory stays bounded whatever the source size. Every strip is
@@ -15,9 +16,12 @@
 #define TYPERECOVERY_CLI_SOURCEREADER_H
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "EvidenceSource.h"
 
 namespace trcli {
 
@@ -45,6 +49,10 @@ class SourceReader {
   // Same over a descriptor the caller opened; takes ownership when owns.
   bool OpenFd(int fd, bool owns, uint64_t offset, std::optional<uint64_t> length,
               std::string* error);
+  // Same over a medium read through a library (an evidence image, free
+  // space): always seekable; positions are positions in the medium.
+  bool OpenMedium(std::unique_ptr<Medium> medium, uint64_t offset, std::optional<uint64_t> length,
+                  std::string* error);
   void SetGeometry(uint32_t block, uint32_t chunk, uint32_t lookahead);
   // A flag that a signal handler sets: a read that the signal interrupts
   // then gives up, and Next answers false without a strip (Interrupted()).
@@ -56,6 +64,10 @@ class SourceReader {
   bool Next(Strip* strip, std::string* error);
   // Moves the next strip's position forward to an absolute position (resume).
   bool SkipTo(uint64_t position, std::string* error);
+
+  // Reads bytes of a seekable source anywhere (hashing found files); false
+  // when any of them cannot be read.
+  bool ReadAt(uint64_t position, uint8_t* into, size_t size) const;
 
   bool Seekable() const { return m_seekable; }
   int Fd() const { return m_fd; }
@@ -73,9 +85,14 @@ class SourceReader {
   bool Refill(std::string* error);
   // Reads up to size bytes at the stream position; -1 on a fatal error.
   long long ReadSome(uint8_t* into, size_t size, std::string* error);
+  // Reads size bytes from the medium at the stream position; unreadable
+  // blocks of a disk read as zeros and are counted, those of a damaged
+  // image are fatal.
+  bool ReadFromMedium(uint8_t* into, size_t size, std::string* error);
   void NotePrefix(uint64_t position, const uint8_t* data, size_t size);
 
   int m_fd = -1;
+  std::unique_ptr<Medium> m_medium;
   bool m_owns = false;
   bool m_seekable = false;
   uint64_t m_sourceSize = 0;

@@ -306,7 +306,7 @@ bool CheckStateInfo(const nlohmann::json& info, std::string* which) {
     if (!FieldsHold(record,
                     {{"offset", kUnsigned, true}, {"size", kUnsigned, true}, {"type", kUnsigned, true},
                      {"ext", kString, true}, {"complete", kBool, true}, {"path", kString, true},
-                     {"lead_in", kUnsigned, true}, {"picture", kArray, false}},
+                     {"lead_in", kUnsigned, true}, {"stream", kUnsigned, true}, {"picture", kArray, false}},
                     which, "pending."))
       return false;
     if (record.contains("picture")) {

@@ -85,6 +85,10 @@ std::vector<uint32_t> TypeCatalog::FamilyCodes(uint32_t familyCode) const {
 std::vector<uint32_t> TypeCatalog::CodesForExtension(const std::string& extension) const {
   std::string wanted = StripDot(extension);
   std::vector<uint32_t> codes;
+  // A type's own extension names that type only, not its family.
+  for (const TypeInfo& type : m_types)
+    if (type.ownExtension == wanted) codes.push_back(type.code);
+  if (!codes.empty()) return codes;
   for (const TypeInfo& type : m_types) {
     if (std::find(type.extensions.begin(), type.extensions.end(), wanted) != type.extensions.end())
       codes.push_back(type.code);
@@ -116,10 +120,17 @@ const std::vector<std::string>& TypeCatalog::GroupNames() {
   return kNames;
 }
 
+uint32_t TypeCatalog::GroupOf(uint32_t code) {
+  // BMP, GIF and PNG: pictures, not drawings.
+  constexpr uint32_t kPhotos = 2;
+  if (code == 1537 || code == 1538 || code == 1539) return kPhotos;
+  const uint32_t group = code >> 8;
+  return group >= 1 && group <= GroupNames().size() ? group : 0;
+}
+
 const char* TypeCatalog::GroupName(uint32_t code) {
-  uint32_t group = code >> 8;
-  if (group < 1 || group > GroupNames().size()) return "unknown";
-  return GroupNames()[group - 1].c_str();
+  const uint32_t group = GroupOf(code);
+  return group == 0 ? "unknown" : GroupNames()[group - 1].c_str();
 }
 
 uint32_t TypeCatalog::GroupFromName(const std::string& name) {
@@ -132,6 +143,7 @@ uint32_t TypeCatalog::GroupFromName(const std::string& name) {
 void TypeSelection::ApplyTo(CTypeRecoveryManager* manager) const {
   if (useAddAll) {
     TypeRecovery_AddAllTypes(manager);
+    for (const auto& kind : kindsAfterAddAll) TypeRecovery_AddType(manager, kind.first, kind.second);
     return;
   }
   for (const auto& addition : additions) TypeRecovery_AddType(manager, addition.first, addition.second);
@@ -152,16 +164,19 @@ bool ResolveSelection(const TypeCatalog& catalog, const std::vector<std::string>
                       std::string* error) {
   std::set<uint32_t> chosen;
   bool all = typeTokens.empty();
+  bool libraryDefault = false;
   for (const std::string& token : typeTokens) {
     for (const std::string& piece : SplitList(token, ",")) {
       uint32_t code = 0;
       std::string lower = ToLower(piece);
       if (lower == "all") {
         all = true;
+      } else if (lower == "library-default") {
+        all = libraryDefault = true;
       } else if (uint32_t group = TypeCatalog::GroupFromName(lower)) {
         bool any = false;
         for (const TypeInfo& type : catalog.Types())
-          if ((type.code >> 8) == group) { chosen.insert(type.code); any = true; }
+          if (TypeCatalog::GroupOf(type.code) == group) { chosen.insert(type.code); any = true; }
         if (!any) { *error = "the library has no types in the group '" + lower + "'"; return false; }
       } else if (ParseCode(piece, &code)) {
         if (catalog.Find(code) == nullptr) {
@@ -217,13 +232,21 @@ bool ResolveSelection(const TypeCatalog& catalog, const std::vector<std::string>
   }
 
   selection->additions.clear();
+  selection->kindsAfterAddAll.clear();
   // Everything at the library's own defaults: let the library add its types
-  // itself, in its own order and with its own choice of sub-types.
+  // itself, in its own order, then switch on every family's own kind.
   bool onlyAll = true;
   for (const std::string& token : typeTokens)
-    for (const std::string& piece : SplitList(token, ","))
-      onlyAll = onlyAll && ToLower(piece) == "all";
+    for (const std::string& piece : SplitList(token, ",")) {
+      const std::string lower = ToLower(piece);
+      onlyAll = onlyAll && (lower == "all" || lower == "library-default");
+    }
   selection->useAddAll = onlyAll && maxSizeTokens.empty();
+  if (selection->useAddAll && !libraryDefault) {
+    for (const TypeInfo& type : catalog.Types())
+      if (catalog.IsFamilyHead(type) && catalog.FamilyCodes(type.code).size() > 1)
+        selection->kindsAfterAddAll.emplace_back(type.code, type.defaultMax);
+  }
   if (!selection->useAddAll) {
     // Library order, so that the header pass keeps the library's priorities.
     for (const TypeInfo& type : catalog.Types()) {

@@ -52,8 +52,11 @@ class TypeCatalog {
   // codes (compound documents, for example) this is the family's code.
   uint32_t CodeForExtension(const std::string& extension) const;
 
-  // "documents", "photos", ... from the high byte; "unknown" outside 1..9.
+  // "documents", "photos", ... from the high byte (the picture formats in
+  // photos); "unknown" outside 1..9.
   static const char* GroupName(uint32_t code);
+  // The group's number (1 to 9, as the high byte), 0 when unknown.
+  static uint32_t GroupOf(uint32_t code);
   // The high byte for a group name, or 0.
   static uint32_t GroupFromName(const std::string& name);
   static const std::vector<std::string>& GroupNames();
@@ -67,14 +70,20 @@ struct TypeSelection {
   bool useAddAll = true;  // TypeRecovery_AddAllTypes
   // Otherwise TypeRecovery_AddType with these codes and maxima, in this order.
   std::vector<std::pair<uint32_t, uint64_t>> additions;
+  // With useAddAll: TypeRecovery_AddType with these family codes afterwards
+  // (their prototypes exist: only their kinds are switched on).
+  std::vector<std::pair<uint32_t, uint64_t>> kindsAfterAddAll;
 
   void ApplyTo(CTypeRecoveryManager* manager) const;
   // The codes this selection covers, for messages and state checks.
   std::vector<uint32_t> Codes(const TypeCatalog& catalog) const;
 };
 
-// typeTokens: extensions, type codes (decimal or 0x hex), group names or
-// "all", each possibly a comma-separated list; empty means all types.
+// typeTokens: extensions, type codes (decimal or 0x hex), group names, "all"
+// or "library-default", each possibly a comma-separated list; empty means
+// all types. An extension that is one type's own (wav in the RIFF family)
+// selects that type alone: the family's recognizer still follows its other
+// kinds but keeps and reports only the selected one.
 // maxSizeTokens: EXT=SIZE or CODE=SIZE. Answers false with a message when a
 // token names nothing.
 bool ResolveSelection(const TypeCatalog& catalog, const std::vector<std::string>& typeTokens,

@@ -282,6 +282,15 @@ TYPERECOVERY_API void TYPERECOVERY_CALL TypeRecovery_NoteUsedFileNumber(
 TYPERECOVERY_API int32_t TYPERECOVERY_CALL TypeRecovery_IsFileHeaderMatched(
     const uint8_t* buffer, uint32_t length, const char16_t* extension);
 
+/* Additions to the designed interface. */
+
+/* The supported type at `index` (0-based, in the order of
+ * TypeRecovery_GetAllSupportedFileTypes), copied into *record. Answers 1, or
+ * 0 when the manager or record is null or the index is past the last type.
+ * For hosts that cannot build a CDynArray (C, other languages). */
+TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_GetSupportedFileType(
+    CTypeRecoveryManager* m, uint32_t index, tag_FileTypeProperty* record);
+
 #ifdef __cplusplus
 }
 #endif

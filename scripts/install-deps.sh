@@ -1,9 +1,20 @@
 #!/usr/bin/env bash
-# Installs what a fresh Debian 12 machine lacks to build and test TypeRecovery.
+# Installs what a fresh Debian 12 machine lacks to build and test TypeRecovery
+# (or, with the argument `sample`, to build the tool and carve the sample).
 # Does nothing (and needs no network) when everything is already there.
 set -euo pipefail
 packages=(build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libcli11-dev nlohmann-json3-dev libssl-dev clang libclang-rt-14-dev libxml2-utils)
+          libcli11-dev nlohmann-json3-dev libssl-dev clang libclang-rt-14-dev
+          python3-venv python3-pytest python3-setuptools
+          # evidence images, partitions and file systems, and the tools that make the test disks
+          libtsk-dev dosfstools mtools e2fsprogs fdisk gdisk ewf-tools qemu-utils openssl
+          # xmllint, to validate the DFXML reports against their schema
+          libxml2-utils)
+# `install-deps.sh sample`: only what building the tool and carving the
+# sample image needs (no test, benchmark or fuzzing tools).
+if [ "${1:-}" = sample ]; then
+  packages=(build-essential cmake pkg-config libcli11-dev nlohmann-json3-dev libssl-dev)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -24,7 +24,7 @@ nlohmann::json ValidInfo() {
           {"stats", {{"bytes_scanned", 1536}, {"seconds", 0.5}, {"sessions", 1}, {"unhashed", 0},
                      {"extensions", {{"jpg", {1, 1, 0, 700, 0, 0}}}}}},
           {"pending", {{{"offset", 512}, {"size", 700}, {"type", 513}, {"ext", "jpg"}, {"complete", true},
-                        {"path", ""}, {"lead_in", 0}}}}};
+                        {"path", ""}, {"lead_in", 0}, {"stream", 512}}}}};
 }
 
 bool WriteProgress(int fd) { return ::write(fd, "\x01\x02\x00\x00", 4) == 4; }

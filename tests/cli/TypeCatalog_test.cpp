@@ -42,6 +42,9 @@ TEST(CliTypeCatalog, FamiliesGroupsAndExtensionsComeFromTheRecords) {
   EXPECT_EQ(catalog.FamilyCodes(2305), (std::vector<uint32_t>{2305, 260, 262}));
   EXPECT_STREQ(TypeCatalog::GroupName(770), "audio");
   EXPECT_STREQ(TypeCatalog::GroupName(0x0A01), "unknown");
+  // Pictures the library files under graphics are photos to the tool.
+  for (uint32_t picture : {1537u, 1538u, 1539u}) EXPECT_STREQ(TypeCatalog::GroupName(picture), "photos");
+  EXPECT_STREQ(TypeCatalog::GroupName(1541), "graphics");
   EXPECT_EQ(TypeCatalog::GroupFromName("Graphics"), 6u);
   const std::pair<const char*, uint32_t> kCodes[] = {
       {"JPEG", 513}, {"wav", 770}, {"doc", 2305}, {".dat", 1037}, {"zip", 0}};  // doc: list does not follow
@@ -54,12 +57,23 @@ TEST(CliTypeCatalog, SelectionAndMaximaInLibraryOrderAndBadTokensRefused) {
   std::string error;
   ASSERT_TRUE(ResolveSelection(catalog, {"all"}, {}, &selection, &error));
   EXPECT_TRUE(selection.useAddAll);
+  // Every kind: each multi-code family's own code is switched on after the
+  // library's list, which leaves some off; "library-default" keeps that list.
+  std::vector<uint32_t> kinds;
+  for (const auto& kind : selection.kindsAfterAddAll) kinds.push_back(kind.first);
+  EXPECT_EQ(kinds, (std::vector<uint32_t>{1025, 2305}));
+  ASSERT_TRUE(ResolveSelection(catalog, {"library-default"}, {}, &selection, &error));
+  EXPECT_TRUE(selection.useAddAll);
+  EXPECT_TRUE(selection.kindsAfterAddAll.empty());
+  // One kind of a family: that kind alone.
+  ASSERT_TRUE(ResolveSelection(catalog, {"wav"}, {}, &selection, &error));
+  EXPECT_EQ(selection.Codes(catalog), (std::vector<uint32_t>{770}));
   ASSERT_TRUE(ResolveSelection(catalog, {"doc,0x201", "audio"}, {}, &selection, &error)) << error;
   EXPECT_FALSE(selection.useAddAll);
   EXPECT_EQ(selection.Codes(catalog), (std::vector<uint32_t>{513, 770, 2305, 260, 262}));
   EXPECT_EQ(selection.additions[0].second, 64u << 20);  // the type's default maximum
-  ASSERT_TRUE(ResolveSelection(catalog, {"dat"}, {}, &selection, &error));  // two classes list it
-  EXPECT_EQ(selection.Codes(catalog), (std::vector<uint32_t>{1025, 770, 1037, 1566, 1284}));
+  ASSERT_TRUE(ResolveSelection(catalog, {"dat"}, {}, &selection, &error));  // two types' own
+  EXPECT_EQ(selection.Codes(catalog), (std::vector<uint32_t>{1037, 1284}));
   ASSERT_TRUE(ResolveSelection(catalog, {}, {"jpg=1M"}, &selection, &error)) << error;
   EXPECT_FALSE(selection.useAddAll);  // maxima need one AddType per code
   EXPECT_EQ(selection.additions.size(), 9u);

@@ -1,6 +1,8 @@
 // Portable executables: section-table walk and the version-resource kind.
 #include "formats/document/EXE.h"
 
+#include <algorithm>
+
 #include "framework/Charset.h"
 #include "interface/Manager.h"
 #include "registry/RecognizerFactory.h"
@@ -38,7 +40,7 @@ constexpr uint64_t kSizeOfRawDataAt = 16;
 // 250 bytes a name ending in a dot, three units and a terminator.
 constexpr uint64_t kKeyBytes = 34;
 constexpr uint64_t kNameWindow = 250;
-constexpr uint64_t kScanReach = 294;
+constexpr uint64_t kScanReach = CTypeRecoveryEXE::kKindScanReach;
 
 char16_t FoldCase(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
 
@@ -149,16 +151,34 @@ uint32_t CTypeRecoveryEXE::AnalyseStrip(uint64_t stripPosition, const uint8_t* b
     m_headerSize = ReadU32LE(view, e + kSizeOfHeadersAt);
     m_sectionCursor = e + kOptionalHeaderAt + ReadU16LE(view, e + kSizeOfOptionalHeaderAt);
     m_rawSizeSum = 0;
+    m_sectionSplit.Clear();
+    m_scanTail.Clear();
     BeginFile(stripPosition, errorFlag);
   }
   if (!HasOpenOutputFile() && m_fileInProgress == 0) return count;
 
-  // Section table; a header not yet readable whole waits for the next strip.
-  // One that began in the previous strip beyond its lookahead leaves the
-  // cursor below this strip's start (wrapped): its size field is gone and
-  // reads as 0, and the walk goes on with the headers after it.
+  // Section table; a header not yet readable whole waits for the next strip,
+  // and one that begins in this strip but runs past the readable bytes is
+  // kept and completed from the next.
   const uint64_t limit = view.size;
-  while (m_sectionsRemaining != 0 && m_sectionCursor + kSectionHeaderSize < limit) {
+  if (m_sectionsRemaining != 0 && !m_sectionSplit.Empty()) {
+    const uint64_t need = kSectionHeaderSize - m_sectionSplit.Size();
+    m_sectionSplit.Append(buffer, std::min<uint64_t>(need, length));
+    m_sectionCursor = need;
+    if (m_sectionSplit.Size() == kSectionHeaderSize) {
+      m_rawSizeSum += ReadU32LE(m_sectionSplit.View(), kSizeOfRawDataAt);
+      m_sectionSplit.Clear();
+      if (--m_sectionsRemaining == 0) m_expectedSize = m_headerSize + m_rawSizeSum;
+    }
+  }
+  while (m_sectionsRemaining != 0 && m_sectionSplit.Empty()) {
+    if (m_sectionCursor + kSectionHeaderSize > limit) {
+      if (m_sectionCursor < length) {
+        m_sectionSplit.Append(buffer + m_sectionCursor, length - m_sectionCursor);
+        m_sectionCursor = length;
+      }
+      break;
+    }
     m_rawSizeSum += ReadU32LE(view, m_sectionCursor + kSizeOfRawDataAt);
     m_sectionCursor += kSectionHeaderSize;
     if (--m_sectionsRemaining == 0) m_expectedSize = m_headerSize + m_rawSizeSum;
@@ -172,7 +192,7 @@ uint32_t CTypeRecoveryEXE::AnalyseStrip(uint64_t stripPosition, const uint8_t* b
   m_sectionCursor -= part;
   m_bytesWritten += part;
 
-  if (m_scanning != 0) ScanForKind(buffer, part, lookahead);
+  if (m_scanning != 0) ScanForKind(buffer, part, ended ? part : part + lookahead, ended);
   WriteOutput(buffer, static_cast<uint32_t>(part), errorFlag);
 
   if (!ended) return count;
@@ -186,12 +206,33 @@ uint32_t CTypeRecoveryEXE::AnalyseStrip(uint64_t stripPosition, const uint8_t* b
   return count;
 }
 
-void CTypeRecoveryEXE::ScanForKind(const uint8_t* buffer, uint64_t part, uint32_t lookahead) {
-  const ByteView view(buffer, part + lookahead);
+void CTypeRecoveryEXE::ScanForKind(const uint8_t* buffer, uint64_t part, uint64_t readable,
+                                   bool final) {
+  // Positions near the end of the readable bytes wait for the next strip
+  // (their bytes are kept), so that the kind does not depend on the
+  // lookahead; at the file's end only its own bytes are read.
+  if (!m_scanTail.Empty()) {
+    uint8_t joined[3 * kScanReach + 1];
+    const uint32_t kept = m_scanTail.Size();
+    const uint64_t more = std::min<uint64_t>(readable, sizeof joined - kept);
+    std::copy(m_scanTail.Data(), m_scanTail.Data() + kept, joined);
+    std::copy(buffer, buffer + more, joined + kept);
+    if (!final && more < kScanReach && m_scanTail.Append(buffer, part)) return;
+    m_scanTail.Clear();
+    ScanRange(ByteView(joined, kept + more), kept, true);
+  }
+  const uint64_t stop = ScanRange(ByteView(buffer, readable), part, final);
+  if (m_scanning != 0 && m_fileInProgress != 0 && stop < part) {
+    m_scanTail.Append(buffer + stop, part - stop);
+  }
+}
+
+uint64_t CTypeRecoveryEXE::ScanRange(const ByteView& view, uint64_t count, bool final) {
   uint64_t p = 0;
-  while (m_scanning != 0 && m_fileInProgress != 0 && p < part && p + kScanReach < view.size) {
-    const uint8_t b = buffer[p];
-    if ((b != 'O' && b != 'o') || buffer[p + 1] != 0 ||
+  while (m_scanning != 0 && m_fileInProgress != 0 && p < count &&
+         (final || p + kScanReach < view.size)) {
+    const uint8_t b = view.data[p];
+    if ((b != 'O' && b != 'o') || ReadU8(view, p + 1) != 0 ||
         !UnitsEqualIgnoringCase(view, p, m_versionKey, 16)) {
       ++p;
       continue;
@@ -222,6 +263,7 @@ void CTypeRecoveryEXE::ScanForKind(const uint8_t* buffer, uint64_t part, uint32_
     }
     p = q + 1;
   }
+  return p;
 }
 
 uint32_t CTypeRecoveryEXE::SaveProgress(TypeRecoveryFile file) {
@@ -230,7 +272,8 @@ uint32_t CTypeRecoveryEXE::SaveProgress(TypeRecoveryFile file) {
   const uint8_t sections[2] = {static_cast<uint8_t>(m_sectionsRemaining),
                                static_cast<uint8_t>(m_sectionsRemaining >> 8)};
   if (!WriteAll(file, sections, 2) || !WriteU32(file, m_headerSize) ||
-      !WriteU64(file, m_rawSizeSum) || !WriteU32(file, m_scanning)) {
+      !WriteU64(file, m_rawSizeSum) || !WriteU32(file, m_scanning) || !m_sectionSplit.Save(file) ||
+      !m_scanTail.Save(file)) {
     return 0;
   }
   if (m_fileInProgress != 0 && !WriteU32(file, kCodes[m_current])) return 0;
@@ -242,7 +285,7 @@ uint32_t CTypeRecoveryEXE::LoadProgress(TypeRecoveryFile file) {
   uint8_t sections[2];
   if (!m_enabled.Load(file) || !ReadU64(file, &m_sectionCursor) || !ReadAll(file, sections, 2) ||
       !ReadU32(file, &m_headerSize) || !ReadU64(file, &m_rawSizeSum) ||
-      !ReadU32(file, &m_scanning)) {
+      !ReadU32(file, &m_scanning) || !m_sectionSplit.Load(file) || !m_scanTail.Load(file)) {
     return 0;
   }
   m_sectionsRemaining = static_cast<uint16_t>(sections[0] | (sections[1] << 8));

@@ -20,6 +20,7 @@
 #ifndef TYPERECOVERY_FORMATS_DOCUMENT_EXE_H
 #define TYPERECOVERY_FORMATS_DOCUMENT_EXE_H
 
+#include "framework/ByteCarry.h"
 #include "framework/SubTypeFlags.h"
 #include "framework/TypeRecovery.h"
 
@@ -30,6 +31,8 @@ class CTypeRecoveryEXE : public CTypeRecovery {
   static constexpr size_t kGeneric = 6;   // row of the generic kind
   static constexpr size_t kRows = 7;
   static const uint32_t kCodes[kRows];    // flag order: com ocx dll sys drv acm exe
+  // Bytes the kind scan reads from a position: the key and the name after it.
+  static constexpr uint32_t kKindScanReach = 294;
 
   CTypeRecoveryEXE(CTypeRecoveryManager* host, const char16_t* outputRoot);
   uint32_t Analyse(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,
@@ -52,8 +55,11 @@ class CTypeRecoveryEXE : public CTypeRecovery {
   static bool IsStrictHeader(const uint8_t* buffer, uint32_t length);
   uint32_t& CurrentFolderValue();
   void Report(uint32_t complete);
-  // Looks for "OriginalFilename" in the first part bytes (plus lookahead).
-  void ScanForKind(const uint8_t* buffer, uint64_t part, uint32_t lookahead);
+  // Looks for "OriginalFilename" in the first part bytes of the strip, whose
+  // first readable bytes may be read; final: the file ends with them.
+  void ScanForKind(const uint8_t* buffer, uint64_t part, uint64_t readable, bool final);
+  // The scan of positions [0, count) of a view; answers where it stopped.
+  uint64_t ScanRange(const typerecovery::ByteView& view, uint64_t count, bool final);
   bool DiscardsGeneric() const { return !m_enabled.IsOn(kGeneric) && m_current == kGeneric; }
 
   typerecovery::SubTypeFlags<kRows> m_enabled;
@@ -64,6 +70,10 @@ class CTypeRecoveryEXE : public CTypeRecovery {
   uint32_t m_headerSize;                // SizeOfHeaders
   uint64_t m_rawSizeSum;                // SizeOfRawData of the sections read
   uint32_t m_scanning;                  // 1 while no kind is decided
+  // A section header split by a strip end, and the bytes at a strip's end
+  // whose kind scan waits for the next strip.
+  typerecovery::ByteCarry<40> m_sectionSplit;
+  typerecovery::ByteCarry<2 * kKindScanReach> m_scanTail;
   char16_t m_kindExtension[kKinds][8];
   char16_t m_versionKey[17];            // "OriginalFilename"
 };

@@ -374,17 +374,51 @@ uint64_t CTypeRecoveryMB::DeclaredSize(const ByteView& header) const {
   return uint64_t{ReadU32BE(header, kGroupSizeAt)} + kGroupHeaderSize;
 }
 
-// ---- TrueType: offset table (version 1.0, big-endian table count), then
-// 16-byte table records: tag, checksum, offset, length ----
+// ---- TrueType: offset table (version 1.0, big-endian table count, then the
+// binary-search fields the count fixes), then 16-byte table records: tag,
+// checksum, offset, length, sorted by tag ----
 
 namespace {
 constexpr uint32_t kTtfMinimumLength = 65;
 const uint8_t kTrueTypeVersion[] = {0x00, 0x01, 0x00, 0x00, 0x00};  // and the count's high byte
 constexpr uint64_t kNumTablesAt = 4;
+constexpr uint64_t kSearchRangeAt = 6;
+constexpr uint64_t kEntrySelectorAt = 8;
+constexpr uint64_t kRangeShiftAt = 10;
 constexpr uint64_t kTableRecordsAt = 12;
 constexpr uint64_t kTableRecordSize = 16;
 constexpr uint64_t kRecordOffsetAt = 8;
 constexpr uint64_t kRecordLengthAt = 12;
+
+// The table directory is well formed: its search fields agree with the
+// count, the tags are printable and strictly ascending (readers search them
+// by bisection), and every table lies behind the directory, on a four-byte
+// boundary.
+bool IsTableDirectory(const ByteView& v) {
+  const uint32_t tables = ReadU16BE(v, kNumTablesAt);
+  const uint64_t directoryEnd = kTableRecordsAt + tables * kTableRecordSize;
+  if (tables == 0 || !v.Has(0, directoryEnd)) return false;
+  uint32_t selector = 0;
+  while ((2u << selector) <= tables) ++selector;
+  const uint32_t searchRange = 16u << selector;
+  if (ReadU16BE(v, kSearchRangeAt) != searchRange || ReadU16BE(v, kEntrySelectorAt) != selector ||
+      ReadU16BE(v, kRangeShiftAt) != tables * 16 - searchRange) {
+    return false;
+  }
+  uint32_t previous = 0;
+  for (uint64_t record = kTableRecordsAt; record < directoryEnd; record += kTableRecordSize) {
+    for (uint64_t i = 0; i < 4; ++i) {
+      const uint8_t c = ReadU8(v, record + i);
+      if (c < 0x20 || c > 0x7E) return false;
+    }
+    const uint32_t tag = ReadU32BE(v, record);
+    if (record != kTableRecordsAt && tag <= previous) return false;
+    previous = tag;
+    const uint64_t offset = ReadU32BE(v, record + kRecordOffsetAt);
+    if (offset < directoryEnd || offset % 4 != 0) return false;
+  }
+  return true;
+}
 }  // namespace
 
 FIXED_SIZE_CONSTRUCTOR(CTypeRecoveryTTF, u"ttf")
@@ -393,21 +427,18 @@ uint32_t CTypeRecoveryTTF::IsHeaderMatched(const uint8_t* buffer, uint32_t lengt
   if (!Accepts(buffer, length, kTtfMinimumLength)) return 0;
   const ByteView v(buffer, length);
   if (!BytesEqual(v, 0, kTrueTypeVersion, sizeof kTrueTypeVersion)) return 0;
-  if (!BytesEqual(v, kTableRecordsAt, "DSIG")) return 0;
-  // Every table record lies inside the strip.
-  return kTableRecordSize * ReadU8(v, 5) + kTableRecordsAt < length ? kTypeCode : 0;
+  return IsTableDirectory(v) ? kTypeCode : 0;
 }
 
 uint64_t CTypeRecoveryTTF::DeclaredSize(const ByteView& header) const {
-  // The font ends with its last table; table ends are taken with their two
-  // low bits set (tables are padded to four bytes), in 32 bits like the fields.
-  uint32_t end = 0;
+  // The font ends with its last table, padded to four bytes.
+  uint64_t end = 0;
   const uint16_t tables = ReadU16BE(header, kNumTablesAt);
   for (uint64_t i = 0; i < tables; ++i) {
     const uint64_t record = kTableRecordsAt + i * kTableRecordSize;
-    const uint32_t tableEnd =
-        (ReadU32BE(header, record + kRecordOffsetAt) + ReadU32BE(header, record + kRecordLengthAt)) | 3u;
+    const uint64_t tableEnd =
+        uint64_t{ReadU32BE(header, record + kRecordOffsetAt)} + ReadU32BE(header, record + kRecordLengthAt);
     end = std::max(end, tableEnd);
   }
-  return end;
+  return (end + 3) / 4 * 4;
 }

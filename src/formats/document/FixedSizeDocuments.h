@@ -25,8 +25,12 @@
 //   the system area, so it has the image's full size.
 // - CTypeRecoveryMB: 3-D scene files (an IFF "FOR4" group of form "Maya");
 //   group size + 8.
-// - CTypeRecoveryTTF: TrueType fonts whose first table is "DSIG"; the largest
-//   table end, rounded up to four bytes.
+// - CTypeRecoveryTTF: TrueType fonts (version 1.0) with a well-formed table
+//   directory: search fields that agree with the table count, printable tags
+//   in ascending order, every table behind the directory on a four-byte
+//   boundary. (Fonts need no digital-signature table: DejaVu as Debian ships
+//   it and fontforge's output have none.) The size is the largest table end,
+//   rounded up to four bytes, as the tables are padded.
 #ifndef TYPERECOVERY_FORMATS_DOCUMENT_FIXEDSIZEDOCUMENTS_H
 #define TYPERECOVERY_FORMATS_DOCUMENT_FIXEDSIZEDOCUMENTS_H
 

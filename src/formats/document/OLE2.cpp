@@ -19,6 +19,8 @@ constexpr uint64_t kClassIdAt = 8;  // 8 bytes of the 16-byte class ID, zero in 
 constexpr uint64_t kSectorShiftAt = 30;
 constexpr uint64_t kMiniSectorShiftAt = 32;
 constexpr uint64_t kFatSectorCountAt = 44;
+constexpr uint64_t kFatSectorListAt = 76;  // the first 109 FAT sector numbers
+constexpr uint32_t kFreeSector = 0xFFFFFFFF;
 
 // Rows in flag order; the last is the generic type.
 const uint32_t kCodes[21] = {260,  261,  262, 1547, 274, 275,  277,  1550, 264,  265, 1552,
@@ -27,7 +29,18 @@ const char16_t* const kExtensions[21] = {
     u"doc", u"xls", u"ppt", u"max", u"qpw", u"shw", u"p65", u"dgn", u"vsd",    u"pub", u"jnb",
     u"fla", u"dcd", u"mpp", u"tcw", u"rpt", u"msi", u"msp", u"db",  u"sldprt", u"ole2"};
 constexpr size_t kFlashRow = 11;
+constexpr size_t kInstallerRow = 16;
+constexpr size_t kPatchRow = 17;
 constexpr size_t kMessageDatabaseRow = 18;
+// The root storage's directory entry: its name, and 80 bytes in its class
+// ID. Installer databases give it {000C1084-0000-0000-C000-000000000046},
+// patches {000C1086-...}, whatever tables they hold (msitools' wixl writes
+// no "_Validation" table).
+constexpr uint64_t kEntryClassIdAt = 80;
+const uint8_t kInstallerClassIdTail[15] = {0x10, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0,
+                                           0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+constexpr uint8_t kInstallerClassIdFirst = 0x84;
+constexpr uint8_t kPatchClassIdFirst = 0x86;
 
 // A name as it stands in the data: UTF-16LE units or ASCII bytes, then zeros.
 struct StreamName {
@@ -158,10 +171,20 @@ uint32_t CTypeRecoveryOLE2::Analyse(uint64_t stripPosition, const uint8_t* buffe
     BeginFile(stripPosition, errorFlag);
     m_expectedSize = HeaderSize(readable);
     m_databaseMask = kAllDatabaseNames;
+    const uint16_t shift = ReadU16LE(readable, kSectorShiftAt);
+    m_sectorSize = shift >= 7 && shift <= 16 ? uint64_t{1} << shift : 0;
+    m_fatCount = ReadU32LE(readable, kFatSectorCountAt);
+    if (m_fatCount > kListedFatSectors || m_sectorSize == 0) m_fatCount = 0;
+    for (uint32_t i = 0; i < m_fatCount; ++i) m_fatSectors[i] = ReadU32LE(readable, kFatSectorListAt + 4 * i);
+    m_fatBytesSeen = 0;
+    m_usedSectors = 0;
+    m_entrySplit.Clear();
   }
   if (!HasOpenOutputFile() && m_fileInProgress == 0) return count;
 
-  // The file ends where its header says.
+  // The file ends with its last used sector once the FAT is known, else
+  // where its header's capacity says.
+  if (m_fatCount != 0) WalkFat(buffer, length, m_bytesWritten);
   const uint64_t remaining = m_expectedSize > m_bytesWritten ? m_expectedSize - m_bytesWritten : 0;
   const bool ended = remaining <= length;
   const uint32_t part = ended ? static_cast<uint32_t>(remaining) : length;
@@ -171,6 +194,49 @@ uint32_t CTypeRecoveryOLE2::Analyse(uint64_t stripPosition, const uint8_t* buffe
   WriteOutput(buffer, part, errorFlag);
   if (ended) count += EndSubTypeFile(1);
   return count;
+}
+
+void CTypeRecoveryOLE2::WalkFat(const uint8_t* buffer, uint32_t length, uint64_t base) {
+  const uint64_t fatBytes = uint64_t{m_fatCount} * m_sectorSize;
+  if (m_fatBytesSeen >= fatBytes) return;
+  const uint64_t entriesPerSector = m_sectorSize / 4;
+  auto note = [&](uint32_t k, uint64_t entry, uint32_t value) {
+    const uint64_t sector = k * entriesPerSector + entry;
+    if (value != kFreeSector && sector + 1 > m_usedSectors) m_usedSectors = static_cast<uint32_t>(sector + 1);
+  };
+  uint64_t lastFatEnd = 0;
+  for (uint32_t k = 0; k < m_fatCount; ++k) {
+    // Sector n begins at (n + 1) x sector size: the header takes the first.
+    const uint64_t start = (uint64_t{m_fatSectors[k]} + 1) * m_sectorSize;
+    const uint64_t end = start + m_sectorSize;
+    if (end <= base || start >= base + length) continue;
+    lastFatEnd = std::max(lastFatEnd, end);
+    uint64_t at = std::max(start, base);
+    const uint64_t to = std::min(end, base + length);
+    m_fatBytesSeen += to - at;
+    if ((at - start) % 4 != 0) {
+      // The rest of an entry that began in the previous strip.
+      const uint64_t entryStart = at - (at - start) % 4;
+      const uint64_t rest = std::min(entryStart + 4, to) - at;
+      m_entrySplit.Append(buffer + (at - base), rest);
+      at += rest;
+      if (m_entrySplit.Size() == 4) {
+        note(k, (entryStart - start) / 4, ReadU32LE(m_entrySplit.View(), 0));
+        m_entrySplit.Clear();
+      }
+    }
+    for (; at + 4 <= to; at += 4) note(k, (at - start) / 4, ReadU32LE(ByteView(buffer + (at - base), 4), 0));
+    if (at < to) {
+      m_entrySplit.Clear();
+      m_entrySplit.Append(buffer + (at - base), to - at);
+    }
+  }
+  if (m_fatBytesSeen >= fatBytes) {
+    // The header sector, then sectors 0 to the last used one (never before
+    // the FAT's own end, whatever a damaged FAT says).
+    const uint64_t size = std::max<uint64_t>((uint64_t{m_usedSectors} + 1) * m_sectorSize, lastFatEnd);
+    m_expectedSize = std::min(m_expectedSize, size);
+  }
 }
 
 void CTypeRecoveryOLE2::ScanForSubType(const ByteView& readable, uint32_t part,
@@ -193,6 +259,14 @@ void CTypeRecoveryOLE2::ScanForSubType(const ByteView& readable, uint32_t part,
         return;
       }
     }
+    if (first == 'R' && MatchesWide(readable, p, u"Root Entry") &&
+        BytesEqual(readable, p + kEntryClassIdAt + 1, kInstallerClassIdTail, sizeof kInstallerClassIdTail)) {
+      const uint8_t kind = ReadU8(readable, p + kEntryClassIdAt);
+      if (kind == kInstallerClassIdFirst || kind == kPatchClassIdFirst) {
+        DecideRow(kind == kInstallerClassIdFirst ? kInstallerRow : kPatchRow);
+        return;
+      }
+    }
     if (kFirstBytes.database[first]) {
       for (const DatabaseName& d : kDatabaseNames) {
         if (MatchesWide(readable, p, d.name)) m_databaseMask &= static_cast<uint8_t>(~d.bit);
@@ -211,6 +285,14 @@ uint32_t CTypeRecoveryOLE2::SaveProgress(TypeRecoveryFile file) {
     return 0;
   }
   if (m_fileInProgress != 0 && !SaveCurrentCode(file)) return 0;
+  if (m_fileInProgress == 0) return 1;
+  if (!WriteU64(file, m_sectorSize) || !WriteU32(file, m_fatCount) || !WriteU64(file, m_fatBytesSeen) ||
+      !WriteU32(file, m_usedSectors) || !m_entrySplit.Save(file)) {
+    return 0;
+  }
+  for (uint32_t i = 0; i < m_fatCount; ++i) {
+    if (!WriteU32(file, m_fatSectors[i])) return 0;
+  }
   return 1;
 }
 
@@ -221,6 +303,17 @@ uint32_t CTypeRecoveryOLE2::LoadProgress(TypeRecoveryFile file) {
   }
   if (m_fileInProgress != 0 && !LoadCurrentCode(file)) return 0;
   RefetchFolderValues(kFolderFetchOrder);
+  m_fatCount = 0;
+  m_entrySplit.Clear();
+  if (m_fileInProgress == 0) return 1;
+  if (!ReadU64(file, &m_sectorSize) || !ReadU32(file, &m_fatCount) || !ReadU64(file, &m_fatBytesSeen) ||
+      !ReadU32(file, &m_usedSectors) || !m_entrySplit.Load(file) || m_fatCount > kListedFatSectors) {
+    m_fatCount = 0;
+    return 0;
+  }
+  for (uint32_t i = 0; i < m_fatCount; ++i) {
+    if (!ReadU32(file, &m_fatSectors[i])) return 0;
+  }
   return 1;
 }
 

@@ -1,34 +1,40 @@
-// CTypeRecoveryTAR: tar archives, walked member header by member header.
+// CTypeRecoveryTAR: tar archives, walked block by block.
 //
 // A member is a 512-byte header (name, octal mode, owner, group, size, time
 // and a checksum over the header) followed by its data in 512-byte blocks.
-// The recognizer keeps a cursor on the next member header, counted from the
-// current strip's first byte, and examines one header per strip, when the
-// cursor lies inside the strip or its lookahead: a header whose checksum
-// holds moves the cursor and the archive size on by its member; the first
-// block that is no header (the zero blocks that close an archive) ends the
-// archive at the members walked (nothing walked: the file is dropped). The
-// strip in which that happens is still written whole. A header that starts
-// in the lookahead but runs past the readable bytes is examined in the next
-// strip. Since only one header is examined per strip, the walk keeps pace
-// only while no strip holds more than one member header; once the cursor is
-// left behind the file runs to the maximum (1 GiB, complete flag 0) or a
-// flush. A tar header inside an archive in progress is a member, not a new
-// archive.
+// The walk examines every block at which a member header is due, in order,
+// as the strips arrive: a header whose checksum holds moves the walk on by
+// its member. The archive ends with zero blocks: tar writes two and then
+// pads with zeros to the end of its record (10 KiB by default), so the walk
+// takes the zero blocks that follow the last member, after the second of
+// them up to the first 10 KiB boundary, and the archive ends before the
+// first block that is neither a member header nor such a zero block (an
+// archive written with a smaller record and followed by zeros is taken with
+// zeros up to the next 10 KiB boundary). A header that begins in a strip
+// but ends in a later one is kept (ByteCarry) and examined when its last
+// byte arrives; its bytes are written only once they are known to belong to
+// the archive. The lookahead is never read, so the result is the same
+// whatever the host gives. A tar header inside an archive in progress is a
+// member, not a new archive. The archive also ends at the maximum (1 GiB,
+// complete flag 0) or a flush.
 //
 // Progress record: the base record, then, only with a file in progress, the
-// member cursor (8 bytes) and the archive size so far (8 bytes).
+// block cursor (8 bytes), the archive size so far (8 bytes), the zero blocks
+// seen (4 bytes) and the kept bytes of a split block (a 32-bit count and the
+// bytes).
 #ifndef TYPERECOVERY_FORMATS_DOCUMENT_TAR_H
 #define TYPERECOVERY_FORMATS_DOCUMENT_TAR_H
 
 #include <cstdint>
 
+#include "framework/ByteCarry.h"
 #include "framework/TypeRecovery.h"
 
 class CTypeRecoveryTAR : public CTypeRecovery {
  public:
   static constexpr uint32_t kTypeCode = 1796;
   static constexpr uint32_t kBlockSize = 512;
+  static constexpr uint32_t kRecordSize = 20 * kBlockSize;  // tar's default blocking
 
   CTypeRecoveryTAR(CTypeRecoveryManager* host, const char16_t* outputRoot);
   uint32_t Analyse(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,
@@ -41,8 +47,14 @@ class CTypeRecoveryTAR : public CTypeRecovery {
   uint64_t GetArchiveSize() const { return m_archiveSize; }
 
  private:
-  uint64_t m_memberCursor;  // next member header, from the current strip's first byte
-  uint64_t m_archiveSize;   // members walked so far
+  // The bytes from the block's start to the next block the walk examines,
+  // or 0 when the archive ends before this block.
+  uint64_t Examine(const uint8_t* block);
+
+  uint64_t m_blockCursor;  // next block to examine, from the current strip's first byte
+  uint64_t m_archiveSize;  // blocks walked so far
+  uint32_t m_zeroBlocks;   // end-of-archive blocks walked
+  typerecovery::ByteCarry<kBlockSize> m_split;  // a block begun in an earlier strip
 };
 
 #endif

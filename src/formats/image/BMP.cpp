@@ -21,8 +21,13 @@ constexpr uint32_t kHeightOffset = 22;      // biHeight
 constexpr uint32_t kBitCountOffset = 28;    // biBitCount
 constexpr uint32_t kImageSizeOffset = 34;   // biSizeImage
 
-constexpr uint32_t kLargestPixelDataOffset = 1078;  // 54-byte headers and a 256-entry palette
-constexpr uint32_t kLargestInfoSize = 80;
+constexpr uint32_t kFileHeaderSize = 14;
+constexpr uint32_t kLargestPalette = 256 * 4;
+// The info-header sizes that writers use: OS/2 1.x (12), OS/2 2.x (16 and
+// 64), BITMAPINFOHEADER (40), its Adobe extensions with colour masks (52 and
+// 56), and versions 4 (108) and 5 (124), which ImageMagick and other tools
+// write for pictures with an alpha channel or colour-space data.
+const uint32_t kInfoSizes[] = {12, 16, 40, 52, 56, 64, 108, 124};
 constexpr uint32_t kLargestDimension = 30000;
 constexpr uint32_t kLargestBitCount = 32;
 
@@ -39,10 +44,13 @@ CTypeRecoveryBMP::~CTypeRecoveryBMP() = default;
 uint32_t CTypeRecoveryBMP::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
   if (length < kMinimumHeaderLength || buffer[0] != 'B' || buffer[1] != 'M') return 0;
   const ByteView v(buffer, length);
-  // Width and height compare unsigned: a negative (top-down) height is refused.
-  const bool plausible = ReadU32LE(v, kReservedOffset) == 0 &&
-                         ReadU32LE(v, kPixelDataOffset) <= kLargestPixelDataOffset &&
-                         ReadU32LE(v, kInfoSizeOffset) <= kLargestInfoSize &&
+  const uint32_t infoSize = ReadU32LE(v, kInfoSizeOffset);
+  bool knownInfoSize = false;
+  for (uint32_t size : kInfoSizes) knownInfoSize = knownInfoSize || size == infoSize;
+  // Width and height compare unsigned: a negative (top-down) height is
+  // refused. The pixels follow the headers and at most a 256-entry palette.
+  const bool plausible = knownInfoSize && ReadU32LE(v, kReservedOffset) == 0 &&
+                         ReadU32LE(v, kPixelDataOffset) <= kFileHeaderSize + infoSize + kLargestPalette &&
                          ReadU32LE(v, kWidthOffset) <= kLargestDimension &&
                          ReadU32LE(v, kHeightOffset) <= kLargestDimension &&
                          ReadU16LE(v, kBitCountOffset) <= kLargestBitCount;

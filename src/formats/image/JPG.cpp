@@ -19,7 +19,12 @@ constexpr uint8_t kSOI = 0xD8;
 // APP1, APP11, APP14, comment, Huffman table.
 constexpr uint8_t kFirstMarkers[] = {0xDB, 0xE0, 0xE1, 0xEB, 0xEE, 0xFE, 0xC4};
 
-constexpr uint8_t kSOF0 = 0xC0;  // baseline start of frame
+// Start of frame: C0 to CF except C4 (Huffman tables), C8 (reserved) and CC
+// (arithmetic conditioning); baseline, extended, progressive and lossless
+// frames, Huffman or arithmetic coded, all give height and width alike.
+bool IsStartOfFrame(uint8_t marker) {
+  return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+}
 constexpr uint8_t kSOS = 0xDA;   // start of scan
 constexpr uint8_t kEOI = 0xD9;   // end of image
 constexpr uint8_t kAPP0 = 0xE0;
@@ -129,7 +134,7 @@ CTypeRecoveryJPG::WalkResult CTypeRecoveryJPG::WalkMarkers(const ByteView& view,
       m_exifSeen = 1;
       m_exifSegmentOffset = static_cast<uint32_t>(m_expectedSize + at + kApp1PayloadOffset);
     }
-    if (marker == kSOF0) {
+    if (IsStartOfFrame(marker)) {
       m_imageHeight = typerecovery::ReadU16BE(view, uint64_t{at} + kFrameHeightOffset);
       m_imageWidth = typerecovery::ReadU16BE(view, uint64_t{at} + kFrameWidthOffset);
     }

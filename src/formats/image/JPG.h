@@ -16,8 +16,9 @@
 // Folder mode: every strip's bytes that belong to the file go straight to
 // the output file. Report mode: the file is held in memory (held blocks) so
 // that at its end the first APP1 segment's EXIF data fills the picture
-// record handed to the host; width and height come from the last baseline
-// start-of-frame segment.
+// record handed to the host; width and height come from the last
+// start-of-frame segment of any kind (baseline, extended, progressive,
+// lossless).
 //
 // State between strips: the scan position (offset of the next expected
 // marker relative to the coming strip), the in-scan flag, the dimensions,

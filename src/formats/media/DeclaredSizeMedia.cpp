@@ -16,17 +16,6 @@ constexpr uint32_t kApeVersion399 = 3990;
 constexpr uint32_t kApeDescriptorBytesAt = 8;  // then header, seek table, header data, frame data
 constexpr uint32_t kApeByteCounts = 5;
 
-// MXF header partition pack: key (11 bytes examined), 4-byte BER length,
-// then major/minor version, KAG size, ThisPartition, PreviousPartition,
-// FooterPartition (8 bytes each, big-endian).
-constexpr uint32_t kMxfCode = 1038;
-constexpr uint32_t kMxfMinimumLength = 65;
-const uint8_t kMxfPartitionKey[] = {0x06, 0x0E, 0x2B, 0x34, 0x02, 0x05,
-                                    0x01, 0x01, 0x0D, 0x01, 0x02};
-constexpr uint32_t kMxfThisPartitionLowAt = 32;
-constexpr uint32_t kMxfFooterPartitionLowAt = 48;
-constexpr uint64_t kMxfFooterBytes = 224;
-
 // Type library: 16-byte magic, then the file length at 20.
 constexpr uint32_t kXptCode = 2308;
 constexpr uint32_t kXptMinimumLength = 17;
@@ -104,31 +93,6 @@ uint64_t CTypeRecoveryAPE::DeclaredSize(const ByteView& header) const {
 }
 
 CTypeRecovery* CTypeRecoveryAPE::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
-// ---- MXF
-
-CTypeRecoveryMXF::CTypeRecoveryMXF(CTypeRecoveryManager* host, const char16_t* outputRoot)
-    : CFixedSizeCycle(kMxfCode, host, outputRoot) {
-  SetExtension(u"mxf");
-  m_typePropertyFlag = 0;
-}
-
-uint32_t CTypeRecoveryMXF::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
-  if (buffer == nullptr || length < kMxfMinimumLength) return 0;
-  const ByteView header(buffer, length);
-  if (!BytesEqual(header, 0, kMxfPartitionKey, sizeof kMxfPartitionKey)) return 0;
-  // A pack that names itself as its footer (or states no footer) is not the
-  // start of a file.
-  return ReadU32LE(header, kMxfThisPartitionLowAt) != ReadU32LE(header, kMxfFooterPartitionLowAt)
-             ? kMxfCode
-             : 0;
-}
-
-uint64_t CTypeRecoveryMXF::DeclaredSize(const ByteView& header) const {
-  return uint64_t{ReadU32BE(header, kMxfFooterPartitionLowAt)} + kMxfFooterBytes;
-}
-
-CTypeRecovery* CTypeRecoveryMXF::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
 
 // ---- XPT
 
@@ -273,7 +237,6 @@ uint64_t CTypeRecoveryMMF::DeclaredSize(const ByteView& header) const {
 CTypeRecovery* CTypeRecoveryMMF::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
 
 TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryAPE)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryMXF)
 TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryXPT)
 TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryWTV)
 TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryAU)

@@ -1,5 +1,5 @@
 // Media and media-project formats whose header states the whole file size:
-// APE lossless audio, MXF, type libraries (XPT), WTV recordings, AU
+// APE lossless audio, type libraries (XPT), WTV recordings, AU
 // audio (".snd"), AIFF, VEG projects, WRF recordings and MMF ringtones.
 //
 // Each class states only its header test and its size formula; the copy
@@ -37,9 +37,6 @@
 // APE: "MAC " descriptor of version 3.99; the size is the sum of the
 // descriptor, header, seek table, header data and frame data byte counts.
 TYPERECOVERY_DECLARED_SIZE_CLASS(CTypeRecoveryAPE, CFixedSizeCycle);
-// MXF: a partition pack key; the size is the footer partition's offset (low
-// half, 4-byte pack length) plus 224.
-TYPERECOVERY_DECLARED_SIZE_CLASS(CTypeRecoveryMXF, CFixedSizeCycle);
 // XPT: the type-library magic; the size is the big-endian file length field.
 TYPERECOVERY_DECLARED_SIZE_CLASS(CTypeRecoveryXPT, CFixedSizeCycle);
 // AU: ".snd"; the size is the data offset plus the data size.

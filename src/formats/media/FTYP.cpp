@@ -1,6 +1,7 @@
 // ISO base-media recognizers: the top-level box walk and the six classes.
 #include "formats/media/FTYP.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "registry/RecognizerFactory.h"
@@ -63,18 +64,59 @@ bool CTypeRecoveryFTYP::IsFtypWithBrand(const uint8_t* buffer, const char* brand
 bool CTypeRecoveryFTYP::StartFile(const Strip& strip) {
   // The first box was judged by the header test; the walk starts behind it.
   m_boxCursor = ReadU32BE(strip.readable, kBoxSizeOffset);
+  m_split.Clear();
   return true;
 }
 
 CMediaStripCycle::Walk CTypeRecoveryFTYP::WalkStrip(const Strip& strip) {
-  const uint64_t readable = strip.readable.size;
   uint64_t cursor = m_boxCursor;
   Walk walk = Walk::WholeStrip(strip);
+  if (!m_split.Empty()) {
+    // A header that began in an earlier strip: complete it from this one.
+    const uint32_t earlier = m_split.Size();
+    const uint32_t need = kBoxHeaderSize - earlier;
+    if (need > strip.length) {
+      m_split.Append(strip.data, strip.length);
+      walk.take = 0;
+      return walk;
+    }
+    std::copy(m_split.Data(), m_split.Data() + earlier, m_held);
+    m_split.Append(strip.data, need);
+    const ByteView header = m_split.View();
+    const uint32_t size = ReadU32BE(header, 0);
+    m_split.Clear();
+    if (size == 0 || IsBoxTypeAccepted(header.At(kBoxTypeOffset)) == 0) {
+      // The file ended where that header began.
+      m_boxCursor = 0;
+      return Walk::EndAt(0);
+    }
+    walk.held = m_held;
+    if (size < earlier) {
+      // A box shorter than its header (a 64-bit size): it ends the file.
+      walk.heldCount = size;
+      walk.take = 0;
+      walk.ended = true;
+      walk.complete = 1;
+      m_boxCursor = 0;
+      return walk;
+    }
+    walk.heldCount = earlier;
+    cursor = uint64_t{size} - earlier;
+  }
   while (cursor < strip.length) {
-    if (cursor + kBoxHeaderSize >= readable) break;  // read in a later call
+    if (cursor + kBoxHeaderSize > strip.length) {
+      // The header runs past the strip: judged when the next one completes
+      // it, and held back until then.
+      m_split.Append(strip.data + cursor, strip.length - cursor);
+      walk.take = static_cast<uint32_t>(cursor);
+      m_boxCursor = 0;
+      return walk;
+    }
     const uint32_t size = ReadU32BE(strip.readable, cursor);
     if (size == 0 || IsBoxTypeAccepted(strip.readable.At(cursor + kBoxTypeOffset)) == 0) {
-      walk = Walk::EndAt(static_cast<uint32_t>(cursor));
+      walk.take = static_cast<uint32_t>(cursor);
+      walk.ended = true;
+      walk.complete = 1;
       break;
     }
     cursor += size;
@@ -86,13 +128,14 @@ CMediaStripCycle::Walk CTypeRecoveryFTYP::WalkStrip(const Strip& strip) {
 
 uint32_t CTypeRecoveryFTYP::SaveProgress(TypeRecoveryFile file) {
   if (CTypeRecovery::SaveProgress(file) == 0) return 0;
-  if (m_fileInProgress != 0 && !WriteU32(file, m_boxCursor)) return 0;
+  if (m_fileInProgress != 0 && (!WriteU32(file, m_boxCursor) || !m_split.Save(file))) return 0;
   return 1;
 }
 
 uint32_t CTypeRecoveryFTYP::LoadProgress(TypeRecoveryFile file) {
   if (CTypeRecovery::LoadProgress(file) == 0) return 0;
-  if (m_fileInProgress != 0 && !ReadU32(file, &m_boxCursor)) return 0;
+  m_split.Clear();
+  if (m_fileInProgress != 0 && (!ReadU32(file, &m_boxCursor) || !m_split.Load(file))) return 0;
   return 1;
 }
 
@@ -159,25 +202,31 @@ uint32_t CTypeRecovery3GP::IsHeaderMatched(const uint8_t* buffer, uint32_t lengt
 
 CTypeRecovery* CTypeRecovery3GP::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
 
+// ffmpeg's 3GPP muxer writes an 8-byte "free" box between "ftyp" and
+// "mdat"; the ISO free-space boxes are allowed as in MP4.
 uint32_t CTypeRecovery3GP::IsBoxTypeAccepted(const uint8_t* type) {
-  static const char* const kBoxes[] = {"moov", "mdat"};
+  static const char* const kBoxes[] = {"moov", "mdat", "free", "skip"};
   return IsOneOf(type, kBoxes) ? 1 : 0;
 }
 
-// 3GPP2: "ftyp" with the major brand kddi.
+// 3GPP2: "ftyp" with the major brand kddi, or one of the 3GPP2 brands
+// 3g2a, 3g2b and 3g2c (ffmpeg's 3g2 muxer writes 3g2a).
 CTypeRecovery3G2::CTypeRecovery3G2(CTypeRecoveryManager* host, const char16_t* outputRoot)
     : CTypeRecoveryFTYP(k3G2, host, outputRoot) {
   SetExtension(u"3g2");
 }
 
 uint32_t CTypeRecovery3G2::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
-  return HasFirstBox(buffer, length) && IsFtypWithBrand(buffer, "kddi") ? k3G2 : 0;
+  if (!HasFirstBox(buffer, length)) return 0;
+  if (IsFtypWithBrand(buffer, "kddi")) return k3G2;
+  const uint8_t version = typerecovery::ReadU8(ByteView(buffer, length), kMajorBrandOffset + 3);
+  return IsFtypWithBrand(buffer, "3g2") && version >= 'a' && version <= 'c' ? k3G2 : 0;
 }
 
 CTypeRecovery* CTypeRecovery3G2::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
 
 uint32_t CTypeRecovery3G2::IsBoxTypeAccepted(const uint8_t* type) {
-  static const char* const kBoxes[] = {"mdat", "moof", "moov", "mfra"};
+  static const char* const kBoxes[] = {"mdat", "moof", "moov", "mfra", "free", "skip"};
   return IsOneOf(type, kBoxes) ? 1 : 0;
 }
 

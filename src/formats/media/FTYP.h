@@ -13,16 +13,18 @@
 // Box sizes are 32-bit only: a size of 1 (a 64-bit size in the format) is a
 // 1-byte box, after which the walk normally meets an unknown type and ends.
 // The box cursor (the next box header, counted from the current strip's first
-// byte) is the only state kept beyond the base; the progress record adds it
-// while a file is in progress. Box headers are read only inside the strip
-// plus lookahead; a header that the readable bytes do not hold is read in a
-// later call.
+// byte) is the state kept beyond the base, with the first bytes of a box
+// header that a strip end splits: those are kept (and not yet written) until
+// the next strip completes the header, so that the walk decides the same
+// whatever the lookahead. The progress record adds both while a file is in
+// progress. Box headers are read only inside the strip plus lookahead.
 #ifndef TYPERECOVERY_FORMATS_MEDIA_FTYP_H
 #define TYPERECOVERY_FORMATS_MEDIA_FTYP_H
 
 #include <cstdint>
 
 #include "formats/media/MediaStripCycle.h"
+#include "framework/ByteCarry.h"
 
 class CTypeRecoveryFTYP : public CMediaStripCycle {
  public:
@@ -57,6 +59,8 @@ class CTypeRecoveryFTYP : public CMediaStripCycle {
 
  private:
   uint32_t m_boxCursor;
+  typerecovery::ByteCarry<kBoxHeaderSize> m_split;  // a box header begun in an earlier strip
+  uint8_t m_held[kBoxHeaderSize];                   // its bytes, handed to the cycle to write
 };
 
 class CTypeRecoveryMP4 : public CTypeRecoveryFTYP {

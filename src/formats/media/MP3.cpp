@@ -16,7 +16,8 @@ constexpr uint8_t kSyncByte = 0xFF;
 
 // Frame header byte 1: sync (3 bits), version (2), layer (2), protection (1).
 constexpr uint8_t kSyncMask = 0xE0;
-// Version codes (0 is MPEG 2.5 and 2 is MPEG 2, which share their tables).
+// Version codes.
+[[maybe_unused]] constexpr uint32_t kMpeg25 = 0;
 constexpr uint32_t kVersionReserved = 1;
 constexpr uint32_t kMpeg1 = 3;
 // Layer codes.
@@ -246,7 +247,8 @@ CTypeRecovery* CTypeRecoveryMP3::Clone() { return CloneRecognizer(this, m_host, 
 
 uint32_t CTypeRecoveryMP3::SaveProgress(TypeRecoveryFile file) {
   if (CTypeRecovery::SaveProgress(file) == 0) return 0;
-  if (m_fileInProgress != 0 && (!WriteU32(file, m_tagEnd) || !WriteU32(file, m_frameCursor))) {
+  if (m_fileInProgress != 0 && (!WriteU32(file, m_tagEnd) || !WriteU32(file, m_frameCursor) ||
+                                !WriteU32(file, m_endAtCursor ? 1 : 0))) {
     return 0;
   }
   return 1;
@@ -254,10 +256,13 @@ uint32_t CTypeRecoveryMP3::SaveProgress(TypeRecoveryFile file) {
 
 uint32_t CTypeRecoveryMP3::LoadProgress(TypeRecoveryFile file) {
   if (CTypeRecovery::LoadProgress(file) == 0) return 0;
-  if (m_fileInProgress != 0 && (!ReadU32(file, &m_tagEnd) || !ReadU32(file, &m_frameCursor))) {
+  m_endAtCursor = false;
+  uint32_t endAtCursor = 0;
+  if (m_fileInProgress != 0 && (!ReadU32(file, &m_tagEnd) || !ReadU32(file, &m_frameCursor) ||
+                                !ReadU32(file, &endAtCursor))) {
     return 0;
   }
-  m_endAtCursor = false;
+  m_endAtCursor = endAtCursor != 0;
   return 1;
 }
 

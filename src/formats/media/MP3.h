@@ -17,8 +17,9 @@
 //
 // State beyond the base: the tag end (file offset where the ID3v2 tags end;
 // 0 once frames are walked) and the frame cursor (next frame header, counted
-// from the current strip's first byte); both are in the progress record
-// while a file is in progress. Only the strip plus lookahead is ever read.
+// from the current strip's first byte) and whether an ID3v1 tag ends the
+// file at that cursor; all three are in the progress record while a file is
+// in progress. Only the strip plus lookahead is ever read.
 #ifndef TYPERECOVERY_FORMATS_MEDIA_MP3_H
 #define TYPERECOVERY_FORMATS_MEDIA_MP3_H
 
@@ -67,7 +68,8 @@ class CTypeRecoveryMP3 : public CMediaStripCycle {
   uint32_t m_tagEnd;
   uint32_t m_frameCursor;
   // An ID3v1 tag that began in an earlier strip ends the file at the frame
-  // cursor (not kept in the progress record: after a load the walk decides).
+  // cursor (kept in the progress record: the bytes there are the tag's last,
+  // which the walk must not judge again).
   bool m_endAtCursor;
 };
 

@@ -56,6 +56,7 @@ uint32_t CMediaStripCycle::Analyse(uint64_t stripPosition, const uint8_t* buffer
   const uint64_t limit =
       m_rules.takeMayReachLookahead && walk.ended ? uint64_t{length} + lookahead : length;
   if (walk.take > limit) walk.take = static_cast<uint32_t>(limit);
+  if (walk.heldCount != 0) TakeBytes(walk.held, walk.heldCount, errorFlag);
   TakeBytes(buffer, walk.take, errorFlag);
   if (m_rules.sizeIsBytesTaken) m_expectedSize = m_bytesWritten;
   if (m_rules.endsAtMaximumSize && m_bytesWritten >= m_maxFileSize) {

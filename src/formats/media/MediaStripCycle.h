@@ -31,8 +31,9 @@
 //     ends there and Rules::takeMayReachLookahead), whether the file ends in
 //     this strip and with which complete flag. It may call
 //     DiscardOutputFile: the file is then neither reported nor counted.
-//  4. Write: the bytes are added to the bytes written and written to the
-//     open output file (a failed or short write sets the error flag). With
+//  4. Write: the bytes the walk held back from earlier strips and then the
+//     take are added to the bytes written and written to the open output
+//     file (a failed or short write sets the error flag). With
 //     Rules::sizeIsBytesTaken the expected size follows the bytes written.
 //     With Rules::endsAtMaximumSize a file whose bytes written reach the
 //     maximum file size ends now with the complete flag 0, whatever the
@@ -98,6 +99,11 @@ class CMediaStripCycle : public CTypeRecovery {
     uint32_t take;      // bytes from the strip's start that belong to the file
     bool ended;         // the file ends after them
     uint32_t complete;  // complete flag when it ends
+    // Bytes of earlier strips the walk held back until it knew they belong
+    // to the file (a record header split by a strip end): written before
+    // the take. They stay valid until the walk's next call.
+    const uint8_t* held = nullptr;
+    uint32_t heldCount = 0;
 
     static Walk WholeStrip(const Strip& strip) { return {strip.length, false, 0}; }
     static Walk EndAt(uint32_t take, uint32_t complete = 1) { return {take, true, complete}; }

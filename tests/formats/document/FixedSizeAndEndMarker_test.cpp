@@ -6,6 +6,8 @@
 // handed to the host even in folder mode.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <memory>
 
 #include "formats/document/CraftedDocuments.h"
@@ -31,13 +33,18 @@ std::vector<uint8_t> VolumeDescriptor(uint32_t blocks, uint16_t blockSize) {
   return b.PadTo(2048, 0x20);
 }
 
-// A TrueType offset table whose records end where given.
+// A TrueType offset table (with the search fields its count gives) whose
+// records, tagged in ascending order, place the tables where given.
 std::vector<uint8_t> TrueType(const std::vector<std::pair<uint32_t, uint32_t>>& tables, const char* firstTag = "DSIG") {
   Bytes b;
-  b.U32BE(0x00010000).U16BE(static_cast<uint16_t>(tables.size())).U16BE(64).U16BE(2).U16BE(0);
+  uint16_t selector = 0;
+  while ((2u << selector) <= tables.size()) ++selector;
+  const uint16_t range = static_cast<uint16_t>(16u << selector);
+  b.U32BE(0x00010000).U16BE(static_cast<uint16_t>(tables.size())).U16BE(range).U16BE(selector);
+  b.U16BE(static_cast<uint16_t>(tables.size() * 16 - range));
   for (size_t i = 0; i < tables.size(); ++i)
     b.Text(i == 0 ? firstTag : (std::string("tb") + char('a' + i) + "x")).U32BE(0).U32BE(tables[i].first).U32BE(tables[i].second);
-  return b.PadTo(128, 0);
+  return b.PadTo(std::max<size_t>(b.size(), 128), 0);
 }
 
 std::vector<uint8_t> Strip(std::vector<uint8_t> bytes, size_t size, uint8_t fill = 0x2E) {
@@ -136,20 +143,29 @@ TEST(FixedSizeDocuments, DiscImageOutputBeginsWithTheZeroSystemArea) {
   EXPECT_EQ(r.GetExpectedSize(), 2048000u);
 }
 
-TEST(FixedSizeDocuments, TrueTypeSizeIsTheLastTableEndWithItsLowBitsSet) {
-  for (uint32_t end : {1000u, 1001u}) {
+TEST(FixedSizeDocuments, TrueTypeNeedsAWellFormedDirectoryAndEndsWithItsLastTablePadded) {
+  for (const auto& [end, size] : {std::pair<uint32_t, uint64_t>{1000, 1000}, {1001, 1004}}) {
     CTypeRecoveryTTF r(nullptr, nullptr);
     const std::vector<uint8_t> font = TrueType({{300, 100}, {400, end - 400}, {128, 20}});
     uint32_t error = 0;
     r.Analyse(0, font.data(), 128, 0, 0, &error);
-    EXPECT_EQ(r.GetExpectedSize(), 1003u) << end;
+    EXPECT_EQ(r.GetExpectedSize(), size) << end;
   }
-  const std::vector<uint8_t> other = TrueType({{300, 100}}, "GDEF");
-  EXPECT_EQ(TypeRecovery_IsFileHeaderMatched(other.data(), 128, u"ttf"), -1);
+  // Any first table will do (most fonts have no signature table).
+  const std::vector<uint8_t> other = TrueType({{44, 100}, {148, 8}}, "GDEF");
+  EXPECT_EQ(TypeRecovery_IsFileHeaderMatched(other.data(), 128, u"ttf"), 1);
+  // What a font directory cannot be: unsorted or unprintable tags, wrong
+  // search fields, a table inside the directory or off its 4-byte boundary.
+  const std::pair<size_t, uint8_t> breaks[] = {{28, 'A'}, {12, 1}, {7, 0x30}, {11, 1}, {23, 40}, {23, 45}};
+  for (const auto& [at, value] : breaks) {
+    std::vector<uint8_t> bad = other;
+    bad[at] = value;
+    EXPECT_EQ(TypeRecovery_IsFileHeaderMatched(bad.data(), 128, u"ttf"), -1) << at;
+  }
   // Every table record must lie inside the buffer.
-  const std::vector<uint8_t> many = TrueType({{1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 5}, {6, 6}, {7, 7}});
-  EXPECT_EQ(TypeRecovery_IsFileHeaderMatched(many.data(), 125, u"ttf"), 1);
-  EXPECT_EQ(TypeRecovery_IsFileHeaderMatched(many.data(), 124, u"ttf"), -1);
+  const std::vector<uint8_t> many = TrueType({{200, 1}, {204, 2}, {208, 3}, {212, 4}, {216, 5}, {220, 6}, {224, 7}});
+  EXPECT_EQ(TypeRecovery_IsFileHeaderMatched(many.data(), 124, u"ttf"), 1);
+  EXPECT_EQ(TypeRecovery_IsFileHeaderMatched(many.data(), 123, u"ttf"), -1);
 }
 
 TEST(EndMarker, CraftedFilesEndWhereTheirRulesSay) {

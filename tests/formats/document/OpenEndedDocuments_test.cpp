@@ -84,11 +84,16 @@ TEST(OpenEnded, CraftedFilesEndWhereTheirRulesSay) {
        {{0, 2048, 0}}},
       {"drawing cut by a new one", {{1545}}, Then(crafted::Dwg(1024), crafted::Dwg(600), 4096, 0x21), 512, 0,
        {{0, 1024, 0}, {1024, 3072, 0}}},
-      {"tar: a single member", {{1796}}, Then(Tar({5}), {}, 4096, 0), 512, 512, {{0, 1024, 1}}},
-      // One header is examined per strip: two members in one 4 KiB strip
-      // leave the cursor behind and the archive runs on to the flush.
+      // The two end blocks belong to the archive; other data ends it.
+      {"tar: a single member", {{1796}}, Then(Tar({5}), std::vector<uint8_t>(1024, 0), 4096, 0x77), 512, 512,
+       {{0, 2048, 1}}},
+      // Every header in a strip is walked.
       {"tar: several headers in a strip", {{1796}}, Then(Tar({100, 100, 100}), {}, 16384, 0x77), 4096, 0,
-       {{0, 16384, 0}}},
+       {{0, 3072, 1}}},
+      // Zeros after the end blocks fill the archive's record of 10 KiB, and
+      // no more: the next tar archive starts there.
+      {"tar: zeros to the record's end", {{1796}}, Then(Then(Tar({5}), {}, 10240, 0), Tar({5}), 20480, 0x77), 512, 0,
+       {{0, 10240, 1}, {10240, 1024, 1}}},
       {"oci chain, no lookahead", {{1561}}, ociImage, 512, 0, {{512, oci.size(), 1}}},
       {"oci chain, short lookahead", {{1561}}, ociImage, 512, 4, {{512, oci.size(), 1}}},
       {"oci chain, lookahead", {{1561}}, ociImage, 512, 512, {{512, oci.size(), 1}}},
@@ -97,12 +102,22 @@ TEST(OpenEnded, CraftedFilesEndWhereTheirRulesSay) {
   });
 }
 
-TEST(OpenEnded, TarWithoutLookaheadWritesTheStripHoldingTheEndBlockWhole) {
-  const std::vector<uint8_t> tar = Then(Tar({700, 10}), {}, 3584, 0);  // 2560 bytes of members
-  crafted::ExpectRuns({{"tar", {{1796}}, tar, 512, 0, {{0, 2560, 1}}}});
-  trtest::TempDir dir;
-  trtest::FolderRun(dir, {{1796}}, tar, 512, 0);
-  EXPECT_EQ(dir.Read("tar/00000.tar"), trtest::Prefix(tar, 3072));
+TEST(OpenEnded, TarIsWrittenToItsEndWhateverTheStripsAndLookahead) {
+  // 2560 bytes of members, the two end blocks, then other data.
+  const std::vector<uint8_t> tar = Then(Then(Tar({700, 10}), {}, 3584, 0), {}, 8192, 0x5A);
+  for (const auto& [strip, lookahead] : {std::pair<uint32_t, uint32_t>{512, 0}, {512, 4096}, {4096, 0}}) {
+    crafted::ExpectRuns({{"tar", {{1796}}, tar, strip, lookahead, {{0, 3584, 1}}}});
+    trtest::TempDir dir;
+    trtest::FolderRun(dir, {{1796}}, tar, strip, lookahead);
+    EXPECT_EQ(dir.Read("tar/00000.tar"), trtest::Prefix(tar, 3584)) << strip << " " << lookahead;
+  }
+  // Strips smaller than a block: headers are put together across them.
+  for (uint32_t strip : {100u, 700u}) {
+    const auto reports = trtest::ShortStripRun({1796}, tar, 512, strip, 0);
+    ASSERT_EQ(reports.size(), 1u) << strip;
+    EXPECT_EQ(reports[0].size, 3584u) << strip;
+    EXPECT_EQ(reports[0].complete, 1u) << strip;
+  }
 }
 
 TEST(OpenEnded, TarHeaderTestChecksItsChecksumAndFieldTerminators) {
@@ -120,7 +135,8 @@ TEST(OpenEnded, TarHeaderTestChecksItsChecksumAndFieldTerminators) {
 
 TEST(OpenEnded, WalksResumeFromAProgressFile) {
   const std::vector<uint8_t> tar = Tar({900, 30, 2000});
-  crafted::ExpectResumed({"tar", {{1796}}, Then(tar, {}, tar.size() + 2048, 0), 512, 512, {{0, tar.size(), 1}}}, 1536);
+  crafted::ExpectResumed({"tar", {{1796}}, Then(Then(tar, {}, tar.size() + 1024, 0), {}, tar.size() + 2048, 0x33), 512, 512,
+                          {{0, tar.size() + 1024, 1}}}, 1536);
   crafted::ExpectResumed({"qpt", {{1557}}, Then(crafted::Qxp("XT", 4096), {}, 8192, 0), 512, 0, {{0, 8192, 0, "qpt"}}}, 1024);
 }
 

@@ -36,11 +36,11 @@ const std::vector<trtest::AddedType> kImageTypes = {
 struct Scene {
   std::vector<Placed> files = {
       {"jpeg_baseline.jpg", "jpg/00000.jpg", 0, true, true, 64, 48},
-      {"jpeg_progressive.jpg", "jpg/00001.jpg", 0, true, true, 0, 0},  // no baseline frame
+      {"jpeg_progressive.jpg", "jpg/00001.jpg", 0, true, true, 64, 48},  // a progressive frame
       {"jpeg_plain.jpg", "jpg/00002.jpg", 0, true, true, 48, 32},
       // Cut by the next JPEG's signature: no record.
       {"truncated", "jpg/00003.jpg", kToNextFile, false, false, 0, 0, 4},
-      {"jpeg_progressive.jpg", "jpg/00004.jpg", 0, true, true, 0, 0},
+      {"jpeg_progressive.jpg", "jpg/00004.jpg", 0, true, true, 64, 48},
       // The broken walk ends the file with its first strip.
       {"corrupted", "jpg/00005.jpg", 512, false, true, 0, 0},
       {"little.tif", "TIF/00000.TIF", 0, true, true, 0, 0},  // 64 x 40: too small to report

@@ -357,8 +357,11 @@ TEST(PictureFiles, HeaderTestsRefuseImplausibleFieldsAndLookOnlyAtTheBytesGiven)
       {u"bmp", Bmp({}), 0, 1}, {u"bmp", Bmp({}), 54, -1},
       {u"bmp", Bmp({0, 54, 40, 16, 0xFFFFFFF8}), 0, -1},  // top-down
       {u"bmp", Bmp({0, 54, 40, 30001, 8}), 0, -1}, {u"bmp", Bmp({0, 54, 40, 16, 30000}), 0, 1},
-      {u"bmp", Bmp({0, 54, 124}), 0, -1},  // the V5 info header
-      {u"bmp", Bmp({0, 1079}), 0, -1},     // pixel offset
+      // Info headers of the sizes writers use, versions 4 and 5 included;
+      // the pixels follow the headers and at most a 256-entry palette.
+      {u"bmp", Bmp({0, 54, 124}), 0, 1}, {u"bmp", Bmp({0, 54, 108}), 0, 1}, {u"bmp", Bmp({0, 54, 12}), 0, 1},
+      {u"bmp", Bmp({0, 54, 80}), 0, -1}, {u"bmp", Bmp({0, 54, 41}), 0, -1}, {u"bmp", Bmp({0, 54, 0}), 0, -1},
+      {u"bmp", Bmp({0, 1079}), 0, -1}, {u"bmp", Bmp({0, 1162, 124}), 0, 1}, {u"bmp", Bmp({0, 1163, 124}), 0, -1},
       {u"bmp", Bmp({0, 54, 40, 16, 8, 33}), 0, -1},
       {u"bmp", Bmp({0, 54, 40, 16, 8, 24, 0, 1}), 0, -1},  // reserved
       {u"gif", gif, 16, -1}, {u"gif", gif, 17, 1}, {u"gif", gif87, 17, 1}, {u"gif", gif88, 17, -1},

@@ -48,6 +48,7 @@ TEST(Ftyp, HeadersChooseExactlyOneClass) {
       {"isom", kMP4}, {"mp42", kMP4}, {"3gp4", kMP4}, {"M4V ", kM4V}, {"qt  ", kMOV},
       {"qtxx", kMOV}, {"3gp5", k3GP}, {"3gp6", k3GP}, {"kddi", k3G2}, {"M4A ", kM4R},
       {"M4AX", kM4R}, {"mp41", 0},    {"M4VP", 0},    {"ISOM", 0},    {"avc1", 0},
+      {"3g2a", k3G2}, {"3g2c", k3G2}, {"3g2d", 0},
   };
   for (const auto& [brand, code] : brands) EXPECT_EQ(claimant(Iso(brand, {}, 64)), code) << brand;
   // A QuickTime file may open with its media data; 17 bytes are needed; a zero box size is refused.
@@ -60,7 +61,7 @@ TEST(Ftyp, HeadersChooseExactlyOneClass) {
 TEST(Ftyp, EachClassAllowsItsOwnTopLevelBoxes) {
   const char* const kTypes[] = {"moov", "mdat", "free", "wide", "ftyp", "moof", "mfra", "uuid", "MOOV", "skip"};
   const char* const kAccepted[] = {"1111100000", "1110000000", "1111100000",   // MP4 M4V MOV
-                                   "1100000000", "1100011000", "1110100000"};  // 3GP 3G2 M4R
+                                   "1110000001", "1110011001", "1110100000"};  // 3GP 3G2 M4R
   auto all = AllSix();
   for (size_t i = 0; i < all.size(); ++i) {
     std::string got;
@@ -78,7 +79,9 @@ TEST(Ftyp, BoxWalkEndsAndCuts) {
        Iso("isom", {{"moov", 300}, {"mdat", 1000}, {"uuid", 64}}, 2048, 0x5A), 64, "mp4@0+1324"},
       {"free is an MP4 box (zeros behind: a zero size)", kMP4,
        Iso("isom", {{"moov", 300}, {"free", 40}}, 1024), 64, "mp4@0+364"},
-      {"free is no 3GPP box", k3GP, Iso("3gp6", {{"moov", 300}, {"free", 40}}, 1024), 64, "3gp@0+324"},
+      // ffmpeg puts a "free" box behind "ftyp"; "wide" is QuickTime's only.
+      {"free is a 3GPP box, wide is not", k3GP,
+       Iso("3gp6", {{"free", 8}, {"moov", 300}, {"free", 40}, {"wide", 8}}, 1024, 0x5A), 64, "3gp@0+372"},
       {"zero size ends at the box", kM4R, Iso("M4A ", {{"moov", 100}, {"mdat", 0}}, 1536, 0x77), 16,
        "m4a@0+124"},
       {"size 1 ends one byte in (no 64-bit size)", kM4R, Iso("M4A ", {{"mdat", 1}}, 1024, 0x21), 16,
@@ -86,7 +89,12 @@ TEST(Ftyp, BoxWalkEndsAndCuts) {
       {"box ending on the strip end, no lookahead", kMOV,
        Iso("qt  ", {{"mdat", 488}, {"moov", 100}, {"junk", 40}}, 1024, 0x33), 0, "mov@0+612"},
       {"box header across the strip end", k3G2,
-       Iso("kddi", {{"mdat", 484}, {"moov", 100}, {"free", 20}}, 1024, 0x44), 8, "3g2@0+608"},
+       Iso("kddi", {{"mdat", 484}, {"moov", 100}, {"uuid", 20}}, 1024, 0x44), 8, "3g2@0+608"},
+      // Without lookahead the header is put together from both strips.
+      {"box header across the strip end, no lookahead", k3G2,
+       Iso("kddi", {{"mdat", 484}, {"moov", 100}, {"uuid", 20}}, 1024, 0x44), 0, "3g2@0+608"},
+      {"unknown box across the strip end, no lookahead", k3G2,
+       Iso("kddi", {{"mdat", 484}, {"uuid", 100}}, 1024, 0x44), 0, "3g2@0+508"},
       {"consecutive headers: the first is cut", kMP4,
        Bytes().Raw(trtest::Prefix(Iso("isom", {{"mdat", 4000}}), 512)).Raw(Iso("mp42", {{"moov", 600}}, 1536)),
        64, "mp4@0+512~ mp4@512+624"},
@@ -109,14 +117,18 @@ TEST(Ftyp, BoxWalkEndsAndCuts) {
 }
 
 TEST(Ftyp, ProgressKeepsTheBoxCursorAcrossManagers) {
-  const Bytes file = Iso("3gp5", {{"moov", 700}, {"mdat", 900}, {"free", 16}}, 3072, 0x19);
+  const Bytes file = Iso("3gp5", {{"moov", 700}, {"mdat", 900}, {"uuid", 16}}, 3072, 0x19);
   EXPECT_EQ(trtest::Spans(trtest::ResumedRun({k3GP}, file, 512, 64, 1024)), "3gp@0+1624");
-  // The record: a file in progress (60 bytes), the cursor, the end marker.
+  // The record: a file in progress (60 bytes), the cursor, the count of
+  // kept header bytes (none here), the end marker.
   trtest::Scan scan({k3GP});
   scan.Strip(file, 0, 512, 64);
   const std::vector<uint8_t> saved = trtest::SavedProgress(scan.manager());
-  ASSERT_EQ(saved.size(), 60u + 4 + 4);
+  ASSERT_EQ(saved.size(), 60u + 4 + 4 + 4);
   EXPECT_EQ(saved[60] | (saved[61] << 8) | (saved[62] << 16) | (saved[63] << 24), 724 - 512);
+  // Paused with a box header split by the strip end, without lookahead.
+  const Bytes split = Iso("3gp5", {{"moov", 484}, {"mdat", 900}, {"uuid", 16}}, 3072, 0x19);
+  EXPECT_EQ(trtest::Spans(trtest::ResumedRun({k3GP}, split, 512, 0, 512)), "3gp@0+1408");
 }
 
 }  // namespace

@@ -141,7 +141,7 @@ TEST(Mp3, ProgressKeepsTagEndAndFrameCursor) {
   trtest::Scan scan({kMP3});
   scan.Strip(file, 0, 512, 64);
   const std::vector<uint8_t> saved = trtest::SavedProgress(scan.manager());
-  ASSERT_EQ(saved.size(), 60u + 8 + 4);
+  ASSERT_EQ(saved.size(), 60u + 12 + 4);  // tag end, frame cursor, ID3v1 flag
   EXPECT_EQ(std::vector<uint8_t>(saved.begin() + 60, saved.begin() + 64),
             (std::vector<uint8_t>{0x62, 0x02, 0, 0}));  // tag end 610: no frame yet
 }

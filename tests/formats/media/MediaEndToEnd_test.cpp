@@ -144,19 +144,6 @@ std::vector<uint8_t> Alone(const std::vector<uint8_t>& file) {
   return RandomImage(kAt + file.size() + 8 * kSector, 7).Put(kAt, file).bytes();
 }
 
-TEST(MediaEndToEnd, MxfIsTakenToItsFooterOffsetPlus224) {
-  // Strips larger than the file: its body partition packs, 512-byte
-  // aligned, would otherwise cut it at a strip start.
-  constexpr uint32_t kStrip = 16384;
-  const std::vector<uint8_t> file = Fixture("media", "video.mxf");
-  const std::vector<uint8_t> image = RandomImage(kStrip + file.size() + kStrip, 3).Put(kStrip, file).bytes();
-  const long size = ((long{file[48]} << 24) | (file[49] << 16) | (file[50] << 8) | file[51]) + 224;
-  EXPECT_EQ(trtest::CarvedSpans({1038}, image, kStrip, kStrip), "mxf@16384+" + std::to_string(size));
-  trtest::TempDir dir;
-  trtest::FolderRun(dir, {1038}, image, kStrip, kStrip);
-  EXPECT_EQ(dir.Read("mxf/00000.mxf"), std::vector<uint8_t>(image.begin() + kStrip, image.begin() + kStrip + size));
-}
-
 TEST(MediaEndToEnd, ProgramStreamsEndWhereAnotherFormatBegins) {
   // The muxer writes no end code: an Ogg file at the next sector ends each
   // program stream before it.

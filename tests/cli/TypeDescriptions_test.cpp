@@ -1,0 +1,57 @@
+// Every type the library has is described, under an extension its family
+// lists; the types table is sorted by group and extension and filters by
+// group.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+
+#include "Commands.h"
+#include "TypeCatalog.h"
+#include "TypeDescriptions.h"
+#include "cli/CliTestSupport.h"
+
+namespace {
+
+TEST(TypeDescriptions, EveryLibraryCodeHasOneUnderAnExtensionOfItsFamily) {
+  const trcli::TypeCatalog catalog = trcli::TypeCatalog::FromLibrary();
+  ASSERT_EQ(catalog.Types().size(), 142u);
+  for (const trcli::TypeInfo& type : catalog.Types()) {
+    const trcli::TypeDescription* d = trcli::DescribeType(type.code);
+    ASSERT_NE(d, nullptr) << type.code;
+    EXPECT_GT(std::string(d->text).size(), 3u) << type.code;
+    const trcli::TypeInfo* head = catalog.Find(type.familyCode);
+    ASSERT_NE(head, nullptr);
+    EXPECT_NE(std::find(head->extensions.begin(), head->extensions.end(), d->extension), head->extensions.end())
+        << type.code << " " << d->extension;
+  }
+}
+
+TEST(TypeDescriptions, TableIsSortedByGroupThenExtensionAndFiltersByGroup) {
+  const trcli::TypeCatalog catalog = trcli::TypeCatalog::FromLibrary();
+  std::istringstream table(trcli::FormatTypesTable(catalog));
+  std::string line, previous;
+  std::getline(table, line);  // the heading
+  std::vector<std::string> groups;
+  int rows = 0;
+  while (std::getline(table, line) && line.find(" types") == std::string::npos) {
+    std::istringstream fields(line);
+    std::string group, extension;
+    fields >> group >> extension;
+    const std::string key = std::to_string(trcli::TypeCatalog::GroupFromName(group)) + " " + extension;
+    EXPECT_LE(previous, key) << line;
+    previous = key;
+    ++rows;
+  }
+  EXPECT_EQ(rows, 142);
+  const std::string photos = trcli::FormatTypesTable(catalog, trcli::TypeCatalog::GroupFromName("photos"));
+  EXPECT_NE(photos.find("nef"), std::string::npos);
+  EXPECT_NE(photos.find("png"), std::string::npos);
+  EXPECT_EQ(photos.find("docx"), std::string::npos);
+  EXPECT_EQ(trclitest::RunTool({"types", "--group", "nosuch"}).status, 2);
+  const trclitest::ToolResult audio = trclitest::RunTool({"types", "--group", "audio"});
+  EXPECT_EQ(audio.status, 0);
+  EXPECT_NE(audio.out.find("WAVE audio"), std::string::npos);
+}
+
+}  // namespace
