@@ -300,6 +300,12 @@ class Run {
   // that a resume can tell the files closed after the saved state.
   int m_journalFd = -1;
   bool m_lostWrites = false;  // a write of the library failed in this strip
+  // Files closed short by a full disk, written again from the source on resume.
+  struct Damaged {
+    std::string path;
+    uint64_t streamStart, leadIn, size;
+  };
+  std::vector<Damaged> m_damaged;
   uint64_t m_journalEnd = 0;
   std::string JournalPath() const { return m_options.outputDir + "/.typerecovery-journal"; }
   // Resume of a carve: puts the folder back as it was at the saved state and
@@ -418,6 +424,33 @@ bool Run::RestoreCarveFolder(const nlohmann::json& info, std::string* error) {
       }
     }
   }
+  // Files a full disk left short are written again from the source.
+  for (const nlohmann::json& d : info.value("damaged_files", nlohmann::json::array())) {
+    const std::string path = m_options.outputDir + "/" + d.at("path").get<std::string>();
+    const uint64_t leadIn = d.at("lead_in").get<uint64_t>(), size = d.at("size").get<uint64_t>();
+    const uint64_t start = d.at("start").get<uint64_t>();
+    int fd = d.at("path").get<std::string>().find("..") == std::string::npos && m_reader.Seekable()
+                 ? ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)
+                 : -1;
+    std::vector<uint8_t> bytes(1u << 20, 0);
+    bool ok = fd >= 0;
+    for (uint64_t done = 0; ok && done < size;) {
+      size_t want = static_cast<size_t>(std::min<uint64_t>(bytes.size(), size - done));
+      if (done < leadIn) {
+        want = static_cast<size_t>(std::min<uint64_t>(want, leadIn - done));
+        std::fill(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(want), 0);
+      } else {
+        ok = m_reader.ReadAt(start + (done - leadIn), bytes.data(), want);
+      }
+      ok = ok && PwriteAll(fd, bytes.data(), want, done);
+      done += want;
+    }
+    if (fd >= 0) ::close(fd);
+    if (!ok) {
+      *error = "cannot write " + path + " again from the source (a full disk left it short)";
+      return false;
+    }
+  }
   // File numbers go on from those used, as in an uninterrupted run.
   for (const std::string& path : known) {
     size_t slash = path.find('/'), dot = path.rfind('.');
@@ -517,6 +550,17 @@ void Run::OnClosed(const tag_ClosedFileInfo& info) {
   if (info.fileStart < info.leadIn) file.leadIn = 0;  // cannot name bytes before the source
   file.streamStart = info.fileStart;
   file.size = info.bytesWritten;
+  if (info.size >= sizeof(tag_ClosedFileInfo) && info.bytesUnwritten != 0) {
+    // The disk filled up as the file closed: it is short of bytes the source
+    // holds. The record names the whole file; a resume writes it again.
+    file.size += info.bytesUnwritten;
+    m_damaged.push_back({file.path, file.streamStart, file.leadIn, file.size});
+    if (!m_writeFailed) {
+      m_writeFailed = true;
+      m_writeFailure = "cannot write found files below " + m_options.outputDir + " (" +
+                       WhyUnwritable(m_options.outputDir) + "); " + file.path + " is short until resumed";
+    }
+  }
   file.complete = info.complete != 0;
   if (info.picture != nullptr && info.picture->size == sizeof(tag_PictureInfo))
     file.picture = FromPictureInfo(*info.picture);
@@ -581,7 +625,15 @@ void Run::Emit(FoundFile file) {
   stats.bytes += file.size;
   if (!m_options.hashName.empty()) {
     std::optional<std::string> digest;
-    if (!file.path.empty()) {
+    bool damaged = false;
+    for (const Damaged& d : m_damaged) damaged = damaged || d.path == file.path;
+    if (damaged && file.leadIn == 0 && m_reader.Seekable()) {
+      // Short on disk until the resume writes it again from the source.
+      const SourceReader* reader = &m_reader;
+      digest = HashRead([reader](uint64_t position, uint8_t* into, size_t want) {
+        return reader->ReadAt(position, into, want);
+      }, file.streamStart, file.size, m_options.hashName);
+    } else if (!file.path.empty()) {
       // The written file itself is what the digest vouches for.
       int fd = ::open((m_options.outputDir + "/" + file.path).c_str(), O_RDONLY | O_CLOEXEC);
       if (fd >= 0) {
@@ -1019,15 +1071,9 @@ bool Run::SaveState(uint64_t position, std::string* error) {
     ::fsync(m_auditFd);
   }
   if (m_options.mode == RunOptions::Mode::kCarve) {
-    // The files being written: a save with nowhere to go makes the library
-    // hand its buffered bytes to the files first; their sizes then are the
-    // bytes the saved progress stands for, synced before the state that
-    // relies on them.
-    int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (devNull >= 0) {
-      TypeRecovery_SaveProgress(m_manager.get(), TYPERECOVERY_FILE_FROM_FD(devNull));
-      ::close(devNull);
-    }
+    // The files being written (the library flushes its buffers into them
+    // first): their sizes are the bytes the saved progress stands for,
+    // synced before the state that relies on them.
     std::vector<OpenFile> open;
     TypeRecovery_GetOpenOutputFiles(m_manager.get(), &TRListOpen, reinterpret_cast<uintptr_t>(&open));
     nlohmann::json files = nlohmann::json::array();
@@ -1042,6 +1088,10 @@ bool Run::SaveState(uint64_t position, std::string* error) {
       files.push_back({{"path", file.path}, {"type", file.typeCode}, {"start", file.fileStart}, {"size", size}});
     }
     info["open_files"] = files;
+    nlohmann::json damaged = nlohmann::json::array();
+    for (const Damaged& d : m_damaged)
+      damaged.push_back({{"path", d.path}, {"start", d.streamStart}, {"lead_in", d.leadIn}, {"size", d.size}});
+    info["damaged_files"] = damaged;
     info["journal_length"] = m_journalEnd;
     if (m_journalFd >= 0) ::fsync(m_journalFd);
   }

@@ -258,9 +258,18 @@ bool CheckStateInfo(const nlohmann::json& info, std::string* which) {
                    {"codes", kArray, true}, {"source", kObject, true}, {"position", kUnsigned, true},
                    {"report_length", kUnsigned, true}, {"start_time", kString, false}, {"stats", kObject, true},
                    {"pending", kArray, true}, {"audit_name", kString, false}, {"audit_length", kUnsigned, false},
-                   {"open_files", kArray, false}, {"journal_length", kUnsigned, false}},
+                   {"open_files", kArray, false}, {"journal_length", kUnsigned, false},
+                   {"damaged_files", kArray, false}},
                   which, ""))
     return false;
+  if (info.contains("damaged_files")) {
+    for (const nlohmann::json& file : info["damaged_files"]) {
+      if (!FieldsHold(file, {{"path", kString, true}, {"start", kUnsigned, true}, {"lead_in", kUnsigned, true},
+                             {"size", kUnsigned, true}},
+                      which, "damaged_files."))
+        return false;
+    }
+  }
   if (info.contains("open_files")) {
     for (const nlohmann::json& file : info["open_files"]) {
       if (!FieldsHold(file, {{"path", kString, true}, {"type", kUnsigned, true}, {"start", kUnsigned, true},

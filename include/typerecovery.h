@@ -202,6 +202,8 @@ typedef struct tag_ClosedFileInfo {
   uint64_t expectedSize;      /* the size the format's structure gave, as report mode
                                  would report it; 0 when the file ended without a report */
   const tag_PictureInfo* picture; /* the picture record, or NULL */
+  uint64_t bytesUnwritten;    /* bytes that could not reach the disk when the file was
+                                 closed (a full disk): the file is that much short */
 } tag_ClosedFileInfo;
 
 /* Folder mode: one call per output file closed or removed, after the fact. */
@@ -252,9 +254,10 @@ TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_GetOldestOpenFileStart(
  * TypeRecovery_GetOpenOutputFiles calls fn once per output file the
  * manager's recognizers hold open: its path below the output root, the
  * recognizer's class code, where the file begins in the source, its size on
- * disk and its handle (the host may sync it; it stays the library's). Call
- * it right after TypeRecovery_SaveProgress: those sizes are the bytes the
- * saved progress stands for. Answers the number of files.
+ * disk (buffered bytes are written first) and its handle (the host may sync
+ * it; it stays the library's). Call it next to TypeRecovery_SaveProgress,
+ * with no Analyse between: those sizes are the bytes the saved progress
+ * stands for. Answers the number of files.
  *
  * TypeRecovery_ReopenOutputFile hands such a file back after
  * TypeRecovery_LoadProgress: the recognizer of class typeCode following the

@@ -1,12 +1,16 @@
 // The analysis driver: one call per strip. A header pass over the
-// prototypes (first answer wins), the walk over the active recognizers
+// prototypes (first answer wins, asking only those whose header test can
+// answer at this strip's leading bytes), the walk over the active recognizers
 // (retiring idle ones), and a clone of the candidate prototype when no
 // active recognizer of its class is following a file. Flush ends whatever
 // is still in progress.
 #include <cstring>
 
+#include "containers/Items.h"
 #include "framework/TypeRecovery.h"
 #include "interface/Manager.h"
+
+using typerecovery::ItemsOf;
 
 namespace {
 
@@ -21,25 +25,19 @@ uint32_t AnalyseStrip(CTypeRecoveryManager* m, uint64_t stripPosition, const uin
   uint32_t count = 0;
 
   if (!IsRepeatedPattern(buffer)) {
-    const long prototypes = m->m_prototypes.GetCount();
-    for (long i = 0; i < prototypes; ++i) {
-      CTypeRecovery* prototype = m->m_prototypes.GetAt(i);
-      const uint32_t code = prototype->IsHeaderMatched(buffer, length, 0);
-      if (code != 0) {
-        headerTypeCode = code;
-        candidate = prototype;
-        break;
-      }
-    }
+    if (!m->m_headerDispatch.IsBuiltFor(m->m_prototypes)) m->m_headerDispatch.Build(m->m_prototypes);
+    headerTypeCode = m->m_headerDispatch.Match(buffer, length, &candidate);
   }
 
   long i = 0;
   while (i < m->m_actives.GetCount()) {
-    CTypeRecovery* active = m->m_actives.GetAt(i);
+    CTypeRecovery* active = ItemsOf(m->m_actives)[i];
     const bool wasIdle = active->IsIdle();
     const uint32_t ended =
         active->Analyse(stripPosition, buffer, length, lookahead, headerTypeCode, errorFlag);
     count += ended;
+    // A buffered write that failed (in this call, perhaps at a close).
+    if (m->m_outputBuffers.TakeWriteFailure()) *errorFlag = 1;
     if (*errorFlag != 0) break;
     if (active->IsIdle()) {
       // A recognizer that began a file at this strip and ended it here too
@@ -65,6 +63,7 @@ uint32_t AnalyseStrip(CTypeRecoveryManager* m, uint64_t stripPosition, const uin
     if (active != nullptr) {
       m->m_actives.Add(active);
       count += active->Analyse(stripPosition, buffer, length, lookahead, headerTypeCode, errorFlag);
+      if (m->m_outputBuffers.TakeWriteFailure()) *errorFlag = 1;
     }
   }
   return count;
@@ -93,8 +92,11 @@ TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_Analyse(CTypeRecoveryMa
 TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_Flush(CTypeRecoveryManager* m) {
   if (m == nullptr) return 0;
   uint32_t count = 0;
-  for (long i = 0; i < m->m_actives.GetCount(); ++i) count += m->m_actives.GetAt(i)->FinishFile();
+  for (long i = 0; i < m->m_actives.GetCount(); ++i) count += ItemsOf(m->m_actives)[i]->FinishFile();
   m->DestroyActives();
+  // Flush has no error flag to set: a failed last write is not carried into
+  // a later strip.
+  m->m_outputBuffers.TakeWriteFailure();
   return count;
 }
 

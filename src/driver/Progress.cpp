@@ -1,6 +1,7 @@
 // The progress file: one record per active recognizer, in active-list
 // order, ended by a 32-bit zero. Read and written at the handle's current
 // position; the handle is never moved or closed here.
+#include "containers/Items.h"
 #include "framework/TypeRecovery.h"
 #include "interface/Manager.h"
 #include "platform/FileSystem.h"
@@ -11,7 +12,7 @@ constexpr uint8_t kEndMarker[4] = {0, 0, 0, 0};
 
 CTypeRecovery* FindPrototype(CTypeRecoveryManager* m, uint32_t typeCode) {
   for (long i = 0; i < m->m_prototypes.GetCount(); ++i) {
-    CTypeRecovery* prototype = m->m_prototypes.GetAt(i);
+    CTypeRecovery* prototype = typerecovery::ItemsOf(m->m_prototypes)[i];
     if (prototype->GetTypeCode() == typeCode) return prototype;
   }
   return nullptr;
@@ -25,8 +26,13 @@ TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_SaveProgress(CTypeRecov
                                                                       TypeRecoveryFile f) {
   if (m == nullptr) return 0;
   if (f == TYPERECOVERY_INVALID_FILE) return 1;
+  // The records tell how much of each output file was written: what the
+  // buffers hold goes to disk first, and a record is not written unless it did.
   for (long i = 0; i < m->m_actives.GetCount(); ++i) {
-    if (m->m_actives.GetAt(i)->SaveProgress(f) == 0) return 0;
+    if (!typerecovery::ItemsOf(m->m_actives)[i]->FlushOutput()) return 0;
+  }
+  for (long i = 0; i < m->m_actives.GetCount(); ++i) {
+    if (typerecovery::ItemsOf(m->m_actives)[i]->SaveProgress(f) == 0) return 0;
   }
   return typerecovery::WriteAll(f, kEndMarker, sizeof kEndMarker) ? 1 : 0;
 }

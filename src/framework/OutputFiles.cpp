@@ -89,8 +89,10 @@ void CTypeRecovery::TellFileClosed(uint32_t disposition, const char16_t* path, u
     info.leadIn = leadIn < size ? leadIn : size;
     info.expectedSize = m_endNoted ? m_endExpectedSize : 0;
     info.picture = m_endNoted && m_endHasPicture ? &m_endPicture : nullptr;
+    info.bytesUnwritten = disposition == TYPERECOVERY_FILE_KEPT ? m_endUnwritten : 0;
     m_host->TellFileClosed(info);
   }
+  m_endUnwritten = 0;
   m_endNoted = false;
   m_endHasPicture = false;
 }
@@ -117,6 +119,8 @@ uint32_t CTypeRecovery::CreateOutputFile(uint32_t* counter) {
 
 void CTypeRecovery::CloseOutputFile() {
   if (m_outputFile == TYPERECOVERY_INVALID_FILE) return;
+  m_endUnwritten = FlushOutput() ? 0 : m_outputBuffer.Pending();
+  m_outputBuffer.Release();
   typerecovery::FileSystem& fs = CurrentFileSystem();
   uint64_t size = 0;
   fs.SizeOf(m_outputFile, &size);
@@ -154,6 +158,8 @@ void CTypeRecovery::RemoveFolderOfOutputPath() {
 
 void CTypeRecovery::CloseAndRenameOutputFile() {
   if (m_outputFile == TYPERECOVERY_INVALID_FILE) return;
+  m_endUnwritten = FlushOutput() ? 0 : m_outputBuffer.Pending();
+  m_outputBuffer.Release();
   typerecovery::FileSystem& fs = CurrentFileSystem();
   uint64_t size = 0;
   fs.SizeOf(m_outputFile, &size);
@@ -200,6 +206,7 @@ void CTypeRecovery::CloseAndRenameOutputFile() {
 
 void CTypeRecovery::DiscardOutputFile() {
   if (m_outputFile != TYPERECOVERY_INVALID_FILE) {
+    m_outputBuffer.Release();  // the file goes: its unwritten bytes too
     typerecovery::FileSystem& fs = CurrentFileSystem();
     uint64_t size = 0;
     if (WantsClosedFileRecord()) fs.SizeOf(m_outputFile, &size);

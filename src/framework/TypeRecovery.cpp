@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "containers/Items.h"
 #include "interface/Manager.h"
 #include "platform/FileSystem.h"
 
@@ -50,6 +51,7 @@ CTypeRecovery::~CTypeRecovery() {
   // A handle still open here (an active destroyed without a flush) is
   // released; the file keeps what was written.
   if (m_outputFile != TYPERECOVERY_INVALID_FILE) {
+    FlushAndReleaseOutput();
     CurrentFileSystem().Close(m_outputFile);
     m_outputFile = TYPERECOVERY_INVALID_FILE;
   }
@@ -90,7 +92,17 @@ void CTypeRecovery::BeginFile(uint64_t stripPosition, uint32_t* errorFlag) {
 
 void CTypeRecovery::WriteOutput(const uint8_t* data, uint32_t count, uint32_t* errorFlag) {
   if (m_outputFile == TYPERECOVERY_INVALID_FILE || count == 0) return;
-  if (!typerecovery::WriteAll(m_outputFile, data, count) && errorFlag != nullptr) *errorFlag = 1;
+  typerecovery::OutputBufferPool* pool = m_host != nullptr ? &m_host->m_outputBuffers : nullptr;
+  if (!m_outputBuffer.Write(m_outputFile, pool, data, count) && errorFlag != nullptr) *errorFlag = 1;
+}
+
+bool CTypeRecovery::FlushOutput() {
+  return m_outputFile == TYPERECOVERY_INVALID_FILE || m_outputBuffer.Flush(m_outputFile);
+}
+
+void CTypeRecovery::FlushAndReleaseOutput() {
+  FlushOutput();
+  m_outputBuffer.Release();
 }
 
 void CTypeRecovery::TakeBytes(const uint8_t* data, uint32_t count, uint32_t* errorFlag) {
@@ -169,7 +181,8 @@ void CTypeRecovery::HoldBlock(const uint8_t* data, uint32_t length) {
 }
 
 void CTypeRecovery::FreeHeldBlocks() {
-  for (long i = 0; i < m_heldBlocks.GetCount(); ++i) std::free(m_heldBlocks.GetAt(i).data);
+  tag_RAMData* const blocks = typerecovery::ItemsOf(m_heldBlocks);
+  for (long i = 0; i < m_heldBlocks.GetCount(); ++i) std::free(blocks[i].data);
   m_heldBlocks.RemoveAll();
 }
 

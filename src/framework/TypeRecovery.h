@@ -24,6 +24,7 @@
 #include <new>
 
 #include "framework/Bytes.h"
+#include "framework/OutputBuffer.h"
 #include "typerecovery.h"
 
 class CTypeRecoveryManager;
@@ -72,6 +73,8 @@ class CTypeRecovery {
   // The renaming close of the multi-format classes, which call it from
   // their CloseOutputFile.
   void CloseAndRenameOutputFile();
+  // Writes the output file's buffered bytes; false when that failed.
+  bool FlushOutput();
 
   static uint32_t ReverseBytes(uint32_t value) {
     return (value >> 24) | ((value >> 8) & 0xFF00) | ((value << 8) & 0xFF0000) | (value << 24);
@@ -185,12 +188,15 @@ class CTypeRecovery {
   uint32_t m_typeFolderValue;
   CTypeRecovery* m_prototype;
   CDynArray<tag_RAMData> m_heldBlocks;
+  typerecovery::OutputBuffer m_outputBuffer;  // of the open output file
 
  private:
   // Output naming helpers (OutputFiles.cpp).
   uint32_t WriteFolderName(char16_t* path, uint32_t at, uint32_t number) const;
   uint32_t WriteFileName(char16_t* path, uint32_t at, uint32_t number) const;
   void RemoveFolderOfOutputPath();
+  // Before a close: the buffered bytes written and the buffer given back.
+  void FlushAndReleaseOutput();
   // Hands the host the record of the output file just closed or removed;
   // path is its final full path.
   void TellFileClosed(uint32_t disposition, const char16_t* path, uint64_t size);
@@ -199,6 +205,7 @@ class CTypeRecovery {
   uint64_t m_endExpectedSize = 0;
   bool m_endNoted = false;
   bool m_endHasPicture = false;
+  uint64_t m_endUnwritten = 0;
   tag_PictureInfo m_endPicture{};
 };
 

@@ -113,7 +113,8 @@ TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_GetOpenOutputFiles(
     if (!active->HasOpenOutputFile() || !active->IsFileInProgress()) continue;
     TypeRecoveryFile file = active->GetOutputFile();
     uint64_t size = 0;
-    if (!typerecovery::CurrentFileSystem().SizeOf(file, &size)) continue;
+    // The size on disk is the bytes written: the buffered ones go first.
+    if (!active->FlushOutput() || !typerecovery::CurrentFileSystem().SizeOf(file, &size)) continue;
     fn(userValue, active->GetOutputPath() + active->GetRootLength(), active->GetTypeCode(),
        active->GetFileStart(), size, file);
     ++count;

@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <exception>
 
+#include "driver/HeaderDispatch.h"
+#include "framework/OutputBuffer.h"
 #include "typerecovery.h"
 
 class CTypeRecoveryManager {
@@ -47,6 +49,8 @@ class CTypeRecoveryManager {
   CDynArray<CTypeRecovery*> m_prototypes;
   CDynArray<CTypeRecovery*> m_actives;
   uint64_t m_restrictedSize;
+  typerecovery::HeaderDispatch m_headerDispatch;  // built by the first strip after a change
+  typerecovery::OutputBufferPool m_outputBuffers;  // of the recognizers' output files
   // Folder mode: told of every output file closed or removed (null: nobody).
   TypeRecoveryFileClosedFn m_fileClosed = nullptr;
   uintptr_t m_fileClosedValue = 0;

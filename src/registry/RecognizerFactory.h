@@ -6,6 +6,7 @@
 #define TYPERECOVERY_REGISTRY_RECOGNIZERFACTORY_H
 
 #include <new>
+#include <typeinfo>
 
 #include "framework/TypeRecovery.h"
 
@@ -13,12 +14,16 @@ namespace typerecovery {
 
 using RecognizerFactory = CTypeRecovery* (*)(CTypeRecoveryManager* host, const char16_t* outputRoot);
 
-bool RegisterRecognizer(const char* className, RecognizerFactory factory);
+bool RegisterRecognizer(const char* className, RecognizerFactory factory,
+                        const std::type_info& type);
 // Null when no class of that name is registered.
 RecognizerFactory FindRecognizer(const char* className);
 // Constructs the named class; null when it is not registered or allocation fails.
 CTypeRecovery* ConstructRecognizer(const char* className, CTypeRecoveryManager* host,
                                    const char16_t* outputRoot);
+// The registered name of a recognizer's class; null for a class that is not
+// registered (a host's or a test's own).
+const char* RecognizerClassName(const CTypeRecovery& recognizer);
 
 }  // namespace typerecovery
 
@@ -28,7 +33,8 @@ CTypeRecovery* ConstructRecognizer(const char* className, CTypeRecoveryManager* 
   CTypeRecovery* Make##Class(CTypeRecoveryManager* host, const char16_t* outputRoot) {          \
     return new (std::nothrow) Class(host, outputRoot);                                         \
   }                                                                                            \
-  const bool kRegistered##Class = ::typerecovery::RegisterRecognizer(#Class, &Make##Class);    \
+  const bool kRegistered##Class = ::typerecovery::RegisterRecognizer(#Class, &Make##Class,     \
+                                                                      typeid(Class));          \
   }
 
 #endif

@@ -134,6 +134,7 @@ const char* const kAddAllOrder[] = {
 struct FactoryEntry {
   const char* className;
   RecognizerFactory factory;
+  const std::type_info* type;
 };
 
 std::vector<FactoryEntry>& Factories() {
@@ -207,9 +208,18 @@ const char* const* AddAllTypesOrder(size_t* count) {
   return kAddAllOrder;
 }
 
-bool RegisterRecognizer(const char* className, RecognizerFactory factory) {
-  Factories().push_back({className, factory});
+bool RegisterRecognizer(const char* className, RecognizerFactory factory,
+                        const std::type_info& type) {
+  Factories().push_back({className, factory, &type});
   return true;
+}
+
+const char* RecognizerClassName(const CTypeRecovery& recognizer) {
+  const std::type_info& type = typeid(recognizer);
+  for (const FactoryEntry& entry : Factories()) {
+    if (*entry.type == type) return entry.className;
+  }
+  return nullptr;
 }
 
 RecognizerFactory FindRecognizer(const char* className) {

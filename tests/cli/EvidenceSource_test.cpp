@@ -115,7 +115,7 @@ TEST_F(ForensicDisks, EveryImageFormatOfOneDiskGivesTheSameReportsAndCarvedFiles
   for (const std::vector<std::string>& extra : {std::vector<std::string>{}, std::vector<std::string>{"--unallocated"}}) {
     std::map<std::string, std::string> reports;
     std::map<std::string, std::map<std::string, std::vector<uint8_t>>> trees;
-    const char* const sources[] = {"mbr.img", "mbr.E01", "mbr.001", "mbr.vhd", "mbr.vmdk"};
+    const char* const sources[] = {"mbr.img", "mbr.E01", "mbr.001", "mbr.vhd", "mbr.vmdk", "mbr.aff"};
     for (const char* source : sources) {
       std::vector<std::string> args = {"scan", Disk(source), "-q", "--hash", "md5", "--format", "dfxml"};
       args.insert(args.end(), extra.begin(), extra.end());
@@ -316,4 +316,34 @@ TEST_F(ForensicDisks, FreeSpaceCarveOfAnEwfImageStoppedByAFullDiskResumesToTheSa
   size_t differ = 0;
   for (const auto& file : expected) differ += carved.count(file.first) == 0 || carved[file.first] != file.second;
   EXPECT_LE(differ, 1u);
+}
+
+TEST(CliEvidenceSource, KindIsRecognisedByContentAndNumberedNamesOnlyWithTheirSegments) {
+  trtest::TempDir dir;
+  auto file = [&](const std::string& name, std::vector<uint8_t> head, size_t size = 4096) {
+    head.resize(std::max(head.size(), size), 0x41);
+    dir.Write(name, head);
+    return dir.path() + "/" + name;
+  };
+  auto bytes = [](const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); };
+  std::vector<uint8_t> fixedVhd(4096, 0x41);
+  std::copy_n("conectix", 8, fixedVhd.end() - 512);
+  struct Case { std::string path; trcli::SourceFormat format; };
+  for (const Case& c : std::vector<Case>{
+           {file("a.bin", bytes(std::string("EVF\x09\x0d\x0a\xff\x00", 8))), trcli::SourceFormat::kEwf},
+           {file("b.bin", bytes(std::string("AFF10\x0d\x0a\x00", 8))), trcli::SourceFormat::kAff},
+           {file("c.bin", bytes("KDMV")), trcli::SourceFormat::kVmdk},
+           {file("d.vmdk", bytes("# Disk DescriptorFile\n")), trcli::SourceFormat::kVmdk},
+           {file("e.bin", bytes("conectix")), trcli::SourceFormat::kVhd},
+           {file("f.bin", fixedVhd, 0), trcli::SourceFormat::kVhd},
+           {file("g.E01", bytes("not an image")), trcli::SourceFormat::kRaw},  // content, not name
+           {file("photos.2024", {}), trcli::SourceFormat::kRaw},
+           {file("lone.001", {}), trcli::SourceFormat::kRaw},
+           {file("pair.001", {}), trcli::SourceFormat::kSplit}}) {
+    if (c.path.find("pair.001") != std::string::npos) file("pair.002", {});
+    EXPECT_EQ(trcli::DetectSourceFormat(c.path), c.format) << c.path;
+  }
+  // A plain file whose name ends in a number is read as it is.
+  ToolResult year = RunTool({"scan", "-q", dir.path() + "/photos.2024"});
+  EXPECT_EQ(year.status, 0) << year.err;
 }

@@ -168,10 +168,10 @@ uint32_t CTypeRecoveryAI::LoadProgress(TypeRecoveryFile file) {
   ResetScanner();
   if (m_fileInProgress == 0) return 1;
   if (!ReadAll(file, &m_state, sizeof m_state) || !m_held.Load(file)) return 0;
-  return m_state.phase <= kAfterEndobj && m_state.matched < sizeof kEndobj &&
-                 m_state.wordLength <= sizeof m_state.word
-             ? 1
-             : 0;
+  const bool marker = m_state.matched == 0 ||
+                      (m_state.marker == 'e' && m_state.matched < sizeof kEndobj - 1) ||
+                      (m_state.marker == '%' && m_state.matched < sizeof kEof - 1);
+  return m_state.phase <= kAfterEndobj && marker && m_state.wordLength <= sizeof m_state.word ? 1 : 0;
 }
 
 CTypeRecovery* CTypeRecoveryAI::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }

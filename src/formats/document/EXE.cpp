@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "framework/Charset.h"
+#include "framework/PairSet.h"
 #include "interface/Manager.h"
 #include "registry/RecognizerFactory.h"
 
@@ -227,13 +228,30 @@ void CTypeRecoveryEXE::ScanForKind(const uint8_t* buffer, uint64_t part, uint64_
   }
 }
 
+namespace {
+// The version key's first UTF-16 unit, either case.
+const PairSet kKeyOpenings = [] {
+  PairSet pairs;
+  pairs.Add('O', 0);
+  pairs.Add('o', 0);
+  return pairs;
+}();
+}  // namespace
+
 uint64_t CTypeRecoveryEXE::ScanRange(const ByteView& view, uint64_t count, bool final) {
+  // Positions p < count, and unless final with p + kScanReach < view.size.
+  const uint64_t limit =
+      final ? count : std::min<uint64_t>(count, view.size > kScanReach ? view.size - kScanReach : 0);
+  // The last readable byte cannot begin the 32-byte key: the sifting stops before it.
+  const uint64_t siftEnd = std::min<uint64_t>(limit, view.size > 0 ? view.size - 1 : 0);
   uint64_t p = 0;
-  while (m_scanning != 0 && m_fileInProgress != 0 && p < count &&
-         (final || p + kScanReach < view.size)) {
-    const uint8_t b = view.data[p];
-    if ((b != 'O' && b != 'o') || ReadU8(view, p + 1) != 0 ||
-        !UnitsEqualIgnoringCase(view, p, m_versionKey, 16)) {
+  while (m_scanning != 0 && m_fileInProgress != 0 && p < limit) {
+    p = kKeyOpenings.Next(view.data, p, siftEnd);
+    if (p >= siftEnd) {
+      p = limit;
+      break;
+    }
+    if (!UnitsEqualIgnoringCase(view, p, m_versionKey, 16)) {
       ++p;
       continue;
     }

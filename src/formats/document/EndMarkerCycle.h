@@ -12,12 +12,16 @@
 //   and in folder mode its output file is created (failure: error flag 1, the
 //   file is still followed).
 // - With no file in progress and no output file the call returns at once.
-// - Marker search: the first position p inside the strip (p < length) whose
-//   guard bytes are readable (p + guard < length + lookahead) and where the
-//   marker stands ends the file with the bytes up to p + part length; that
-//   part may reach into the lookahead, and is cut to what is readable.
-//   Otherwise the whole strip is taken. A marker is found only where it
-//   begins inside a strip.
+// - Marker search, the same whatever lookahead the host gives (the lookahead
+//   is never read): a position is judged once the bytes its marker, guard
+//   and end need have arrived. The last bytes of each strip (the longest of
+//   guard, part length and two bytes more) are therefore held back, not yet
+//   written, and judged with the next strip's first bytes; the positions
+//   before them are judged from the strip alone. The first position where
+//   the marker stands ends the file with the bytes up to p + part length.
+//   Otherwise what is not held back is taken. Held bytes are written when
+//   they are judged, when a new header cuts the file, at the maximum and at
+//   a flush, so no byte of a file is lost.
 // - The expected size follows the bytes taken, so a flush reports what was
 //   carved. Reaching the maximum file size ends the file with the complete
 //   flag 0.
@@ -25,7 +29,8 @@
 //   report mode, or whenever a host context exists for rows that ask for it
 //   (the missing callback of folder mode answers 0, which becomes the
 //   type-folder value); counted; closed with the base CloseOutputFile.
-// Only the base fields carry over between strips (base progress record).
+// Progress record: the base record, then, with a file in progress, the held
+// bytes (a 32-bit count and the bytes).
 //
 // Hooks for a format that differs from its row in one point (defaults in
 // brackets): EndAfterMarker, the end of a file whose marker stands at p
@@ -39,6 +44,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "framework/ByteCarry.h"
 #include "framework/Bytes.h"
 #include "framework/TypeRecovery.h"
 
@@ -71,6 +77,9 @@ class CEndMarkerCycle : public CTypeRecovery {
   uint32_t Analyse(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,
                    uint32_t lookahead, uint32_t headerTypeCode, uint32_t* errorFlag) override;
   uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
+  uint32_t FinishFile() override;
+  uint32_t SaveProgress(TypeRecoveryFile file) override;
+  uint32_t LoadProgress(TypeRecoveryFile file) override;
 
  protected:
   // Sets type code, extension and maximum from the row.
@@ -84,6 +93,14 @@ class CEndMarkerCycle : public CTypeRecovery {
   virtual uint32_t CompleteAtMaximum() const { return 0; }
 
   const EndMarkerFormat& m_format;
+
+ private:
+  static constexpr uint32_t kLongestHold = 128;
+  // Bytes at a strip's end that are judged with the next strip.
+  uint32_t HoldLength() const;
+  void WriteHeld(uint32_t* errorFlag);
+
+  typerecovery::ByteCarry<2 * kLongestHold> m_held;
 };
 
 // Adds the Clone of the concrete class.

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "framework/PairSet.h"
 #include "registry/RecognizerFactory.h"
 
 using namespace typerecovery;
@@ -37,6 +38,7 @@ constexpr size_t kMessageDatabaseRow = 18;
 // patches {000C1086-...}, whatever tables they hold (msitools' wixl writes
 // no "_Validation" table).
 constexpr uint64_t kEntryClassIdAt = 80;
+const char16_t kRootEntryName[] = u"Root Entry";
 const uint8_t kInstallerClassIdTail[15] = {0x10, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0,
                                            0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
 constexpr uint8_t kInstallerClassIdFirst = 0x84;
@@ -109,21 +111,39 @@ const DatabaseName kDatabaseNames[] = {
 };
 constexpr uint8_t kAllDatabaseNames = 0xFC;
 
-// Every name begins with a byte in this range.
-constexpr uint8_t kLowestFirstByte = 0x40;
-constexpr uint8_t kHighestFirstByte = 0x73;
 // A position is scanned only while this many bytes beyond it are readable.
 constexpr uint32_t kScanReach = 40;
 
-struct FirstBytes {
-  bool name[256] = {};
-  bool database[256] = {};
-  FirstBytes() {
-    for (const StreamName& n : kNames) name[n.FirstByte()] = true;
-    for (const DatabaseName& d : kDatabaseNames) database[d.name[0] & 0xFF] = true;
+// The first two bytes of every name (the root entry's too); and by first
+// byte, the names and the database names that begin with it, in list order.
+struct FirstPairs {
+  static constexpr size_t kPerByte = 4;
+  PairSet any;
+  const StreamName* names[256][kPerByte] = {};
+  const DatabaseName* databases[256][kPerByte] = {};
+  FirstPairs() {
+    for (const StreamName& n : kNames) {
+      if (n.wide != nullptr) {
+        any.Add(static_cast<uint8_t>(n.wide[0] & 0xFF), static_cast<uint8_t>(n.wide[0] >> 8));
+      } else {
+        any.Add(static_cast<uint8_t>(n.narrow[0]), static_cast<uint8_t>(n.narrow[1]));
+      }
+      Append(names[n.FirstByte()], &n);
+    }
+    for (const DatabaseName& d : kDatabaseNames) {
+      any.Add(static_cast<uint8_t>(d.name[0] & 0xFF), static_cast<uint8_t>(d.name[0] >> 8));
+      Append(databases[d.name[0] & 0xFF], &d);
+    }
+    any.Add(static_cast<uint8_t>(kRootEntryName[0]), 0);
+  }
+  template <class T>
+  static void Append(const T* (&list)[kPerByte], const T* item) {
+    size_t i = 0;
+    while (list[i] != nullptr) ++i;
+    list[i] = item;  // at most three names share a first byte
   }
 };
-const FirstBytes kFirstBytes;
+const FirstPairs kFirstPairs;
 
 bool MatchesWide(const ByteView& v, uint64_t p, const char16_t* name) {
   return StreamName{0, name, nullptr, 0}.Matches(v, p);
@@ -245,21 +265,20 @@ void CTypeRecoveryOLE2::ScanForSubType(const ByteView& readable, uint32_t part,
   const uint64_t reach = uint64_t{part} + lookahead;
   uint64_t end = reach > kScanReach ? std::min<uint64_t>(part, reach - kScanReach) : 0;
   end = std::min(end, readable.size);
-  for (uint64_t p = 0; p < end; ++p) {
+  // A name has at least two bytes: the last readable byte opens none.
+  end = std::min(end, readable.size > 0 ? readable.size - 1 : 0);
+  for (uint64_t p = 0; (p = kFirstPairs.any.Next(readable.data, p, end)) < end; ++p) {
     const uint8_t first = readable.data[p];
-    if (first < kLowestFirstByte || first > kHighestFirstByte) continue;
-    if (kFirstBytes.name[first]) {
-      for (const StreamName& name : kNames) {
-        if (name.FirstByte() != first || !name.Matches(readable, p)) continue;
-        if (name.row == kFlashRow && (ReadU8(readable, p + kFlashMarkAt1) != 'C' ||
-                                      ReadU8(readable, p + kFlashMarkAt2) != 'C')) {
-          continue;
-        }
-        DecideRow(name.row);
-        return;
+    for (const StreamName* const* name = kFirstPairs.names[first]; *name != nullptr; ++name) {
+      if (!(*name)->Matches(readable, p)) continue;
+      if ((*name)->row == kFlashRow && (ReadU8(readable, p + kFlashMarkAt1) != 'C' ||
+                                        ReadU8(readable, p + kFlashMarkAt2) != 'C')) {
+        continue;
       }
+      DecideRow((*name)->row);
+      return;
     }
-    if (first == 'R' && MatchesWide(readable, p, u"Root Entry") &&
+    if (first == 'R' && MatchesWide(readable, p, kRootEntryName) &&
         BytesEqual(readable, p + kEntryClassIdAt + 1, kInstallerClassIdTail, sizeof kInstallerClassIdTail)) {
       const uint8_t kind = ReadU8(readable, p + kEntryClassIdAt);
       if (kind == kInstallerClassIdFirst || kind == kPatchClassIdFirst) {
@@ -267,9 +286,9 @@ void CTypeRecoveryOLE2::ScanForSubType(const ByteView& readable, uint32_t part,
         return;
       }
     }
-    if (kFirstBytes.database[first]) {
-      for (const DatabaseName& d : kDatabaseNames) {
-        if (MatchesWide(readable, p, d.name)) m_databaseMask &= static_cast<uint8_t>(~d.bit);
+    if (kFirstPairs.databases[first][0] != nullptr) {
+      for (const DatabaseName* const* d = kFirstPairs.databases[first]; *d != nullptr; ++d) {
+        if (MatchesWide(readable, p, (*d)->name)) m_databaseMask &= static_cast<uint8_t>(~(*d)->bit);
       }
       if (m_databaseMask == 0) {
         DecideRow(kMessageDatabaseRow);

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+#include "framework/PairSet.h"
 #include "registry/RecognizerFactory.h"
 
 using namespace typerecovery;
@@ -92,13 +93,16 @@ const EntryName kNames[] = {
 };
 constexpr uint64_t kRiffFormAt = 8;
 
-struct FirstBytes {
-  bool any[256] = {};
-  FirstBytes() {
-    for (const EntryName& n : kNames) any[static_cast<uint8_t>(n.text[0])] = true;
+// The first two bytes of every name.
+struct FirstPairs {
+  PairSet any;
+  FirstPairs() {
+    for (const EntryName& n : kNames) {
+      any.Add(static_cast<uint8_t>(n.text[0]), static_cast<uint8_t>(n.text[1]));
+    }
   }
 };
-const FirstBytes kFirstBytes;
+const FirstPairs kFirstPairs;
 
 bool MatchesText(const ByteView& v, uint64_t p, const char* text) {
   for (; *text != 0; ++text, ++p) {
@@ -302,10 +306,10 @@ void CTypeRecoveryZIP::ScanForSubType(const ByteView& readable, uint64_t part, u
   // Positions p < part with p + 15 < part + lookahead.
   const uint64_t reach = part + lookahead;
   uint64_t end = reach > kScanReach ? std::min(part, reach - kScanReach) : 0;
-  end = std::min(end, readable.size);
-  for (uint64_t p = 0; p < end; ++p) {
+  // Every name has at least two bytes: the last readable byte opens none.
+  end = std::min(end, readable.size > 0 ? readable.size - 1 : 0);
+  for (uint64_t p = 0; (p = kFirstPairs.any.Next(readable.data, p, end)) < end; ++p) {
     const uint8_t first = readable.data[p];
-    if (!kFirstBytes.any[first]) continue;
     for (const EntryName& name : kNames) {
       if (static_cast<uint8_t>(name.text[0]) != first || !MatchesText(readable, p, name.text))
         continue;

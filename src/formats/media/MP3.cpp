@@ -2,6 +2,8 @@
 // walk with its APE and ID3v1 tails.
 #include "formats/media/MP3.h"
 
+#include <algorithm>
+
 #include "registry/RecognizerFactory.h"
 
 using typerecovery::ByteView;
@@ -151,6 +153,7 @@ bool CTypeRecoveryMP3::StartFile(const Strip& strip) {
   m_tagEnd = first == 'I' ? Id3v2TagSize(strip.readable) : 0;
   m_frameCursor = first == kSyncByte ? FrameLength(strip.readable, true) : 0;
   m_endAtCursor = false;
+  m_split.Clear();
   return true;
 }
 
@@ -190,6 +193,18 @@ bool CTypeRecoveryMP3::FindFirstFrame(const Strip& strip) {
   }
 }
 
+CTypeRecoveryMP3::Step CTypeRecoveryMP3::Judge(const ByteView& at) const {
+  if (ReadU8(at, 0) == kSyncByte) {
+    const uint32_t length = FrameLength(at, false);
+    if (length != 0) return {Step::kFrame, length};
+  }
+  // The chain breaks here: tags, or the end of the audio.
+  if (BytesEqual(at, 0, kApeTag)) return {Step::kApeTag, kApeHeaderSize + ReadU16LE(at, kApeSizeOffset)};
+  if (BytesEqual(at, 0, kId3v1)) return {Step::kId3v1, kId3v1Size};
+  // One zero byte behind the last frame is kept.
+  return {Step::kEnd, ReadU8(at, 0) == 0 ? 1u : 0u};
+}
+
 CMediaStripCycle::Walk CTypeRecoveryMP3::WalkFrames(const Strip& strip) {
   if (m_endAtCursor) {
     // The ID3v1 tag found in an earlier strip ends the file here.
@@ -202,40 +217,75 @@ CMediaStripCycle::Walk CTypeRecoveryMP3::WalkFrames(const Strip& strip) {
     m_frameCursor = 0;
     return Walk::EndAt(take);
   }
+  Walk walk = Walk::WholeStrip(strip);
   uint64_t cursor = m_frameCursor;
-  while (cursor < strip.length) {
-    ByteView at = strip.readable.From(cursor);
-    if (ReadU8(at, 0) == kSyncByte) {
-      const uint32_t length = FrameLength(at, false);
-      if (length != 0) {
-        cursor += length;
-        continue;
-      }
+  // Where the walk stands after a tag or frame judged at cursor.
+  auto after = [&](const Step& step, uint64_t at, Walk* w) -> bool {
+    if (step.kind == Step::kFrame || step.kind == Step::kApeTag) {
+      cursor = at + step.length;
+      return false;
     }
-    // The chain breaks here: tags, or the end of the audio.
-    if (BytesEqual(at, 0, kApeTag)) {
-      cursor += kApeHeaderSize + ReadU16LE(at, kApeSizeOffset);
-      if (cursor >= strip.length) break;  // its end lies in a later strip
-      at = strip.readable.From(cursor);
-    }
-    if (BytesEqual(at, 0, kId3v1)) {
-      const uint64_t end = cursor + kId3v1Size;
+    if (step.kind == Step::kId3v1) {
+      const uint64_t end = at + step.length;
       if (end <= strip.length) {
+        w->take = static_cast<uint32_t>(end);
+        w->ended = true;
+        w->complete = 1;
         m_frameCursor = 0;
-        return Walk::EndAt(static_cast<uint32_t>(end));
+      } else {
+        m_endAtCursor = true;
+        m_frameCursor = static_cast<uint32_t>(end - strip.length);
       }
-      m_endAtCursor = true;
-      m_frameCursor = static_cast<uint32_t>(end - strip.length);
-      return Walk::WholeStrip(strip);
+      return true;
     }
     if (m_bytesWritten <= kShortestFile) DiscardOutputFile();
-    // One zero byte behind the last frame is kept.
-    const uint64_t take = cursor + (ReadU8(at, 0) == 0 ? 1 : 0);
+    w->take = static_cast<uint32_t>(at + step.length);
+    w->ended = true;
+    w->complete = 1;
     m_frameCursor = 0;
-    return Walk::EndAt(static_cast<uint32_t>(take));
+    return true;
+  };
+  if (!m_split.Empty()) {
+    // Bytes that began in an earlier strip: judged with this strip's first.
+    const uint32_t earlier = m_split.Size();
+    const uint32_t need = kJudgedBytes - earlier;
+    if (need > strip.length) {
+      m_split.Append(strip.data, strip.length);
+      walk.take = 0;
+      return walk;
+    }
+    std::copy(m_split.Data(), m_split.Data() + earlier, m_held);
+    m_split.Append(strip.data, need);
+    const Step step = Judge(m_split.View());
+    m_split.Clear();
+    walk.held = m_held;
+    if (step.kind == Step::kEnd) {
+      // The file ended where those bytes began (keeping a zero byte).
+      walk.heldCount = step.length;
+      walk.take = 0;
+      walk.ended = true;
+      walk.complete = 1;
+      if (m_bytesWritten <= kShortestFile) DiscardOutputFile();
+      m_frameCursor = 0;
+      return walk;
+    }
+    walk.heldCount = earlier;
+    // Positions count from this strip's first byte (modulo 2^64): the judged
+    // record began earlier bytes before it.
+    if (after(step, uint64_t{0} - earlier, &walk)) return walk;
+  }
+  while (cursor < strip.length) {
+    if (cursor + kJudgedBytes > strip.length) {
+      // Judged when the next strip brings the rest; held back until then.
+      m_split.Append(strip.data + cursor, strip.length - cursor);
+      walk.take = static_cast<uint32_t>(cursor);
+      m_frameCursor = 0;
+      return walk;
+    }
+    if (after(Judge(strip.readable.From(cursor)), cursor, &walk)) return walk;
   }
   m_frameCursor = static_cast<uint32_t>(cursor - strip.length);
-  return Walk::WholeStrip(strip);
+  return walk;
 }
 
 CMediaStripCycle::Walk CTypeRecoveryMP3::WalkStrip(const Strip& strip) {
@@ -248,7 +298,7 @@ CTypeRecovery* CTypeRecoveryMP3::Clone() { return CloneRecognizer(this, m_host, 
 uint32_t CTypeRecoveryMP3::SaveProgress(TypeRecoveryFile file) {
   if (CTypeRecovery::SaveProgress(file) == 0) return 0;
   if (m_fileInProgress != 0 && (!WriteU32(file, m_tagEnd) || !WriteU32(file, m_frameCursor) ||
-                                !WriteU32(file, m_endAtCursor ? 1 : 0))) {
+                                !WriteU32(file, m_endAtCursor ? 1 : 0) || !m_split.Save(file))) {
     return 0;
   }
   return 1;
@@ -257,9 +307,10 @@ uint32_t CTypeRecoveryMP3::SaveProgress(TypeRecoveryFile file) {
 uint32_t CTypeRecoveryMP3::LoadProgress(TypeRecoveryFile file) {
   if (CTypeRecovery::LoadProgress(file) == 0) return 0;
   m_endAtCursor = false;
+  m_split.Clear();
   uint32_t endAtCursor = 0;
   if (m_fileInProgress != 0 && (!ReadU32(file, &m_tagEnd) || !ReadU32(file, &m_frameCursor) ||
-                                !ReadU32(file, &endAtCursor))) {
+                                !ReadU32(file, &endAtCursor) || !m_split.Load(file))) {
     return 0;
   }
   m_endAtCursor = endAtCursor != 0;

@@ -17,8 +17,10 @@
 //
 // State beyond the base: the tag end (file offset where the ID3v2 tags end;
 // 0 once frames are walked) and the frame cursor (next frame header, counted
-// from the current strip's first byte) and whether an ID3v1 tag ends the
-// file at that cursor; all three are in the progress record while a file is
+// from the current strip's first byte), whether an ID3v1 tag ends the file
+// at that cursor, and the first bytes of a frame or tag that a strip end
+// splits (judged when the next strip completes them, so that the walk never
+// depends on the lookahead); all are in the progress record while a file is
 // in progress. Only the strip plus lookahead is ever read.
 #ifndef TYPERECOVERY_FORMATS_MEDIA_MP3_H
 #define TYPERECOVERY_FORMATS_MEDIA_MP3_H
@@ -26,6 +28,7 @@
 #include <cstdint>
 
 #include "formats/media/MediaStripCycle.h"
+#include "framework/ByteCarry.h"
 
 class CTypeRecoveryMP3 : public CMediaStripCycle {
  public:
@@ -64,6 +67,15 @@ class CTypeRecoveryMP3 : public CMediaStripCycle {
   // when one was found in this strip (the walk goes on in frame mode).
   bool FindFirstFrame(const Strip& strip);
   Walk WalkFrames(const Strip& strip);
+  // What stands at a position of the frame chain, judged from its first
+  // kJudgedBytes bytes: a frame or an APE tag (and its length), an ID3v1
+  // tag, or the end of the chain (length: the zero byte kept, 0 or 1).
+  struct Step {
+    enum Kind { kFrame, kApeTag, kId3v1, kEnd } kind;
+    uint32_t length;
+  };
+  static constexpr uint32_t kJudgedBytes = 16;
+  Step Judge(const typerecovery::ByteView& at) const;
 
   uint32_t m_tagEnd;
   uint32_t m_frameCursor;
@@ -71,6 +83,10 @@ class CTypeRecoveryMP3 : public CMediaStripCycle {
   // cursor (kept in the progress record: the bytes there are the tag's last,
   // which the walk must not judge again).
   bool m_endAtCursor;
+  // The first bytes of a position whose judgement a strip end splits: kept
+  // (and held back from the output) until the next strip completes them.
+  typerecovery::ByteCarry<kJudgedBytes> m_split;
+  uint8_t m_held[kJudgedBytes];
 };
 
 #endif

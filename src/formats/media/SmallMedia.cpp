@@ -1,6 +1,9 @@
 // SWF, AMR and MIDI recognizers.
 #include "formats/media/SmallMedia.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "platform/FileSystem.h"
 #include "registry/RecognizerFactory.h"
 
@@ -20,11 +23,21 @@ CMediaStripCycle::Rules SmallMediaRules() {
 // below the readable bytes; -1 when there is none.
 constexpr uint32_t kZeroRunBytes = 8;
 int64_t FindZeroRun(const ByteView& readable, uint32_t length) {
-  uint32_t run = 0;
-  for (uint64_t i = 0; i < readable.size; ++i) {
-    if (i >= uint64_t{length} + kZeroRunBytes - 1 || i + 1 >= readable.size) break;
-    run = readable.data[i] == 0 ? run + 1 : 0;
-    if (run == kZeroRunBytes) return static_cast<int64_t>(i + 1 - kZeroRunBytes);
+  // The run's last byte lies below length + 7 and before the last readable
+  // byte; memchr finds each zero that may begin one.
+  if (readable.size < kZeroRunBytes + 1) return -1;
+  const uint64_t lastEnd = std::min<uint64_t>(uint64_t{length} + kZeroRunBytes - 2, readable.size - 2);
+  if (lastEnd < kZeroRunBytes - 1) return -1;
+  const uint64_t lastStart = lastEnd - (kZeroRunBytes - 1);
+  uint64_t from = 0;
+  while (from <= lastStart) {
+    const void* zero = std::memchr(readable.data + from, 0, static_cast<size_t>(lastStart - from + 1));
+    if (zero == nullptr) return -1;
+    const uint64_t start = static_cast<uint64_t>(static_cast<const uint8_t*>(zero) - readable.data);
+    uint64_t k = 1;
+    while (k < kZeroRunBytes && readable.data[start + k] == 0) ++k;
+    if (k == kZeroRunBytes) return static_cast<int64_t>(start);
+    from = start + k + 1;
   }
   return -1;
 }

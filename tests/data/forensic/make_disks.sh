@@ -10,6 +10,7 @@
 #   mbr.E01.. mbr.img acquired by ewfacquire in 1 MiB segments, uncompressed
 #   mbr.001.. mbr.img split into 3 MiB pieces (split)
 #   mbr.vhd   mbr.img as a dynamic VHD, mbr.vmdk as a sparse VMDK (qemu-img)
+#   mbr.aff   mbr.img as AFF (affconvert)
 #
 # Both file systems are made the same way: live.jpg, then a 3000-byte text
 # file, then live.png; the text file is deleted, so slides.pptx, copied next,
@@ -18,13 +19,14 @@
 # little.tif and text.odt are deleted. The deleted files are picked so that
 # no 1 KiB block of them is all zeros (debugfs writes such blocks as holes).
 #
-# Needs dosfstools, mtools, e2fsprogs, fdisk, gdisk, ewf-tools and qemu-utils.
+# Needs dosfstools, mtools, e2fsprogs, fdisk, gdisk, ewf-tools, qemu-utils and
+# afflib-tools.
 set -euo pipefail
 out=${1:?usage: make_disks.sh OUTDIR}
 data=$(cd "$(dirname "$0")/.." && pwd)
 mkdir -p "$out"
 cd "$out"
-rm -f fat.img ext4.img mbr.img gpt.img mbr.E0* mbr.0* mbr.vhd mbr.vmdk
+rm -f fat.img ext4.img mbr.img gpt.img mbr.E0* mbr.0* mbr.vhd mbr.vmdk mbr.aff
 export MTOOLS_SKIP_CHECK=1
 
 live_jpg=$data/image/jpeg_baseline.jpg
@@ -99,3 +101,6 @@ ewfacquire -u -q -t mbr -f encase6 -c none -S 1048576 -C case -D "typerecovery t
 split -b 3M -d -a 3 --numeric-suffixes=1 mbr.img mbr.
 qemu-img convert -f raw -O vpc mbr.img mbr.vhd
 qemu-img convert -f raw -O vmdk mbr.img mbr.vmdk
+# affconvert takes a name ending in .img for an image of its own: give it .raw.
+cp mbr.img "$work/mbr.raw"
+affconvert -o mbr.aff "$work/mbr.raw" >/dev/null

@@ -172,14 +172,14 @@ TEST(EndMarker, CraftedFilesEndWhereTheirRulesSay) {
   Bytes entity;
   entity.Text("  0\r\nSECTION\r\n  1\r\nTEXT WITH EOF INSIDE\r\n");
   const std::vector<uint8_t> dxf = crafted::FillTo(entity, 900).Text("  0\r\nEOF\r\n");
-  // "EOF" needs 5 readable bytes from its first byte; here it stands 3 bytes
-  // before the strip's end.
+  // "EOF" needs 5 bytes from its first byte; here it stands 3 bytes before
+  // the strip's end: judged with the next strip, whatever the lookahead.
   std::vector<uint8_t> guarded = Strip(Bytes().Text("  0\r\nSECTION\r\n"), 2048, 'd');
   std::copy_n("EOF", 3, guarded.begin() + 509);
   std::vector<crafted::Run> runs = {
       {"dxf: five bytes after the first EOF, even inside an entity", {{1546}},
        trtest::DiskImage().File(dxf).Random(2).bytes(), 512, 512, {{0, std::string(dxf.begin(), dxf.end()).find("EOF") + 5, 1}}},
-      {"guard bytes beyond the strip", {{1546}}, guarded, 512, 0, {{0, 2048, 0}}},
+      {"guard bytes beyond the strip", {{1546}}, guarded, 512, 0, {{0, 514, 1}}},
       {"guard bytes in the lookahead", {{1546}}, guarded, 512, 16, {{0, 514, 1}}},
       {"no marker: cut at the first strip at the maximum", {{1559, 2000}}, Strip(Strip(crafted::Pzf(), 600), 6000, 'p'),
        512, 512, {{0, 2048, 0}}},
@@ -196,19 +196,22 @@ TEST(EndMarker, CraftedFilesEndWhereTheirRulesSay) {
   crafted::ExpectRuns(runs);
 }
 
-TEST(EndMarker, PartReachingPastTheLookaheadIsCutToWhatIsReadable) {
-  // The disk-image closing record is taken with 28 bytes but found with 12.
+TEST(EndMarker, PartReachingPastTheStripIsTakenFromTheNextOne) {
+  // The disk-image closing record is taken with 28 bytes but found with 12;
+  // at 480 in a 490-byte strip it ends the file in the next strip, at 508,
+  // whatever the lookahead shows.
   std::vector<uint8_t> strip = Strip(crafted::Gho(), 480, 'g');
   const std::vector<uint8_t> close = Bytes{0x2F, 0x01, 0x18, 0x00}.Zeros(8).Fill(20, 0x77);
   strip.insert(strip.end(), close.begin(), close.end());  // marker at 480
-  uint32_t error = 0;
-  CTypeRecoveryGHO r(nullptr, nullptr);
-  EXPECT_EQ(r.Analyse(0, strip.data(), 490, 2, 0, &error), 0u);  // 480 + 12 not readable
-  EXPECT_TRUE(r.IsFileInProgress());
-  EXPECT_EQ(r.GetBytesWritten(), 490u);
-  CTypeRecoveryGHO s(nullptr, nullptr);
-  EXPECT_EQ(s.Analyse(0, strip.data(), 490, 13, 0, &error), 1u);
-  EXPECT_EQ(s.GetBytesWritten(), 503u);  // 480 + 28, cut to the 503 readable bytes
+  strip.resize(600, 0x55);
+  for (uint32_t lookahead : {0u, 2u, 13u, 110u}) {
+    uint32_t error = 0;
+    CTypeRecoveryGHO r(nullptr, nullptr);
+    EXPECT_EQ(r.Analyse(0, strip.data(), 490, lookahead, 0, &error), 0u) << lookahead;
+    EXPECT_TRUE(r.IsFileInProgress());
+    EXPECT_EQ(r.Analyse(490, strip.data() + 490, 110, 0, 0, &error), 1u) << lookahead;
+    EXPECT_EQ(r.GetBytesWritten(), 508u) << lookahead;
+  }
 }
 
 TEST(EndMarker, SomeEndsAreHandedToTheHostEvenInFolderMode) {

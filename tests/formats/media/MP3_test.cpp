@@ -105,11 +105,23 @@ TEST(Mp3, FrameWalkAndTags) {
       {"protection bit differing inside the walk", Frames(6).Raw(protectedFrame).Raw(Frames(6)), {512}},
       {"a header at every strip start cuts nothing", oneFramePerStrip.Raw(Id3v1()), {417}},
   };
+  // Without lookahead, frames and tags split by a strip end are judged when
+  // the next strip completes them: the same files.
   for (const Case& c : cases) {
     for (uint32_t strip : c.strips) {
-      EXPECT_EQ(trtest::CarvedSpans({kMP3}, Bytes(c.file).Fill(2000, 0x66), strip), Size(c.file.size()))
-          << c.what << ", strips of " << strip;
+      for (uint32_t lookahead : {0u, 64u}) {
+        EXPECT_EQ(trtest::CarvedSpans({kMP3}, Bytes(c.file).Fill(2000, 0x66), strip, lookahead), Size(c.file.size()))
+            << c.what << ", strips of " << strip << ", lookahead " << lookahead;
+      }
     }
+  }
+  // The end of the chain a few bytes before the strip's end, and the zero
+  // byte behind it, judged from the next strip: the zero byte is kept.
+  const Bytes zeroAfter = Frames(20).Fill(3, 0);
+  for (uint32_t before : {1u, 5u, 15u}) {
+    const uint32_t first = static_cast<uint32_t>(FramesSize(20)) + before;
+    EXPECT_EQ(trtest::Spans(trtest::ShortStripRun({kMP3}, Bytes(zeroAfter).Fill(2000, 0x66), first, 512, 0)),
+              Size(FramesSize(20) + 1)) << before;
   }
 }
 
@@ -141,7 +153,7 @@ TEST(Mp3, ProgressKeepsTagEndAndFrameCursor) {
   trtest::Scan scan({kMP3});
   scan.Strip(file, 0, 512, 64);
   const std::vector<uint8_t> saved = trtest::SavedProgress(scan.manager());
-  ASSERT_EQ(saved.size(), 60u + 12 + 4);  // tag end, frame cursor, ID3v1 flag
+  ASSERT_EQ(saved.size(), 60u + 16 + 4);  // tag end, frame cursor, ID3v1 flag, split bytes
   EXPECT_EQ(std::vector<uint8_t>(saved.begin() + 60, saved.begin() + 64),
             (std::vector<uint8_t>{0x62, 0x02, 0, 0}));  // tag end 610: no frame yet
 }
