@@ -77,7 +77,7 @@ void AddRunOptions(RunCommand& command) {
       "Only this partition, numbered as 'typerecovery partitions' lists them; offsets stay media offsets"));
   command.named.emplace_back("unallocated", app->add_flag("--unallocated", o.unallocated,
       "Only the blocks the file system marks free (of --partition, or of every partition with a readable one)"));
-  command.named.emplace_back("types", command.types = app->add_option("--types", o.types,
+  command.named.emplace_back("types", command.types = app->add_option("-t,--types", o.types,
       "Types to find: extensions, type codes or groups (photos, documents, audio, video, archives, "
       "internet, graphics, mail, other), comma-separated; default: all (library-default: the library's own list)")->delimiter(','));
   command.named.emplace_back("max-size", app->add_option("--max-size", o.maxSizes,
@@ -92,7 +92,7 @@ void AddRunOptions(RunCommand& command) {
       "Pictures smaller than WxH (either side) are not kept or listed; pictures of unknown size are");
   command.named.emplace_back("min-resolution", command.resolution);
   command.block.option = app->add_option("--block", command.block.text,
-      "Strip size: a power of two from 512 to 1M (default 512)");
+      "Block size: files are looked for where a block starts; a power of two from 512 to 1M (default 512)");
   command.named.emplace_back("block", command.block.option);
   command.offset.option = app->add_option("--offset", command.offset.text, "Start scanning at this byte of the source");
   command.named.emplace_back("offset", command.offset.option);
@@ -323,6 +323,46 @@ int CheckFile(const std::string& path, const std::string& extensionArg, uint64_t
   return kExitUnknownType;
 }
 
+namespace {
+
+const char kExitStatuses[] =
+    "Exit status: 0 done; 1 check: no match; 2 bad arguments; 3 the source cannot be read;\n"
+    "4 the output cannot be written; 5 state file missing, damaged or of another run;\n"
+    "6 check: unknown extension; 130 interrupted (the state is saved).\n";
+
+CLI::App* FindCommand(CLI::App& app, const std::string& name) {
+  for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; }))
+    if (sub->get_name() == name) return sub;
+  return nullptr;
+}
+
+// The program's name as it was invoked (not its path), placeholders that say
+// what a value is, and examples with the exit statuses under each command's
+// help.
+void DescribeForPeople(CLI::App& app, const std::string& invokedAs) {
+  const size_t slash = invokedAs.find_last_of("/\\");
+  const std::string name = slash == std::string::npos ? invokedAs : invokedAs.substr(slash + 1);
+  app.name(name);
+  app.get_formatter()->label("TEXT", "VALUE");
+  app.get_formatter()->label("FLOAT", "SECONDS");
+  app.footer("Examples:\n  " + name + " carve disk.img -o recovered\n  " + name +
+             " scan /dev/sdb1 -t photos -o found.csv --format csv\n  " + name + " types --group photos\n\n" +
+             "Run '" + name + " COMMAND --help' for a command's options.\n" + kExitStatuses);
+  const std::pair<const char*, std::string> kExamples[] = {
+      {"carve", "  " + name + " carve disk.img -o recovered\n  " + name +
+                    " carve /dev/sdb1 -o recovered -t jpg,nef --max-size jpg=32M\n  " + name +
+                    " carve disk.img -o recovered --resume      # after Ctrl-C\n"},
+      {"scan", "  " + name + " scan disk.img\n  " + name + " scan disk.img --format dfxml --hash sha256 -o found.xml\n"},
+      {"partitions", "  " + name + " partitions disk.E01\n"},
+      {"types", "  " + name + " types\n  " + name + " types --group photos --json\n"},
+      {"check", "  " + name + " check photo.jpg\n  " + name + " check recovered.bin --as pdf\n"}};
+  for (const auto& [command, examples] : kExamples)
+    if (CLI::App* sub = FindCommand(app, command))
+      sub->footer("Examples:\n" + examples + "\n" + kExitStatuses);
+}
+
+}  // namespace
+
 int RunCommandLine(int argc, char** argv) {
   CLI::App app{"typerecovery: recovers files from disk images, partitions and devices by their content"};
   app.set_version_flag("--version", std::string("typerecovery ") + TYPERECOVERY_TOOL_VERSION);
@@ -380,8 +420,32 @@ int RunCommandLine(int argc, char** argv) {
                          "Read SOURCE as auto (the default), raw, split, ewf, aff, vhd or vmdk");
   partitions->add_flag("--json", partitionsJson, "As JSON");
 
+  DescribeForPeople(app, argc > 0 ? argv[0] : "typerecovery");
+  // What people type to ask for help or the version: no arguments, "help",
+  // "help COMMAND", "version" and -V.
+  std::vector<std::string> asked(argv + (argc > 0 ? 1 : 0), argv + argc);
+  std::string helpFor;  // "help COMMAND": that command's --help
+  if (asked.empty() || (asked.size() == 1 && asked[0] == "help")) {
+    std::fputs(app.help().c_str(), stdout);
+    return kExitOk;
+  }
+  if (asked.size() == 2 && asked[0] == "help") {
+    if (FindCommand(app, asked[1]) == nullptr) {
+      Message("no command '" + asked[1] + "'; the commands are carve, scan, partitions, types and check");
+      return kExitUsage;
+    }
+    helpFor = asked[1];
+  }
+  if (asked.size() == 1 && (asked[0] == "version" || asked[0] == "-V")) {
+    std::printf("typerecovery %s\n", TYPERECOVERY_TOOL_VERSION);
+    return kExitOk;
+  }
+
   try {
-    app.parse(argc, argv);
+    if (!helpFor.empty())
+      app.parse(helpFor + " --help", false);
+    else
+      app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     int code = app.exit(e);
     return code == 0 ? kExitOk : kExitUsage;

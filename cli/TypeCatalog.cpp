@@ -5,6 +5,7 @@
 
 #include "Sizes.h"
 #include "Text.h"
+#include "TypeDescriptions.h"
 
 namespace trcli {
 namespace {
@@ -82,9 +83,29 @@ std::vector<uint32_t> TypeCatalog::FamilyCodes(uint32_t familyCode) const {
   return codes;
 }
 
+namespace {
+
+// The codes whose own extension, or another name of the same kind, this is,
+// as the type descriptions give them: "doc" is 260 alone, not every compound
+// document; "max" names two types of different families.
+std::vector<uint32_t> DescribedCodes(const std::vector<TypeInfo>& types, const std::string& wanted) {
+  std::vector<uint32_t> codes;
+  for (const TypeInfo& type : types) {
+    const TypeDescription* d = DescribeType(type.code);
+    if (d == nullptr) continue;
+    bool named = wanted == d->extension;
+    for (const std::string& alias : SplitList(d->aliases, " ")) named = named || alias == wanted;
+    if (named) codes.push_back(type.code);
+  }
+  return codes;
+}
+
+}  // namespace
+
 std::vector<uint32_t> TypeCatalog::CodesForExtension(const std::string& extension) const {
   std::string wanted = StripDot(extension);
-  std::vector<uint32_t> codes;
+  std::vector<uint32_t> codes = DescribedCodes(m_types, wanted);
+  if (!codes.empty()) return codes;
   // A type's own extension names that type only, not its family.
   for (const TypeInfo& type : m_types)
     if (type.ownExtension == wanted) codes.push_back(type.code);
@@ -98,6 +119,8 @@ std::vector<uint32_t> TypeCatalog::CodesForExtension(const std::string& extensio
 
 uint32_t TypeCatalog::CodeForExtension(const std::string& extension) const {
   std::string wanted = StripDot(extension);
+  const std::vector<uint32_t> described = DescribedCodes(m_types, wanted);
+  if (described.size() == 1) return described.front();
   for (const TypeInfo& type : m_types)
     if (!type.ownExtension.empty() && type.ownExtension == wanted) return type.code;
   uint32_t single = 0, any = 0;

@@ -10,6 +10,7 @@
 #include "TypeCatalog.h"
 #include "TypeDescriptions.h"
 #include "cli/CliTestSupport.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -52,6 +53,28 @@ TEST(TypeDescriptions, TableIsSortedByGroupThenExtensionAndFiltersByGroup) {
   const trclitest::ToolResult audio = trclitest::RunTool({"types", "--group", "audio"});
   EXPECT_EQ(audio.status, 0);
   EXPECT_NE(audio.out.find("WAVE audio"), std::string::npos);
+}
+
+// A presentation and a spreadsheet, both compound documents (LibreOffice):
+// each extension selects its own kind and reports its own code.
+TEST(TypeDescriptions, AnExtensionOfACompoundDocumentSelectsThatKindAlone) {
+  const std::string data = std::string(TYPERECOVERY_TEST_DATA) + "/document/";
+  std::vector<uint8_t> image = trclitest::ReadBytes(data + "slides.ppt");
+  image.resize((image.size() + 4095) / 512 * 512, 0);
+  const size_t sheetAt = image.size();
+  const std::vector<uint8_t> sheet = trclitest::ReadBytes(data + "table.xls");
+  image.insert(image.end(), sheet.begin(), sheet.end());
+  image.resize(image.size() + 4096, 0);
+  trtest::TempDir dir;
+  dir.Write("disk.img", image);
+  const trclitest::ToolResult both = trclitest::RunTool({"scan", dir.path() + "/disk.img", "-q"});
+  EXPECT_NE(both.out.find("\"type_code\":262"), std::string::npos) << both.out;
+  EXPECT_NE(both.out.find("\"type_code\":261"), std::string::npos) << both.out;
+  const trclitest::ToolResult sheets = trclitest::RunTool({"scan", dir.path() + "/disk.img", "-q", "--types", "xls"});
+  ASSERT_EQ(std::count(sheets.out.begin(), sheets.out.end(), '\n'), 1) << sheets.out;
+  EXPECT_NE(sheets.out.find("\"offset\":" + std::to_string(sheetAt) + ",\"size\":" + std::to_string(sheet.size())),
+            std::string::npos) << sheets.out;
+  EXPECT_NE(sheets.out.find("\"type_code\":261"), std::string::npos) << sheets.out;
 }
 
 }  // namespace
