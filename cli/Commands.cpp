@@ -327,8 +327,8 @@ namespace {
 
 const char kExitStatuses[] =
     "Exit status: 0 done; 1 check: no match; 2 bad arguments; 3 the source cannot be read;\n"
-    "4 the output cannot be written; 5 state file missing, damaged or of another run;\n"
-    "6 check: unknown extension; 130 interrupted (the state is saved).\n";
+    "4 the output cannot be written or another run holds it; 5 state file missing, damaged or of another run;\n"
+    "6 check: unknown extension; 7 interrupted, no state kept; 130 interrupted (the state is saved).\n";
 
 CLI::App* FindCommand(CLI::App& app, const std::string& name) {
   for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; }))
