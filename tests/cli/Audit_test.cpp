@@ -35,15 +35,12 @@ const std::string kSchema = std::string(TYPERECOVERY_TEST_DATA) + "/dfxml/dfxml.
 
 // Every fixture under tests/data (not the scripts that made them), in name
 // order, each at a sector start behind 1 to 8 sectors of seeded filler whose
-// sectors begin with zeros (so that filler starts no file). The tar archive
-// stays out while its walk ends the written file at the first member's data
-// but reports the whole archive.
+// sectors begin with zeros (so that filler starts no file).
 std::vector<uint8_t> FixtureImage(size_t* count) {
   std::vector<std::filesystem::path> fixtures;
   for (const char* group : {"image", "document", "media"}) {
     for (const auto& entry : std::filesystem::directory_iterator(std::string(TYPERECOVERY_TEST_DATA) + "/" + group))
-      if (entry.is_regular_file() && entry.path().extension() != ".sh" && entry.path().extension() != ".tar")
-        fixtures.push_back(entry.path());
+      if (entry.is_regular_file() && entry.path().extension() != ".sh") fixtures.push_back(entry.path());
   }
   std::sort(fixtures.begin(), fixtures.end());
   std::mt19937 random(20240517);
