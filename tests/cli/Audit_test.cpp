@@ -216,7 +216,13 @@ int CarveStopped(const std::string& out, const std::vector<uint8_t>& image, size
     if (put <= 0) break;
     done += static_cast<size_t>(put);
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  // Stopped once it has saved a state while waiting (the autosave runs every
+  // 50 ms), however slow the machine: a kill before the first save would
+  // leave nothing to resume.
+  const std::string state = out + "/.typerecovery-state";
+  for (int waited = 0; waited < 600 && ::access(state.c_str(), F_OK) != 0; ++waited)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
   ::kill(pid, signal);
   int status = WaitTool(pid);
   ::close(pipeFds[1]);
