@@ -77,19 +77,6 @@ double Now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-bool PwriteAll(int fd, const void* data, size_t size, uint64_t offset) {
-  const char* at = static_cast<const char*>(data);
-  while (size > 0) {
-    ssize_t done = ::pwrite(fd, at, size, static_cast<off_t>(offset));
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) return false;
-    at += done;
-    size -= static_cast<size_t>(done);
-    offset += static_cast<uint64_t>(done);
-  }
-  return true;
-}
-
 bool MakeFolders(const std::string& path) {
   std::string partial;
   for (size_t i = 0; i <= path.size(); ++i) {

@@ -41,19 +41,6 @@ bool WriteAllBytes(int fd, const void* data, size_t size) {
   return true;
 }
 
-bool PreadAll(int fd, void* data, size_t size, uint64_t offset) {
-  char* at = static_cast<char*>(data);
-  while (size > 0) {
-    ssize_t done = ::pread(fd, at, size, static_cast<off_t>(offset));
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) return false;
-    at += done;
-    size -= static_cast<size_t>(done);
-    offset += static_cast<uint64_t>(done);
-  }
-  return true;
-}
-
 struct DigestContext {
   DigestContext() : context(EVP_MD_CTX_new()) {
     ok = context != nullptr && EVP_DigestInit_ex(context, EVP_sha256(), nullptr) == 1;
@@ -110,6 +97,33 @@ void SyncFolderOf(const std::string& path) {
 }
 
 }  // namespace
+
+namespace {
+
+// Repeats a positioned read or write until all of it is done; a call
+// interrupted by a signal is retried.
+template <class Io, class Byte>
+bool WholeAt(Io io, int fd, Byte* at, size_t size, uint64_t offset) {
+  while (size > 0) {
+    ssize_t done = io(fd, at, size, static_cast<off_t>(offset));
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return false;
+    at += done;
+    size -= static_cast<size_t>(done);
+    offset += static_cast<uint64_t>(done);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool PreadAll(int fd, void* data, size_t size, uint64_t offset) {
+  return WholeAt(::pread, fd, static_cast<char*>(data), size, offset);
+}
+
+bool PwriteAll(int fd, const void* data, size_t size, uint64_t offset) {
+  return WholeAt(::pwrite, fd, static_cast<const char*>(data), size, offset);
+}
 
 bool WriteStateFile(const std::string& path, const nlohmann::json& info,
                     const std::function<bool(int fd)>& writeProgress, std::string* error) {

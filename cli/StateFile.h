@@ -53,6 +53,11 @@ class StateReader {
   nlohmann::json m_info;
 };
 
+// Positioned reads and writes of exactly size bytes at offset (retried when
+// a signal interrupts them); false on an error or the end of the file.
+bool PreadAll(int fd, void* data, size_t size, uint64_t offset);
+bool PwriteAll(int fd, const void* data, size_t size, uint64_t offset);
+
 // True when every field the tool reads from a state file's JSON is present
 // where required and of its type; else *which names the first that is not.
 bool CheckStateInfo(const nlohmann::json& info, std::string* which);
