@@ -56,7 +56,10 @@ struct RunCommand {
   CLI::App* app = nullptr;
   RunOptions options;
   std::string formatText = "jsonl";
-  SizeOption restricted, block, offset, length;
+  SizeOption restricted, minSize, block, offset, length;
+  std::string resolutionText;
+  CLI::Option* resolution = nullptr;
+  CLI::Option* types = nullptr;
   std::vector<std::pair<std::string, CLI::Option*>> named;
 };
 
@@ -72,16 +75,22 @@ void AddRunOptions(RunCommand& command) {
       "Only this partition, numbered as 'typerecovery partitions' lists them; offsets stay media offsets"));
   command.named.emplace_back("unallocated", app->add_flag("--unallocated", o.unallocated,
       "Only the blocks the file system marks free (of --partition, or of every partition with a readable one)"));
-  command.named.emplace_back("types", app->add_option("--types", o.types,
+  command.named.emplace_back("types", command.types = app->add_option("-t,--types", o.types,
       "Types to find: extensions, type codes or groups (photos, documents, audio, video, archives, "
       "internet, graphics, mail, other), comma-separated; default: all (library-default: the library's own list)")->delimiter(','));
   command.named.emplace_back("max-size", app->add_option("--max-size", o.maxSizes,
       "Maximum file size of a type, EXT=SIZE (repeatable or comma-separated), e.g. jpg=16M")->delimiter(','));
-  command.restricted.option = app->add_option("--restricted-size", command.restricted.text,
-      "Found files larger than this are not kept (K, M, G suffixes)");
-  command.named.emplace_back("restricted-size", command.restricted.option);
+  command.restricted.option = app->add_option("--skip-larger,--restricted-size", command.restricted.text,
+      "Found files larger than SIZE are not kept or listed (K, M, G suffixes)");
+  command.named.emplace_back("skip-larger", command.restricted.option);
+  command.minSize.option = app->add_option("--min-size", command.minSize.text,
+      "Found files smaller than SIZE are not kept or listed");
+  command.named.emplace_back("min-size", command.minSize.option);
+  command.resolution = app->add_option("--min-resolution", command.resolutionText,
+      "Pictures smaller than WxH (either side) are not kept or listed; pictures of unknown size are");
+  command.named.emplace_back("min-resolution", command.resolution);
   command.block.option = app->add_option("--block", command.block.text,
-      "Strip size: a power of two from 512 to 1M (default 512)");
+      "Block size: files are looked for where a block starts; a power of two from 512 to 1M (default 512)");
   command.named.emplace_back("block", command.block.option);
   command.offset.option = app->add_option("--offset", command.offset.text, "Start scanning at this byte of the source");
   command.named.emplace_back("offset", command.offset.option);
@@ -94,11 +103,13 @@ void AddRunOptions(RunCommand& command) {
       ->capture_default_str();
 }
 
-bool FinishRunOptions(RunCommand& command, const std::string& commandLine) {
+bool FinishRunOptions(RunCommand& command, const std::string& commandLine,
+                      const std::vector<std::string>& arguments) {
   RunOptions& o = command.options;
   std::optional<uint64_t> block;
   std::optional<uint64_t> offset;
-  if (!ConvertSize(command.restricted, "--restricted-size", &o.restrictedSize) ||
+  if (!ConvertSize(command.restricted, "--skip-larger", &o.restrictedSize) ||
+      !ConvertSize(command.minSize, "--min-size", &o.minSize) ||
       !ConvertSize(command.block, "--block", &block) || !ConvertSize(command.offset, "--offset", &offset) ||
       !ConvertSize(command.length, "--length", &o.length))
     return false;
@@ -110,6 +121,38 @@ bool FinishRunOptions(RunCommand& command, const std::string& commandLine) {
     o.block = static_cast<uint32_t>(*block);
   }
   if (offset) o.offset = *offset;
+  if (o.offset % o.block != 0) {
+    // Strips are counted from --offset: an offset between strip starts of
+    // the source would move every strip off the sectors files begin at.
+    Message("--offset must be a multiple of the strip size (--block, " + std::to_string(o.block) + ")");
+    return false;
+  }
+  if (!(o.autosaveSeconds >= 0 && o.autosaveSeconds <= 86400 * 365)) {
+    Message("--autosave must be a number of seconds from 0 up");
+    return false;
+  }
+  for (const std::string& type : o.types) {
+    if (type.find_first_not_of(" \t") == std::string::npos) {
+      Message("--types names no type (an empty entry)");
+      return false;
+    }
+  }
+  if (command.types != nullptr && command.types->count() > 0 && o.types.empty()) {
+    Message("--types names no type");
+    return false;
+  }
+  if (o.block > 512 && !o.quiet && !o.resume)
+    Message("note: with --block " + std::to_string(o.block) +
+            " only files that begin at a multiple of it are found; files starting between strip starts are missed");
+  if ((o.restrictedSize && *o.restrictedSize == 0) || (o.minSize && *o.minSize == 0)) {
+    Message("--skip-larger and --min-size must be above 0");
+    return false;
+  }
+  if (command.resolution != nullptr && command.resolution->count() > 0 &&
+      !ParseResolution(command.resolutionText, &o.minWidth, &o.minHeight)) {
+    Message("--min-resolution must be WIDTHxHEIGHT, for example 640x480");
+    return false;
+  }
   if (!ParseReportFormat(command.formatText, &o.format)) {
     Message("--format must be jsonl, csv or dfxml");
     return false;
@@ -124,6 +167,7 @@ bool FinishRunOptions(RunCommand& command, const std::string& commandLine) {
     return false;
   }
   o.commandLine = commandLine;
+  o.arguments = arguments;
   return true;
 }
 
@@ -277,6 +321,46 @@ int CheckFile(const std::string& path, const std::string& extensionArg, uint64_t
   return kExitUnknownType;
 }
 
+namespace {
+
+const char kExitStatuses[] =
+    "Exit status: 0 done; 1 check: no match; 2 bad arguments; 3 the source cannot be read;\n"
+    "4 the output cannot be written or another run holds it; 5 state file missing, damaged or of another run;\n"
+    "6 check: unknown extension; 7 interrupted, no state kept; 130 interrupted (the state is saved).\n";
+
+CLI::App* FindCommand(CLI::App& app, const std::string& name) {
+  for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; }))
+    if (sub->get_name() == name) return sub;
+  return nullptr;
+}
+
+// The program's name as it was invoked (not its path), placeholders that say
+// what a value is, and examples with the exit statuses under each command's
+// help.
+void DescribeForPeople(CLI::App& app, const std::string& invokedAs) {
+  const size_t slash = invokedAs.find_last_of("/\\");
+  const std::string name = slash == std::string::npos ? invokedAs : invokedAs.substr(slash + 1);
+  app.name(name);
+  app.get_formatter()->label("TEXT", "VALUE");
+  app.get_formatter()->label("FLOAT", "SECONDS");
+  app.footer("Examples:\n  " + name + " carve disk.img -o recovered\n  " + name +
+             " scan /dev/sdb1 -t photos -o found.csv --format csv\n  " + name + " types --group photos\n\n" +
+             "Run '" + name + " COMMAND --help' for a command's options.\n" + kExitStatuses);
+  const std::pair<const char*, std::string> kExamples[] = {
+      {"carve", "  " + name + " carve disk.img -o recovered\n  " + name +
+                    " carve /dev/sdb1 -o recovered -t jpg,nef --max-size jpg=32M\n  " + name +
+                    " carve disk.img -o recovered --resume      # after Ctrl-C\n"},
+      {"scan", "  " + name + " scan disk.img\n  " + name + " scan disk.img --format dfxml --hash sha256 -o found.xml\n"},
+      {"partitions", "  " + name + " partitions disk.E01\n"},
+      {"types", "  " + name + " types\n  " + name + " types --group photos --json\n"},
+      {"check", "  " + name + " check photo.jpg\n  " + name + " check recovered.bin --as pdf\n"}};
+  for (const auto& [command, examples] : kExamples)
+    if (CLI::App* sub = FindCommand(app, command))
+      sub->footer("Examples:\n" + examples + "\n" + kExitStatuses);
+}
+
+}  // namespace
+
 int RunCommandLine(int argc, char** argv) {
   CLI::App app{"typerecovery: recovers files from disk images, partitions and devices by their content"};
   app.set_version_flag("--version", std::string("typerecovery ") + TYPERECOVERY_TOOL_VERSION);
@@ -294,12 +378,15 @@ int RunCommandLine(int argc, char** argv) {
   AddRunOptions(carve);
   carve.named.emplace_back("output", carve.app->add_option("-o,--output", carve.options.outputDir,
                                                            "Output folder (created if missing)")->required());
+  carve.app->add_flag("--append", carve.options.append,
+      "Carve into a folder that already holds a carve: new files take the next free numbers and "
+      "this run's audit is report-N.xml");
   carve.named.emplace_back("report", carve.app->add_option("--report", carve.options.reportPath,
       "Also write a report of the found files to this file"));
   carve.named.emplace_back("format", carve.app->add_option("--format", carve.formatText,
       "Report format: jsonl, csv or dfxml (default jsonl)"));
   carve.named.emplace_back("hash", carve.app->add_option("--hash", carve.options.hashName,
-      "Hash each found file in the report: sha256, md5 or sha1"));
+      "Hash each written file in the audit and the report: sha256, md5 or sha1"));
 
   RunCommand scan;
   scan.app = app.add_subcommand("scan", "Report the files found in SOURCE without writing them");
@@ -333,11 +420,35 @@ int RunCommandLine(int argc, char** argv) {
                          "Read SOURCE as auto (the default), raw, split, ewf, aff, vhd or vmdk");
   partitions->add_flag("--json", partitionsJson, "As JSON");
 
+  DescribeForPeople(app, words.empty() ? "typerecovery" : words[0]);
+  // What people type to ask for help or the version: no arguments, "help",
+  // "help COMMAND", "version" and -V.
+  std::vector<std::string> asked(words.begin() + (words.empty() ? 0 : 1), words.end());
+  std::string helpFor;  // "help COMMAND": that command's --help
+  if (asked.empty() || (asked.size() == 1 && asked[0] == "help")) {
+    std::fputs(app.help().c_str(), stdout);
+    return kExitOk;
+  }
+  if (asked.size() == 2 && asked[0] == "help") {
+    if (FindCommand(app, asked[1]) == nullptr) {
+      Message("no command '" + asked[1] + "'; the commands are carve, scan, partitions, types and check");
+      return kExitUsage;
+    }
+    helpFor = asked[1];
+  }
+  if (asked.size() == 1 && (asked[0] == "version" || asked[0] == "-V")) {
+    std::printf("typerecovery %s\n", TYPERECOVERY_TOOL_VERSION);
+    return kExitOk;
+  }
+
   try {
-    // CLI11 takes the words after the program name, last first.
-    std::vector<std::string> reversed(words.rbegin(), words.rend() - (words.empty() ? 0 : 1));
-    if (!words.empty()) app.name(words[0]);
-    app.parse(reversed);
+    if (!helpFor.empty()) {
+      app.parse(helpFor + " --help", false);
+    } else {
+      // CLI11 takes the words after the program name, last first.
+      std::vector<std::string> reversed(words.rbegin(), words.rend() - (words.empty() ? 0 : 1));
+      app.parse(reversed);
+    }
   } catch (const CLI::ParseError& e) {
     int code = app.exit(e);
     return code == 0 ? kExitOk : kExitUsage;
@@ -351,6 +462,10 @@ int RunCommandLine(int argc, char** argv) {
     }
     TypeCatalog catalog = TypeCatalog::FromLibrary();
     std::fputs((typesJson ? FormatTypesJson(catalog, group) : FormatTypesTable(catalog, group)).c_str(), stdout);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+      Message(std::string("cannot write to standard output: ") + std::strerror(errno));
+      return kExitOutput;
+    }
     return kExitOk;
   }
   if (partitions->parsed()) {
@@ -374,13 +489,17 @@ int RunCommandLine(int argc, char** argv) {
       Message("--bytes must be a size from 1 to 256M");
       return kExitUsage;
     }
-    return CheckFile(checkPath, checkAs, *bytes, stdout);
+    int status = CheckFile(checkPath, checkAs, *bytes, stdout);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+      Message(std::string("cannot write to standard output: ") + std::strerror(errno));
+      return kExitOutput;
+    }
+    return status;
   }
   RunCommand& run = carve.app->parsed() ? carve : scan;
-  if (!FinishRunOptions(run, commandLine)) return kExitUsage;
-  if (&run == &carve && run.options.reportPath.empty() &&
-      (run.options.given.count("hash") > 0 || run.options.given.count("format") > 0)) {
-    Message("--hash and --format describe the report: give --report FILE too");
+  if (!FinishRunOptions(run, commandLine, words)) return kExitUsage;
+  if (&run == &carve && run.options.reportPath.empty() && run.options.given.count("format") > 0) {
+    Message("--format describes the report: give --report FILE too");
     return kExitUsage;
   }
   return ExecuteRun(run.options);

@@ -15,6 +15,7 @@ enum ExitCode : int {
   kExitState = 5,            // state file missing, unreadable or not of this run
   kExitUnknownType = 6,      // check: the extension names no supported type
   kExitInternal = 70,        // the library refused something it should accept
+  kExitStoppedUnsaved = 7,   // SIGINT or SIGTERM, and no state could be (or was to be) kept
   kExitInterrupted = 130,    // SIGINT or SIGTERM; the state was saved
 };
 

@@ -27,7 +27,10 @@ int OpenForReading(const std::string& path);
 int OpenForWriting(const std::string& path);
 // An existing file, for reading and writing.
 int OpenForUpdate(const std::string& path);
-void Close(int fd);
+// For reading and writing, created when missing; emptied when truncate.
+int CreateForUpdate(const std::string& path, bool truncate);
+// False when the last writes could not be completed.
+bool Close(int fd);
 int StandardInput();
 
 // Plain read at the current position; -1 with errno EINTR when a stop
@@ -35,13 +38,24 @@ int StandardInput();
 long long Read(int fd, void* data, size_t size);
 // Writes everything (retrying short writes); false on an error.
 bool WriteAll(int fd, const void* data, size_t size);
-// Reads at an absolute offset without moving the descriptor's position.
+// Reads or writes at an absolute offset without moving the descriptor's
+// position.
 long long ReadAt(int fd, void* data, size_t size, uint64_t offset);
+long long WriteAt(int fd, const void* data, size_t size, uint64_t offset);
+// The length of an open file.
+bool FileSize(int fd, uint64_t* size);
 bool SeekTo(int fd, uint64_t offset);
 bool SeekToEnd(int fd);
 bool Truncate(int fd, uint64_t size);
 // Flushes the file's data to the disk.
 bool Sync(int fd);
+bool SyncLibraryFile(TypeRecoveryFile file);
+// Makes the names last created, renamed or removed in the folder durable.
+void SyncFolder(const std::string& folder);
+// An exclusive lock on the whole open file, without waiting; false when
+// another process holds it. It ends when the descriptor is closed or the
+// process ends, however it ends. Other processes can still read the file.
+bool TryLock(int fd);
 // The handle the library takes for this descriptor.
 TypeRecoveryFile LibraryFile(int fd);
 
@@ -59,6 +73,8 @@ bool IsFolder(const std::string& path);
 bool IsRegularFile(const std::string& path);
 // Creates the folder and its missing parents; true when it exists afterwards.
 bool MakeFolders(const std::string& path);
+// Also a file still open here (on Windows it goes when the last
+// descriptor is closed).
 bool RemoveFile(const std::string& path);
 // Renames, replacing a file already at the target.
 bool ReplaceFile(const std::string& from, const std::string& to);
@@ -72,6 +88,16 @@ bool IsTerminal(FILE* stream);
 int TerminalColumns(FILE* stream);
 std::string ErrorText(int error);
 
+// What the process has used so far. Windows counts no page faults apart
+// from the total, no swaps and no block operations: hasCounts is false there.
+struct ResourceUsage {
+  double userSeconds = 0, systemSeconds = 0;
+  uint64_t maxResidentKiB = 0;
+  bool hasCounts = false;
+  uint64_t minorFaults = 0, majorFaults = 0, swaps = 0, blocksIn = 0, blocksOut = 0;
+};
+bool GetResourceUsage(ResourceUsage* usage);
+
 // The command line as UTF-8 words (on Windows read back as wide characters:
 // the narrow argv holds only what the ANSI code page can show). Also puts
 // the standard streams in binary mode, so reports are byte for byte the
@@ -80,8 +106,9 @@ std::vector<std::string> StartProgram(int argc, char** argv);
 
 // While it lives, SIGINT and SIGTERM (on Windows: Ctrl-C, Ctrl-Break and
 // closing the console) ask the run to stop after the current strip: Flag()
-// becomes non-zero and a read blocked on a stream gives up. A second
-// request falls back to the system's default action.
+// becomes non-zero and a read blocked on a stream gives up. Further
+// requests change nothing, so the state being saved is saved whole (SIGKILL
+// or ending the process from outside still ends it at once).
 class StopRequests {
  public:
   StopRequests();

@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -22,7 +24,10 @@ int OpenForWriting(const std::string& path) {
   return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
 }
 int OpenForUpdate(const std::string& path) { return ::open(path.c_str(), O_RDWR | O_CLOEXEC); }
-void Close(int fd) { ::close(fd); }
+int CreateForUpdate(const std::string& path, bool truncate) {
+  return ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | (truncate ? O_TRUNC : 0), 0644);
+}
+bool Close(int fd) { return ::close(fd) == 0; }
 int StandardInput() { return STDIN_FILENO; }
 
 long long Read(int fd, void* data, size_t size) { return ::read(fd, data, size); }
@@ -42,10 +47,30 @@ bool WriteAll(int fd, const void* data, size_t size) {
 long long ReadAt(int fd, void* data, size_t size, uint64_t offset) {
   return ::pread(fd, data, size, static_cast<off_t>(offset));
 }
+long long WriteAt(int fd, const void* data, size_t size, uint64_t offset) {
+  return ::pwrite(fd, data, size, static_cast<off_t>(offset));
+}
+bool FileSize(int fd, uint64_t* size) {
+  struct stat info;
+  if (::fstat(fd, &info) != 0) return false;
+  *size = static_cast<uint64_t>(info.st_size);
+  return true;
+}
 bool SeekTo(int fd, uint64_t offset) { return ::lseek(fd, static_cast<off_t>(offset), SEEK_SET) >= 0; }
 bool SeekToEnd(int fd) { return ::lseek(fd, 0, SEEK_END) >= 0; }
 bool Truncate(int fd, uint64_t size) { return ::ftruncate(fd, static_cast<off_t>(size)) == 0; }
 bool Sync(int fd) { return ::fsync(fd) == 0; }
+bool SyncLibraryFile(TypeRecoveryFile file) { return Sync(static_cast<int>(reinterpret_cast<intptr_t>(file))); }
+
+void SyncFolder(const std::string& folder) {
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+}
+
+bool TryLock(int fd) { return ::flock(fd, LOCK_EX | LOCK_NB) == 0; }
 TypeRecoveryFile LibraryFile(int fd) { return TYPERECOVERY_FILE_FROM_FD(fd); }
 
 bool Examine(int fd, SourceKind* kind, uint64_t* size) {
@@ -110,6 +135,22 @@ int TerminalColumns(FILE* stream) {
 }
 std::string ErrorText(int error) { return std::strerror(error); }
 
+bool GetResourceUsage(ResourceUsage* usage) {
+  struct rusage used;
+  if (::getrusage(RUSAGE_SELF, &used) != 0) return false;
+  auto seconds = [](const struct timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+  usage->userSeconds = seconds(used.ru_utime);
+  usage->systemSeconds = seconds(used.ru_stime);
+  usage->maxResidentKiB = static_cast<uint64_t>(used.ru_maxrss);
+  usage->hasCounts = true;
+  usage->minorFaults = static_cast<uint64_t>(used.ru_minflt);
+  usage->majorFaults = static_cast<uint64_t>(used.ru_majflt);
+  usage->swaps = static_cast<uint64_t>(used.ru_nswap);
+  usage->blocksIn = static_cast<uint64_t>(used.ru_inblock);
+  usage->blocksOut = static_cast<uint64_t>(used.ru_oublock);
+  return true;
+}
+
 std::vector<std::string> StartProgram(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
 
 namespace {
@@ -120,14 +161,13 @@ struct sigaction g_oldInt, g_oldTerm;
 extern "C" void TRStopHandler(int signal) { g_stop = signal; }
 }  // namespace
 
-// SA_RESETHAND: a second signal takes the default action. No SA_RESTART, so
-// a read blocked on a stream returns EINTR.
+// No SA_RESTART, so a read blocked on a stream returns EINTR.
 StopRequests::StopRequests() {
   g_stop = 0;
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
   action.sa_handler = TRStopHandler;
-  action.sa_flags = SA_RESETHAND;
+  action.sa_flags = 0;
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, &g_oldInt);
   sigaction(SIGTERM, &action, &g_oldTerm);

@@ -8,6 +8,7 @@
 #include <process.h>
 #include <sys/stat.h>
 #include <windows.h>
+#include <psapi.h>
 #include <shellapi.h>
 #include <winioctl.h>
 
@@ -52,16 +53,32 @@ void SetErrnoFromWin32() {
   }
 }
 
-int Open(const std::string& path, int flags) {
-  return ::_wopen(Wide(path).c_str(), flags | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+// CreateFileW rather than _wopen: shared for deleting too, so a file still
+// open here (the lock note, a journal) can be removed as on POSIX. The handle
+// is not inherited by child processes.
+int Open(const std::string& path, DWORD access, DWORD disposition, int flags) {
+  HANDLE handle = ::CreateFileW(Wide(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    SetErrnoFromWin32();
+    return -1;
+  }
+  int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), flags | _O_BINARY);
+  if (fd < 0) ::CloseHandle(handle);
+  return fd;
 }
 
 }  // namespace
 
-int OpenForReading(const std::string& path) { return Open(path, _O_RDONLY); }
-int OpenForWriting(const std::string& path) { return Open(path, _O_WRONLY | _O_CREAT | _O_TRUNC); }
-int OpenForUpdate(const std::string& path) { return Open(path, _O_RDWR); }
-void Close(int fd) { ::_close(fd); }
+int OpenForReading(const std::string& path) { return Open(path, GENERIC_READ, OPEN_EXISTING, _O_RDONLY); }
+int OpenForWriting(const std::string& path) { return Open(path, GENERIC_WRITE, CREATE_ALWAYS, _O_WRONLY); }
+int OpenForUpdate(const std::string& path) {
+  return Open(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING, _O_RDWR);
+}
+int CreateForUpdate(const std::string& path, bool truncate) {
+  return Open(path, GENERIC_READ | GENERIC_WRITE, truncate ? CREATE_ALWAYS : OPEN_ALWAYS, _O_RDWR);
+}
+bool Close(int fd) { return ::_close(fd) == 0; }
 int StandardInput() { return 0; }
 
 // ReadFile rather than _read: a console or pipe read that a Ctrl event
@@ -112,6 +129,36 @@ long long ReadAt(int fd, void* data, size_t size, uint64_t offset) {
   return -1;
 }
 
+long long WriteAt(int fd, const void* data, size_t size, uint64_t offset) {
+  HANDLE handle = HandleOf(fd);
+  LARGE_INTEGER zero{}, position{};
+  if (!::SetFilePointerEx(handle, zero, &position, FILE_CURRENT)) {
+    SetErrnoFromWin32();
+    return -1;
+  }
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD done = 0;
+  BOOL ok = ::WriteFile(handle, data, static_cast<DWORD>(std::min<size_t>(size, 1u << 30)), &done, &at);
+  DWORD error = ::GetLastError();
+  ::SetFilePointerEx(handle, position, nullptr, FILE_BEGIN);
+  if (ok) return done;
+  ::SetLastError(error);
+  SetErrnoFromWin32();
+  return -1;
+}
+
+bool FileSize(int fd, uint64_t* size) {
+  LARGE_INTEGER bytes;
+  if (!::GetFileSizeEx(HandleOf(fd), &bytes)) {
+    SetErrnoFromWin32();
+    return false;
+  }
+  *size = static_cast<uint64_t>(bytes.QuadPart);
+  return true;
+}
+
 bool SeekTo(int fd, uint64_t offset) { return ::_lseeki64(fd, static_cast<__int64>(offset), SEEK_SET) >= 0; }
 bool SeekToEnd(int fd) { return ::_lseeki64(fd, 0, SEEK_END) >= 0; }
 
@@ -129,6 +176,24 @@ bool Truncate(int fd, uint64_t size) {
 }
 
 bool Sync(int fd) { return ::_commit(fd) == 0; }
+bool SyncLibraryFile(TypeRecoveryFile file) { return ::FlushFileBuffers(static_cast<HANDLE>(file)) != 0; }
+
+// Nothing to do: a folder cannot be flushed through a handle an ordinary
+// user may open, and the renames that matter (ReplaceFile) already wait
+// until the move is on the disk (MOVEFILE_WRITE_THROUGH).
+void SyncFolder(const std::string&) {}
+
+// A lock on one byte far beyond any data, not on the contents: a Windows
+// lock bars others from the bytes it covers, and a second run must still
+// read who holds the output.
+bool TryLock(int fd) {
+  OVERLAPPED at{};
+  at.Offset = 0xFFFFFFFEu;
+  at.OffsetHigh = 0x7FFFFFFFu;
+  if (::LockFileEx(HandleOf(fd), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) return true;
+  SetErrnoFromWin32();
+  return false;
+}
 TypeRecoveryFile LibraryFile(int fd) { return TYPERECOVERY_FILE_FROM_FD(fd); }
 
 // A disk or volume (\\.\PhysicalDrive0, \\.\C:) answers the length query;
@@ -253,6 +318,21 @@ int TerminalColumns(FILE* stream) {
 
 std::string ErrorText(int error) { return std::strerror(error); }
 
+bool GetResourceUsage(ResourceUsage* usage) {
+  FILETIME created, exited, kernel, user;
+  if (!::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user)) return false;
+  auto seconds = [](const FILETIME& t) {  // 100 ns units
+    return static_cast<double>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
+  };
+  usage->userSeconds = seconds(user);
+  usage->systemSeconds = seconds(kernel);
+  PROCESS_MEMORY_COUNTERS memory{};
+  if (::GetProcessMemoryInfo(::GetCurrentProcess(), &memory, sizeof memory))
+    usage->maxResidentKiB = static_cast<uint64_t>(memory.PeakWorkingSetSize) / 1024;
+  usage->hasCounts = false;
+  return true;
+}
+
 std::vector<std::string> StartProgram(int argc, char** argv) {
   ::_setmode(0, _O_BINARY);
   ::_setmode(1, _O_BINARY);
@@ -275,10 +355,10 @@ HANDLE g_mainThread = nullptr;
 // Runs on a thread of its own. Ctrl-C and Ctrl-Break stop the run like
 // SIGINT; closing the console, logging off or shutting down like SIGTERM,
 // and the system ends the process a few seconds after this returns, so it
-// waits that long for the state to be saved. A second event is left to the
-// default handler.
+// waits that long for the state to be saved. Further events change
+// nothing while the first is being handled.
 BOOL WINAPI StopHandler(DWORD event) {
-  if (g_stop != 0) return FALSE;
+  if (g_stop != 0) return TRUE;
   g_event = event;
   g_stop = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? 2 : 15;
   if (g_mainThread != nullptr) ::CancelSynchronousIo(g_mainThread);

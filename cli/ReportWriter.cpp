@@ -1,10 +1,13 @@
 #include "ReportWriter.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <ctime>
 
 #include <nlohmann/json.hpp>
 
+#include "Platform.h"
 #include "Text.h"
 #include "TypeCatalog.h"
 
@@ -23,15 +26,17 @@ class JsonLinesWriter : public ReportWriter {
  public:
   explicit JsonLinesWriter(const ReportContext& context) : m_context(context) {}
   std::string Header() const override { return ""; }
-  std::string Footer() const override { return ""; }
+  std::string Footer(const RunEnd&) const override { return ""; }
   std::string Record(const FoundFile& file) const override {
     nlohmann::ordered_json record;
+    if (m_context.carve) record["file"] = file.path;
     record["offset"] = file.offset;
     record["size"] = file.size;
     record["type_code"] = file.typeCode;
     record["group"] = TypeCatalog::GroupName(file.typeCode);
     record["extension"] = file.extension;
     record["complete"] = file.complete;
+    if (file.leadIn != 0) record["zero_filled_lead_in"] = file.leadIn;
     if (file.picture) {
       const PictureData& p = *file.picture;
       nlohmann::ordered_json picture;
@@ -85,10 +90,11 @@ class CsvWriter : public ReportWriter {
         "exif_version,date_time_original,date_time,gps_latitude_ref,gps_latitude,"
         "gps_longitude_ref,gps_longitude,gps_altitude_ref,gps_altitude";
     if (!m_context.hashName.empty()) line += "," + ToLower(m_context.hashName);
+    if (m_context.carve) line += ",file,zero_filled_lead_in";
     if (m_context.pieced) line += ",pieces";
     return line + "\n";
   }
-  std::string Footer() const override { return ""; }
+  std::string Footer(const RunEnd&) const override { return ""; }
   std::string Record(const FoundFile& file) const override {
     std::string line = std::to_string(file.offset) + "," + std::to_string(file.size) + "," +
                        std::to_string(file.typeCode) + "," + TypeCatalog::GroupName(file.typeCode) +
@@ -110,6 +116,7 @@ class CsvWriter : public ReportWriter {
       line += std::string(14, ',');  // no picture: width to altitude empty
     }
     if (!m_context.hashName.empty()) line += "," + file.hash;
+    if (m_context.carve) line += "," + CsvField(file.path) + "," + std::to_string(file.leadIn);
     if (m_context.pieced) {
       // offset:length of each piece, separated by spaces.
       std::string pieces;
@@ -140,51 +147,110 @@ std::string XmlText(const std::string& raw) {
   return out;
 }
 
+// The tool's own fields (type, complete flag, picture metadata, the run's
+// end) are elements of its own namespace, which DFXML admits in a
+// fileobject and at the end of the document.
 class DfxmlWriter : public ReportWriter {
  public:
   explicit DfxmlWriter(const ReportContext& context) : m_context(context) {}
   std::string Header() const override {
     std::string out =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        "<dfxml xmloutputversion=\"1.0\" version=\"1.0\"\n"
+        "<dfxml version=\"2.0.0\"\n"
         "       xmlns=\"http://www.forensicswiki.org/wiki/Category:Digital_Forensics_XML\"\n"
-        "       xmlns:dc=\"http://purl.org/dc/elements/1.1/\">\n"
+        "       xmlns:dc=\"http://purl.org/dc/elements/1.1/\"\n"
+        "       xmlns:tr=\"" + std::string(kToolXmlNamespace) + "\">\n"
         "  <metadata>\n"
-        "    <dc:type>Carve Report</dc:type>\n"
+        "    <dc:type>" + std::string(m_context.carve ? "Carve Report" : "Scan Report") + "</dc:type>\n"
         "  </metadata>\n"
-        "  <creator version=\"1.0\">\n"
+        "  <creator>\n"
         "    <program>typerecovery</program>\n"
         "    <version>" TYPERECOVERY_TOOL_VERSION "</version>\n";
-    if (!m_context.commandLine.empty())
-      out += "    <execution_environment>\n      <command_line>" + XmlText(m_context.commandLine) +
-             "</command_line>\n    </execution_environment>\n";
+    if (!m_context.commandLine.empty() || !m_context.startTime.empty()) {
+      out += "    <execution_environment>\n";
+      if (!m_context.commandLine.empty())
+        out += "      <command_line>" + XmlText(m_context.commandLine) + "</command_line>\n";
+      if (!m_context.startTime.empty())
+        out += "      <start_time>" + m_context.startTime + "</start_time>\n";
+      out += "    </execution_environment>\n";
+    }
     out += "  </creator>\n  <source>\n    <image_filename>" + XmlText(m_context.sourcePath) +
            "</image_filename>\n  </source>\n";
     return out;
   }
-  std::string Footer() const override { return "</dfxml>\n"; }
+  std::string Footer(const RunEnd& end) const override {
+    std::string out;
+    if (end.withUsage) out += Usage();
+    if (!end.status.empty()) {
+      out += "  <tr:run status=\"" + XmlText(end.status) + "\"";
+      if (!end.endTime.empty()) out += " end_time=\"" + end.endTime + "\"";
+      if (!end.detail.empty()) out += " detail=\"" + XmlText(end.detail) + "\"";
+      out += "/>\n";
+    }
+    return out + "</dfxml>\n";
+  }
   std::string Record(const FoundFile& file) const override {
     std::string out = "  <fileobject>\n";
     out += "    <filename>" + XmlText(ReportFileName(file)) + "</filename>\n";
     out += "    <filesize>" + std::to_string(file.size) + "</filesize>\n";
     out += "    <byte_runs>\n";
-    uint64_t fileOffset = 0;
-    for (const MediaRun& run : file.Runs()) {
-      out += "      <byte_run offset=\"" + std::to_string(fileOffset) + "\" img_offset=\"" +
+    // A zero-filled lead-in has no place in the source; the bytes after it
+    // lie in the source in one run, or in the free-space pieces listed.
+    const uint64_t leadIn = std::min(file.leadIn, file.size);
+    if (leadIn != 0)
+      out += "      <byte_run file_offset=\"0\" len=\"" + std::to_string(leadIn) + "\" fill=\"0\"/>\n";
+    std::vector<MediaRun> runs = file.pieces;
+    if (runs.empty()) runs.push_back({file.offset + leadIn, file.size - leadIn});
+    uint64_t fileOffset = leadIn;
+    for (const MediaRun& run : runs) {
+      out += "      <byte_run file_offset=\"" + std::to_string(fileOffset) + "\" img_offset=\"" +
              std::to_string(run.offset) + "\" len=\"" + std::to_string(run.length) + "\"/>\n";
       fileOffset += run.length;
     }
     out += "    </byte_runs>\n";
     if (!m_context.hashName.empty() && !file.hash.empty())
       out += "    <hashdigest type=\"" + ToLower(m_context.hashName) + "\">" + file.hash + "</hashdigest>\n";
-    out += "    <typerecovery_type_code>" + std::to_string(file.typeCode) + "</typerecovery_type_code>\n";
-    out += std::string("    <typerecovery_complete>") + (file.complete ? "1" : "0") +
-           "</typerecovery_complete>\n";
+    out += "    <tr:type_code>" + std::to_string(file.typeCode) + "</tr:type_code>\n";
+    out += "    <tr:extension>" + XmlText(file.extension) + "</tr:extension>\n";
+    out += std::string("    <tr:complete>") + (file.complete ? "1" : "0") + "</tr:complete>\n";
+    if (!m_context.hashName.empty() && file.hash.empty())
+      out += "    <tr:hash_missing>the bytes could not all be read</tr:hash_missing>\n";
+    if (file.picture) {
+      const PictureData& p = *file.picture;
+      out += "    <tr:picture width=\"" + std::to_string(p.width) + "\" height=\"" + std::to_string(p.height) + "\"";
+      const std::pair<const char*, const std::string*> texts[] = {
+          {"make", &p.make}, {"model", &p.model}, {"software", &p.software},
+          {"exif_version", &p.exifVersion}, {"date_time_original", &p.dateTimeOriginal},
+          {"date_time", &p.dateTime}};
+      for (const auto& text : texts)
+        if (!text.second->empty()) out += std::string(" ") + text.first + "=\"" + XmlText(*text.second) + "\"";
+      if (p.HasGps()) {
+        out += " gps_latitude=\"" + Number(p.latitude) + "\" gps_latitude_ref=\"" + XmlText(p.latitudeRef) +
+               "\" gps_longitude=\"" + Number(p.longitude) + "\" gps_longitude_ref=\"" +
+               XmlText(p.longitudeRef) + "\" gps_altitude=\"" + Number(p.altitude) + "\"";
+      }
+      out += "/>\n";
+    }
     out += "  </fileobject>\n";
     return out;
   }
 
  private:
+  static std::string Usage() {
+    platform::ResourceUsage usage;
+    if (!platform::GetResourceUsage(&usage)) return "";
+    std::string out = "  <rusage>\n    <utime>" + Number(usage.userSeconds) + "</utime>\n    <stime>" +
+                      Number(usage.systemSeconds) + "</stime>\n    <maxrss>" + std::to_string(usage.maxResidentKiB) +
+                      "</maxrss>\n";
+    if (usage.hasCounts) {
+      out += "    <minflt>" + std::to_string(usage.minorFaults) + "</minflt>\n    <majflt>" +
+             std::to_string(usage.majorFaults) + "</majflt>\n    <nswap>" + std::to_string(usage.swaps) +
+             "</nswap>\n    <inblock>" + std::to_string(usage.blocksIn) + "</inblock>\n    <oublock>" +
+             std::to_string(usage.blocksOut) + "</oublock>\n";
+    }
+    return out + "  </rusage>\n";
+  }
+
   ReportContext m_context;
 };
 
@@ -245,7 +311,19 @@ std::unique_ptr<ReportWriter> MakeReportWriter(ReportFormat format, const Report
   }
 }
 
+const char* const kToolXmlNamespace = "urn:x-typerecovery:dfxml:1";
+
+std::string UtcNow() {
+  std::time_t now = std::time(nullptr);
+  std::tm parts{};
+  gmtime_r(&now, &parts);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+  return text;
+}
+
 std::string ReportFileName(const FoundFile& file) {
+  if (!file.path.empty()) return file.path;
   char text[48];
   std::snprintf(text, sizeof text, "%012" PRIu64, file.offset);
   return std::string(text) + "." + file.extension;

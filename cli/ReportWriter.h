@@ -42,6 +42,15 @@ struct FoundFile {
   bool complete = false;
   std::optional<PictureData> picture;
   std::string hash;  // lower-case hex, empty when not hashed
+  // Carve: the written file's path below the output folder ("jpg/00000.jpg").
+  std::string path;
+  // Carve: the first leadIn bytes of the written file are zeros the format's
+  // rules put in place of source bytes; the rest is the source from
+  // offset + leadIn on.
+  uint64_t leadIn = 0;
+  // Where the file's source bytes begin in the stream the library saw (the
+  // free-space stream with --unallocated, else the media).
+  uint64_t streamStart = 0;
   // Found in free space: the media pieces that hold the file, in order.
   std::vector<MediaRun> pieces;
   // The pieces, or the one run offset..size of a file found in the media itself.
@@ -57,7 +66,17 @@ struct ReportContext {
   std::string sourcePath;
   std::string hashName;  // empty when not hashing
   std::string commandLine;
-  bool pieced = false;  // files were found in free space: records list their pieces
+  std::string startTime;  // UTC, ISO 8601; empty when not known
+  bool carve = false;     // records name written files
+  bool pieced = false;    // files were found in free space: records list their pieces
+};
+
+// How a run ended, for the writers that say so at their end (DFXML).
+struct RunEnd {
+  std::string status;   // "running", "finished", "interrupted", "failed"
+  std::string endTime;  // UTC, ISO 8601; empty while running
+  std::string detail;   // why it stopped, when it did
+  bool withUsage = false;  // add the process's resource usage
 };
 
 class ReportWriter {
@@ -65,13 +84,21 @@ class ReportWriter {
   virtual ~ReportWriter() = default;
   virtual std::string Header() const = 0;
   virtual std::string Record(const FoundFile& file) const = 0;
-  virtual std::string Footer() const = 0;
+  // The end of the report; end describes the run (DFXML only).
+  virtual std::string Footer(const RunEnd& end = RunEnd()) const = 0;
 };
 
 std::unique_ptr<ReportWriter> MakeReportWriter(ReportFormat format, const ReportContext& context);
 
-// The name a found file is given in reports: its offset and extension.
+// The name a found file is given in reports: its path below the output
+// folder when it was written, else its offset and extension.
 std::string ReportFileName(const FoundFile& file);
+
+// The current time, UTC, as ISO 8601 ("2026-01-31T12:00:00Z").
+std::string UtcNow();
+
+// The tool's own XML namespace in DFXML reports.
+extern const char* const kToolXmlNamespace;
 
 }  // namespace trcli
 

@@ -3,11 +3,13 @@
 // every few seconds and on SIGINT/SIGTERM, and stops cleanly when output
 // cannot be written.
 //
-// Carve runs two managers over the same strips: the folder-mode manager
-// that writes the files, and a report-mode manager whose reports give the
-// summary (files, bytes, complete or cut per extension) and the optional
-// report file. Scan runs one report-mode manager. Every manager is saved in
-// the state file and loaded back on resume, in that order.
+// Carve runs one folder-mode manager: the library writes the files and
+// tells of each one it closes; those records (what is on disk) give the
+// summary, the optional report and the audit kept in the output folder
+// (report.xml, DFXML, written as files close, and report.json, the run
+// summary). Scan runs one report-mode manager. Records go out in source
+// order. The manager's progress is saved in the state file and loaded back
+// on resume.
 #ifndef TYPERECOVERY_CLI_SCANNER_H
 #define TYPERECOVERY_CLI_SCANNER_H
 
@@ -34,7 +36,11 @@ struct RunOptions {
   std::string hashName;    // "" for none
   std::vector<std::string> types;
   std::vector<std::string> maxSizes;
-  std::optional<uint64_t> restrictedSize;
+  std::optional<uint64_t> restrictedSize;  // --skip-larger: larger files are not kept
+  std::optional<uint64_t> minSize;         // smaller files are not kept
+  uint32_t minWidth = 0;                   // --min-resolution: pictures smaller
+  uint32_t minHeight = 0;                  // in either dimension are not kept
+  bool append = false;                     // carve into a folder that holds a carve
   uint32_t block = 512;
   uint64_t offset = 0;
   std::optional<uint64_t> length;
@@ -48,6 +54,7 @@ struct RunOptions {
   uint32_t chunk = 4u << 20;
   uint32_t lookahead = 64u << 10;
   std::string commandLine;
+  std::vector<std::string> arguments;  // the command line as given, argv[0] first
   // Options named on the command line (by their long names), so that a
   // resumed run can tell a conflicting option from an omitted one.
   std::set<std::string> given;
@@ -66,7 +73,8 @@ struct ExtensionStats {
   uint64_t complete = 0;
   uint64_t cut = 0;
   uint64_t bytes = 0;
-  uint64_t dropped = 0;  // over the restricted size: not kept
+  uint64_t dropped = 0;   // over --skip-larger: not kept
+  uint64_t filtered = 0;  // under --min-size or --min-resolution: not kept
 };
 
 struct RunStats {
@@ -74,6 +82,7 @@ struct RunStats {
   uint64_t bytesScanned = 0;   // over all sessions
   double seconds = 0;          // over all sessions
   uint64_t sessions = 0;
+  uint64_t unhashed = 0;       // records whose bytes could not all be read for the digest
 
   uint64_t Files() const;
   nlohmann::json ToJson() const;
@@ -82,6 +91,9 @@ struct RunStats {
 
 // The table printed at the end of a carve.
 std::string FormatSummary(const RunStats& stats, const std::string& outputDir);
+
+// "WxH" (for example 640x480), both above zero.
+bool ParseResolution(const std::string& text, uint32_t* width, uint32_t* height);
 
 // Valid strip sizes: powers of two from 512 to 1 MiB.
 bool IsValidBlock(uint64_t block);

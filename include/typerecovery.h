@@ -185,6 +185,37 @@ typedef uint32_t(TYPERECOVERY_CALL* TypeRecoveryFoundFileFn)(
 typedef uint32_t(TYPERECOVERY_CALL* TypeRecoveryFolderIdFn)(uintptr_t userValue,
                                                             const char16_t* extension);
 
+/* Folder mode: what became of one output file. */
+#define TYPERECOVERY_FILE_KEPT 0        /* closed and left on disk */
+#define TYPERECOVERY_FILE_DISCARDED 1   /* removed: the format's rules do not keep it */
+#define TYPERECOVERY_FILE_OVERSIZE 2    /* removed: larger than the restricted size */
+
+/* One output file the library has closed or removed in folder mode. Every
+ * pointer belongs to the library and is valid only during the call. */
+typedef struct tag_ClosedFileInfo {
+  uint32_t size;              /* sizeof(tag_ClosedFileInfo) of the library */
+  uint32_t disposition;       /* TYPERECOVERY_FILE_KEPT, _DISCARDED or _OVERSIZE */
+  const char16_t* path;       /* final name relative to the output root, "\" separated */
+  const char16_t* extension;  /* the file's extension, without the dot */
+  uint32_t typeCode;          /* the code of the recognizer class; for classes that
+                                 serve several types the extension names the one */
+  uint32_t complete;          /* 1 when the format's own end was reached; 0 when the file
+                                 was cut by a size limit, the next file or a flush */
+  uint64_t fileStart;         /* source offset of the first byte copied from the source */
+  uint64_t bytesWritten;      /* the size of the output file */
+  uint64_t leadIn;            /* bytes at the start of the output file that do not come
+                                 from the source (zero-filled), before fileStart's byte */
+  uint64_t expectedSize;      /* the size the format's structure gave, as report mode
+                                 would report it; 0 when the file ended without a report */
+  const tag_PictureInfo* picture; /* the picture record, or NULL */
+  uint64_t bytesUnwritten;    /* bytes that could not reach the disk when the file was
+                                 closed (a full disk): the file is that much short */
+} tag_ClosedFileInfo;
+
+/* Folder mode: one call per output file closed or removed, after the fact. */
+typedef void(TYPERECOVERY_CALL* TypeRecoveryFileClosedFn)(uintptr_t userValue,
+                                                          const tag_ClosedFileInfo* info);
+
 TYPERECOVERY_API CTypeRecoveryManager* TYPERECOVERY_CALL TypeRecovery_CreateManager(
     uintptr_t userValue, TypeRecoveryFoundFileFn foundFile, const char16_t* outputRoot);
 TYPERECOVERY_API void TYPERECOVERY_CALL TypeRecovery_CloseManager(CTypeRecoveryManager* m);
@@ -208,6 +239,55 @@ TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_SaveProgress(CTypeRecov
                                                                       TypeRecoveryFile f);
 TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_LoadProgress(CTypeRecoveryManager* m,
                                                                       TypeRecoveryFile f);
+/* Folder mode, an addition to the designed interface: the library tells the
+ * host of every output file it closes (Analyse, Flush) or removes, with the
+ * file's name below the output root, its place in the source, its size, its
+ * complete flag and, where the format has one, its picture record. Set
+ * before the first Analyse; a null fn turns it off. Without it nothing
+ * changes; with it, picture formats also build their records in folder mode.
+ * Report-mode managers never call it. */
+TYPERECOVERY_API void TYPERECOVERY_CALL TypeRecovery_SetFileClosedCallback(
+    CTypeRecoveryManager* m, TypeRecoveryFileClosedFn fn, uintptr_t userValue);
+/* Addition: the smallest source offset at which a file still being followed
+ * begins (in folder mode counting a zero-filled lead-in as the file's). A
+ * file that ends later can begin no earlier, so a host can hand on, in source
+ * order, every file it learnt of that begins before this. Answers 1 and sets
+ * *start when a file is being followed, else 0. */
+TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_GetOldestOpenFileStart(
+    CTypeRecoveryManager* m, uint64_t* start);
+/* Folder mode, additions for a resume that loses nothing.
+ *
+ * TypeRecovery_GetOpenOutputFiles calls fn once per output file the
+ * manager's recognizers hold open: its path below the output root, the
+ * recognizer's class code, where the file begins in the source, its size on
+ * disk (buffered bytes are written first) and its handle (the host may sync
+ * it; it stays the library's). Call it next to TypeRecovery_SaveProgress,
+ * with no Analyse between: those sizes are the bytes the saved progress
+ * stands for. Answers the number of files.
+ *
+ * TypeRecovery_ReopenOutputFile hands such a file back after
+ * TypeRecovery_LoadProgress: the recognizer of class typeCode following the
+ * file that begins at fileStart takes the handle (opened for writing by the
+ * host, cut back to the saved size and positioned at its end) and the path,
+ * and goes on writing where it stopped; the library closes the handle as
+ * its own. Answers 1 when a recognizer took it, else 0 (the host keeps the
+ * handle). */
+typedef void(TYPERECOVERY_CALL* TypeRecoveryOpenFileFn)(uintptr_t userValue, const char16_t* path,
+                                                        uint32_t typeCode, uint64_t fileStart,
+                                                        uint64_t size, TypeRecoveryFile file);
+TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_GetOpenOutputFiles(
+    CTypeRecoveryManager* m, TypeRecoveryOpenFileFn fn, uintptr_t userValue);
+TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_ReopenOutputFile(
+    CTypeRecoveryManager* m, uint32_t typeCode, uint64_t fileStart, const char16_t* path,
+    TypeRecoveryFile file);
+/* Folder mode, resume: file numbers are counted per recognizer class and
+ * the progress record keeps only those of recognizers following a file.
+ * Tells the manager that number (below the output root, under the given
+ * extension, without the dot) was used, so that the class serving that
+ * extension numbers its next file after it, as an uninterrupted run would.
+ * Call after TypeRecovery_LoadProgress, once per file written so far. */
+TYPERECOVERY_API void TYPERECOVERY_CALL TypeRecovery_NoteUsedFileNumber(
+    CTypeRecoveryManager* m, const char16_t* extension, uint32_t number);
 TYPERECOVERY_API int32_t TYPERECOVERY_CALL TypeRecovery_IsFileHeaderMatched(
     const uint8_t* buffer, uint32_t length, const char16_t* extension);
 

@@ -7,7 +7,9 @@ packages=(build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmar
           libcli11-dev nlohmann-json3-dev libssl-dev clang libclang-rt-14-dev
           python3-venv python3-pytest python3-setuptools
           # evidence images, partitions and file systems, and the tools that make the test disks
-          libtsk-dev dosfstools mtools e2fsprogs fdisk gdisk ewf-tools qemu-utils afflib-tools openssl)
+          libtsk-dev dosfstools mtools e2fsprogs fdisk gdisk ewf-tools qemu-utils afflib-tools openssl
+          # xmllint, to validate the DFXML reports against their schema
+          libxml2-utils)
 # `install-deps.sh sample`: only what building the tool and carving the
 # sample image needs (no test, benchmark or fuzzing tools).
 if [ "${1:-}" = sample ]; then

@@ -114,12 +114,18 @@ def tree_hashes(root):
             for p in pathlib.Path(root).rglob("*") if p.is_file()}
 
 
-def test_carve_writes_the_bytes_the_scan_reports(tmp_path):
+def test_carve_answers_what_it_wrote_and_it_matches_the_source_and_the_scan(tmp_path):
     out = tmp_path / "out"
-    assert typerecovery.carve(SAMPLE, str(out)) == SAMPLE.stat().st_size
+    carved = typerecovery.carve(SAMPLE, str(out))
     written = tree_hashes(out)
+    assert sorted(c.path for c in carved) == sorted(written)
     image = SAMPLE.read_bytes()
+    for c in carved:
+        data = (out / c.path).read_bytes()
+        assert len(data) == c.size and data[:c.lead_in] == bytes(c.lead_in)
+        assert data[c.lead_in:] == image[c.offset:c.offset + c.size - c.lead_in]
     found = list(typerecovery.scan(SAMPLE))
-    assert sorted(written) == sorted("%s/00000.%s" % (f.extension, f.extension) for f in found)
-    assert sorted(written.values()) == sorted(
-        hashlib.sha256(image[f.offset:f.offset + f.size]).hexdigest() for f in found)
+    assert sorted((c.offset, c.size, c.extension, c.complete) for c in carved) == sorted(
+        (f.offset, f.size, f.extension, f.complete) for f in found)
+    photo = next(c for c in carved if c.extension == "jpg")
+    assert photo.picture and photo.picture.make == "Examplecam"

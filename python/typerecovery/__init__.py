@@ -5,14 +5,15 @@
     for found in typerecovery.scan("disk.img", types=["jpg", "pdf"]):
         print(found.offset, found.size, found.extension, found.complete)
 
-    typerecovery.carve("disk.img", "recovered", types=["photos"])
+    for written in typerecovery.carve("disk.img", "recovered", types=["photos"]):
+        print(written.path, written.offset, written.size)
 
 `scan` reports what it finds and writes nothing; `carve` writes the files
 below a folder, one folder per extension, as the command-line tool does.
 Both read the source (a path or a binary file object) in blocks of 512
 bytes, so a file is found where it starts on a block boundary.
 
-A run can be stopped and resumed: give `state="run.state"`; leaving the
+A scan can be stopped and resumed: give `state="run.state"`; leaving the
 loop early (`break`, an exception, Ctrl-C) saves the state there, and the
 same call later continues after the last block read, yielding only what it
 had not yielded yet. The file is removed when a run ends normally.
@@ -28,7 +29,7 @@ from typing import Dict, Iterable, Iterator, List, Optional, Union
 
 from . import _native
 
-__all__ = ["FileType", "Picture", "Found", "StateError", "types", "check", "scan", "carve"]
+__all__ = ["FileType", "Picture", "Found", "Carved", "StateError", "types", "check", "scan", "carve"]
 __version__ = "0.1.0"
 
 GROUPS = ["documents", "photos", "audio", "video", "internet", "graphics", "archives", "mail",
@@ -81,6 +82,21 @@ class Found:
 
 # BMP, GIF and PNG are pictures people look for with the photos.
 _PICTURES_IN_PHOTOS = {1537, 1538, 1539}
+
+
+@dataclasses.dataclass(frozen=True)
+class Carved:
+    """A file `carve` wrote: its path below the output folder and its size
+    on disk; after a zero-filled lead-in of `lead_in` bytes that the source
+    does not hold, its bytes are the source's from `offset` on."""
+    path: str
+    offset: int
+    size: int
+    type_code: int
+    extension: str
+    complete: bool
+    lead_in: int = 0
+    picture: Optional[Picture] = None
 
 
 def _group_name(code):
@@ -295,6 +311,9 @@ class _Run:
             self.manager = self.lib.TypeRecovery_CreateManager(0, _IGNORE, self._root)
             if not self.manager:
                 raise MemoryError("the library could not create a manager")
+            self.carved: List[Carved] = []
+            self.closed = _native.FileClosedFn(self._closed)
+            self.lib.TypeRecovery_SetFileClosedCallback(self.manager, self.closed, 0)
         if self.additions["add_all"]:
             self.lib.TypeRecovery_AddAllTypes(self.manager)
         for code, limit in self.additions["add"]:
@@ -314,6 +333,16 @@ class _Run:
         self.pending.append(Found(start, size, _code_for_extension(name), name, bool(complete),
                                   _picture(picture)))
         return folder
+
+    def _closed(self, _user, info):
+        info = info.contents
+        if info.disposition != _native.FILE_KEPT:
+            return
+        extension = _native.from_utf16_pointer(info.extension).lower()
+        path = _native.from_utf16_pointer(info.path).replace("\\", "/")
+        self.carved.append(Carved(path, info.fileStart, info.bytesWritten,
+                                  _code_for_extension(extension), extension, bool(info.complete),
+                                  info.leadIn, _picture(info.picture)))
 
     def _identity(self):
         return {"kind": self.kind, "source_size": self.total, "block_size": self.block,
@@ -450,11 +479,13 @@ def scan(source: Union[str, os.PathLike, "io.BufferedReader"],
 
 
 def carve(source, output: str, types=None, max_sizes=None, block_size: int = 512,
-          lookahead: int = 65536, state: Optional[str] = None, progress=None) -> int:
+          lookahead: int = 65536, progress=None) -> List["Carved"]:
     """Writes every file found in `source` below the folder `output` (one
-    folder per extension, numbered names) and answers the number of bytes
-    read. The same options as `scan`."""
-    run = _Run(source, output, types, max_sizes, block_size, lookahead, state)
+    folder per extension, numbered names) and answers what it wrote, one
+    `Carved` per file in the order the files were closed. The options are
+    those of `scan`; a stopped carve is not resumed from Python (the
+    command-line tool's `carve --resume` does that)."""
+    run = _Run(source, output, types, max_sizes, block_size, lookahead, None)
     for _ in _drive(run, progress, False):
         pass
-    return run.position
+    return run.carved

@@ -51,11 +51,34 @@ class PictureInfo(ctypes.Structure):
 assert ctypes.sizeof(FileTypeProperty) == 280
 assert ctypes.sizeof(PictureInfo) == 456
 
+class ClosedFileInfo(ctypes.Structure):
+    """One output file the library closed or removed in folder mode."""
+    _fields_ = [
+        ("size", ctypes.c_uint32),
+        ("disposition", ctypes.c_uint32),
+        ("path", ctypes.POINTER(ctypes.c_uint16)),
+        ("extension", ctypes.POINTER(ctypes.c_uint16)),
+        ("typeCode", ctypes.c_uint32),
+        ("complete", ctypes.c_uint32),
+        ("fileStart", ctypes.c_uint64),
+        ("bytesWritten", ctypes.c_uint64),
+        ("leadIn", ctypes.c_uint64),
+        ("expectedSize", ctypes.c_uint64),
+        ("picture", ctypes.POINTER(PictureInfo)),
+        ("bytesUnwritten", ctypes.c_uint64),
+    ]
+
+
+FILE_KEPT = 0
+
 # The library's callbacks use the C calling convention on every platform.
 FoundFileFn = ctypes.CFUNCTYPE(
     ctypes.c_uint32, c_uintptr, ctypes.c_uint32, ctypes.POINTER(ctypes.c_uint32),
     ctypes.POINTER(ctypes.c_uint16), ctypes.c_uint64, ctypes.c_uint64, ctypes.c_uint32,
     ctypes.POINTER(PictureInfo))
+
+
+FileClosedFn = ctypes.CFUNCTYPE(None, c_uintptr, ctypes.POINTER(ClosedFileInfo))
 
 
 def _candidates():
@@ -119,6 +142,7 @@ def lib():
                                                               ctypes.c_void_p]),
         "TypeRecovery_GetSupportedFileType": (ctypes.c_uint32, [manager, ctypes.c_uint32,
                                                                 ctypes.POINTER(FileTypeProperty)]),
+        "TypeRecovery_SetFileClosedCallback": (None, [manager, FileClosedFn, c_uintptr]),
     }
     for name, (result, arguments) in signatures.items():
         function = getattr(handle, name)

@@ -39,6 +39,23 @@ class ByteCarry {
     return true;
   }
 
+  // Completes a record of `whole` bytes whose first bytes were kept from
+  // earlier strips with the first bytes of this strip, and copies the kept
+  // bytes to `earlierCopy` (the part the walk still has to write). Answers
+  // false when the strip is too short to complete it: then the whole strip
+  // is kept as well and the record waits for the next strip.
+  bool CompleteFrom(const uint8_t* strip, uint32_t length, uint32_t whole, uint8_t* earlierCopy) {
+    const uint32_t earlier = m_size;
+    const uint32_t need = whole - earlier;
+    if (need > length) {
+      Append(strip, length);
+      return false;
+    }
+    std::memcpy(earlierCopy, m_bytes, earlier);
+    Append(strip, need);
+    return true;
+  }
+
   bool Save(TypeRecoveryFile file) const {
     uint8_t count[4] = {static_cast<uint8_t>(m_size), static_cast<uint8_t>(m_size >> 8),
                         static_cast<uint8_t>(m_size >> 16), static_cast<uint8_t>(m_size >> 24)};

@@ -74,8 +74,33 @@ uint32_t CTypeRecovery::WriteFileName(char16_t* path, uint32_t at, uint32_t numb
   return Append(path, at, m_extension);
 }
 
+void CTypeRecovery::TellFileClosed(uint32_t disposition, const char16_t* path, uint64_t size) {
+  if (WantsClosedFileRecord()) {
+    tag_ClosedFileInfo info{};
+    info.size = sizeof info;
+    info.disposition = disposition;
+    info.path = path + m_rootLength;
+    info.extension = m_extension;
+    info.typeCode = m_typeCode;
+    info.complete = m_endNoted ? m_endComplete : 0;
+    info.fileStart = m_fileStart;
+    info.bytesWritten = size;
+    const uint64_t leadIn = LeadInBytes();
+    info.leadIn = leadIn < size ? leadIn : size;
+    info.expectedSize = m_endNoted ? m_endExpectedSize : 0;
+    info.picture = m_endNoted && m_endHasPicture ? &m_endPicture : nullptr;
+    info.bytesUnwritten = disposition == TYPERECOVERY_FILE_KEPT ? m_endUnwritten : 0;
+    m_host->TellFileClosed(info);
+  }
+  m_endUnwritten = 0;
+  m_endNoted = false;
+  m_endHasPicture = false;
+}
+
 uint32_t CTypeRecovery::CreateOutputFile(uint32_t* counter) {
   if (m_outputPath == nullptr || m_outputPath[0] == 0) return 1;
+  m_endNoted = false;
+  m_endHasPicture = false;
   typerecovery::FileSystem& fs = CurrentFileSystem();
   uint32_t folderEnd = WriteFolderName(m_outputPath, m_rootLength, *counter);
   if (folderEnd == 0) return 0;  // the name would not fit in the path buffer
@@ -94,13 +119,32 @@ uint32_t CTypeRecovery::CreateOutputFile(uint32_t* counter) {
 
 void CTypeRecovery::CloseOutputFile() {
   if (m_outputFile == TYPERECOVERY_INVALID_FILE) return;
-  FlushAndReleaseOutput();
+  m_endUnwritten = FlushOutput() ? 0 : m_outputBuffer.Pending();
+  m_outputBuffer.Release();
   typerecovery::FileSystem& fs = CurrentFileSystem();
   uint64_t size = 0;
   fs.SizeOf(m_outputFile, &size);
   fs.Close(m_outputFile);
   m_outputFile = TYPERECOVERY_INVALID_FILE;
-  if (m_host != nullptr && size > m_host->m_restrictedSize) fs.DeleteFile(m_outputPath);
+  const bool oversize = m_host != nullptr && size > m_host->m_restrictedSize;
+  if (oversize) fs.DeleteFile(m_outputPath);
+  TellFileClosed(oversize ? TYPERECOVERY_FILE_OVERSIZE : TYPERECOVERY_FILE_KEPT, m_outputPath, size);
+}
+
+bool CTypeRecovery::AdoptOutputFile(TypeRecoveryFile file, const char16_t* relativePath) {
+  if (!HasOutputPath() || m_fileInProgress == 0 || HasOpenOutputFile() || relativePath == nullptr ||
+      file == TYPERECOVERY_INVALID_FILE) {
+    return false;
+  }
+  m_outputPath[m_rootLength] = 0;
+  if (relativePath[0] == 0 || Append(m_outputPath, m_rootLength, relativePath) == 0) {
+    m_outputPath[m_rootLength] = 0;
+    return false;
+  }
+  m_outputFile = file;
+  m_endNoted = false;
+  m_endHasPicture = false;
+  return true;
 }
 
 void CTypeRecovery::RemoveFolderOfOutputPath() {
@@ -114,7 +158,8 @@ void CTypeRecovery::RemoveFolderOfOutputPath() {
 
 void CTypeRecovery::CloseAndRenameOutputFile() {
   if (m_outputFile == TYPERECOVERY_INVALID_FILE) return;
-  FlushAndReleaseOutput();
+  m_endUnwritten = FlushOutput() ? 0 : m_outputBuffer.Pending();
+  m_outputBuffer.Release();
   typerecovery::FileSystem& fs = CurrentFileSystem();
   uint64_t size = 0;
   fs.SizeOf(m_outputFile, &size);
@@ -122,7 +167,9 @@ void CTypeRecovery::CloseAndRenameOutputFile() {
   m_outputFile = TYPERECOVERY_INVALID_FILE;
   if (m_host != nullptr && size > m_host->m_restrictedSize) {
     fs.DeleteFile(m_outputPath);
+    TellFileClosed(TYPERECOVERY_FILE_OVERSIZE, m_outputPath, size);
   } else {
+    bool told = false;
     char16_t* wanted = static_cast<char16_t*>(std::malloc(kPathUnits * sizeof(char16_t)));
     if (wanted != nullptr) {
       for (uint32_t i = 0; i < m_rootLength; ++i) wanted[i] = m_outputPath[i];
@@ -142,10 +189,17 @@ void CTypeRecovery::CloseAndRenameOutputFile() {
             break;
           }
         }
-        if (fits) fs.MoveFile(m_outputPath, wanted);
+        if (fits) {
+          fs.MoveFile(m_outputPath, wanted);
+          if (fs.Exists(wanted) && !fs.Exists(m_outputPath)) {
+            TellFileClosed(TYPERECOVERY_FILE_KEPT, wanted, size);
+            told = true;
+          }
+        }
       }
       std::free(wanted);
     }
+    if (!told) TellFileClosed(TYPERECOVERY_FILE_KEPT, m_outputPath, size);
   }
   RemoveFolderOfOutputPath();
 }
@@ -154,9 +208,12 @@ void CTypeRecovery::DiscardOutputFile() {
   if (m_outputFile != TYPERECOVERY_INVALID_FILE) {
     m_outputBuffer.Release();  // the file goes: its unwritten bytes too
     typerecovery::FileSystem& fs = CurrentFileSystem();
+    uint64_t size = 0;
+    if (WantsClosedFileRecord()) fs.SizeOf(m_outputFile, &size);
     fs.Close(m_outputFile);
     m_outputFile = TYPERECOVERY_INVALID_FILE;
     fs.DeleteFile(m_outputPath);
+    TellFileClosed(TYPERECOVERY_FILE_DISCARDED, m_outputPath, size);
     RemoveFolderOfOutputPath();
     --m_fileCounter;
   }

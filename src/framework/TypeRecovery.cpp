@@ -110,9 +110,23 @@ void CTypeRecovery::TakeBytes(const uint8_t* data, uint32_t count, uint32_t* err
   WriteOutput(data, count, errorFlag);
 }
 
+bool CTypeRecovery::WantsClosedFileRecord() const {
+  return m_host != nullptr && m_host->m_fileClosed != nullptr && HasOutputPath();
+}
+
+void CTypeRecovery::NoteFileEnd(uint32_t complete, const tag_PictureInfo* picture) {
+  if (!WantsClosedFileRecord()) return;
+  m_endNoted = true;
+  m_endComplete = complete;
+  m_endExpectedSize = m_expectedSize;
+  m_endHasPicture = picture != nullptr && picture->size == sizeof(tag_PictureInfo);
+  if (m_endHasPicture) m_endPicture = *picture;
+}
+
 void CTypeRecovery::ReportFileTo(uint32_t* folder, uint32_t complete,
                                  const tag_PictureInfo* picture, bool anyMode) {
   if (m_host == nullptr) return;
+  NoteFileEnd(complete, picture);
   if (!IsReportMode()) {
     if (!anyMode) return;
     picture = nullptr;

@@ -64,6 +64,12 @@ class CTypeRecovery {
   // TypeRecovery_AddAllTypes: every flag on except that of exceptCode.
   virtual void EnableAllSubTypes(uint32_t exceptCode);
 
+  // Resume: takes a host-opened handle of this recognizer's output file in
+  // progress, whose path below the output root is relativePath. False (the
+  // handle not taken) when no file is in progress, one is open already, or
+  // the path does not fit.
+  bool AdoptOutputFile(TypeRecoveryFile file, const char16_t* relativePath);
+
   // The renaming close of the multi-format classes, which call it from
   // their CloseOutputFile.
   void CloseAndRenameOutputFile();
@@ -80,10 +86,14 @@ class CTypeRecovery {
   const char16_t* GetOutputPath() const { return m_outputPath; }
   uint32_t GetRootLength() const { return m_rootLength; }
   bool HasOpenOutputFile() const { return m_outputFile != TYPERECOVERY_INVALID_FILE; }
+  TypeRecoveryFile GetOutputFile() const { return m_outputFile; }
   bool IsFileInProgress() const { return m_fileInProgress != 0; }
   // Idle: no file in progress and no output file open; the driver retires it.
   bool IsIdle() const { return m_fileInProgress == 0 && !HasOpenOutputFile(); }
   uint64_t GetFileStart() const { return m_fileStart; }
+  // Bytes the recognizer writes at the start of its output file that are
+  // not the source's (a zero-filled area its format's rules put in front).
+  virtual uint64_t LeadInBytes() const { return 0; }
   uint64_t GetExpectedSize() const { return m_expectedSize; }
   uint64_t GetBytesWritten() const { return m_bytesWritten; }
   uint64_t GetMaxFileSize() const { return m_maxFileSize; }
@@ -127,6 +137,14 @@ class CTypeRecovery {
   // is handed to the host and takes its answer).
   void ReportFileTo(uint32_t* folder, uint32_t complete, const tag_PictureInfo* picture = nullptr,
                     bool anyMode = false);
+  // The file-closed record of folder mode. NoteFileEnd keeps the complete
+  // flag, the expected size and a copy of the picture record of the file
+  // being ended (ReportFileTo does this itself); the next close or removal
+  // of the output file hands them to the host. A file closed without a
+  // note is told as cut (complete 0).
+  bool WantsClosedFileRecord() const;
+  void NoteFileEnd(uint32_t complete, const tag_PictureInfo* picture);
+
   // EndFile: the report-then-close end of a file. Reports a file in
   // progress (as ReportFile), clears file in progress and closes the output
   // file. Returns 1 when a file was in progress, else 0.
@@ -179,6 +197,16 @@ class CTypeRecovery {
   void RemoveFolderOfOutputPath();
   // Before a close: the buffered bytes written and the buffer given back.
   void FlushAndReleaseOutput();
+  // Hands the host the record of the output file just closed or removed;
+  // path is its final full path.
+  void TellFileClosed(uint32_t disposition, const char16_t* path, uint64_t size);
+
+  uint32_t m_endComplete = 0;
+  uint64_t m_endExpectedSize = 0;
+  bool m_endNoted = false;
+  bool m_endHasPicture = false;
+  uint64_t m_endUnwritten = 0;
+  tag_PictureInfo m_endPicture{};
 };
 
 // Clone helper: a new object of the same class, built with this object's

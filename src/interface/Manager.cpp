@@ -5,6 +5,7 @@
 #include <new>
 
 #include "framework/TypeRecovery.h"
+#include "platform/FileSystem.h"
 
 namespace {
 TypeRecoveryFolderIdFn g_folderIdCallback = nullptr;
@@ -76,6 +77,63 @@ TYPERECOVERY_API void TYPERECOVERY_CALL TypeRecovery_SetRestrictedSize(CTypeReco
 
 TYPERECOVERY_API void TYPERECOVERY_CALL TypeRecovery_SetFuncGetTypeFolderID(TypeRecoveryFolderIdFn fn) {
   g_folderIdCallback = fn;
+}
+
+TYPERECOVERY_API void TYPERECOVERY_CALL TypeRecovery_SetFileClosedCallback(
+    CTypeRecoveryManager* m, TypeRecoveryFileClosedFn fn, uintptr_t userValue) {
+  if (m == nullptr || m->m_outputRoot == nullptr) return;  // folder mode only
+  m->m_fileClosed = fn;
+  m->m_fileClosedValue = fn != nullptr ? userValue : 0;
+}
+
+TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_GetOldestOpenFileStart(
+    CTypeRecoveryManager* m, uint64_t* start) {
+  if (m == nullptr || start == nullptr) return 0;
+  uint32_t found = 0;
+  for (long i = 0; i < m->m_actives.GetCount(); ++i) {
+    const CTypeRecovery* active = m->m_actives.GetAt(i);
+    if (!active->IsFileInProgress() && !active->HasOpenOutputFile()) continue;
+    uint64_t begin = active->GetFileStart();
+    if (active->HasOpenOutputFile()) {
+      const uint64_t leadIn = active->LeadInBytes();
+      begin = begin > leadIn ? begin - leadIn : 0;
+    }
+    if (found == 0 || begin < *start) *start = begin;
+    found = 1;
+  }
+  return found;
+}
+
+TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_GetOpenOutputFiles(
+    CTypeRecoveryManager* m, TypeRecoveryOpenFileFn fn, uintptr_t userValue) {
+  if (m == nullptr || fn == nullptr || m->m_outputRoot == nullptr) return 0;
+  uint32_t count = 0;
+  for (long i = 0; i < m->m_actives.GetCount(); ++i) {
+    CTypeRecovery* active = m->m_actives.GetAt(i);
+    if (!active->HasOpenOutputFile() || !active->IsFileInProgress()) continue;
+    TypeRecoveryFile file = active->GetOutputFile();
+    uint64_t size = 0;
+    // The size on disk is the bytes written: the buffered ones go first.
+    if (!active->FlushOutput() || !typerecovery::CurrentFileSystem().SizeOf(file, &size)) continue;
+    fn(userValue, active->GetOutputPath() + active->GetRootLength(), active->GetTypeCode(),
+       active->GetFileStart(), size, file);
+    ++count;
+  }
+  return count;
+}
+
+TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_ReopenOutputFile(
+    CTypeRecoveryManager* m, uint32_t typeCode, uint64_t fileStart, const char16_t* path,
+    TypeRecoveryFile file) {
+  if (m == nullptr || m->m_outputRoot == nullptr) return 0;
+  for (long i = 0; i < m->m_actives.GetCount(); ++i) {
+    CTypeRecovery* active = m->m_actives.GetAt(i);
+    if (active->GetTypeCode() == typeCode && active->GetFileStart() == fileStart &&
+        active->AdoptOutputFile(file, path)) {
+      return 1;
+    }
+  }
+  return 0;
 }
 
 }  // extern "C"

@@ -35,6 +35,11 @@ class CTypeRecoveryManager {
   // Calls the process-wide folder-ID callback if it is set; has is false when not.
   uint32_t AskTypeFolderId(const char16_t* extension, bool* has) const;
 
+  // Calls the file-closed callback when one is set.
+  void TellFileClosed(const tag_ClosedFileInfo& info) const {
+    if (m_fileClosed != nullptr) m_fileClosed(m_fileClosedValue, &info);
+  }
+
   // Destroys every active recognizer and empties the active list.
   void DestroyActives();
 
@@ -46,6 +51,9 @@ class CTypeRecoveryManager {
   uint64_t m_restrictedSize;
   typerecovery::HeaderDispatch m_headerDispatch;  // built by the first strip after a change
   typerecovery::OutputBufferPool m_outputBuffers;  // of the recognizers' output files
+  // Folder mode: told of every output file closed or removed (null: nobody).
+  TypeRecoveryFileClosedFn m_fileClosed = nullptr;
+  uintptr_t m_fileClosedValue = 0;
 };
 
 // A processor fault turned into an ordinary exception. On POSIX there is no

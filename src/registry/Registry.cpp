@@ -303,4 +303,33 @@ TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_GetAllSupportedFileType
   return static_cast<uint32_t>(fileTypes->GetCount());
 }
 
+TYPERECOVERY_API void TYPERECOVERY_CALL TypeRecovery_NoteUsedFileNumber(
+    CTypeRecoveryManager* m, const char16_t* extension, uint32_t number) {
+  if (m == nullptr || extension == nullptr || extension[0] == 0 || number == UINT32_MAX) return;
+  // The classes whose extension list names it (".jpg;.jpe;.jpeg"), case
+  // folded as the file system would.
+  auto fold = [](char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; };
+  auto serves = [&](const RegistryRow& row) {
+    for (const char16_t* at = row.extensionList; *at != 0;) {
+      if (*at == u'.') ++at;
+      size_t i = 0;
+      while (at[i] != 0 && at[i] != u';' && extension[i] != 0 && fold(at[i]) == fold(extension[i])) ++i;
+      if ((at[i] == 0 || at[i] == u';') && extension[i] == 0) return true;
+      while (*at != 0 && *at != u';') ++at;
+      if (*at == u';') ++at;
+    }
+    return false;
+  };
+  for (const RegistryRow& row : kRows) {
+    if (!serves(row)) continue;
+    for (CDynArray<CTypeRecovery*>* list : {&m->m_prototypes, &m->m_actives}) {
+      for (long i = 0; i < list->GetCount(); ++i) {
+        CTypeRecovery* r = list->GetAt(i);
+        if (r->IsFileInProgress()) continue;  // its number is its own file's
+        if (r->GetTypeCode() == row.codes[0] && r->GetFileCounter() <= number) r->SetFileCounter(number + 1);
+      }
+    }
+  }
+}
+
 }  // extern "C"

@@ -6,6 +6,7 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -51,14 +52,20 @@ std::vector<json> Scan(std::vector<std::string> args, const std::string& stdinPa
   return ParseJsonLines(result.out);
 }
 
-// Every regular file below root, by relative path, with its bytes.
+bool IsAuditFile(const std::string& relative) {
+  return relative.find('/') == std::string::npos && relative.rfind("report", 0) == 0;
+}
+
+// Every carved file below root (not the audit beside them), by relative
+// path, with its bytes.
 std::map<std::string, std::vector<uint8_t>> Tree(const std::string& root) {
   std::map<std::string, std::vector<uint8_t>> files;
   std::error_code failed;
   const std::filesystem::path top = std::filesystem::u8path(root);
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(top, failed))
-    if (entry.is_regular_file())
-      files[entry.path().lexically_relative(top).generic_u8string()] = ReadBytes(entry.path().u8string());
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(top, failed)) {
+    std::string relative = entry.path().lexically_relative(top).generic_u8string();
+    if (entry.is_regular_file() && !IsAuditFile(relative)) files[relative] = ReadBytes(entry.path().u8string());
+  }
   return files;
 }
 
@@ -127,13 +134,18 @@ TEST(CliTool, VersionHelpAndUsageErrorsHaveDistinctStatuses) {
   trtest::TempDir dir;
   EXPECT_EQ(RunTool({"--version"}).out.find("typerecovery " TYPERECOVERY_TOOL_VERSION), 0u);
   for (const char* command : {"carve", "scan", "types", "check"}) EXPECT_EQ(RunTool({command, "--help"}).status, 0);
-  EXPECT_EQ(RunTool({}).status, 2);
   EXPECT_EQ(RunTool({"scan", kSample, "--block", "1000"}).status, 2);
   EXPECT_EQ(RunTool({"scan", kSample, "--types", "nosuchtype"}).status, 2);
   EXPECT_EQ(RunTool({"scan", kSample, "--format", "xlsx"}).status, 2);
   EXPECT_EQ(RunTool({"scan", kSample, "--hash", "crc32"}).status, 2);
   EXPECT_EQ(RunTool({"scan", kSample, "--offset", "20000000T"}).status, 2);  // overflows
-  EXPECT_EQ(RunTool({"carve", kSample, "-o", dir.path() + "/o", "--hash", "md5"}).status, 2);  // no report
+  EXPECT_EQ(RunTool({"carve", kSample, "-o", dir.path() + "/o", "--format", "csv"}).status, 2);  // no report
+  for (const char* bad : {"0", "-1", "ten"}) {
+    EXPECT_EQ(RunTool({"scan", kSample, "--min-size", bad}).status, 2) << bad;
+    EXPECT_EQ(RunTool({"scan", kSample, "--skip-larger", bad}).status, 2) << bad;
+  }
+  for (const char* bad : {"640", "0x480", "640x", "x", "640x480x2", "-1x5"})
+    EXPECT_EQ(RunTool({"scan", kSample, "--min-resolution", bad}).status, 2) << bad;
   ToolResult missing = RunTool({"scan", dir.path() + "/absent.img"});
   EXPECT_EQ(missing.status, 3);
   EXPECT_NE(missing.err.find("absent.img"), std::string::npos);
@@ -273,7 +285,7 @@ TEST(CliTool, InterruptedRunsResumeToTheSameResults) {
   // Scan: stopped on a stream, resumed from the image file.
   ToolResult stopped = RunInterrupted({"scan", "-", "-o", dir.path() + "/part.jsonl"}, image, head);
   ASSERT_EQ(stopped.status, 130) << stopped.err;
-  EXPECT_NE(stopped.err.find("--resume"), std::string::npos) << stopped.err;
+  EXPECT_NE(stopped.err.find("scan - -o " + dir.path() + "/part.jsonl --resume"), std::string::npos) << stopped.err;
   std::string state = dir.path() + "/part.jsonl.typerecovery-state";
   ASSERT_TRUE(std::filesystem::exists(state));
 
@@ -294,6 +306,29 @@ TEST(CliTool, InterruptedRunsResumeToTheSameResults) {
   // Carve: the same, comparing the output trees.
   stopped = RunInterrupted({"carve", "-", "-o", dir.path() + "/part"}, image, head);
   ASSERT_EQ(stopped.status, 130) << stopped.err;
+  // The audit of the stopped carve is a whole document.
+  EXPECT_EQ(ReadText(dir.path() + "/part/report.xml").rfind("</dfxml>\n"),
+            ReadText(dir.path() + "/part/report.xml").size() - 9);
+
+  // A damaged state file changes nothing and says so.
+  const std::string carveState = dir.path() + "/part/.typerecovery-state";
+  const std::vector<uint8_t> savedState = ReadBytes(carveState);
+  auto everything = [&] {
+    std::map<std::string, std::vector<uint8_t>> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path() + "/part"))
+      if (entry.is_regular_file()) files[entry.path().string()] = ReadBytes(entry.path().string());
+    return files;
+  };
+  const auto before = everything();
+  std::vector<uint8_t> flipped = savedState;
+  flipped[flipped.size() / 2] ^= 0x10;
+  dir.Write("part/.typerecovery-state", flipped);
+  ToolResult damaged = RunTool({"carve", imagePath, "-q", "-o", dir.path() + "/part", "--resume"});
+  EXPECT_EQ(damaged.status, 5);
+  EXPECT_NE(damaged.err.find("damaged state file"), std::string::npos) << damaged.err;
+  dir.Write("part/.typerecovery-state", savedState);
+  EXPECT_EQ(everything(), before);
+
   resumed = RunTool({"carve", imagePath, "-q", "-o", dir.path() + "/part", "--resume"});
   ASSERT_EQ(resumed.status, 0) << resumed.err;
   EXPECT_EQ(Tree(dir.path() + "/part"), Tree(dir.path() + "/full"));
@@ -330,4 +365,72 @@ TEST(CliTool, FullOutputDiskStopsCleanlyAndResumesAfterSpaceIsFreed) {
     EXPECT_GE(Tree(mountPoint + "/out").size(), records.size());
   }
 #endif
+}
+
+TEST(CliTool, OneRunPerOutputAtATimeAndStopsKeepTheirPromise) {
+  trtest::TempDir dir;
+  using trcli::platform::Close;
+#if defined(_WIN32)
+  const bool ctrlEvents = ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") == nullptr;
+#else
+  const bool ctrlEvents = true;
+#endif
+  // A carve waiting for its source holds the folder; a second one is told who.
+  int pipeFds[2];
+  ASSERT_TRUE(MakePipe(pipeFds));
+  int devNull = OpenNull(true);
+  int pid = StartTool({"carve", "-", "-o", dir.path() + "/out"}, pipeFds[0], devNull, devNull);
+  Close(pipeFds[0]);
+  ToolResult second;
+  for (int tries = 0; tries < 50; ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    second = RunTool({"carve", kSample, "-o", dir.path() + "/out", "-q"});
+    if (second.status == 4) break;
+  }
+  EXPECT_EQ(second.status, 4) << second.err;
+  EXPECT_NE(second.err.find("in use by another run (pid " + std::to_string(pid)), std::string::npos) << second.err;
+  if (ctrlEvents) {
+    StopTool(pid);
+    StopTool(pid);  // a second stop request waits for the save
+    EXPECT_EQ(WaitTool(pid), 130);
+    EXPECT_TRUE(trcli::platform::PathExists(dir.path() + "/out/.typerecovery-state"));
+  }
+  Close(pipeFds[1]);  // without a stop request, the stream's end ends the run
+  if (!ctrlEvents) {
+    EXPECT_EQ(WaitTool(pid), 0);
+  }
+  Close(devNull);
+  EXPECT_FALSE(trcli::platform::PathExists(dir.path() + "/out/.typerecovery-lock"));
+
+  if (ctrlEvents) {
+    // A scan to standard output keeps no state: stopped, it says so and does
+    // not claim a saved state.
+    ASSERT_TRUE(MakePipe(pipeFds));
+    std::string errName;
+    int errFd = TemporaryFile(&errName);
+    devNull = OpenNull(true);
+    pid = StartTool({"scan", "-"}, pipeFds[0], devNull, errFd);
+    Close(pipeFds[0]);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    StopTool(pid);
+    EXPECT_EQ(WaitTool(pid), 7);
+    for (int fd : {pipeFds[1], devNull, errFd}) Close(fd);
+    EXPECT_NE(ReadText(errName).find("no state was kept"), std::string::npos) << ReadText(errName);
+    trcli::platform::RemoveFile(errName);
+  }
+
+#if !defined(_WIN32)
+  // Output that cannot be written is an error, also for the summary.
+  int full = ::open("/dev/full", O_WRONLY);
+  if (full >= 0) {
+    devNull = ::open("/dev/null", O_WRONLY);
+    EXPECT_EQ(WaitTool(StartTool({"types"}, devNull, full, devNull)), 4);
+    EXPECT_EQ(WaitTool(StartTool({"carve", kSample, "-q", "-o", dir.path() + "/full"}, devNull, full, devNull)), 4);
+    ::close(full);
+    ::close(devNull);
+  }
+#endif
+  EXPECT_EQ(RunTool({"scan", kSample, "--offset", "100"}).status, 2);
+  EXPECT_EQ(RunTool({"scan", kSample, "--autosave", "nan"}).status, 2);
+  EXPECT_EQ(RunTool({"scan", kSample, "--types", ""}).status, 2);
 }

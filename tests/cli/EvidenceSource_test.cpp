@@ -54,12 +54,14 @@ std::vector<json> JsonLines(const std::string& text) {
   return records;
 }
 
-// Every regular file below root, by relative path, with its bytes.
+// Every carved file below root (not the audit beside them), by relative
+// path, with its bytes.
 std::map<std::string, std::vector<uint8_t>> Tree(const std::string& root) {
   std::map<std::string, std::vector<uint8_t>> files;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
-    if (entry.is_regular_file() && entry.path().filename().string()[0] != '.')
-      files[entry.path().lexically_relative(root).string()] = ReadBytes(entry.path());
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    std::string relative = entry.path().lexically_relative(root).string();
+    if (entry.is_regular_file() && relative.find('/') != std::string::npos) files[relative] = ReadBytes(entry.path());
+  }
   return files;
 }
 
@@ -119,8 +121,10 @@ TEST_F(ForensicDisks, EveryImageFormatOfOneDiskGivesTheSameReportsAndCarvedFiles
       args.insert(args.end(), extra.begin(), extra.end());
       ToolResult scan = RunTool(args);
       ASSERT_EQ(scan.status, 0) << source << ": " << scan.err;
-      // The report names its source; everything else must agree.
+      // The report names its source and ends with the run's own usage and
+      // times; everything between must agree.
       reports[source] = scan.out.substr(scan.out.find("</source>"));
+      reports[source] = reports[source].substr(0, reports[source].find("  <rusage>"));
       std::string out = Out(std::string("carve-") + source + std::to_string(extra.size()));
       args = {"carve", Disk(source), "-q", "-o", out};
       args.insert(args.end(), extra.begin(), extra.end());
@@ -214,8 +218,8 @@ TEST_F(ForensicDisks, FreeSpaceHoldsEveryDeletedFileWholeAndNoLiveOne) {
   std::string xml = ReadText(out + ".xml");
   size_t pptx = xml.find("<byte_runs>", xml.find(".pptx<"));
   std::string runs = xml.substr(pptx, xml.find("</byte_runs>", pptx) - pptx);
-  EXPECT_NE(runs.find("<byte_run offset=\"0\""), std::string::npos) << runs;
-  EXPECT_NE(runs.find("<byte_run offset=\"3072\""), std::string::npos) << runs;
+  EXPECT_NE(runs.find("<byte_run file_offset=\"0\""), std::string::npos) << runs;
+  EXPECT_NE(runs.find("<byte_run file_offset=\"3072\""), std::string::npos) << runs;
   ToolResult csv = RunTool({"scan", Disk("fat.img"), "-q", "--unallocated", "--format", "csv"});
   auto rows = ParseCsv(csv.out);
   ASSERT_EQ(rows.size(), 4u) << csv.out;
@@ -299,7 +303,14 @@ TEST_F(ForensicDisks, FreeSpaceCarveOfAnEwfImageStoppedByAFullDiskResumesToTheSa
   // The free-space options come back from the state file.
   ToolResult resumed = RunTool({"carve", Disk("mbr.E01"), "-q", "-o", out, "--state", state, "--resume"});
   ASSERT_EQ(resumed.status, 0) << resumed.err;
-  EXPECT_EQ(JsonLines(ReadText(Out("free-part.jsonl"))), JsonLines(ReadText(full + ".jsonl")));
+  // A picture being written at the stop keeps its bytes but not its
+  // metadata, which the saved progress does not hold.
+  auto withoutPictures = [](std::vector<json> records) {
+    for (json& record : records) record.erase("picture");
+    return records;
+  };
+  EXPECT_EQ(withoutPictures(JsonLines(ReadText(Out("free-part.jsonl")))),
+            withoutPictures(JsonLines(ReadText(full + ".jsonl"))));
   // Only the file being written when the disk filled up may be short.
   auto expected = Tree(full), carved = Tree(out);
   size_t differ = 0;

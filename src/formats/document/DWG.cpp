@@ -66,7 +66,7 @@ uint32_t CTypeRecoveryDWG::Analyse(uint64_t stripPosition, const uint8_t* buffer
   }
   TakeBytes(buffer, length, errorFlag);
   m_expectedSize = m_bytesWritten;
-  if (m_bytesWritten >= m_maxFileSize) count += EndFile(1);
+  if (m_bytesWritten >= m_maxFileSize) count += EndFile(0);  // cut at the size limit
   return count;
 }
 

@@ -337,9 +337,16 @@ uint64_t CTypeRecoveryISO::DeclaredSize(const ByteView& header) const {
 
 void CTypeRecoveryISO::OnFileBegun(const ByteView&, uint32_t* errorFlag) {
   // The system area preceded the descriptor and is gone; the output keeps
-  // the image's layout with zeros in its place. Report mode writes nothing
-  // and keeps the whole image size.
-  if (!HasOpenOutputFile()) return;
+  // the image's layout with zeros in its place. Report mode writes nothing:
+  // it reports the image from its first byte, with its whole size, and
+  // counts the system area as already taken.
+  if (!HasOpenOutputFile()) {
+    if (IsReportMode() && m_fileStart >= kSystemAreaSize) {
+      m_fileStart -= kSystemAreaSize;
+      m_bytesWritten = kSystemAreaSize;
+    }
+    return;
+  }
   static const uint8_t kZeros[4096] = {};
   for (uint32_t done = 0; done < kSystemAreaSize; done += sizeof kZeros) {
     WriteOutput(kZeros, sizeof kZeros, errorFlag);

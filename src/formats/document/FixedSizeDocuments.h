@@ -90,6 +90,9 @@ class CTypeRecoveryISO : public CFixedSizeCycle {
   // Writes the zero system area into an open output and leaves the rest of
   // the image as the size still to copy.
   void OnFileBegun(const typerecovery::ByteView& header, uint32_t* errorFlag) override;
+
+ public:
+  uint64_t LeadInBytes() const override { return kSystemAreaSize; }
 };
 
 #undef TYPERECOVERY_FIXED_SIZE_CLASS

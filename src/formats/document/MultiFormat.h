@@ -90,6 +90,8 @@ class CMultiFormatRecovery : public CTypeRecovery {
         uint32_t& folder = FolderValueOf(m_currentRow);
         folder = m_host->ReportFoundFile(folder, &m_fileCounter, m_extension, m_fileStart,
                                          m_expectedSize, complete, nullptr);
+      } else {
+        NoteFileEnd(complete, nullptr);
       }
       ended = 1;
     }

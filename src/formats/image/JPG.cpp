@@ -36,6 +36,9 @@ constexpr uint32_t kMarkerCodeOffset = 1;
 constexpr uint32_t kSegmentLengthOffset = 2;  // big-endian, counts itself
 constexpr uint32_t kMarkerSize = 2;
 constexpr uint32_t kApp1PayloadOffset = 4;   // after marker and length field
+// An output file holds its strips in memory only up to here, and only while
+// the marker segments last.
+constexpr uint64_t kMaxHeldMarkerBytes = 1u << 20;
 constexpr uint32_t kFrameHeightOffset = 5;   // start of frame: precision at 4
 constexpr uint32_t kFrameWidthOffset = 7;
 
@@ -136,7 +139,8 @@ CTypeRecoveryJPG::WalkResult CTypeRecoveryJPG::WalkMarkers(const ByteView& view,
       m_imageWidth = typerecovery::ReadU16BE(view, uint64_t{at} + kFrameWidthOffset);
     }
     const uint32_t segmentLength = typerecovery::ReadU16BE(view, uint64_t{at} + kSegmentLengthOffset);
-    if (m_exifSeen != 0 && m_exifSegmentLength == 0 && !HasOpenOutputFile()) {
+    if (m_exifSeen != 0 && m_exifSegmentLength == 0 &&
+        (!HasOpenOutputFile() || WantsClosedFileRecord())) {
       m_exifSegmentLength = segmentLength;
     }
     const uint64_t next = uint64_t{at} + kMarkerSize + segmentLength;
@@ -169,6 +173,9 @@ uint32_t CTypeRecoveryJPG::Analyse(uint64_t stripPosition, const uint8_t* buffer
   uint32_t take = length;
   bool fileEnds = false;
   uint32_t complete = 1;
+  // Strips of the marker segments hold the EXIF data the picture record
+  // is built from; an output file keeps only those (bounded) in memory.
+  const bool inMarkerSegments = m_inScan == 0 && m_expectedSize < kMaxHeldMarkerBytes;
   if (m_inScan == 0 && WalkMarkers(view, length) == WalkResult::kMissingMarker) {
     fileEnds = true;
     complete = 0;
@@ -188,6 +195,7 @@ uint32_t CTypeRecoveryJPG::Analyse(uint64_t stripPosition, const uint8_t* buffer
   m_bytesWritten += take;
   if (HasOpenOutputFile()) {
     WriteOutput(buffer, take, errorFlag);
+    if (inMarkerSegments && WantsClosedFileRecord()) HoldBlock(buffer, take);
   } else {
     HoldBlock(buffer, take);
   }
@@ -201,8 +209,9 @@ uint32_t CTypeRecoveryJPG::Analyse(uint64_t stripPosition, const uint8_t* buffer
     return ended;
   }
 
-  // The end: found, a missing marker, or the size limit (complete).
-  if (IsReportMode()) ReportPicture(complete);
+  // The end: found, a missing marker, or the size limit (the file is cut).
+  if (!fileEnds) complete = 0;
+  if (IsReportMode() || WantsClosedFileRecord()) ReportPicture(complete);
   FreeHeldBlocks();
   ++ended;
   m_fileInProgress = 0;

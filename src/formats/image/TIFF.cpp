@@ -304,7 +304,7 @@ uint32_t CTypeRecoveryTIFF::EndTiffFile(uint32_t complete) {
     DiscardOutputFile();
     return 0;
   }
-  if (IsReportMode()) {
+  if (IsReportMode() || WantsClosedFileRecord()) {
     tag_PictureInfo record{};
     bool hasRecord = false;
     uint8_t* whole = typerecovery::JoinHeldBlocks(&m_heldBlocks, m_expectedSize);
@@ -386,6 +386,7 @@ uint32_t CTypeRecoveryTIFF::Analyse(uint64_t stripPosition, const uint8_t* buffe
   m_expectedSize += take;
   if (HasOpenOutputFile()) {
     WriteOutput(buffer, take, errorFlag);
+    if (WantsClosedFileRecord()) HoldBlock(buffer, take);  // for the picture record
   } else if (IsReportMode()) {
     HoldBlock(buffer, take);
   }

@@ -74,14 +74,10 @@ CMediaStripCycle::Walk CTypeRecoveryFTYP::WalkStrip(const Strip& strip) {
   if (!m_split.Empty()) {
     // A header that began in an earlier strip: complete it from this one.
     const uint32_t earlier = m_split.Size();
-    const uint32_t need = kBoxHeaderSize - earlier;
-    if (need > strip.length) {
-      m_split.Append(strip.data, strip.length);
+    if (!m_split.CompleteFrom(strip.data, strip.length, kBoxHeaderSize, m_held)) {
       walk.take = 0;
       return walk;
     }
-    std::copy(m_split.Data(), m_split.Data() + earlier, m_held);
-    m_split.Append(strip.data, need);
     const ByteView header = m_split.View();
     const uint32_t size = ReadU32BE(header, 0);
     m_split.Clear();

@@ -248,14 +248,10 @@ CMediaStripCycle::Walk CTypeRecoveryMP3::WalkFrames(const Strip& strip) {
   if (!m_split.Empty()) {
     // Bytes that began in an earlier strip: judged with this strip's first.
     const uint32_t earlier = m_split.Size();
-    const uint32_t need = kJudgedBytes - earlier;
-    if (need > strip.length) {
-      m_split.Append(strip.data, strip.length);
+    if (!m_split.CompleteFrom(strip.data, strip.length, kJudgedBytes, m_held)) {
       walk.take = 0;
       return walk;
     }
-    std::copy(m_split.Data(), m_split.Data() + earlier, m_held);
-    m_split.Append(strip.data, need);
     const Step step = Judge(m_split.View());
     m_split.Clear();
     walk.held = m_held;

@@ -102,17 +102,6 @@ struct Scene {
   }
 };
 
-void ExpectSameFiles(const std::vector<Report>& got, const std::vector<Report>& want,
-                     const std::string& run) {
-  ASSERT_EQ(got.size(), want.size()) << run;
-  for (size_t i = 0; i < got.size(); ++i) {
-    EXPECT_EQ(got[i].extension, want[i].extension) << run << " " << i;
-    EXPECT_EQ(got[i].start, want[i].start) << run << " " << i;
-    EXPECT_EQ(got[i].size, want[i].size) << run << " " << i;
-    EXPECT_EQ(got[i].complete, want[i].complete) << run << " " << i;
-  }
-}
-
 TEST(ImageFixtures, CarvedInEveryModeWithOffsetsSizesFlagsAndPictureRecords) {
   const Scene scene;
   const std::vector<uint64_t>& at = scene.image.offsets();
@@ -173,31 +162,6 @@ TEST(ImageFixtures, CarvedInEveryModeWithOffsetsSizesFlagsAndPictureRecords) {
     EXPECT_EQ(b.typeCode, 513u);
     EXPECT_EQ(nef.typeCode, 514u);
   }
-}
-
-TEST(ImageFixtures, ScanPausedInsideAnyFileAndResumedOrWithEveryTypeFindsTheSameFiles) {
-  const Scene scene;
-  const std::vector<Report> whole = trtest::ReportRun(kImageTypes, scene.image.bytes(), 512, 16);
-  for (size_t i = 0; i < scene.files.size(); ++i) {
-    ExpectSameFiles(trtest::ResumedRun(kImageTypes, scene.image.bytes(), 512, 16,
-                                       scene.image.offsets()[i] + 512),
-                    whole, "paused in " + scene.files[i].name);
-  }
-  // The header pass asks the prototypes in priority order: no other format
-  // claims these files' first strips, and none of theirs cuts them. (Other
-  // formats may find files inside them: a strip of large.tif's pixels
-  // begins like a flash movie.)
-  trtest::ReportLog log;
-  CTypeRecoveryManager* m =
-      TypeRecovery_CreateManager(reinterpret_cast<uintptr_t>(&log), trtest::RecordReport, nullptr);
-  TypeRecovery_AddAllTypes(m);
-  trtest::FeedImage(m, scene.image.bytes(), 512, 16);
-  TypeRecovery_CloseManager(m);
-  std::vector<Report> images;
-  for (const Report& r : log.reports) {
-    if (r.extension != "swf") images.push_back(r);
-  }
-  ExpectSameFiles(images, whole, "every type");
 }
 
 }  // namespace

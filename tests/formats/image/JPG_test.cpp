@@ -107,10 +107,10 @@ TEST(Jpeg, FileEndsAfterEoiAtItsLimitOrAtTheEndOfTheSource) {
       {"long segment", Bytes().Raw(skipped).Fill(600, 0x33), 512, 16, kJpegMax, skipped.size(), 1},
       {"long segment", Bytes().Raw(skipped).Fill(600, 0x33), 70000, 16, kJpegMax, skipped.size(),
        1},
-      // The limit ends the file complete at the first strip end at or past it.
-      {"limit", large, 1000, 16, 4096, 5000, 1},
+      // The limit cuts the file at the first strip end at or past it.
+      {"limit", large, 1000, 16, 4096, 5000, 0},
       {"default limit of 64 MiB", Bytes().Raw(MakeJpeg(300, {kJfif}, false)).PadTo(65u << 20),
-       1u << 20, 16, kJpegMax, 64u << 20, 1},
+       1u << 20, 16, kJpegMax, 64u << 20, 0},
       {"cut by the end of the source", trtest::Prefix(large, 2000), 512, 16, kJpegMax, 2000, 0},
       // Paused inside the header walk (the frame comes after it) and in the
       // scan (the frame was read before it).
@@ -118,8 +118,9 @@ TEST(Jpeg, FileEndsAfterEoiAtItsLimitOrAtTheEndOfTheSource) {
       {"resumed", Bytes().Raw(resumed).Fill(700, 0x66), 512, 16, kJpegMax, resumed.size(), 1, 1024},
   };
   for (const Case& c : cases) {
-    // A file cut before its end sends no record.
-    const int64_t side = c.complete ? 64 : 0;
+    // A file the end of the source cuts sends no picture record; one the
+    // limit cuts does.
+    const int64_t side = (c.complete || c.size >= c.max) ? 64 : 0;
     trtest::ExpectCarving({c.what, {{513, c.max}}, c.image,
                            {{c.size, c.complete, side, side * 3 / 4}}, c.strip, c.strip,
                            c.lookahead, c.pauseAt});
