@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,8 @@ bool IsTerminal(FILE* stream);
 // Columns of the terminal behind the stream, 0 when unknown.
 int TerminalColumns(FILE* stream);
 std::string ErrorText(int error);
+// The calendar time in UTC, thread-safe.
+bool UtcTime(std::time_t time, std::tm* parts);
 
 // What the process has used so far. Windows counts no page faults apart
 // from the total, no swaps and no block operations: hasCounts is false there.

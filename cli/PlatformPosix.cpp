@@ -134,6 +134,7 @@ int TerminalColumns(FILE* stream) {
   return ::ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 std::string ErrorText(int error) { return std::strerror(error); }
+bool UtcTime(std::time_t time, std::tm* parts) { return ::gmtime_r(&time, parts) != nullptr; }
 
 bool GetResourceUsage(ResourceUsage* usage) {
   struct rusage used;

@@ -317,6 +317,7 @@ int TerminalColumns(FILE* stream) {
 }
 
 std::string ErrorText(int error) { return std::strerror(error); }
+bool UtcTime(std::time_t time, std::tm* parts) { return ::gmtime_s(parts, &time) == 0; }
 
 bool GetResourceUsage(ResourceUsage* usage) {
   FILETIME created, exited, kernel, user;

@@ -316,7 +316,7 @@ const char* const kToolXmlNamespace = "urn:x-typerecovery:dfxml:1";
 std::string UtcNow() {
   std::time_t now = std::time(nullptr);
   std::tm parts{};
-  gmtime_r(&now, &parts);
+  platform::UtcTime(now, &parts);
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
   return text;

@@ -189,6 +189,7 @@ TEST(CarveAudit, FiltersCutsAndSecondCarvesAreRecordedAsTheyHappened) {
         << record["filename"];
 }
 
+#if !defined(_WIN32)
 // The carved files (not the audit and the tool's own files beside them)
 // and the audit's records without what a resumed file cannot know again
 // (the EXIF data of a picture cut by the stop).
@@ -209,7 +210,6 @@ std::vector<std::string> AuditRecords(const std::string& root) {
   return records;
 }
 
-#if !defined(_WIN32)
 // A carve fed the first `head` bytes of image through a pipe, stopped by
 // signal once it waits for more; answers its exit status.
 int CarveStopped(const std::string& out, const std::vector<uint8_t>& image, size_t head, int signal) {
