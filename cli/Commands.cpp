@@ -339,7 +339,9 @@ CLI::App* FindCommand(CLI::App& app, const std::string& name) {
 // help.
 void DescribeForPeople(CLI::App& app, const std::string& invokedAs) {
   const size_t slash = invokedAs.find_last_of("/\\");
-  const std::string name = slash == std::string::npos ? invokedAs : invokedAs.substr(slash + 1);
+  std::string name = slash == std::string::npos ? invokedAs : invokedAs.substr(slash + 1);
+  // On Windows people type the name without its .exe.
+  if (name.size() > 4 && ToLower(name.substr(name.size() - 4)) == ".exe") name.resize(name.size() - 4);
   app.name(name);
   app.get_formatter()->label("TEXT", "VALUE");
   app.get_formatter()->label("FLOAT", "SECONDS");

@@ -135,7 +135,7 @@ TEST(CarveAudit, EveryRecordMatchesTheDiskAndTheSourceAndScanAgrees) {
   // The folder holds exactly the recorded files, beside the audit itself.
   std::set<std::string> onDisk;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(out)) {
-    std::string relative = entry.path().lexically_relative(out).string();
+    std::string relative = entry.path().lexically_relative(out).generic_u8string();
     if (entry.is_regular_file() && relative != "report.xml" && relative != "report.json") onDisk.insert(relative);
   }
   EXPECT_EQ(onDisk, recorded);
