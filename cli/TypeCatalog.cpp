@@ -210,7 +210,7 @@ bool ResolveSelection(const TypeCatalog& catalog, const std::vector<std::string>
       } else {
         std::vector<uint32_t> codes = catalog.CodesForExtension(piece);
         if (codes.empty()) {
-          *error = "unknown type '" + piece + "': not an extension, type code or group the library has (see: typerecovery types)";
+          *error = "unknown type '" + piece + "': not an extension, type number or group the library has (see: typerecovery types)";
           return false;
         }
         chosen.insert(codes.begin(), codes.end());

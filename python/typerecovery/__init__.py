@@ -329,8 +329,9 @@ class _Run:
             self._load(state)
 
     def _found(self, _user, folder, _counter, extension, start, size, complete, picture):
-        name = _native.from_utf16_pointer(extension).lower()
-        self.pending.append(Found(start, size, _code_for_extension(name), name, bool(complete),
+        # Spelt as the library names the files (camera raw in upper case).
+        name = _native.from_utf16_pointer(extension)
+        self.pending.append(Found(start, size, _code_for_extension(name.lower()), name, bool(complete),
                                   _picture(picture)))
         return folder
 
@@ -338,10 +339,10 @@ class _Run:
         info = info.contents
         if info.disposition != _native.FILE_KEPT:
             return
-        extension = _native.from_utf16_pointer(info.extension).lower()
+        extension = _native.from_utf16_pointer(info.extension)
         path = _native.from_utf16_pointer(info.path).replace("\\", "/")
         self.carved.append(Carved(path, info.fileStart, info.bytesWritten,
-                                  _code_for_extension(extension), extension, bool(info.complete),
+                                  _code_for_extension(extension.lower()), extension, bool(info.complete),
                                   info.leadIn, _picture(info.picture)))
 
     def _identity(self):
