@@ -330,6 +330,39 @@ const char kExitStatuses[] =
     "4 the output cannot be written or another run holds it; 5 state file missing, damaged or of another run;\n"
     "6 check: unknown extension; 7 interrupted, no state kept; 130 interrupted (the state is saved).\n";
 
+// The options of carve and scan under headings, in the order a user decides
+// them, each value named for what it is; an option not named here stays
+// under "Options".
+void GroupOptions(CLI::App* command) {
+  struct Placement {
+    const char* name;
+    const char* group;
+    const char* value;  // "" for a flag
+  };
+  static const Placement kPlacements[] = {
+      {"--types", "What to find", "LIST"},        {"--max-size", "What to find", "EXT=SIZE"},
+      {"--skip-larger", "What to find", "SIZE"},  {"--min-size", "What to find", "SIZE"},
+      {"--min-resolution", "What to find", "WxH"}, {"--block", "What to find", "SIZE"},
+      {"--source-format", "Where to look", "FORMAT"}, {"--partition", "Where to look", "N"},
+      {"--unallocated", "Where to look", ""},     {"--offset", "Where to look", "SIZE"},
+      {"--length", "Where to look", "SIZE"},      {"--output", "Output", ""},
+      {"--append", "Output", ""},                 {"--dedup", "Output", ""},
+      {"--set-mtime", "Output", ""},              {"--report", "Output", "FILE"},
+      {"--format", "Output", "FORMAT"},           {"--hash", "Output", "ALGORITHM"},
+      {"--quiet", "Output", ""},                  {"--jobs", "Many cores", ""},
+      {"--segment", "Many cores", ""},            {"--state", "Interruption and resume", "FILE"},
+      {"--resume", "Interruption and resume", ""}, {"--autosave", "Interruption and resume", ""}};
+  for (const Placement& p : kPlacements) {
+    CLI::Option* option = command->get_option_no_throw(p.name);
+    if (option == nullptr) continue;
+    option->group(p.group);
+    if (*p.value != 0) option->type_name(p.value);
+  }
+  if (CLI::Option* output = command->get_option_no_throw("--output"))
+    output->type_name(command->get_name() == "carve" ? "DIR" : "FILE");
+  if (CLI::Option* source = command->get_option_no_throw("SOURCE")) source->type_name("");
+}
+
 CLI::App* FindCommand(CLI::App& app, const std::string& name) {
   for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; }))
     if (sub->get_name() == name) return sub;
@@ -360,6 +393,8 @@ void DescribeForPeople(CLI::App& app, const std::string& invokedAs) {
   for (const auto& [command, examples] : kExamples)
     if (CLI::App* sub = FindCommand(app, command))
       sub->footer("Examples:\n" + examples + "\n" + kExitStatuses);
+  for (const char* command : {"carve", "scan"})
+    if (CLI::App* sub = FindCommand(app, command)) GroupOptions(sub);
 }
 
 }  // namespace
