@@ -60,7 +60,7 @@ TypeCatalog::TypeCatalog(const std::vector<tag_FileTypeProperty>& records) {
   for (const TypeInfo& type : m_types) {
     names.insert(type.extensions.begin(), type.extensions.end());
     if (const TypeDescription* d = DescribeType(type.code)) {
-      names.insert(d->extension);
+      names.insert(ToLower(d->extension));
       for (const std::string& alias : SplitList(d->aliases, " ")) names.insert(alias);
     }
   }
@@ -102,7 +102,7 @@ std::vector<uint32_t> DescribedCodes(const std::vector<TypeInfo>& types, const s
   for (const TypeInfo& type : types) {
     const TypeDescription* d = DescribeType(type.code);
     if (d == nullptr) continue;
-    bool named = wanted == d->extension;
+    bool named = wanted == ToLower(d->extension);  // spelt as its files are (NEF)
     for (const std::string& alias : SplitList(d->aliases, " ")) named = named || alias == wanted;
     if (named) codes.push_back(type.code);
   }
