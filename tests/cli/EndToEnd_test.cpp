@@ -199,6 +199,10 @@ TEST(CliTool, CarveWritesExactlyTheReportedFilesOfTheSample) {
   EXPECT_EQ((*photo)["complete"], true);
   EXPECT_EQ((*photo)["picture"]["make"], "Examplecam");
   EXPECT_EQ((*photo)["picture"]["date_time_original"], "2024-05-17T10:32:08");
+  // A picture without EXIF has no such fields at all, not empty ones.
+  auto png = std::find_if(records.begin(), records.end(), [](const json& r) { return r["extension"] == "png"; });
+  ASSERT_NE(png, records.end());
+  EXPECT_EQ((*png)["picture"], json({{"width", 96}, {"height", 64}}));
   EXPECT_NEAR((*photo)["picture"]["gps"]["latitude"].get<double>(), 48.8584, 1e-4);
 }
 
