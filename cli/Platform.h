@@ -88,6 +88,8 @@ bool IsTerminal(FILE* stream);
 // Columns of the terminal behind the stream, 0 when unknown.
 int TerminalColumns(FILE* stream);
 std::string ErrorText(int error);
+// Sets the file's time of last change, leaving its time of last access.
+bool SetModificationTime(const std::string& path, std::time_t when);
 // The calendar time in UTC, thread-safe.
 bool UtcTime(std::time_t time, std::tm* parts);
 

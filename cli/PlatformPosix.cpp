@@ -134,6 +134,14 @@ int TerminalColumns(FILE* stream) {
   return ::ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 std::string ErrorText(int error) { return std::strerror(error); }
+bool SetModificationTime(const std::string& path, std::time_t when) {
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = when;
+  times[1].tv_nsec = 0;
+  return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
 bool UtcTime(std::time_t time, std::tm* parts) { return ::gmtime_r(&time, parts) != nullptr; }
 
 bool GetResourceUsage(ResourceUsage* usage) {

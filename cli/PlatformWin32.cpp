@@ -317,6 +317,24 @@ int TerminalColumns(FILE* stream) {
 }
 
 std::string ErrorText(int error) { return std::strerror(error); }
+// A FILETIME counts 100 ns from 1601; time_t seconds from 1970.
+bool SetModificationTime(const std::string& path, std::time_t when) {
+  HANDLE handle = ::CreateFileW(Wide(path).c_str(), FILE_WRITE_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    SetErrnoFromWin32();
+    return false;
+  }
+  const uint64_t ticks = (static_cast<uint64_t>(when) + 11644473600ull) * 10000000ull;
+  FILETIME written;
+  written.dwLowDateTime = static_cast<DWORD>(ticks);
+  written.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  const bool ok = ::SetFileTime(handle, nullptr, nullptr, &written) != 0;
+  if (!ok) SetErrnoFromWin32();
+  ::CloseHandle(handle);
+  return ok;
+}
 bool UtcTime(std::time_t time, std::tm* parts) { return ::gmtime_s(parts, &time) == 0; }
 
 bool GetResourceUsage(ResourceUsage* usage) {

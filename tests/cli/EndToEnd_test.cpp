@@ -12,6 +12,7 @@
 #include <unistd.h>
 #endif
 
+#include <ctime>
 #include <filesystem>
 #include <sstream>
 #include <map>
@@ -101,14 +102,13 @@ std::vector<uint8_t> LongImage() {
 
 // Runs the tool with the first `head` bytes of image on a pipe, interrupts
 // it as a user would (SIGINT, Ctrl-Break) once it waits for more, and answers
-// the exit status.
+// what it said.
 ToolResult RunInterrupted(const std::vector<std::string>& args, const std::vector<uint8_t>& image, size_t head) {
   int pipeFds[2];
   EXPECT_TRUE(MakePipe(pipeFds));
-  int devNull = OpenNull(true);
-  std::string errName;
-  int errFd = TemporaryFile(&errName);
-  int pid = StartTool(args, pipeFds[0], devNull, errFd);
+  std::string outName, errName;
+  int outFd = TemporaryFile(&outName), errFd = TemporaryFile(&errName);
+  int pid = StartTool(args, pipeFds[0], outFd, errFd);
   trcli::platform::Close(pipeFds[0]);
   trcli::platform::WriteAll(pipeFds[1], image.data(), head);
   std::this_thread::sleep_for(std::chrono::seconds(2));
@@ -121,9 +121,11 @@ ToolResult RunInterrupted(const std::vector<std::string>& args, const std::vecto
 #endif
   ToolResult result;
   result.status = WaitTool(pid);
-  for (int fd : {pipeFds[1], devNull, errFd})
+  for (int fd : {pipeFds[1], outFd, errFd})
     if (fd >= 0) trcli::platform::Close(fd);
+  result.out = ReadText(outName);
   result.err = ReadText(errName);
+  trcli::platform::RemoveFile(outName);
   trcli::platform::RemoveFile(errName);
   return result;
 }
@@ -205,7 +207,11 @@ TEST(CliTool, CarveWritesExactlyTheReportedFilesOfTheSample) {
   EXPECT_EQ((*photo)["type_code"], 513);
   EXPECT_EQ((*photo)["complete"], true);
   EXPECT_EQ((*photo)["picture"]["make"], "Examplecam");
-  EXPECT_EQ((*photo)["picture"]["date_time_original"], "2024:05:17 10:32:08");
+  EXPECT_EQ((*photo)["picture"]["date_time_original"], "2024-05-17T10:32:08");
+  // A picture without EXIF has no such fields at all, not empty ones.
+  auto png = std::find_if(records.begin(), records.end(), [](const json& r) { return r["extension"] == "png"; });
+  ASSERT_NE(png, records.end());
+  EXPECT_EQ((*png)["picture"], json({{"width", 96}, {"height", 64}}));
   EXPECT_NEAR((*photo)["picture"]["gps"]["latitude"].get<double>(), 48.8584, 1e-4);
 }
 
@@ -333,6 +339,46 @@ TEST(CliTool, InterruptedRunsResumeToTheSameResults) {
   ASSERT_EQ(resumed.status, 0) << resumed.err;
   EXPECT_EQ(Tree(dir.path() + "/part"), Tree(dir.path() + "/full"));
   EXPECT_NE(resumed.out.find("over 2 sessions"), std::string::npos) << resumed.out;
+}
+
+// The sample twice: --dedup writes the second copy's files only as records
+// pointing at the first, also when the run was stopped between the copies
+// (the partial summary shows what was written); --set-mtime dates the photo.
+TEST(CliTool, DedupSurvivesAResumeAndSetMtimeDatesPhotos) {
+  trtest::TempDir dir;
+  const std::vector<uint8_t> image = LongImage();
+  dir.Write("long.img", image);
+  ASSERT_EQ(RunTool({"carve", kSample, "-q", "-o", dir.path() + "/once"}).status, 0);
+  const size_t head = ReadBytes(kSample).size() + (12u << 20);
+  const std::string out = dir.path() + "/twice";
+  const ToolResult stopped = RunInterrupted({"carve", "-", "-o", out, "--dedup", "--set-mtime"}, image, head);
+  ASSERT_EQ(stopped.status, 130) << stopped.err;
+  EXPECT_NE(stopped.out.find("stopped; written so far:"), std::string::npos) << stopped.out;
+  EXPECT_NE(stopped.out.find("\ntotal "), std::string::npos) << stopped.out;
+  EXPECT_NE(stopped.err.find("continue with:"), std::string::npos) << stopped.err;
+  const ToolResult resumed = RunTool({"carve", dir.path() + "/long.img", "-q", "-o", out, "--resume"});
+  ASSERT_EQ(resumed.status, 0) << resumed.err;
+  const auto once = Tree(dir.path() + "/once");
+  EXPECT_EQ(Tree(out), once);
+  EXPECT_NE(resumed.out.find(std::to_string(once.size()) + " more found file(s) repeated an earlier file's bytes"),
+            std::string::npos) << resumed.out;
+  size_t pointers = 0;
+  for (const auto& record : ParseDfxmlFileObjects(ReadText(out + "/report.xml"))) {
+    if (!record.count("tr:duplicate_of")) continue;
+    ++pointers;
+    EXPECT_EQ(once.count(record.at("tr:duplicate_of")), 1u) << record.at("tr:duplicate_of");
+  }
+  EXPECT_EQ(pointers, once.size());
+
+  if (!LibraryHas(513)) return;
+  struct stat info;
+  ASSERT_EQ(::stat((out + "/jpg/00000.jpg").c_str(), &info), 0);
+  std::tm taken{};
+  taken.tm_year = 124, taken.tm_mon = 4, taken.tm_mday = 17, taken.tm_hour = 10, taken.tm_min = 32, taken.tm_sec = 8;
+  taken.tm_isdst = -1;
+  EXPECT_EQ(info.st_mtime, std::mktime(&taken));  // the EXIF original date, local time
+  ASSERT_EQ(::stat((out + "/png/00000.png").c_str(), &info), 0);
+  EXPECT_GT(info.st_mtime, std::mktime(&taken));  // no date: the time it was written
 }
 
 TEST(CliTool, FullOutputDiskStopsCleanlyAndResumesAfterSpaceIsFreed) {
