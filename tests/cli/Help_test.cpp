@@ -99,6 +99,9 @@ TEST(CliHelp, EveryExampleOfTheHelpAndTheReadmeRuns) {
     std::filesystem::current_path(dir.path());
     const ToolResult result = RunTool(words);
     std::filesystem::current_path(home);
+#if !defined(TYPERECOVERY_HAVE_TSK)
+    if (Has(result.err, "built without The Sleuth Kit")) continue;  // evidence formats and partitions
+#endif
     int expected = 0;
     if (Has(example, "--resume")) expected = 5;
     else if (Has(example, "--partition ")) expected = 3;
