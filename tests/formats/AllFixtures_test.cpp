@@ -8,7 +8,6 @@
 #include <set>
 
 #include "support/FixtureImage.h"
-#include "support/ReportSpans.h"
 
 namespace {
 
@@ -76,12 +75,8 @@ TEST(AllFixtures, EachFixtureComesOutWholeInAMixedImageInBothModes) {
 
   // Folder mode: every exact fixture is one of the files written.
   trtest::TempDir dir;
-  const std::u16string root = dir.root();
-  CTypeRecoveryManager* m = TypeRecovery_CreateManager(0, nullptr, root.c_str());
-  trtest::AddEveryType(m);
   uint32_t error = 0;
-  trtest::FeedImage(m, image.bytes, 512, 64, &error);
-  TypeRecovery_CloseManager(m);
+  trtest::FolderRun(dir, {trtest::kEveryType}, image.bytes, 512, 64, &error);
   EXPECT_EQ(error, 0u);
   std::set<std::vector<uint8_t>> written;
   for (const std::string& file : dir.Files()) written.insert(dir.Read(file));
@@ -99,7 +94,7 @@ TEST(AllFixtures, APauseAtAnyStripResumesToTheSameFiles) {
     const uint32_t strip = image.bytes.size() > 65536 ? 4096 : 512;
     const std::vector<trtest::Report> whole = trtest::EveryTypeRun(image.bytes, strip, 64);
     for (size_t stop = strip; stop < image.bytes.size(); stop += strip) {
-      EXPECT_EQ(Differences(trtest::EveryTypeResumedRun(image.bytes, strip, 64, stop), whole), "")
+      EXPECT_EQ(Differences(trtest::ResumedRun({trtest::kEveryType}, image.bytes, strip, 64, stop), whole), "")
           << name << " paused at " << stop;
     }
   }

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include "support/Carving.h"
-#include "support/ReportSpans.h"
 
 namespace {
 

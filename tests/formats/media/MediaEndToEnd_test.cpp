@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-#include "support/ReportSpans.h"
+#include "support/Carving.h"
 
 namespace {
 
