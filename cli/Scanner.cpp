@@ -252,7 +252,9 @@ class Run : public ParallelHost {
   int Loop();
   // The loop on many cores, when the source and the run allow it.
   bool ParallelFits() const;
-  int ParallelLoop();
+  // continuing: after strips of this session analysed on one core.
+  int ParallelLoop(bool continuing);
+  bool m_joining = false;  // the results come from the workers
   int Finish();
   bool SaveState(uint64_t position, std::string* error);
   // Saves the state after a stop and tells how to go on; answers exitCode
@@ -542,6 +544,9 @@ void Run::OnClosed(const tag_ClosedFileInfo& info) {
   FoundFile file;
   file.extension = Utf16ToUtf8(info.extension, 8);
   std::string key = ToLower(file.extension);
+  // Numbers used on one core go on in the managers of many.
+  if (m_options.jobs > 1 && !m_joining && info.disposition != TYPERECOVERY_FILE_DISCARDED)
+    if (std::optional<uint32_t> number = OutputNumber(Utf16ToUtf8(info.path))) m_usedNumbers.emplace_back(info.extension, *number);
   if (m_journalFd >= 0 && info.disposition != TYPERECOVERY_FILE_DISCARDED) {
     // Every number used, kept or not, so that a resume numbers as this run.
     std::string line = OnDisk(Utf16ToUtf8(info.path)) + "\n";
@@ -1189,7 +1194,10 @@ int Run::StopWithState(uint64_t position, int exitCode, const std::string& why) 
 }
 
 int Run::Loop() {
-  if (ParallelFits()) return ParallelLoop();
+  // Many cores from a strip where the manager is at rest (at once, unless a
+  // resumed run goes on with files in progress).
+  const bool many = ParallelFits();
+  if (many && TypeRecovery_IsAtRest(m_manager.get())) return ParallelLoop(false);
   ProgressMeter meter(ProgressMeter::Choose(m_options.quiet, stderr), stderr);
   m_sessionStart = m_accountedUntil = Now();
   m_sessionStartPosition = m_reader.NextPosition();
@@ -1221,6 +1229,10 @@ int Run::Loop() {
       meter.Finish();
       return StopWithState(next, kExitInterrupted,
                            std::string("interrupted by ") + (g_stopSignal == SIGTERM ? "SIGTERM" : "SIGINT"));
+    }
+    if (many && TypeRecovery_IsAtRest(m_manager.get())) {
+      meter.Finish();
+      return ParallelLoop(true);
     }
     if ((++count & 63) == 0) {
       double now = Now();
@@ -1285,10 +1297,13 @@ bool Run::ParallelFits() const {
          m_reader.End().has_value() && !(m_options.mode == RunOptions::Mode::kCarve && m_auditName != "report");
 }
 
-int Run::ParallelLoop() {
+int Run::ParallelLoop(bool continuing) {
   ProgressMeter meter(ProgressMeter::Choose(m_options.quiet, stderr), stderr);
-  m_sessionStart = m_accountedUntil = Now();
-  m_sessionStartPosition = m_reader.NextPosition();
+  if (!continuing) {
+    m_sessionStart = m_accountedUntil = Now();
+    m_sessionStartPosition = m_reader.NextPosition();
+  }
+  m_joining = true;
   double lastSave = m_sessionStart;
   std::string error;
   ParallelSettings settings;
@@ -1306,7 +1321,7 @@ int Run::ParallelLoop() {
     snapshot.done = settings.start - m_reader.Start() + done;
     snapshot.total = settings.end - m_reader.Start();
     snapshot.seconds = Now() - m_sessionStart;
-    snapshot.sessionBytes = done;
+    snapshot.sessionBytes = settings.start - m_sessionStartPosition + done;
     snapshot.files = m_stats.Files() + m_pending.size();
     meter.Update(snapshot);
   };
