@@ -93,6 +93,7 @@ struct Segment {
   uint64_t stop = 0;
   long handOver = -1;  // the segment that took over at stop; -1 at the range's end
   bool failed = false, outputFailed = false, interrupted = false;
+  bool unreadable = false;  // its reader met a block it could not read
   std::string error;
 };
 
@@ -241,6 +242,10 @@ void Engine::Analyse(Segment& segment) {
         segment.log.push_back(std::move(entry));
         segment.stop = m_s.end;
       }
+      break;
+    }
+    if (reader.UnreadableBlocks() != 0) {
+      segment.unreadable = true;
       break;
     }
     uint32_t flag = 0;
@@ -423,6 +428,7 @@ ParallelOutcome Engine::Run() {
     }
     if (Stopping()) return finish(ParallelOutcome::Status::kStopped);
     if (segment.interrupted) return finish(ParallelOutcome::Status::kStopped);
+    if (segment.unreadable) return finish(ParallelOutcome::Status::kUnreadable);
     if (segment.failed) {
       outcome.error = segment.error;
       outcome.outputFailed = segment.outputFailed;

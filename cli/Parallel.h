@@ -52,7 +52,9 @@ struct ParallelSettings {
 };
 
 struct ParallelOutcome {
-  enum class Status { kFinished, kStopped, kFailed };
+  // kUnreadable: a block of the source could not be read past position;
+  // one core goes on from there, and counts and records such blocks.
+  enum class Status { kFinished, kStopped, kFailed, kUnreadable };
   Status status = Status::kFinished;
   uint64_t position = 0;  // where the joined results end (a point at rest)
   std::string error;      // kFailed

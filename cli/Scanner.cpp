@@ -255,6 +255,7 @@ class Run : public ParallelHost {
   // continuing: after strips of this session analysed on one core.
   int ParallelLoop(bool continuing);
   bool m_joining = false;  // the results come from the workers
+  bool m_oneCore = false;  // back on one core after many
   int Finish();
   bool SaveState(uint64_t position, std::string* error);
   // Saves the state after a stop and tells how to go on; answers exitCode
@@ -1196,11 +1197,13 @@ int Run::StopWithState(uint64_t position, int exitCode, const std::string& why) 
 int Run::Loop() {
   // Many cores from a strip where the manager is at rest (at once, unless a
   // resumed run goes on with files in progress).
-  const bool many = ParallelFits();
+  const bool many = !m_oneCore && ParallelFits();
   if (many && TypeRecovery_IsAtRest(m_manager.get())) return ParallelLoop(false);
   ProgressMeter meter(ProgressMeter::Choose(m_options.quiet, stderr), stderr);
-  m_sessionStart = m_accountedUntil = Now();
-  m_sessionStartPosition = m_reader.NextPosition();
+  if (!m_oneCore) {
+    m_sessionStart = m_accountedUntil = Now();
+    m_sessionStartPosition = m_reader.NextPosition();
+  }
   double lastSave = m_sessionStart;
   std::optional<uint64_t> total;
   if (m_reader.End()) total = *m_reader.End() - m_reader.Start();
@@ -1289,12 +1292,17 @@ bool Run::OpenWorkerReader(SourceReader* reader, uint64_t from, std::string* err
   return true;
 }
 
+constexpr uint64_t kMinSegment = 4u << 20, kMaxSegment = 64u << 20;
+
 bool Run::ParallelFits() const {
   // Workers read the source each at its own place: a file or device read
   // directly, of known length. A carve adding to an older folder keeps the
   // names one run gives there only on one core.
-  return m_options.jobs > 1 && m_reader.Seekable() && m_reader.Fd() >= 0 && m_freeSpace == nullptr &&
-         m_reader.End().has_value() && !(m_options.mode == RunOptions::Mode::kCarve && m_auditName != "report");
+  if (m_options.jobs < 2 || !m_reader.Seekable() || m_reader.Fd() < 0 || m_freeSpace != nullptr ||
+      !m_reader.End().has_value() || (m_options.mode == RunOptions::Mode::kCarve && m_auditName != "report"))
+    return false;
+  // A range of a few segments is done sooner on one core than cut up.
+  return m_options.segmentBytes != 0 || *m_reader.End() - m_reader.NextPosition() >= 2 * kMinSegment;
 }
 
 int Run::ParallelLoop(bool continuing) {
@@ -1308,9 +1316,14 @@ int Run::ParallelLoop(bool continuing) {
   std::string error;
   ParallelSettings settings;
   settings.jobs = m_options.jobs;
-  if (m_options.segmentBytes != 0) settings.segmentBytes = m_options.segmentBytes;
   settings.start = m_reader.NextPosition();
   settings.end = *m_reader.End();
+  // About eight segments per core keep the cores busy to the end; each
+  // costs a manager and a hand-over.
+  settings.segmentBytes = m_options.segmentBytes != 0
+                              ? m_options.segmentBytes
+                              : std::clamp<uint64_t>((settings.end - settings.start) / (8 * settings.jobs),
+                                                     kMinSegment, kMaxSegment);
   settings.block = m_options.block;
   if (m_options.mode == RunOptions::Mode::kCarve) settings.outputDir = m_options.outputDir;
   settings.stopFlag = &g_stopSignal;
@@ -1342,6 +1355,11 @@ int Run::ParallelLoop(bool continuing) {
   const ParallelOutcome outcome = RunParallel(*this, settings);
   meter.Finish();
   m_reader.SkipTo(outcome.position, &error);
+  m_joining = false;
+  if (outcome.status == ParallelOutcome::Status::kUnreadable && !m_writeFailed) {
+    m_oneCore = true;
+    return Loop();
+  }
   if (m_writeFailed) return StopWithState(outcome.position, kExitOutput, m_writeFailure);
   if (outcome.status == ParallelOutcome::Status::kFailed)
     return StopWithState(outcome.position, outcome.outputFailed ? kExitOutput : kExitSource, outcome.error);
