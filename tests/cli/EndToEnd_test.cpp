@@ -18,6 +18,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Hasher.h"
+#include "StateFile.h"
 #include "Text.h"
 #include "TypeCatalog.h"
 #include "cli/CliTestSupport.h"
@@ -307,14 +308,40 @@ TEST(CliTool, InterruptedRunsResumeToTheSameResults) {
     return files;
   };
   const auto before = everything();
-  std::vector<uint8_t> flipped = savedState;
-  flipped[flipped.size() / 2] ^= 0x10;
-  dir.Write("part/.typerecovery-state", flipped);
-  ToolResult damaged = RunTool({"carve", imagePath, "-q", "-o", dir.path() + "/part", "--resume"});
-  EXPECT_EQ(damaged.status, 5);
-  EXPECT_NE(damaged.err.find("damaged state file"), std::string::npos) << damaged.err;
-  dir.Write("part/.typerecovery-state", savedState);
-  EXPECT_EQ(everything(), before);
+  // Cut short, a bit flipped in the header or the body, lengths far beyond
+  // the file, a field of the wrong type under a sound checksum.
+  std::vector<std::vector<uint8_t>> damages;
+  for (size_t length : {size_t{0}, size_t{23}, size_t{57}, savedState.size() / 2, savedState.size() - 1})
+    damages.emplace_back(savedState.begin(), savedState.begin() + static_cast<long>(length));
+  for (size_t bit : {size_t{5}, size_t{8 * 9}, size_t{8 * 30 + 3}, size_t{8 * 60}, savedState.size() * 4,
+                     savedState.size() * 8 - 1}) {
+    damages.push_back(savedState);
+    damages.back()[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
+  }
+  damages.push_back(savedState);
+  std::fill(damages.back().begin() + 12, damages.back().begin() + 24, 0xFF);
+  {
+    trcli::StateReader reader;
+    std::string error;
+    ASSERT_TRUE(reader.Open(carveState, &error)) << error;
+    json info = reader.Info();
+    info["open_files"] = json::object();
+    const off_t at = ::lseek(reader.Fd(), 0, SEEK_CUR);
+    const std::vector<uint8_t> progress = ReadBytes(carveState, static_cast<uint64_t>(at));
+    ASSERT_TRUE(trcli::WriteStateFile(dir.path() + "/typed", info, [&](int fd) {
+      return ::write(fd, progress.data(), progress.size()) == static_cast<ssize_t>(progress.size());
+    }, &error)) << error;
+    damages.push_back(ReadBytes(dir.path() + "/typed"));
+  }
+  for (size_t i = 0; i < damages.size(); ++i) {
+    dir.Write("part/.typerecovery-state", damages[i]);
+    ToolResult damaged = RunTool({"carve", imagePath, "-q", "-o", dir.path() + "/part", "--resume"});
+    EXPECT_EQ(damaged.status, 5) << "damage " << i;
+    EXPECT_NE(damaged.err.find("damaged state file"), std::string::npos) << "damage " << i << ": " << damaged.err;
+    EXPECT_LT(damaged.peakKb, 256 * 1024) << "damage " << i;
+    dir.Write("part/.typerecovery-state", savedState);
+    EXPECT_EQ(everything(), before) << "damage " << i;
+  }
 
   resumed = RunTool({"carve", imagePath, "-q", "-o", dir.path() + "/part", "--resume"});
   ASSERT_EQ(resumed.status, 0) << resumed.err;
