@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
 #include <map>
@@ -374,6 +375,45 @@ TEST(CliTool, FullOutputDiskStopsCleanlyAndResumesAfterSpaceIsFreed) {
     // Only the file being written when the disk filled up may be short.
     EXPECT_LE(CountMissingCopies(records, kSample, mountPoint + "/out"), 1u);
     EXPECT_GE(Tree(mountPoint + "/out").size(), records.size());
+
+    // From a stream, which cannot be read again: the file the disk cut
+    // stays as written, and every record of it says incomplete.
+    const std::string streamed = dir.path() + "/streamed", fifo = dir.path() + "/fifo";
+    ::mkdir(streamed.c_str(), 0755);
+    ASSERT_EQ(::mount("tmpfs", streamed.c_str(), "tmpfs", 0, "size=24k"), 0);
+    Unmount unmountStreamed{streamed};
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ::signal(SIGPIPE, SIG_IGN);
+    auto throughPipe = [&](const std::vector<std::string>& args) {
+      std::thread feed([&] {
+        const std::vector<uint8_t> bytes = ReadBytes(kSample);
+        int fd = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
+        for (size_t done = 0; fd >= 0 && done < bytes.size();) {
+          ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
+          if (put <= 0) break;
+          done += static_cast<size_t>(put);
+        }
+        ::close(fd);
+      });
+      ToolResult result = RunTool(args, fifo);
+      feed.join();
+      return result;
+    };
+    const std::vector<std::string> carve = {"carve", "-", "-o", streamed + "/out", "--state", statePath + "2", "-q"};
+    EXPECT_EQ(throughPipe(carve).status, 4);
+    ASSERT_EQ(::mount("tmpfs", streamed.c_str(), "tmpfs", MS_REMOUNT, "size=4m"), 0);
+    std::vector<std::string> resume = carve;
+    resume.push_back("--resume");
+    ToolResult streamResumed = throughPipe(resume);
+    ASSERT_EQ(streamResumed.status, 0) << streamResumed.err;
+    const json incomplete = json::parse(ReadText(streamed + "/out/report.json"))["incomplete_files"];
+    ASSERT_FALSE(incomplete.empty());
+    EXPECT_NE(streamResumed.out.find("incomplete: " + incomplete[0].get<std::string>()), std::string::npos);
+    for (auto record : ParseDfxmlFileObjects(ReadText(streamed + "/out/report.xml"))) {
+      if (std::find(incomplete.begin(), incomplete.end(), record["filename"]) != incomplete.end()) {
+        EXPECT_EQ(record["tr:complete"], "0") << record["filename"];
+      }
+    }
   }
 }
 
