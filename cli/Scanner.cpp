@@ -22,6 +22,7 @@
 #include "EvidenceSource.h"
 #include "ExitCodes.h"
 #include "Hasher.h"
+#include "Parallel.h"
 #include "PhotoDates.h"
 #include "ProgressMeter.h"
 #include "Sizes.h"
@@ -234,7 +235,7 @@ FoundFile RecordFromJson(const nlohmann::json& json) {
   return file;
 }
 
-class Run {
+class Run : public ParallelHost {
  public:
   explicit Run(RunOptions options) : m_options(std::move(options)) {}
   int Execute();
@@ -244,10 +245,30 @@ class Run {
                const tag_PictureInfo* picture);
   void OnClosed(const tag_ClosedFileInfo& info);
 
+  // Many cores (Parallel.h): the workers' managers and readers, and their
+  // joined results.
+  CTypeRecoveryManager* NewWorkerManager(const std::string& root, uintptr_t user, TypeRecoveryFoundFileFn found,
+                                         TypeRecoveryFileClosedFn closed) override;
+  bool OpenWorkerReader(SourceReader* reader, uint64_t from, std::string* error) override;
+  void JoinFound(const char16_t* extension, uint64_t fileStart, uint64_t size, uint32_t complete,
+                 const tag_PictureInfo* picture) override {
+    OnFound(extension, fileStart, size, complete, picture);
+  }
+  void JoinClosed(const tag_ClosedFileInfo& info) override { OnClosed(info); }
+  void JoinStripEnd(uint64_t next, std::optional<uint64_t> oldest) override {
+    if (!m_pending.empty()) EmitReady(next, false, &oldest);
+  }
+
  private:
   int Prepare();
   int PrepareCarveFolder(bool resuming, const nlohmann::json* savedInfo);
   int Loop();
+  // The loop on many cores, when the source and the run allow it.
+  bool ParallelFits() const;
+  // continuing: after strips of this session analysed on one core.
+  int ParallelLoop(bool continuing);
+  bool m_joining = false;  // the results come from the workers
+  bool m_oneCore = false;  // back on one core after many
   int Finish();
   bool SaveState(uint64_t position, std::string* error);
   // Saves the state after a stop and tells how to go on; answers exitCode
@@ -264,7 +285,8 @@ class Run {
   // Queues a record; EmitReady hands on those that can no longer be
   // preceded by a file still open.
   void Queue(FoundFile file);
-  void EmitReady(uint64_t nextPosition, bool all);
+  // oldest: the oldest file still followed, when not the manager's to tell.
+  void EmitReady(uint64_t nextPosition, bool all, const std::optional<uint64_t>* oldest = nullptr);
   void Emit(FoundFile file);
   bool WriteRecord(const FoundFile& file);
   // The audit files of a carve.
@@ -338,6 +360,8 @@ class Run {
   RunEnd Ended(RunEnd end) const;
   // Those regions in words, for the summary and the closing message.
   std::string UnreadableText() const;
+  // Numbers a resumed carve told the library were used, for workers' managers.
+  std::vector<std::pair<std::u16string, uint32_t>> m_usedNumbers;
   // Carve: what --dedup and --set-mtime do with a written file before its
   // record goes out; false when the file was a duplicate and is gone.
   bool KeepWritten(FoundFile& file, bool damaged);
@@ -497,6 +521,7 @@ bool Run::RestoreCarveFolder(const nlohmann::json& info, std::string* error) {
     if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) continue;
     std::u16string extension = Utf8ToUtf16(path.substr(dot + 1));
     TypeRecovery_NoteUsedFileNumber(m_manager.get(), extension.c_str(), static_cast<uint32_t>(std::stoul(digits)));
+    m_usedNumbers.emplace_back(extension, static_cast<uint32_t>(std::stoul(digits)));
   }
   // The files being written at the saved state go on where they stood.
   for (const OpenFile& file : open) {
@@ -590,6 +615,9 @@ void Run::OnClosed(const tag_ClosedFileInfo& info) {
   file.extension = Utf16ToUtf8(info.extension, 8);
   // The summary spells an extension as the files and folders are named.
   const std::string& key = file.extension;
+  // Numbers used on one core go on in the managers of many.
+  if (m_options.jobs > 1 && !m_joining && info.disposition != TYPERECOVERY_FILE_DISCARDED)
+    if (std::optional<uint32_t> number = OutputNumber(Utf16ToUtf8(info.path))) m_usedNumbers.emplace_back(info.extension, *number);
   if (m_journalFd >= 0 && info.disposition != TYPERECOVERY_FILE_DISCARDED) {
     // Every number used, kept or not, so that a resume numbers as this run.
     std::string line = OnDisk(Utf16ToUtf8(info.path)) + "\n";
@@ -665,12 +693,16 @@ void Run::Queue(FoundFile file) {
   m_pending.emplace(std::make_pair(key, m_sequence++), std::move(file));
 }
 
-void Run::EmitReady(uint64_t nextPosition, bool all) {
+void Run::EmitReady(uint64_t nextPosition, bool all, const std::optional<uint64_t>* oldestGiven) {
   uint64_t limit = UINT64_MAX;
   if (!all) {
     limit = nextPosition > kOrderSlack ? nextPosition - kOrderSlack : 0;
     uint64_t oldest = 0;
-    if (TypeRecovery_GetOldestOpenFileStart(m_manager.get(), &oldest) != 0) limit = std::min(limit, oldest);
+    if (oldestGiven != nullptr) {
+      if (*oldestGiven) limit = std::min(limit, **oldestGiven);
+    } else if (TypeRecovery_GetOldestOpenFileStart(m_manager.get(), &oldest) != 0) {
+      limit = std::min(limit, oldest);
+    }
   }
   while (!m_pending.empty() && m_pending.begin()->first.first < limit) {
     FoundFile file = std::move(m_pending.begin()->second);
@@ -1387,10 +1419,17 @@ int Run::StopWithState(uint64_t position, int exitCode, const std::string& why) 
 }
 
 int Run::Loop() {
+  // Many cores from a strip where the manager is at rest (at once, unless a
+  // resumed run goes on with files in progress).
+  const bool many = !m_oneCore && ParallelFits();
+  if (many && TypeRecovery_IsAtRest(m_manager.get())) return ParallelLoop(false);
   ProgressMeter meter(ProgressMeter::Choose(m_options.quiet, stderr), stderr);
-  m_sessionStart = m_accountedUntil = Now();
-  m_sessionStartPosition = m_lastSavePosition = m_reader.NextPosition();
-  m_lastSave = m_sessionStart;
+  if (!m_oneCore) {
+    m_sessionStart = m_accountedUntil = Now();
+    m_sessionStartPosition = m_reader.NextPosition();
+  }
+  m_lastSavePosition = m_reader.NextPosition();
+  m_lastSave = Now();
   m_reader.SetBeforeWait([this](uint64_t position) { Autosave(position, true); });
   std::optional<uint64_t> total;
   if (m_reader.End()) total = *m_reader.End() - m_reader.Start();
@@ -1419,6 +1458,10 @@ int Run::Loop() {
       meter.Finish();
       return StopWithState(next, kExitInterrupted,
                            std::string("interrupted by ") + (g_stopSignal == SIGTERM ? "SIGTERM" : "SIGINT"));
+    }
+    if (many && TypeRecovery_IsAtRest(m_manager.get())) {
+      meter.Finish();
+      return ParallelLoop(true);
     }
     if ((++count & 63) == 0) {
       double now = Now();
@@ -1461,6 +1504,104 @@ void Run::Autosave(uint64_t position, bool beforeWait) {
   }
   m_lastSave = now;
   m_lastSavePosition = position;
+}
+
+CTypeRecoveryManager* Run::NewWorkerManager(const std::string& root, uintptr_t user, TypeRecoveryFoundFileFn found,
+                                            TypeRecoveryFileClosedFn closed) {
+  const bool carve = m_options.mode == RunOptions::Mode::kCarve;
+  std::u16string wideRoot = Utf8ToUtf16(root);
+  CTypeRecoveryManager* manager =
+      carve ? TypeRecovery_CreateManager(0, nullptr, wideRoot.c_str()) : TypeRecovery_CreateManager(user, found, nullptr);
+  if (manager == nullptr) return nullptr;
+  if (carve) TypeRecovery_SetFileClosedCallback(manager, closed, user);
+  m_selection.ApplyTo(manager);
+  if (m_options.restrictedSize) TypeRecovery_SetRestrictedSize(manager, *m_options.restrictedSize);
+  for (const auto& used : m_usedNumbers) TypeRecovery_NoteUsedFileNumber(manager, used.first.c_str(), used.second);
+  return manager;
+}
+
+bool Run::OpenWorkerReader(SourceReader* reader, uint64_t from, std::string* error) {
+  if (!reader->Open(m_options.source, from, *m_reader.End() - from, error)) return false;
+  reader->SetGeometry(m_options.block, m_options.chunk, m_options.lookahead);
+  reader->SetStopFlag(&g_stopSignal);
+  return true;
+}
+
+constexpr uint64_t kMinSegment = 4u << 20, kMaxSegment = 64u << 20;
+
+bool Run::ParallelFits() const {
+  // Workers read the source each at its own place: a file or device read
+  // directly, of known length. A carve adding to an older folder keeps the
+  // names one run gives there only on one core.
+  if (m_options.jobs < 2 || !m_reader.Seekable() || m_reader.Fd() < 0 || m_freeSpace != nullptr ||
+      !m_reader.End().has_value() || (m_options.mode == RunOptions::Mode::kCarve && m_auditName != "report"))
+    return false;
+  // A range of a few segments is done sooner on one core than cut up.
+  return m_options.segmentBytes != 0 || *m_reader.End() - m_reader.NextPosition() >= 2 * kMinSegment;
+}
+
+int Run::ParallelLoop(bool continuing) {
+  ProgressMeter meter(ProgressMeter::Choose(m_options.quiet, stderr), stderr);
+  if (!continuing) {
+    m_sessionStart = m_accountedUntil = Now();
+    m_sessionStartPosition = m_reader.NextPosition();
+  }
+  m_joining = true;
+  double lastSave = m_sessionStart;
+  std::string error;
+  ParallelSettings settings;
+  settings.jobs = m_options.jobs;
+  settings.start = m_reader.NextPosition();
+  settings.end = *m_reader.End();
+  // About eight segments per core keep the cores busy to the end; each
+  // costs a manager and a hand-over.
+  settings.segmentBytes = m_options.segmentBytes != 0
+                              ? m_options.segmentBytes
+                              : std::clamp<uint64_t>((settings.end - settings.start) / (8 * settings.jobs),
+                                                     kMinSegment, kMaxSegment);
+  settings.block = m_options.block;
+  if (m_options.mode == RunOptions::Mode::kCarve) settings.outputDir = m_options.outputDir;
+  settings.stopFlag = &g_stopSignal;
+  // The first bytes identify the source in a saved state.
+  if (!m_reader.SkipTo(settings.start, &error)) return StopWithState(settings.start, kExitSource, error);
+  settings.progress = [&](uint64_t done) {
+    ProgressSnapshot snapshot;
+    snapshot.done = settings.start - m_reader.Start() + done;
+    snapshot.total = settings.end - m_reader.Start();
+    snapshot.seconds = Now() - m_sessionStart;
+    snapshot.sessionBytes = settings.start - m_sessionStartPosition + done;
+    snapshot.files = m_stats.Files() + m_pending.size();
+    meter.Update(snapshot);
+  };
+  settings.atRest = [&](uint64_t position) {
+    if (m_writeFailed) return false;
+    const double now = Now();
+    if (m_options.autosaveSeconds > 0 && now - lastSave >= m_options.autosaveSeconds) {
+      if (!SaveState(position, &error)) {
+        meter.Finish();
+        Message("warning: " + error + "; no more automatic saves in this run");
+        m_options.autosaveSeconds = 0;
+        error.clear();
+      }
+      lastSave = now;
+    }
+    return true;
+  };
+  const ParallelOutcome outcome = RunParallel(*this, settings);
+  meter.Finish();
+  m_reader.SkipTo(outcome.position, &error);
+  m_joining = false;
+  if (outcome.status == ParallelOutcome::Status::kUnreadable && !m_writeFailed) {
+    m_oneCore = true;
+    return Loop();
+  }
+  if (m_writeFailed) return StopWithState(outcome.position, kExitOutput, m_writeFailure);
+  if (outcome.status == ParallelOutcome::Status::kFailed)
+    return StopWithState(outcome.position, outcome.outputFailed ? kExitOutput : kExitSource, outcome.error);
+  if (outcome.status == ParallelOutcome::Status::kStopped)
+    return StopWithState(outcome.position, kExitInterrupted,
+                         std::string("interrupted by ") + (g_stopSignal == SIGTERM ? "SIGTERM" : "SIGINT"));
+  return Finish();
 }
 
 int Run::Finish() {

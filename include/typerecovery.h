@@ -249,6 +249,12 @@ TYPERECOVERY_API void TYPERECOVERY_CALL TypeRecovery_SetFileClosedCallback(
  * *start when a file is being followed, else 0. */
 TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_GetOldestOpenFileStart(
     CTypeRecoveryManager* m, uint64_t* start);
+/* Addition: 1 when the manager holds no active recognizer (its progress
+ * record is empty), else 0. From such a strip on, the manager analyses as a
+ * new manager of the same types and settings would, apart from the file
+ * numbers it gives: a host can start a second manager at a later strip and
+ * know that both agree from the first strip after which both are at rest. */
+TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_IsAtRest(CTypeRecoveryManager* m);
 /* Folder mode, additions for a resume that loses nothing.
  *
  * TypeRecovery_GetOpenOutputFiles calls fn once per output file the
