@@ -244,7 +244,7 @@ void Engine::Analyse(Segment& segment) {
       }
       break;
     }
-    if (reader.UnreadableBlocks() != 0) {
+    if (!reader.Unreadable().empty()) {
       segment.unreadable = true;
       break;
     }

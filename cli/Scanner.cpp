@@ -30,6 +30,7 @@
 #include "StateFile.h"
 #include "Text.h"
 #include "TypeCatalog.h"
+#include "WrittenPicture.h"
 #include "typerecovery.h"
 
 namespace trcli {
@@ -181,6 +182,12 @@ nlohmann::json RecordToJson(const FoundFile& file) {
   nlohmann::json json = {{"offset", file.offset}, {"size", file.size},     {"type", file.typeCode},
                          {"ext", file.extension}, {"complete", file.complete}, {"path", file.path},
                          {"lead_in", file.leadIn}, {"stream", file.streamStart}};
+  if (!file.hash.empty()) json["hash"] = file.hash;
+  if (file.zeroFilled) json["zero_filled"] = true;
+  if (!file.pieces.empty()) {
+    json["pieces"] = nlohmann::json::array();
+    for (const MediaRun& run : file.pieces) json["pieces"].push_back({run.offset, run.length});
+  }
   if (file.picture) {
     const PictureData& p = *file.picture;
     json["picture"] = {p.typeCode, p.width,  p.height,   p.software,    p.exifVersion, p.make,   p.model,
@@ -201,6 +208,10 @@ FoundFile RecordFromJson(const nlohmann::json& json) {
   file.path = json.at("path").get<std::string>();
   file.leadIn = json.at("lead_in").get<uint64_t>();
   file.streamStart = json.at("stream").get<uint64_t>();
+  file.hash = json.value("hash", std::string());
+  file.zeroFilled = json.value("zero_filled", false);
+  for (const nlohmann::json& run : json.value("pieces", nlohmann::json::array()))
+    file.pieces.push_back({run.at(0).get<uint64_t>(), run.at(1).get<uint64_t>()});
   if (json.contains("picture")) {
     const nlohmann::json& a = json.at("picture");
     PictureData p;
@@ -297,6 +308,11 @@ class Run : public ParallelHost {
   bool m_writeFailed = false;
   std::string m_writeFailure;
   uint64_t m_resumedReportLength = 0;
+  // Bytes of the report file that hold whole records (a resume cuts it back
+  // to this), and the records a failed write kept from the outputs: they
+  // wait in the saved state, and a resume writes them first.
+  uint64_t m_reportLength = 0;
+  std::vector<FoundFile> m_unwritten;
   double m_sessionStart = 0;    // for this session's rate
   double m_accountedUntil = 0;  // time up to here is in m_stats.seconds
   uint64_t m_sessionStartPosition = 0;
@@ -319,6 +335,13 @@ class Run : public ParallelHost {
     uint64_t streamStart, leadIn, size;
   };
   std::vector<Damaged> m_damaged;
+  // Files continued after a stop, by their path below the output folder;
+  // in a scan, files that begin before the position it went on from.
+  std::set<std::string> m_continued;
+  uint64_t m_resumedAt = 0;
+  // Files short of bytes a full disk lost, where the source is a stream and
+  // cannot be read again to write them: their records say incomplete.
+  std::set<std::string> m_incomplete;
   uint64_t m_journalEnd = 0;
   std::string JournalPath() const { return m_options.outputDir + "/.typerecovery-journal"; }
   // Resume of a carve: puts the folder back as it was at the saved state and
@@ -326,6 +349,17 @@ class Run : public ParallelHost {
   bool RestoreCarveFolder(const nlohmann::json& info, std::string* error);
   std::shared_ptr<const MediaMap> m_freeSpace;
   std::vector<std::string> m_sourceNotes;
+  // The last save of this session and where it stood.
+  double m_lastSave = 0;
+  uint64_t m_lastSavePosition = 0;
+  // Saves the state when it is due (or, before the source makes the run
+  // wait, as soon as there is anything new to save).
+  void Autosave(uint64_t position, bool beforeWait);
+  // How a run ended, with the regions of the source read as zeros (in the
+  // media, for a free-space scan).
+  RunEnd Ended(RunEnd end) const;
+  // Those regions in words, for the summary and the closing message.
+  std::string UnreadableText() const;
   // Numbers a resumed carve told the library were used, for workers' managers.
   std::vector<std::pair<std::u16string, uint32_t>> m_usedNumbers;
   // Carve: what --dedup and --set-mtime do with a written file before its
@@ -420,6 +454,14 @@ bool Run::RestoreCarveFolder(const nlohmann::json& info, std::string* error) {
     known.insert(OnDisk(open.back().path));
   }
   const std::set<std::string> continued = known;
+  m_continued = continued;
+  for (const nlohmann::json& path : info.value("incomplete_files", nlohmann::json::array()))
+    m_incomplete.insert(path.get<std::string>());
+  // Files whose records a full disk kept back are kept, even where the
+  // journal could not name them.
+  for (const nlohmann::json& record : info.value("unwritten", nlohmann::json::array()))
+    if (record.is_object() && record.contains("path") && record["path"].is_string())
+      known.insert(record["path"].get<std::string>());
   for (const std::string& path : SplitList(journal.substr(0, static_cast<size_t>(journalLength)), "\n"))
     known.insert(path);
   for (const std::string& path : SplitList(journal.substr(static_cast<size_t>(journalLength)), "\n"))
@@ -513,6 +555,16 @@ bool Run::RestoreCarveFolder(const nlohmann::json& info, std::string* error) {
         done += want;
       }
     }
+    if (fd >= 0 && !m_reader.Seekable() && ::fstat(fd, &status) == 0 &&
+        static_cast<uint64_t>(status.st_size) < file.size) {
+      // Bytes a full disk lost, which a stream cannot give again: zeros in
+      // their place keep the rest where it belongs, and the file is marked.
+      m_incomplete.insert(OnDisk(file.path));
+      if (::ftruncate(fd, static_cast<off_t>(file.size)) != 0) {
+        ::close(fd);
+        fd = -1;
+      }
+    }
     if (fd < 0 || ::fstat(fd, &status) != 0 || static_cast<uint64_t>(status.st_size) < file.size ||
         ::ftruncate(fd, static_cast<off_t>(file.size)) != 0 || ::lseek(fd, 0, SEEK_END) < 0) {
       *error = "cannot continue " + path + ", the file being written at the stop: " +
@@ -539,6 +591,14 @@ void Run::OnFound(const char16_t* extension, uint64_t fileStart, uint64_t size, 
   file.extension = Utf16ToUtf8(extension, 8);
   file.complete = complete != 0;
   if (picture != nullptr && picture->size == sizeof(tag_PictureInfo)) file.picture = FromPictureInfo(*picture);
+  if (file.picture && fileStart < m_resumedAt && m_reader.Seekable()) {
+    // Begun before the stop: the record is made again from all its bytes.
+    SourceReader* reader = &m_reader;
+    std::optional<PictureData> whole = PictureOfBytes(
+        [reader](uint64_t position, uint8_t* into, size_t want) { return reader->ReadAt(position, into, want); },
+        fileStart, size, file.extension, m_selection, m_options.block);
+    if (whole) file.picture = whole;
+  }
   file.typeCode = m_catalog.CodeForExtension(file.extension);
   if (file.typeCode == 0 && file.picture) file.typeCode = file.picture->typeCode;
   // A size never runs past the end of the source: what lies beyond is not
@@ -575,7 +635,17 @@ void Run::OnClosed(const tag_ClosedFileInfo& info) {
   if (info.fileStart < info.leadIn) file.leadIn = 0;  // cannot name bytes before the source
   file.streamStart = info.fileStart;
   file.size = info.bytesWritten;
-  if (info.size >= sizeof(tag_ClosedFileInfo) && info.bytesUnwritten != 0) {
+  file.complete = info.complete != 0;
+  if (info.size >= sizeof(tag_ClosedFileInfo) && info.bytesUnwritten != 0 && !m_reader.Seekable()) {
+    // A stream cannot be read again: the file stays as short as it is.
+    m_incomplete.insert(file.path);
+    if (!m_writeFailed) {
+      m_writeFailed = true;
+      m_writeFailure = "cannot write found files below " + m_options.outputDir + " (" +
+                       WhyUnwritable(m_options.outputDir) + "); " + file.path +
+                       " is incomplete: the source is a stream and cannot be read again";
+    }
+  } else if (info.size >= sizeof(tag_ClosedFileInfo) && info.bytesUnwritten != 0) {
     // The disk filled up as the file closed: it is short of bytes the source
     // holds. The record names the whole file; a resume writes it again.
     file.size += info.bytesUnwritten;
@@ -586,9 +656,16 @@ void Run::OnClosed(const tag_ClosedFileInfo& info) {
                        WhyUnwritable(m_options.outputDir) + "); " + file.path + " is short until resumed";
     }
   }
-  file.complete = info.complete != 0;
+  if (m_incomplete.count(file.path)) file.complete = false;
   if (info.picture != nullptr && info.picture->size == sizeof(tag_PictureInfo))
     file.picture = FromPictureInfo(*info.picture);
+  if (file.picture && m_continued.count(file.path) && file.leadIn == 0) {
+    // Continued after a stop: the recognizer saw only the strips since, so
+    // the picture record is made again from the whole file as written.
+    std::optional<PictureData> whole =
+        PictureOfWrittenFile(m_options.outputDir + "/" + file.path, file.extension, m_selection, m_options.block);
+    if (whole) file.picture = whole;
+  }
   file.typeCode = m_catalog.CodeForExtension(file.extension);
   if (file.typeCode == 0 && file.picture) file.typeCode = file.picture->typeCode;
   if (file.typeCode == 0) file.typeCode = info.typeCode;
@@ -655,7 +732,7 @@ void Run::Emit(FoundFile file) {
     std::optional<std::string> digest;
     if (damaged && file.leadIn == 0 && m_reader.Seekable()) {
       // Short on disk until the resume writes it again from the source.
-      const SourceReader* reader = &m_reader;
+      SourceReader* reader = &m_reader;
       digest = HashRead([reader](uint64_t position, uint8_t* into, size_t want) {
         return reader->ReadAt(position, into, want);
       }, file.streamStart, file.size, m_options.hashName);
@@ -669,7 +746,7 @@ void Run::Emit(FoundFile file) {
     } else if (m_reader.Seekable()) {
       // Read back through the reader: in free space, exactly the bytes the
       // file was found in.
-      const SourceReader* reader = &m_reader;
+      SourceReader* reader = &m_reader;
       digest = HashRead([reader](uint64_t position, uint8_t* into, size_t want) {
         return reader->ReadAt(position, into, want);
       }, file.streamStart, file.size, m_options.hashName);
@@ -677,6 +754,7 @@ void Run::Emit(FoundFile file) {
     if (digest) file.hash = *digest;
     else ++m_stats.unhashed;
   }
+  file.zeroFilled = m_reader.TouchesUnreadable(file.streamStart, file.size - std::min(file.size, file.leadIn));
   if (!KeepWritten(file, damaged)) {
     ++m_stats.duplicates;
   } else {
@@ -721,35 +799,78 @@ bool Run::KeepWritten(FoundFile& file, bool damaged) {
 }
 
 bool Run::WriteRecord(const FoundFile& file) {
+  // After a failed write nothing more goes out: the records wait in the
+  // state, and a resume writes them where the outputs stood.
+  if (m_writeFailed && m_keepsState) {
+    m_unwritten.push_back(file);
+    return false;
+  }
+  bool ok = true;
+  std::string text;
   if (m_report != nullptr && m_writer) {
-    std::string text = m_writer->Record(file);
-    if (std::fwrite(text.data(), 1, text.size(), m_report) != text.size() && !m_writeFailed) {
-      m_writeFailed = true;
-      m_writeFailure = "cannot write the report " + (m_reportIsStdout ? std::string("to standard output") : m_options.reportPath) +
-                       ": " + std::strerror(errno);
+    text = m_writer->Record(file);
+    if (std::fwrite(text.data(), 1, text.size(), m_report) != text.size() ||
+        (!m_reportIsStdout && std::fflush(m_report) != 0)) {
+      ok = false;
+      if (!m_writeFailed)
+        m_writeFailure = "cannot write the report " +
+                         (m_reportIsStdout ? std::string("to standard output") : m_options.reportPath) + ": " +
+                         std::strerror(errno);
     }
   }
-  if (m_auditFd >= 0) {
+  if (ok && m_auditFd >= 0) {
     // Record and footer in one write: the audit is a whole document after
     // every record, whenever the run stops.
-    std::string text = m_auditWriter->Record(file);
-    std::string both = text + m_auditFooter;
-    if (!PwriteAll(m_auditFd, both.data(), both.size(), m_auditEnd)) {
-      if (!m_writeFailed) {
-        m_writeFailed = true;
+    std::string record = m_auditWriter->Record(file);
+    std::string both = record + m_auditFooter;
+    if (PwriteAll(m_auditFd, both.data(), both.size(), m_auditEnd)) {
+      m_auditEnd += record.size();
+    } else {
+      ok = false;
+      if (!m_writeFailed)
         m_writeFailure = "cannot write the audit record " + m_options.outputDir + "/" + m_auditName + ".xml: " +
                          std::strerror(errno);
-      }
-      return false;
     }
-    m_auditEnd += text.size();
   }
+  if (!ok) {
+    m_writeFailed = true;
+    if (m_keepsState) m_unwritten.push_back(file);
+    return false;
+  }
+  m_reportLength += text.size();
   return true;
+}
+
+RunEnd Run::Ended(RunEnd end) const {
+  for (const MediaRun& run : m_reader.Unreadable()) {
+    if (m_freeSpace == nullptr) {
+      end.unreadable.push_back(run);
+      continue;
+    }
+    for (const MediaRun& piece : m_freeSpace->Pieces(run.offset, run.length)) end.unreadable.push_back(piece);
+  }
+  return end;
+}
+
+std::string Run::UnreadableText() const {
+  const RunEnd end = Ended(RunEnd());
+  if (end.unreadable.empty()) return "";
+  std::string text = std::to_string(end.unreadable.size()) + " unreadable region(s) of the source, " +
+                     FormatBytes(m_reader.UnreadableBytes()) + ", were read as zeros (offset+length):";
+  size_t shown = 0;
+  for (const MediaRun& run : end.unreadable) {
+    if (++shown > 8) {
+      text += " ...";
+      break;
+    }
+    text += " " + std::to_string(run.offset) + "+" + std::to_string(run.length);
+  }
+  return text;
 }
 
 bool Run::UpdateAuditFooter(const RunEnd& end) {
   if (m_auditFd < 0) return true;
-  m_auditFooter = m_auditWriter->Footer(end);
+  m_auditFooter = m_auditWriter->Footer(Ended(end));
   return PwriteAll(m_auditFd, m_auditFooter.data(), m_auditFooter.size(), m_auditEnd) &&
          ::ftruncate(m_auditFd, static_cast<off_t>(m_auditEnd + m_auditFooter.size())) == 0;
 }
@@ -771,7 +892,13 @@ bool Run::WriteSummary(const std::string& status, const std::string& detail) {
   summary["sessions"] = m_stats.sessions;
   summary["seconds"] = m_stats.seconds;
   summary["bytes_scanned"] = m_stats.bytesScanned;
-  if (m_reader.UnreadableBlocks() > 0) summary["unreadable_blocks"] = m_reader.UnreadableBlocks();
+  if (!m_reader.Unreadable().empty()) {
+    nlohmann::ordered_json regions = nlohmann::ordered_json::array();
+    for (const MediaRun& run : Ended(RunEnd()).unreadable)
+      regions.push_back({{"offset", run.offset}, {"length", run.length}});
+    summary["unreadable"] = regions;
+    summary["unreadable_bytes"] = m_reader.UnreadableBytes();
+  }
   nlohmann::ordered_json types = nlohmann::ordered_json::object();
   ExtensionStats total;
   for (const auto& entry : m_stats.byExtension) {
@@ -791,6 +918,7 @@ bool Run::WriteSummary(const std::string& status, const std::string& detail) {
                       {"bytes", total.bytes},   {"skipped_larger", total.dropped},
                       {"filtered", total.filtered}};
   if (!m_options.hashName.empty()) summary["unhashed_files"] = m_stats.unhashed;
+  if (!m_incomplete.empty()) summary["incomplete_files"] = m_incomplete;
   if (m_options.dedup) summary["duplicates_not_written"] = m_stats.duplicates;
   std::string path = m_options.outputDir + "/" + m_auditName + ".json";
   std::string temporary = path + ".tmp";
@@ -1027,9 +1155,14 @@ int Run::Prepare() {
       Message("note: the state was saved for the source " + source.value("path", "") + "; continuing with " +
               m_options.source + ", whose content matches");
     m_stats = RunStats::FromJson(info.value("stats", nlohmann::json::object()));
+    m_resumedAt = position;
+    for (const nlohmann::json& run : info.value("unreadable", nlohmann::json::array()))
+      m_reader.NoteUnreadable(run.at(0).get<uint64_t>(), run.at(1).get<uint64_t>());
     m_resumedReportLength = info.value("report_length", uint64_t{0});
     try {
       for (const nlohmann::json& record : info.value("pending", nlohmann::json::array())) Queue(RecordFromJson(record));
+      for (const nlohmann::json& record : info.value("unwritten", nlohmann::json::array()))
+        m_unwritten.push_back(RecordFromJson(record));
     } catch (const nlohmann::json::exception&) {
       Message("the state file " + m_statePath + " is damaged (its waiting records)");
       return kExitState;
@@ -1058,6 +1191,10 @@ int Run::Prepare() {
     Message("cannot continue the audit record in " + m_options.outputDir + ": " + std::strerror(errno));
     return kExitOutput;
   }
+  // Records a failed write kept back go out first, in their order.
+  std::vector<FoundFile> unwritten;
+  unwritten.swap(m_unwritten);
+  for (const FoundFile& file : unwritten) WriteRecord(file);
   ++m_stats.sessions;
   WriteSummary("running", "");
   return kExitOk;
@@ -1099,10 +1236,12 @@ bool Run::OpenReport(std::string* error) {
     *error = "cannot write the report " + m_options.reportPath + ": " + std::strerror(errno);
     return false;
   }
-  if (!header.empty() && std::fwrite(header.data(), 1, header.size(), m_report) != header.size()) {
-    *error = "cannot write the report " + m_options.reportPath;
+  if (!header.empty() && (std::fwrite(header.data(), 1, header.size(), m_report) != header.size() ||
+                          (!m_reportIsStdout && std::fflush(m_report) != 0))) {
+    *error = "cannot write the report " + m_options.reportPath + ": " + std::strerror(errno);
     return false;
   }
+  m_reportLength = m_options.resume ? m_resumedReportLength : header.size();
   return true;
 }
 
@@ -1118,7 +1257,7 @@ bool Run::SaveState(uint64_t position, std::string* error) {
   uint64_t reportLength = 0;
   if (m_report != nullptr) {
     std::fflush(m_report);
-    if (!m_reportIsStdout) reportLength = static_cast<uint64_t>(std::max<long>(0, std::ftell(m_report)));
+    if (!m_reportIsStdout) reportLength = m_reportLength;
   }
   size_t prefixLength = static_cast<size_t>(
       std::min<uint64_t>(m_reader.Prefix().size(), position - m_reader.Start()));
@@ -1138,9 +1277,16 @@ bool Run::SaveState(uint64_t position, std::string* error) {
   nlohmann::json pending = nlohmann::json::array();
   for (const auto& entry : m_pending) pending.push_back(RecordToJson(entry.second));
   info["pending"] = pending;
+  nlohmann::json unwritten = nlohmann::json::array();
+  for (const FoundFile& file : m_unwritten) unwritten.push_back(RecordToJson(file));
+  info["unwritten"] = unwritten;
+  nlohmann::json unreadable = nlohmann::json::array();
+  for (const MediaRun& run : m_reader.Unreadable()) unreadable.push_back({run.offset, run.length});
+  info["unreadable"] = unreadable;
   if (m_auditFd >= 0) {
     info["audit_name"] = m_auditName;
     info["audit_length"] = m_auditEnd;
+    UpdateAuditFooter(RunEnd{"running", "", "", false});
     ::fsync(m_auditFd);
   }
   if (m_options.mode == RunOptions::Mode::kCarve) {
@@ -1165,6 +1311,7 @@ bool Run::SaveState(uint64_t position, std::string* error) {
     for (const Damaged& d : m_damaged)
       damaged.push_back({{"path", d.path}, {"start", d.streamStart}, {"lead_in", d.leadIn}, {"size", d.size}});
     info["damaged_files"] = damaged;
+    info["incomplete_files"] = m_incomplete;
     info["journal_length"] = m_journalEnd;
     if (m_journalFd >= 0) ::fsync(m_journalFd);
     if (m_options.dedup) info["digests_length"] = m_duplicates.Sync();
@@ -1240,7 +1387,7 @@ int Run::StopWithState(uint64_t position, int exitCode, const std::string& why) 
     }
   }
   if (m_report != nullptr && m_writer) {
-    std::string footer = m_writer->Footer(RunEnd{"interrupted", UtcNow(), why, false});
+    std::string footer = m_writer->Footer(Ended(RunEnd{"interrupted", UtcNow(), why, false}));
     std::fwrite(footer.data(), 1, footer.size(), m_report);
     std::fflush(m_report);
   }
@@ -1281,7 +1428,9 @@ int Run::Loop() {
     m_sessionStart = m_accountedUntil = Now();
     m_sessionStartPosition = m_reader.NextPosition();
   }
-  double lastSave = m_sessionStart;
+  m_lastSavePosition = m_reader.NextPosition();
+  m_lastSave = Now();
+  m_reader.SetBeforeWait([this](uint64_t position) { Autosave(position, true); });
   std::optional<uint64_t> total;
   if (m_reader.End()) total = *m_reader.End() - m_reader.Start();
   Strip strip;
@@ -1323,17 +1472,10 @@ int Run::Loop() {
       snapshot.sessionBytes = next - m_sessionStartPosition;
       snapshot.files = m_stats.Files() + m_pending.size();
       meter.Update(snapshot);
-      if (m_options.autosaveSeconds > 0 && now - lastSave >= m_options.autosaveSeconds) {
-        if (!SaveState(next, &error)) {
-          meter.Finish();
-          Message("warning: " + error + "; no more automatic saves in this run");
-          m_options.autosaveSeconds = 0;
-          error.clear();
-        }
-        lastSave = now;
-      }
+      Autosave(next, false);
     }
   }
+  m_reader.SetBeforeWait(nullptr);
   meter.Finish();
   if (g_stopSignal != 0 && m_reader.Interrupted()) {
     return StopWithState(m_reader.NextPosition(), kExitInterrupted,
@@ -1342,10 +1484,26 @@ int Run::Loop() {
   if (!error.empty()) {
     return StopWithState(m_reader.NextPosition(), kExitSource, error);
   }
-  if (m_reader.UnreadableBlocks() > 0)
-    Message("warning: " + std::to_string(m_reader.UnreadableBlocks()) +
-            " unreadable block(s) of the source were read as zeros");
+  if (!m_reader.Unreadable().empty()) Message("warning: " + UnreadableText());
   return Finish();
+}
+
+void Run::Autosave(uint64_t position, bool beforeWait) {
+  if (m_options.autosaveSeconds <= 0 || position == m_lastSavePosition) return;
+  const double now = Now();
+  // Before a wait the save is due sooner: a run killed while it waits for
+  // input should lose as little as possible, and never all of it.
+  const double interval = beforeWait && m_lastSavePosition == m_sessionStartPosition
+                              ? 0
+                              : beforeWait ? std::min(m_options.autosaveSeconds, 1.0) : m_options.autosaveSeconds;
+  if (now - m_lastSave < interval) return;
+  std::string error;
+  if (!SaveState(position, &error)) {
+    Message("warning: " + error + "; no more automatic saves in this run");
+    m_options.autosaveSeconds = 0;
+  }
+  m_lastSave = now;
+  m_lastSavePosition = position;
 }
 
 CTypeRecoveryManager* Run::NewWorkerManager(const std::string& root, uintptr_t user, TypeRecoveryFoundFileFn found,
@@ -1452,17 +1610,15 @@ int Run::Finish() {
   SessionTime();
   uint64_t end = m_reader.NextPosition();
   m_stats.bytesScanned = end - m_reader.Start();
-  if (m_writeFailed) {
-    Message(m_writeFailure);
-    return kExitOutput;
-  }
+  if (m_writeFailed) return StopWithState(end, kExitOutput, m_writeFailure);
   const RunEnd finished{"finished", UtcNow(), "", true};
   if (m_report != nullptr) {
-    std::string footer = m_writer->Footer(finished);
+    std::string footer = m_writer->Footer(Ended(finished));
     if (std::fwrite(footer.data(), 1, footer.size(), m_report) != footer.size() || std::fflush(m_report) != 0) {
-      Message("cannot write the report " + (m_reportIsStdout ? std::string("to standard output") : m_options.reportPath) +
-              ": " + std::strerror(errno));
-      return kExitOutput;
+      return StopWithState(end, kExitOutput,
+                           "cannot write the report " +
+                               (m_reportIsStdout ? std::string("to standard output") : m_options.reportPath) + ": " +
+                               std::strerror(errno));
     }
   }
   if (m_auditFd >= 0 && (!UpdateAuditFooter(finished) || ::fsync(m_auditFd) != 0)) {
@@ -1483,6 +1639,9 @@ int Run::Finish() {
   if (m_options.mode == RunOptions::Mode::kCarve) {
     std::string summary = FormatSummary(m_stats, m_options.outputDir);
     summary += "audit: " + m_options.outputDir + "/" + m_auditName + ".xml, " + m_auditName + ".json\n";
+    if (!m_reader.Unreadable().empty()) summary += UnreadableText() + "\n";
+    for (const std::string& path : m_incomplete)
+      summary += "incomplete: " + path + " (a full disk cut it, and the stream cannot be read again)\n";
     for (const std::string& note : m_sourceNotes) summary += note + "\n";
     if (std::fputs(summary.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
       Message("cannot write the summary to standard output: " + std::string(std::strerror(errno)));

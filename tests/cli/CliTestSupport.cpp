@@ -1,6 +1,7 @@
 #include "cli/CliTestSupport.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -112,9 +113,11 @@ int StartTool(const std::vector<std::string>& args, int in, int out, int err) {
   return pid;
 }
 
-int WaitTool(int pid) {
+int WaitTool(int pid, long* peakKb) {
   int status = 0;
-  ::waitpid(pid, &status, 0);
+  struct rusage usage = {};
+  ::wait4(pid, &status, 0, &usage);
+  if (peakKb != nullptr) *peakKb = usage.ru_maxrss;
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
@@ -123,7 +126,7 @@ ToolResult RunTool(const std::vector<std::string>& args, const std::string& stdi
   int outFd = ::mkstemp(outName), errFd = ::mkstemp(errName);
   int in = ::open(stdinPath.empty() ? "/dev/null" : stdinPath.c_str(), O_RDONLY);
   ToolResult result;
-  result.status = WaitTool(StartTool(args, in, outFd, errFd));
+  result.status = WaitTool(StartTool(args, in, outFd, errFd), &result.peakKb);
   for (int fd : {in, outFd, errFd}) ::close(fd);
   result.out = ReadText(outName);
   result.err = ReadText(errName);

@@ -21,6 +21,7 @@ struct ToolResult {
   int status = -1;  // exit status, or 128 + signal
   std::string out;
   std::string err;
+  long peakKb = 0;  // the most memory it held (resident, KiB)
 };
 
 // Runs the built tool with arguments; stdin from a file ("" for /dev/null).
@@ -28,7 +29,7 @@ ToolResult RunTool(const std::vector<std::string>& args, const std::string& stdi
 
 // Starts the tool on the given descriptors; WaitTool answers its status.
 int StartTool(const std::vector<std::string>& args, int in, int out, int err);
-int WaitTool(int pid);
+int WaitTool(int pid, long* peakKb = nullptr);
 
 std::string ReadText(const std::string& path);
 std::vector<uint8_t> ReadBytes(const std::string& path, uint64_t offset = 0, uint64_t size = UINT64_MAX);
