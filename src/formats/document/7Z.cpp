@@ -39,4 +39,4 @@ uint64_t CTypeRecovery7Z::DeclaredSize(const ByteView& header) const { return Ar
 
 CTypeRecovery* CTypeRecovery7Z::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
 
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecovery7Z)
+TYPERECOVERY_FORMAT(CTypeRecovery7Z, {1795}, u".7z", {u"7z"})

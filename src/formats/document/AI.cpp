@@ -176,4 +176,4 @@ uint32_t CTypeRecoveryAI::LoadProgress(TypeRecoveryFile file) {
 
 CTypeRecovery* CTypeRecoveryAI::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
 
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryAI)
+TYPERECOVERY_FORMAT(CTypeRecoveryAI, {276}, u".pdf;.ai", {u"ai", u"pdf"})

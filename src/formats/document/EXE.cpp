@@ -332,4 +332,7 @@ CTypeRecovery* CTypeRecoveryEXE::Clone() {
   return copy;
 }
 
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryEXE)
+TYPERECOVERY_FORMAT(CTypeRecoveryEXE,
+    {2319, 2320, 2321, 2322, 2323, 2324, 2316},
+    u".exe;.com;.ocx;.dll;.sys;.drv;.acm",
+    {u"exe", u"ocx", u"dll", u"sys", u"drv", u"acm"})

@@ -137,4 +137,4 @@ CTypeRecovery* CTypeRecoveryQXP::Clone() {
   return copy;
 }
 
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryQXP)
+TYPERECOVERY_FORMAT(CTypeRecoveryQXP, {1556, 1557}, u".qxp;.qpt", {u"qxp", u"qpt"})

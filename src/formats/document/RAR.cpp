@@ -111,4 +111,4 @@ uint32_t CTypeRecoveryRAR::LoadProgress(TypeRecoveryFile file) {
 
 CTypeRecovery* CTypeRecoveryRAR::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
 
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryRAR)
+TYPERECOVERY_FORMAT(CTypeRecoveryRAR, {1794}, u".rar", {u"rar"})

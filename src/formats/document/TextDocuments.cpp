@@ -286,6 +286,6 @@ uint32_t CTypeRecoveryMHT::LoadProgress(TypeRecoveryFile file) {
 
 CTypeRecovery* CTypeRecoveryMHT::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
 
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryHTML)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryRTF)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryMHT)
+TYPERECOVERY_FORMAT(CTypeRecoveryHTML, {1281}, u".htm;.html", {u"html", u"htm"})
+TYPERECOVERY_FORMAT(CTypeRecoveryRTF, {280}, u".rtf", {u"rtf"})
+TYPERECOVERY_FORMAT(CTypeRecoveryMHT, {282}, u".mht", {u"mht"})

@@ -357,4 +357,8 @@ CTypeRecovery* CTypeRecoveryZIP::Clone() {
   return copy;
 }
 
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryZIP)
+TYPERECOVERY_FORMAT(CTypeRecoveryZIP,
+    {1793, 257, 258, 259, 1040, 267, 268, 269, 270, 271, 272, 278, 2310, 2314, 2311, 2312},
+    u".zip;.docx;.xlsx;.pptx;.fla;.odt;.ods;.odp;.odg;.odf;.odb;.xps;.apk;.jar;.ipa;.pxl",
+    {u"zip", u"docx", u"xlsx", u"pptx", u"xps", u"odt", u"ods", u"odp", u"odg", u"odf", u"odb",
+    u"apk", u"jar", u"ipa", u"pxl", u"fla", u"cdr"})

@@ -99,4 +99,4 @@ uint32_t CTypeRecoveryBMP::LoadProgress(TypeRecoveryFile file) {
 
 CTypeRecovery* CTypeRecoveryBMP::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
 
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryBMP)
+TYPERECOVERY_FORMAT(CTypeRecoveryBMP, {1537}, u".bmp", {u"bmp"})

@@ -147,5 +147,5 @@ uint64_t CTypeRecoveryTPF::DeclaredSize(const ByteView& header) const {
 
 CTypeRecovery* CTypeRecoveryTPF::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
 
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryICO)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryTPF)
+TYPERECOVERY_FORMAT(CTypeRecoveryICO, {1540}, u".ico", {u"ico"})
+TYPERECOVERY_FORMAT(CTypeRecoveryTPF, {1564}, u".tpf", {u"tpf"})

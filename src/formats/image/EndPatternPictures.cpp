@@ -59,6 +59,6 @@ uint64_t CTypeRecoveryPCB::EndAfterMarker(const ByteView& view, uint64_t p) cons
 CTypeRecoveryGJD::CTypeRecoveryGJD(CTypeRecoveryManager* host, const char16_t* outputRoot)
     : CEndMarkerRecognizer<CTypeRecoveryGJD>(kGjd, host, outputRoot) {}
 
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryWMF)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryPCB)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryGJD)
+TYPERECOVERY_FORMAT(CTypeRecoveryWMF, {1567}, u".wmf", {u"wmf"})
+TYPERECOVERY_FORMAT(CTypeRecoveryPCB, {1563}, u".pcb", {u"pcb"})
+TYPERECOVERY_FORMAT(CTypeRecoveryGJD, {1565}, u".gjd", {u"gjd"})

@@ -152,4 +152,4 @@ uint32_t CTypeRecoveryGIF::LoadProgress(TypeRecoveryFile file) {
 
 CTypeRecovery* CTypeRecoveryGIF::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
 
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryGIF)
+TYPERECOVERY_FORMAT(CTypeRecoveryGIF, {1538}, u".gif", {u"gif"})

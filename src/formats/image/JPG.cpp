@@ -274,4 +274,4 @@ uint32_t CTypeRecoveryJPG::LoadProgress(TypeRecoveryFile file) {
              : 0;
 }
 
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryJPG)
+TYPERECOVERY_FORMAT(CTypeRecoveryJPG, {513}, u".jpg;.jpe;.jpeg", {u"jpg", u"jpeg", u"jpe"})

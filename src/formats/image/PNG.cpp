@@ -122,4 +122,4 @@ uint32_t CTypeRecoveryPNG::LoadProgress(TypeRecoveryFile file) {
 
 CTypeRecovery* CTypeRecoveryPNG::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
 
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryPNG)
+TYPERECOVERY_FORMAT(CTypeRecoveryPNG, {1539}, u".png", {u"png"})

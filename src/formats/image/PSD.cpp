@@ -246,4 +246,4 @@ uint32_t CTypeRecoveryPSD::LoadProgress(TypeRecoveryFile file) {
 
 CTypeRecovery* CTypeRecoveryPSD::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
 
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryPSD)
+TYPERECOVERY_FORMAT(CTypeRecoveryPSD, {1541}, u".psd", {u"psd"})

@@ -130,5 +130,5 @@ CMediaStripCycle::Walk CTypeRecoveryX3F::WalkStrip(const Strip& strip) {
 
 CTypeRecovery* CTypeRecoveryX3F::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
 
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryCRW)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryX3F)
+TYPERECOVERY_FORMAT(CTypeRecoveryCRW, {524}, u".crw", {u"crw"})
+TYPERECOVERY_FORMAT(CTypeRecoveryX3F, {525}, u".x3f", {u"x3f"})

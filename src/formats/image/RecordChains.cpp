@@ -189,6 +189,6 @@ RecordWalk::Step CTypeRecoveryABR::VisitRecord(const ByteView& section) {
 
 CTypeRecovery* CTypeRecoveryABR::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
 
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryPSP)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryEMF)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryABR)
+TYPERECOVERY_FORMAT(CTypeRecoveryPSP, {1549}, u".psp", {u"psp"})
+TYPERECOVERY_FORMAT(CTypeRecoveryEMF, {1560}, u".emf", {u"emf"})
+TYPERECOVERY_FORMAT(CTypeRecoveryABR, {1542}, u".abr", {u"abr"})

@@ -921,4 +921,7 @@ uint32_t CTypeRecoveryTIFF::LoadProgress(TypeRecoveryFile file) {
   return 1;
 }
 
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryTIFF)
+TYPERECOVERY_FORMAT(CTypeRecoveryTIFF,
+    {514, 515, 518, 516, 519, 520, 521, 522, 517, 523},
+    u".tif;.tiff;.cr2;.arw;.nef;.orf;.sr2;.raw;.pef;.dng;.mef",
+    {u"tif", u"tiff", u"cr2", u"nef", u"dng", u"arw", u"orf", u"sr2", u"raw", u"pef", u"mef"})

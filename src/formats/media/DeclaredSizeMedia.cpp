@@ -236,11 +236,11 @@ uint64_t CTypeRecoveryMMF::DeclaredSize(const ByteView& header) const {
 
 CTypeRecovery* CTypeRecoveryMMF::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
 
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryAPE)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryXPT)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryWTV)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryAU)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryAIF)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryVEG)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryWRF)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryMMF)
+TYPERECOVERY_FORMAT(CTypeRecoveryAPE, {771}, u".ape", {u"ape"})
+TYPERECOVERY_FORMAT(CTypeRecoveryXPT, {2308}, u".xpt", {u"xpt"})
+TYPERECOVERY_FORMAT(CTypeRecoveryWTV, {1039}, u".wtv", {u"wtv"})
+TYPERECOVERY_FORMAT(CTypeRecoveryAU, {777}, u".au", {u"au"})
+TYPERECOVERY_FORMAT(CTypeRecoveryAIF, {779}, u".aif;.afc;.aiff", {u"aif", u"afc", u"aiff"})
+TYPERECOVERY_FORMAT(CTypeRecoveryVEG, {2328}, u".veg", {u"veg"})
+TYPERECOVERY_FORMAT(CTypeRecoveryWRF, {1042}, u".wrf", {u"wrf"})
+TYPERECOVERY_FORMAT(CTypeRecoveryMMF, {780}, u".mmf", {u"mmf"})

@@ -243,9 +243,9 @@ uint32_t CTypeRecoveryM4R::IsBoxTypeAccepted(const uint8_t* type) {
   return IsOneOf(type, kBoxes) ? 1 : 0;
 }
 
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryMP4)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryM4V)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryMOV)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecovery3GP)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecovery3G2)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryM4R)
+TYPERECOVERY_FORMAT(CTypeRecoveryMP4, {1028}, u".mp4", {u"mp4", u"mov", u"3gp"})
+TYPERECOVERY_FORMAT(CTypeRecoveryM4V, {1029}, u".m4v", {u"m4v"})
+TYPERECOVERY_FORMAT(CTypeRecoveryMOV, {1030}, u".mov", {u"mp4", u"mov", u"3gp"})
+TYPERECOVERY_FORMAT(CTypeRecovery3GP, {1032}, u".3gp", {u"mp4", u"mov", u"3gp"})
+TYPERECOVERY_FORMAT(CTypeRecovery3G2, {1033}, u".3g2", {u"3g2"})
+TYPERECOVERY_FORMAT(CTypeRecoveryM4R, {778}, u".m4r;.m4a", {u"m4r", u"m4a"})

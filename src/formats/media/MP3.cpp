@@ -313,4 +313,4 @@ uint32_t CTypeRecoveryMP3::LoadProgress(TypeRecoveryFile file) {
   return 1;
 }
 
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryMP3)
+TYPERECOVERY_FORMAT(CTypeRecoveryMP3, {769}, u".mp3;.s48", {u"mp3", u"s48"})

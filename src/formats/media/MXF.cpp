@@ -163,4 +163,4 @@ uint32_t CTypeRecoveryMXF::LoadProgress(TypeRecoveryFile file) {
 
 CTypeRecovery* CTypeRecoveryMXF::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
 
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryMXF)
+TYPERECOVERY_FORMAT(CTypeRecoveryMXF, {1038}, u".mxf", {u"mxf"})

@@ -149,4 +149,7 @@ uint32_t CTypeRecoveryRIFF::LoadProgress(TypeRecoveryFile file) {
   return 1;
 }
 
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryRIFF)
+TYPERECOVERY_FORMAT(CTypeRecoveryRIFF,
+    {1025, 770, 1037, 1566},
+    u".avi;.wav;.dat;.ani",
+    {u"avi", u"wav", u"ani", u"dat"})

@@ -132,4 +132,4 @@ uint32_t CTypeRecoveryRMVB::LoadProgress(TypeRecoveryFile file) {
   return 1;
 }
 
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryRMVB)
+TYPERECOVERY_FORMAT(CTypeRecoveryRMVB, {1031, 776}, u".rmvb;.rm;.ra", {u"rm", u"rmvb", u"ra"})

@@ -229,6 +229,6 @@ uint32_t CTypeRecoveryMID::LoadProgress(TypeRecoveryFile file) {
 
 CTypeRecovery* CTypeRecoveryMID::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
 
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoverySWF)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryAMR)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryMID)
+TYPERECOVERY_FORMAT(CTypeRecoverySWF, {1283}, u".swf", {u"swf"})
+TYPERECOVERY_FORMAT(CTypeRecoveryAMR, {774}, u".amr", {u"amr"})
+TYPERECOVERY_FORMAT(CTypeRecoveryMID, {773}, u".mid", {u"mid"})

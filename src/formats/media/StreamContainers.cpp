@@ -325,7 +325,13 @@ uint32_t CTypeRecoveryFLV::TailBytes() const { return kPreviousTagSizeBytes; }
 
 CTypeRecovery* CTypeRecoveryFLV::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
 
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryMKV)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryMTS)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryOGG)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryFLV)
+TYPERECOVERY_FORMAT(CTypeRecoveryMKV, {1034}, u".mkv;.webm;.mka", {u"mkv", u"mka"})
+TYPERECOVERY_FORMAT(CTypeRecoveryMTS,
+    {1035},
+    u".mts;.m2ts;.m2t;.ts;.tp;.mt2s",
+    {u"mts", u"m2ts", u"m2t", u"ts", u"tp", u"mt2s"})
+TYPERECOVERY_FORMAT(CTypeRecoveryOGG,
+    {775},
+    u".ogg;.spx;.opus;.ogv",
+    {u"ogg", u"spx", u"opus", u"ogv"})
+TYPERECOVERY_FORMAT(CTypeRecoveryFLV, {1036}, u".flv;.f4v", {u"flv"})

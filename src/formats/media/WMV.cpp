@@ -206,4 +206,4 @@ uint32_t CTypeRecoveryWMV::LoadProgress(TypeRecoveryFile file) {
   return 1;
 }
 
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryWMV)
+TYPERECOVERY_FORMAT(CTypeRecoveryWMV, {1027, 772}, u".wmv;.asf;.wma", {u"wmv", u"wma"})
