@@ -10,8 +10,9 @@
 // that is the same for all formats: output naming, closing, renaming and
 // discarding (OutputFiles.cpp), reporting a found file to the host, ending a
 // file on flush, the base progress record and the copying of state from a
-// prototype into a clone. A format class supplies the header test, the
-// per-strip analysis and the cloning.
+// prototype into a clone. A format class supplies the header test and the
+// per-strip analysis; its Clone is the one its format line defines
+// (registry/RecognizerFactory.h).
 //
 // The destructor neither reports, closes nor deletes a file in progress
 // (files end only through FinishFile); it releases an output handle that is

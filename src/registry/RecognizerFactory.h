@@ -56,12 +56,16 @@ const char* RecognizerClassName(const CTypeRecovery& recognizer);
 // Placed once in the source of each recognizer class, at global scope:
 // TYPERECOVERY_FORMAT(CTypeRecoveryPNG, {1539}, u".png", {u"png"})
 // gives the class's codes, its supported-type extensions and the
-// extensions the header verification asks it for.
+// extensions the header verification asks it for. It also defines the
+// class's Clone (declared in the class): a new object of the class with the
+// same host context and output path, given the prototype's state by
+// CopyStateFrom, which a class with state of its own to hand on extends.
 #define TYPERECOVERY_FORMAT(Class, ...)                                                      \
   namespace typerecovery {                                                                  \
   extern const FormatDescriptor kFormat##Class;                                             \
   const FormatDescriptor kFormat##Class = {#Class, &MakeRecognizer<::Class>, &typeid(::Class), \
                                            __VA_ARGS__};                                     \
-  }
+  }                                                                                         \
+  CTypeRecovery* Class::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
 
 #endif

@@ -324,12 +324,11 @@ uint32_t CTypeRecoveryEXE::LoadProgress(TypeRecoveryFile file) {
   return 1;
 }
 
-CTypeRecovery* CTypeRecoveryEXE::Clone() {
-  CTypeRecoveryEXE* copy = CloneRecognizer(this, m_host, m_outputPath);
-  if (copy == nullptr) return nullptr;
-  copy->m_enabled.CopyFrom(m_enabled);
-  for (size_t row = 0; row < kKinds; ++row) copy->m_kindFolderValue[row] = m_kindFolderValue[row];
-  return copy;
+void CTypeRecoveryEXE::CopyStateFrom(const CTypeRecovery* prototype) {
+  CTypeRecovery::CopyStateFrom(prototype);
+  const CTypeRecoveryEXE& from = static_cast<const CTypeRecoveryEXE&>(*prototype);
+  m_enabled.CopyFrom(from.m_enabled);
+  for (size_t row = 0; row < kKinds; ++row) m_kindFolderValue[row] = from.m_kindFolderValue[row];
 }
 
 TYPERECOVERY_FORMAT(CTypeRecoveryEXE,

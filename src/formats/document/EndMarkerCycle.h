@@ -103,16 +103,4 @@ class CEndMarkerCycle : public CTypeRecovery {
   typerecovery::ByteCarry<2 * kLongestHold> m_held;
 };
 
-// Adds the Clone of the concrete class.
-template <class Format>
-class CEndMarkerRecognizer : public CEndMarkerCycle {
- public:
-  CTypeRecovery* Clone() override {
-    return CloneRecognizer(static_cast<const Format*>(this), m_host, m_outputPath);
-  }
-
- protected:
-  using CEndMarkerCycle::CEndMarkerCycle;
-};
-
 #endif

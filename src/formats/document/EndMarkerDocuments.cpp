@@ -148,7 +148,7 @@ const EndMarkerFormat kUrl{1282, u"url", 1 * kMiB, 41, IsInternetShortcut, Marke
 
 #define TYPERECOVERY_END_MARKER_ROW(Class, row)                                              \
   Class::Class(CTypeRecoveryManager* host, const char16_t* outputRoot)                      \
-      : CEndMarkerRecognizer<Class>(row, host, outputRoot) {}
+      : CEndMarkerCycle(row, host, outputRoot) {}
 
 TYPERECOVERY_END_MARKER_ROW(CTypeRecoveryVCF, kVcf)
 TYPERECOVERY_FORMAT(CTypeRecoveryVCF, {2306}, u".vcf", {u"vcf"})

@@ -27,9 +27,10 @@
 #include "formats/document/EndMarkerCycle.h"
 
 #define TYPERECOVERY_END_MARKER_CLASS(Class)                           \
-  class Class : public CEndMarkerRecognizer<Class> {                   \
+  class Class : public CEndMarkerCycle {                                \
    public:                                                              \
     Class(CTypeRecoveryManager* host, const char16_t* outputRoot);      \
+    CTypeRecovery* Clone() override;                                    \
   };
 
 TYPERECOVERY_END_MARKER_CLASS(CTypeRecoveryVCF)

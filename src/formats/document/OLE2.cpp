@@ -336,10 +336,10 @@ uint32_t CTypeRecoveryOLE2::LoadProgress(TypeRecoveryFile file) {
   return 1;
 }
 
-CTypeRecovery* CTypeRecoveryOLE2::Clone() {
-  CTypeRecoveryOLE2* copy = CloneRecognizer(this, m_host, m_outputPath);
-  if (copy != nullptr) copy->CopySubTypesFrom(*this);
-  return copy;
+void CTypeRecoveryOLE2::CopyStateFrom(const CTypeRecovery* prototype) {
+  CMultiFormatRecovery<21>::CopyStateFrom(prototype);
+  const CTypeRecoveryOLE2& from = static_cast<const CTypeRecoveryOLE2&>(*prototype);
+  CopySubTypesFrom(from);
 }
 
 TYPERECOVERY_FORMAT(CTypeRecoveryOLE2,

@@ -128,13 +128,11 @@ uint32_t CTypeRecoveryQXP::LoadProgress(TypeRecoveryFile file) {
   return 1;
 }
 
-CTypeRecovery* CTypeRecoveryQXP::Clone() {
-  CTypeRecoveryQXP* copy = CloneRecognizer(this, m_host, m_outputPath);
-  if (copy != nullptr) {
-    copy->m_enabled.CopyFrom(m_enabled);
-    copy->m_templateFolderValue = m_templateFolderValue;
-  }
-  return copy;
+void CTypeRecoveryQXP::CopyStateFrom(const CTypeRecovery* prototype) {
+  CTypeRecovery::CopyStateFrom(prototype);
+  const CTypeRecoveryQXP& from = static_cast<const CTypeRecoveryQXP&>(*prototype);
+  m_enabled.CopyFrom(from.m_enabled);
+  m_templateFolderValue = from.m_templateFolderValue;
 }
 
 TYPERECOVERY_FORMAT(CTypeRecoveryQXP, {1556, 1557}, u".qxp;.qpt", {u"qxp", u"qpt"})

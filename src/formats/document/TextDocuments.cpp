@@ -174,8 +174,6 @@ uint32_t CTypeRecoveryHTML::LoadProgress(TypeRecoveryFile file) {
   return 1;
 }
 
-CTypeRecovery* CTypeRecoveryHTML::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
 // ---- RTF ----
 
 CTypeRecoveryRTF::CTypeRecoveryRTF(CTypeRecoveryManager* host, const char16_t* outputRoot)
@@ -232,8 +230,6 @@ uint32_t CTypeRecoveryRTF::LoadProgress(TypeRecoveryFile file) {
   return 1;
 }
 
-CTypeRecovery* CTypeRecoveryRTF::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
 // ---- MHT ----
 
 CTypeRecoveryMHT::CTypeRecoveryMHT(CTypeRecoveryManager* host, const char16_t* outputRoot)
@@ -283,8 +279,6 @@ uint32_t CTypeRecoveryMHT::LoadProgress(TypeRecoveryFile file) {
   if (m_fileInProgress == 0) return 1;
   return ReadAll(file, m_boundary, kBoundaryBytes) ? 1 : 0;
 }
-
-CTypeRecovery* CTypeRecoveryMHT::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
 
 TYPERECOVERY_FORMAT(CTypeRecoveryHTML, {1281}, u".htm;.html", {u"html", u"htm"})
 TYPERECOVERY_FORMAT(CTypeRecoveryRTF, {280}, u".rtf", {u"rtf"})

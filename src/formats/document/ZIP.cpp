@@ -347,14 +347,13 @@ uint32_t CTypeRecoveryZIP::LoadProgress(TypeRecoveryFile file) {
   return 1;
 }
 
-CTypeRecovery* CTypeRecoveryZIP::Clone() {
-  CTypeRecoveryZIP* copy = CloneRecognizer(this, m_host, m_outputPath);
-  if (copy == nullptr) return nullptr;
-  copy->CopySubTypesFrom(*this);
+void CTypeRecoveryZIP::CopyStateFrom(const CTypeRecovery* prototype) {
+  CMultiFormatRecovery<17>::CopyStateFrom(prototype);
+  const CTypeRecoveryZIP& from = static_cast<const CTypeRecoveryZIP&>(*prototype);
+  CopySubTypesFrom(from);
   // The per-sub-type maxima the host gave go with the clone, so that they
   // limit the files it follows.
-  copy->m_subTypeMaxima = m_subTypeMaxima;
-  return copy;
+  m_subTypeMaxima = from.m_subTypeMaxima;
 }
 
 TYPERECOVERY_FORMAT(CTypeRecoveryZIP,

@@ -97,6 +97,4 @@ uint32_t CTypeRecoveryBMP::LoadProgress(TypeRecoveryFile file) {
   return ReadU32(file, &m_width) && ReadU32(file, &m_height) ? 1 : 0;
 }
 
-CTypeRecovery* CTypeRecoveryBMP::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
 TYPERECOVERY_FORMAT(CTypeRecoveryBMP, {1537}, u".bmp", {u"bmp"})

@@ -125,8 +125,6 @@ uint32_t CTypeRecoveryICO::LoadProgress(TypeRecoveryFile file) {
   return ReadU32(file, &m_width) && ReadU32(file, &m_height) ? 1 : 0;
 }
 
-CTypeRecovery* CTypeRecoveryICO::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
 // ---- TPF ----
 
 CTypeRecoveryTPF::CTypeRecoveryTPF(CTypeRecoveryManager* host, const char16_t* outputRoot)
@@ -144,8 +142,6 @@ uint32_t CTypeRecoveryTPF::IsHeaderMatched(const uint8_t* buffer, uint32_t lengt
 uint64_t CTypeRecoveryTPF::DeclaredSize(const ByteView& header) const {
   return uint64_t{ReadU32LE(header, kTpfRestOffset)} + ReadU32LE(header, kTpfPartOffset);
 }
-
-CTypeRecovery* CTypeRecoveryTPF::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
 
 TYPERECOVERY_FORMAT(CTypeRecoveryICO, {1540}, u".ico", {u"ico"})
 TYPERECOVERY_FORMAT(CTypeRecoveryTPF, {1564}, u".tpf", {u"tpf"})

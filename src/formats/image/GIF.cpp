@@ -150,6 +150,4 @@ uint32_t CTypeRecoveryGIF::LoadProgress(TypeRecoveryFile file) {
   return 1;
 }
 
-CTypeRecovery* CTypeRecoveryGIF::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
 TYPERECOVERY_FORMAT(CTypeRecoveryGIF, {1538}, u".gif", {u"gif"})

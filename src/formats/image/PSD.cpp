@@ -244,6 +244,4 @@ uint32_t CTypeRecoveryPSD::LoadProgress(TypeRecoveryFile file) {
   return 1;
 }
 
-CTypeRecovery* CTypeRecoveryPSD::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
 TYPERECOVERY_FORMAT(CTypeRecoveryPSD, {1541}, u".psd", {u"psd"})

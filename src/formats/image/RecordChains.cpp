@@ -132,8 +132,6 @@ RecordWalk::Step CTypeRecoveryPSP::VisitRecord(const ByteView& block) {
   return RecordWalk::Step::Next(size);
 }
 
-CTypeRecovery* CTypeRecoveryPSP::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
 // ---- EMF ----
 
 CTypeRecoveryEMF::CTypeRecoveryEMF(CTypeRecoveryManager* host, const char16_t* outputRoot)
@@ -160,8 +158,6 @@ RecordWalk::Step CTypeRecoveryEMF::VisitRecord(const ByteView& record) {
   return type == kEmrEof ? RecordWalk::Step::Last(size) : RecordWalk::Step::Next(size);
 }
 
-CTypeRecovery* CTypeRecoveryEMF::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
 // ---- ABR ----
 
 CTypeRecoveryABR::CTypeRecoveryABR(CTypeRecoveryManager* host, const char16_t* outputRoot)
@@ -186,8 +182,6 @@ RecordWalk::Step CTypeRecoveryABR::VisitRecord(const ByteView& section) {
   }
   return RecordWalk::Step::Next(size);
 }
-
-CTypeRecovery* CTypeRecoveryABR::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
 
 TYPERECOVERY_FORMAT(CTypeRecoveryPSP, {1549}, u".psp", {u"psp"})
 TYPERECOVERY_FORMAT(CTypeRecoveryEMF, {1560}, u".emf", {u"emf"})

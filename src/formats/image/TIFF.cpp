@@ -220,13 +220,12 @@ uint64_t CTypeRecoveryTIFF::SubTypeMaximum() const {
   return m_subType == kTIFF ? m_maxFileSize : m_maxima.size[m_subType];
 }
 
-CTypeRecovery* CTypeRecoveryTIFF::Clone() {
-  CTypeRecoveryTIFF* copy = CloneRecognizer(this, m_host, m_outputPath);
-  if (copy == nullptr) return nullptr;
-  copy->m_enabled.CopyFrom(m_enabled);
-  copy->m_maxima = m_maxima;
-  std::memcpy(copy->m_folderValues, m_folderValues, sizeof m_folderValues);
-  return copy;
+void CTypeRecoveryTIFF::CopyStateFrom(const CTypeRecovery* prototype) {
+  CTypeRecovery::CopyStateFrom(prototype);
+  const CTypeRecoveryTIFF& from = static_cast<const CTypeRecoveryTIFF&>(*prototype);
+  m_enabled.CopyFrom(from.m_enabled);
+  m_maxima = from.m_maxima;
+  std::memcpy(m_folderValues, from.m_folderValues, sizeof m_folderValues);
 }
 
 // ---------------------------------------------------------------------------

@@ -108,8 +108,6 @@ CMediaStripCycle::Walk CTypeRecoveryMPG::WalkStrip(const Strip& strip) {
   return Walk::WholeStrip(strip);
 }
 
-CTypeRecovery* CTypeRecoveryMPG::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
 TYPERECOVERY_FORMAT(CTypeRecoveryMPG,
     {1026},
     u".mpg;.mpeg;.vob;.m2v;.h264",

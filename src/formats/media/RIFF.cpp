@@ -115,12 +115,11 @@ void CTypeRecoveryRIFF::EnableAllSubTypes(uint32_t exceptCode) {
   m_enabled.EnableAll(kSubTypeCodes, exceptCode);
 }
 
-CTypeRecovery* CTypeRecoveryRIFF::Clone() {
-  CTypeRecoveryRIFF* copy = CloneRecognizer(this, m_host, m_outputPath);
-  if (copy == nullptr) return nullptr;
-  copy->m_enabled.CopyFrom(m_enabled);
-  for (uint32_t i = 0; i < kSubTypeCount - 1; ++i) copy->m_folderValues[i] = m_folderValues[i];
-  return copy;
+void CTypeRecoveryRIFF::CopyStateFrom(const CTypeRecovery* prototype) {
+  CMediaStripCycle::CopyStateFrom(prototype);
+  const CTypeRecoveryRIFF& from = static_cast<const CTypeRecoveryRIFF&>(*prototype);
+  m_enabled.CopyFrom(from.m_enabled);
+  for (uint32_t i = 0; i < kSubTypeCount - 1; ++i) m_folderValues[i] = from.m_folderValues[i];
 }
 
 uint32_t CTypeRecoveryRIFF::SaveProgress(TypeRecoveryFile file) {

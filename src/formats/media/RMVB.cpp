@@ -102,12 +102,11 @@ void CTypeRecoveryRMVB::EnableAllSubTypes(uint32_t exceptCode) {
   m_enabled.EnableAll(kSubTypeCodes, exceptCode);
 }
 
-CTypeRecovery* CTypeRecoveryRMVB::Clone() {
-  CTypeRecoveryRMVB* copy = CloneRecognizer(this, m_host, m_outputPath);
-  if (copy == nullptr) return nullptr;
-  copy->m_enabled.CopyFrom(m_enabled);
-  copy->m_raFolderValue = m_raFolderValue;
-  return copy;
+void CTypeRecoveryRMVB::CopyStateFrom(const CTypeRecovery* prototype) {
+  CMediaStripCycle::CopyStateFrom(prototype);
+  const CTypeRecoveryRMVB& from = static_cast<const CTypeRecoveryRMVB&>(*prototype);
+  m_enabled.CopyFrom(from.m_enabled);
+  m_raFolderValue = from.m_raFolderValue;
 }
 
 uint32_t CTypeRecoveryRMVB::SaveProgress(TypeRecoveryFile file) {

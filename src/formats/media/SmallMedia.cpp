@@ -121,8 +121,6 @@ uint32_t CTypeRecoverySWF::LoadProgress(TypeRecoveryFile file) {
   return 1;
 }
 
-CTypeRecovery* CTypeRecoverySWF::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
 // ---- AMR
 
 CTypeRecoveryAMR::CTypeRecoveryAMR(CTypeRecoveryManager* host, const char16_t* outputRoot)
@@ -149,8 +147,6 @@ CMediaStripCycle::Walk CTypeRecoveryAMR::WalkStrip(const Strip& strip) {
   m_expectedSize = m_bytesWritten + walk.take;
   return walk;
 }
-
-CTypeRecovery* CTypeRecoveryAMR::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
 
 // ---- MID
 
@@ -226,8 +222,6 @@ uint32_t CTypeRecoveryMID::LoadProgress(TypeRecoveryFile file) {
   m_tracksLeft = static_cast<uint16_t>(tracks[0] | (tracks[1] << 8));
   return 1;
 }
-
-CTypeRecovery* CTypeRecoveryMID::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
 
 TYPERECOVERY_FORMAT(CTypeRecoverySWF, {1283}, u".swf", {u"swf"})
 TYPERECOVERY_FORMAT(CTypeRecoveryAMR, {774}, u".amr", {u"amr"})

@@ -133,8 +133,6 @@ CMediaStripCycle::Walk CTypeRecoveryMKV::WalkStrip(const Strip& strip) {
   return Walk::WholeStrip(strip);
 }
 
-CTypeRecovery* CTypeRecoveryMKV::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
 // ---- MTS
 
 CTypeRecoveryMTS::CTypeRecoveryMTS(CTypeRecoveryManager* host, const char16_t* outputRoot)
@@ -216,8 +214,6 @@ uint32_t CTypeRecoveryMTS::LoadProgress(TypeRecoveryFile file) {
   return 1;
 }
 
-CTypeRecovery* CTypeRecoveryMTS::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
 // ---- Unit chains (Ogg, FLV)
 
 CUnitChainCycle::CUnitChainCycle(uint32_t typeCode, CTypeRecoveryManager* host,
@@ -289,8 +285,6 @@ uint64_t CTypeRecoveryOGG::UnitLength(const ByteView& bytes, uint64_t at, bool* 
   return OggPageLength(bytes, at);
 }
 
-CTypeRecovery* CTypeRecoveryOGG::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
 // ---- FLV
 
 CTypeRecoveryFLV::CTypeRecoveryFLV(CTypeRecoveryManager* host, const char16_t* outputRoot)
@@ -322,8 +316,6 @@ uint64_t CTypeRecoveryFLV::UnitLength(const ByteView& bytes, uint64_t at, bool* 
 }
 
 uint32_t CTypeRecoveryFLV::TailBytes() const { return kPreviousTagSizeBytes; }
-
-CTypeRecovery* CTypeRecoveryFLV::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
 
 TYPERECOVERY_FORMAT(CTypeRecoveryMKV, {1034}, u".mkv;.webm;.mka", {u"mkv", u"mka"})
 TYPERECOVERY_FORMAT(CTypeRecoveryMTS,

@@ -167,12 +167,11 @@ void CTypeRecoveryWMV::EnableAllSubTypes(uint32_t exceptCode) {
   m_enabled.EnableAll(kSubTypeCodes, exceptCode);
 }
 
-CTypeRecovery* CTypeRecoveryWMV::Clone() {
-  CTypeRecoveryWMV* copy = CloneRecognizer(this, m_host, m_outputPath);
-  if (copy == nullptr) return nullptr;
-  copy->m_enabled.CopyFrom(m_enabled);
-  copy->m_wmaFolderValue = m_wmaFolderValue;
-  return copy;
+void CTypeRecoveryWMV::CopyStateFrom(const CTypeRecovery* prototype) {
+  CMediaStripCycle::CopyStateFrom(prototype);
+  const CTypeRecoveryWMV& from = static_cast<const CTypeRecoveryWMV&>(*prototype);
+  m_enabled.CopyFrom(from.m_enabled);
+  m_wmaFolderValue = from.m_wmaFolderValue;
 }
 
 uint32_t CTypeRecoveryWMV::SaveProgress(TypeRecoveryFile file) {
