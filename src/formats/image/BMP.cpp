@@ -1,3 +1,4 @@
+// The bitmap header test and the carve of a bitmap to its stated size.
 #include "formats/image/BMP.h"
 
 #include "formats/image/BasicPictureRecord.h"

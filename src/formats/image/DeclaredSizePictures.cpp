@@ -1,3 +1,4 @@
+// Header tests and size fields of the icon (ICO) and TPF pictures.
 #include "formats/image/DeclaredSizePictures.h"
 
 #include "formats/image/BasicPictureRecord.h"

@@ -1,3 +1,4 @@
+// The GIF header test and the block walk to the trailer.
 #include "formats/image/GIF.h"
 
 #include "formats/image/BasicPictureRecord.h"

@@ -1,3 +1,4 @@
+// The PNG signature test and the chunk walk to IEND.
 #include "formats/image/PNG.h"
 
 #include "formats/image/BasicPictureRecord.h"

@@ -1,3 +1,4 @@
+// The layered-document header test and the walk over its sections.
 #include "formats/image/PSD.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// The closing-directory searches of the CRW and X3F camera-raw files.
 #include "formats/image/RawDirectoryScans.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The record-chain cycle and the record tests of PSP, EMF and ABR files.
 #include "formats/image/RecordChains.h"
 
 #include "registry/RecognizerFactory.h"

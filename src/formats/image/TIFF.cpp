@@ -1,3 +1,5 @@
+// The TIFF header test, the sub-type decision and the directory walk that
+// finds where a TIFF-based file ends.
 #include "formats/image/TIFF.h"
 
 #include <algorithm>
