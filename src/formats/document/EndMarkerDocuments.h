@@ -24,7 +24,7 @@
 #ifndef TYPERECOVERY_FORMATS_DOCUMENT_ENDMARKERDOCUMENTS_H
 #define TYPERECOVERY_FORMATS_DOCUMENT_ENDMARKERDOCUMENTS_H
 
-#include "formats/document/EndMarkerCycle.h"
+#include "framework/cycles/EndMarkerCycle.h"
 
 #define TYPERECOVERY_END_MARKER_CLASS(Class)                           \
   class Class : public CEndMarkerCycle {                                \

@@ -34,7 +34,7 @@
 #ifndef TYPERECOVERY_FORMATS_DOCUMENT_FIXEDSIZEDOCUMENTS_H
 #define TYPERECOVERY_FORMATS_DOCUMENT_FIXEDSIZEDOCUMENTS_H
 
-#include "formats/document/FixedSizeCycle.h"
+#include "framework/cycles/FixedSizeCycle.h"
 
 // Declares a fixed-size class that states only its header test and size.
 #define TYPERECOVERY_FIXED_SIZE_CLASS(Class, code)                                           \

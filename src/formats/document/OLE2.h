@@ -25,7 +25,7 @@
 #ifndef TYPERECOVERY_FORMATS_DOCUMENT_OLE2_H
 #define TYPERECOVERY_FORMATS_DOCUMENT_OLE2_H
 
-#include "formats/document/MultiFormat.h"
+#include "framework/cycles/MultiFormat.h"
 #include "framework/ByteCarry.h"
 
 class CTypeRecoveryOLE2 : public CMultiFormatRecovery<21> {

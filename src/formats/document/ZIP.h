@@ -26,7 +26,7 @@
 #ifndef TYPERECOVERY_FORMATS_DOCUMENT_ZIP_H
 #define TYPERECOVERY_FORMATS_DOCUMENT_ZIP_H
 
-#include "formats/document/MultiFormat.h"
+#include "framework/cycles/MultiFormat.h"
 
 class CTypeRecoveryZIP : public CMultiFormatRecovery<17> {
  public:

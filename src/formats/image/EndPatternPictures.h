@@ -17,7 +17,7 @@
 #ifndef TYPERECOVERY_FORMATS_IMAGE_ENDPATTERNPICTURES_H
 #define TYPERECOVERY_FORMATS_IMAGE_ENDPATTERNPICTURES_H
 
-#include "formats/document/EndMarkerCycle.h"
+#include "framework/cycles/EndMarkerCycle.h"
 
 class CTypeRecoveryWMF : public CEndMarkerCycle {
  public:

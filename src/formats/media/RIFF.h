@@ -19,7 +19,7 @@
 
 #include <cstdint>
 
-#include "formats/media/MediaStripCycle.h"
+#include "framework/cycles/MediaStripCycle.h"
 #include "framework/SubTypeFlags.h"
 
 class CTypeRecoveryRIFF : public CMediaStripCycle {

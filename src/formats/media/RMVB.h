@@ -18,7 +18,7 @@
 
 #include <cstdint>
 
-#include "formats/media/MediaStripCycle.h"
+#include "framework/cycles/MediaStripCycle.h"
 #include "framework/SubTypeFlags.h"
 
 class CTypeRecoveryRMVB : public CMediaStripCycle {

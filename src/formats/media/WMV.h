@@ -24,7 +24,7 @@
 
 #include <cstdint>
 
-#include "formats/media/MediaStripCycle.h"
+#include "framework/cycles/MediaStripCycle.h"
 #include "framework/SubTypeFlags.h"
 
 class CTypeRecoveryWMV : public CMediaStripCycle {

@@ -1,5 +1,5 @@
 // The strip cycle of the media recognizers: header step, walk, write, end.
-#include "formats/media/MediaStripCycle.h"
+#include "framework/cycles/MediaStripCycle.h"
 
 #include "interface/Manager.h"
 

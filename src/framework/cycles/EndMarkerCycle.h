@@ -38,8 +38,8 @@
 // that reaches the maximum file size [0].
 //
 // The row and its marker bytes must be constants that outlive every object.
-#ifndef TYPERECOVERY_FORMATS_DOCUMENT_ENDMARKERCYCLE_H
-#define TYPERECOVERY_FORMATS_DOCUMENT_ENDMARKERCYCLE_H
+#ifndef TYPERECOVERY_FRAMEWORK_CYCLES_ENDMARKERCYCLE_H
+#define TYPERECOVERY_FRAMEWORK_CYCLES_ENDMARKERCYCLE_H
 
 #include <cstddef>
 #include <cstdint>

@@ -14,8 +14,8 @@
 // it to the folder and numbered name of its final extension.
 //
 // The class tables must outlive every object (they are constants).
-#ifndef TYPERECOVERY_FORMATS_DOCUMENT_MULTIFORMAT_H
-#define TYPERECOVERY_FORMATS_DOCUMENT_MULTIFORMAT_H
+#ifndef TYPERECOVERY_FRAMEWORK_CYCLES_MULTIFORMAT_H
+#define TYPERECOVERY_FRAMEWORK_CYCLES_MULTIFORMAT_H
 
 #include <cstddef>
 #include <cstdint>
