@@ -56,6 +56,15 @@ TypeCatalog::TypeCatalog(const std::vector<tag_FileTypeProperty>& records) {
       for (TypeInfo& member : m_types)
         if (member.code == codes[i] && member.familyCode == head.code) member.ownExtension = head.extensions[i];
   }
+  std::set<std::string> names;
+  for (const TypeInfo& type : m_types) {
+    names.insert(type.extensions.begin(), type.extensions.end());
+    if (const TypeDescription* d = DescribeType(type.code)) {
+      names.insert(d->extension);
+      for (const std::string& alias : SplitList(d->aliases, " ")) names.insert(alias);
+    }
+  }
+  for (const std::string& name : names) m_codeForExtension.emplace(name, ResolveCodeForExtension(name));
 }
 
 TypeCatalog TypeCatalog::FromLibrary() {
@@ -118,7 +127,12 @@ std::vector<uint32_t> TypeCatalog::CodesForExtension(const std::string& extensio
 }
 
 uint32_t TypeCatalog::CodeForExtension(const std::string& extension) const {
-  std::string wanted = StripDot(extension);
+  const std::string wanted = StripDot(extension);
+  const auto known = m_codeForExtension.find(wanted);
+  return known != m_codeForExtension.end() ? known->second : ResolveCodeForExtension(wanted);
+}
+
+uint32_t TypeCatalog::ResolveCodeForExtension(const std::string& wanted) const {
   const std::vector<uint32_t> described = DescribedCodes(m_types, wanted);
   if (described.size() == 1) return described.front();
   for (const TypeInfo& type : m_types)

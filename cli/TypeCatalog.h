@@ -62,7 +62,12 @@ class TypeCatalog {
   static const std::vector<std::string>& GroupNames();
 
  private:
+  uint32_t ResolveCodeForExtension(const std::string& wanted) const;
+
   std::vector<TypeInfo> m_types;
+  // CodeForExtension of every extension the types and their descriptions
+  // name, worked out once: a carve asks it for every file it writes.
+  std::map<std::string, uint32_t> m_codeForExtension;
 };
 
 // The types a run adds to its managers.
