@@ -146,6 +146,15 @@ class CTypeRecovery {
   bool WantsClosedFileRecord() const;
   void NoteFileEnd(uint32_t complete, const tag_PictureInfo* picture);
 
+  // The two questions a recognizer asks its host, so that format classes
+  // need not know the manager. AskFolderValue: the value the host's
+  // folder-ID callback gives for an extension, stored in *value; false
+  // (*value untouched) without a host or a callback. ReportToHost: hands the
+  // host the file in progress (start and expected size) with a type-folder
+  // value and answers the host's new one; a host is required.
+  bool AskFolderValue(const char16_t* extension, uint32_t* value) const;
+  uint32_t ReportToHost(uint32_t folder, uint32_t complete, const tag_PictureInfo* picture);
+
   // EndFile: the report-then-close end of a file. Reports a file in
   // progress (as ReportFile), clears file in progress and closes the output
   // file. Returns 1 when a file was in progress, else 0.

@@ -314,13 +314,7 @@ uint32_t CTypeRecoveryEXE::LoadProgress(TypeRecoveryFile file) {
     const int row = SubTypeRow(kCodes, code);
     if (row >= 0) m_current = static_cast<size_t>(row);
   }
-  if (m_host != nullptr) {
-    for (size_t row = 0; row < kKinds; ++row) {
-      bool has = false;
-      const uint32_t value = m_host->AskTypeFolderId(m_kindExtension[row], &has);
-      if (has) m_kindFolderValue[row] = value;
-    }
-  }
+  for (size_t row = 0; row < kKinds; ++row) AskFolderValue(m_kindExtension[row], &m_kindFolderValue[row]);
   return 1;
 }
 

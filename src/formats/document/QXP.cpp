@@ -2,7 +2,6 @@
 // format's header, the kind's enable flag.
 #include "formats/document/QXP.h"
 
-#include "interface/Manager.h"
 #include "registry/RecognizerFactory.h"
 
 using namespace typerecovery;
@@ -116,11 +115,7 @@ uint32_t CTypeRecoveryQXP::SaveProgress(TypeRecoveryFile file) {
 uint32_t CTypeRecoveryQXP::LoadProgress(TypeRecoveryFile file) {
   if (CTypeRecovery::LoadProgress(file) == 0) return 0;
   if (!m_enabled.Load(file) || !ReadU64(file, &m_templateMaxSize)) return 0;
-  if (m_host != nullptr) {
-    bool has = false;
-    const uint32_t value = m_host->AskTypeFolderId(u"qpt", &has);
-    if (has) m_templateFolderValue = value;
-  }
+  AskFolderValue(u"qpt", &m_templateFolderValue);
   if (m_fileInProgress == 0) return 1;
   uint32_t code = 0;
   if (!ReadU32(file, &code)) return 0;

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "framework/Charset.h"
-#include "interface/Manager.h"
 #include "platform/FileSystem.h"
 #include "registry/RecognizerFactory.h"
 

@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "formats/image/Exif.h"
-#include "interface/Manager.h"
 #include "platform/FileSystem.h"
 #include "registry/RecognizerFactory.h"
 
@@ -912,13 +911,7 @@ uint32_t CTypeRecoveryTIFF::LoadProgress(TypeRecoveryFile file) {
       }
     }
   }
-  if (m_host != nullptr) {
-    for (size_t row = 0; row < kRawSubTypes; ++row) {
-      bool has = false;
-      const uint32_t value = m_host->AskTypeFolderId(kExtensions[row], &has);
-      if (has) m_folderValues[row] = value;
-    }
-  }
+  for (size_t row = 0; row < kRawSubTypes; ++row) AskFolderValue(kExtensions[row], &m_folderValues[row]);
   return 1;
 }
 

@@ -1,7 +1,6 @@
 // RIFF recognizer: header, sub-type choice, declared size and renaming close.
 #include "formats/media/RIFF.h"
 
-#include "interface/Manager.h"
 #include "registry/RecognizerFactory.h"
 
 using typerecovery::ByteView;
@@ -136,14 +135,9 @@ uint32_t CTypeRecoveryRIFF::LoadProgress(TypeRecoveryFile file) {
     const int row = typerecovery::SubTypeRow(kSubTypeCodes, code);
     if (row >= 0) m_current = static_cast<SubType>(row);
   }
-  if (m_host != nullptr) {
-    static const char16_t* const kExtensions[kSubTypeCount - 1] = {u"wav", u"dat", u"ani"};
-    for (uint32_t i = 0; i < kSubTypeCount - 1; ++i) {
-      bool has = false;
-      const uint32_t value = m_host->AskTypeFolderId(kExtensions[i], &has);
-      if (!has) break;
-      m_folderValues[i] = value;
-    }
+  static const char16_t* const kExtensions[kSubTypeCount - 1] = {u"wav", u"dat", u"ani"};
+  for (uint32_t i = 0; i < kSubTypeCount - 1; ++i) {
+    if (!AskFolderValue(kExtensions[i], &m_folderValues[i])) break;
   }
   return 1;
 }

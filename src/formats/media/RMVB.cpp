@@ -1,7 +1,6 @@
 // RealMedia recognizer: chunk walk, sub-type choice and renaming close.
 #include "formats/media/RMVB.h"
 
-#include "interface/Manager.h"
 #include "registry/RecognizerFactory.h"
 
 using namespace typerecovery;
@@ -123,11 +122,7 @@ uint32_t CTypeRecoveryRMVB::LoadProgress(TypeRecoveryFile file) {
     const int row = SubTypeRow(kSubTypeCodes, code);
     if (row >= 0) m_current = static_cast<SubType>(row);
   }
-  if (m_host != nullptr) {
-    bool has = false;
-    const uint32_t value = m_host->AskTypeFolderId(u"ra", &has);
-    if (has) m_raFolderValue = value;
-  }
+  AskFolderValue(u"ra", &m_raFolderValue);
   return 1;
 }
 

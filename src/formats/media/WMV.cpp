@@ -4,7 +4,6 @@
 
 #include <cstring>
 
-#include "interface/Manager.h"
 #include "platform/FileSystem.h"
 #include "registry/RecognizerFactory.h"
 
@@ -197,11 +196,7 @@ uint32_t CTypeRecoveryWMV::LoadProgress(TypeRecoveryFile file) {
     const int row = SubTypeRow(kSubTypeCodes, code);
     if (row >= 0) m_current = static_cast<SubType>(row);
   }
-  if (m_host != nullptr) {
-    bool has = false;
-    const uint32_t value = m_host->AskTypeFolderId(u"wma", &has);
-    if (has) m_wmaFolderValue = value;
-  }
+  AskFolderValue(u"wma", &m_wmaFolderValue);
   return 1;
 }
 

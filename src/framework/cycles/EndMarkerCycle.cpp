@@ -4,7 +4,6 @@
 
 #include <algorithm>
 
-#include "interface/Manager.h"
 
 using typerecovery::ByteView;
 

@@ -2,7 +2,6 @@
 // their header.
 #include "framework/cycles/FixedSizeCycle.h"
 
-#include "interface/Manager.h"
 
 using typerecovery::ByteView;
 
