@@ -78,7 +78,7 @@ void AddRunOptions(RunCommand& command) {
   command.named.emplace_back("unallocated", app->add_flag("--unallocated", o.unallocated,
       "Only the blocks the file system marks free (of --partition, or of every partition with a readable one)"));
   command.named.emplace_back("types", command.types = app->add_option("-t,--types", o.types,
-      "Types to find: extensions, type codes or groups (photos, documents, audio, video, archives, "
+      "Types to find: extensions, type numbers (as 'types' lists them) or groups (photos, documents, audio, video, archives, "
       "internet, graphics, mail, other), comma-separated; default: all (library-default: the library's own list)")->delimiter(','));
   command.named.emplace_back("max-size", app->add_option("--max-size", o.maxSizes,
       "Maximum file size of a type, EXT=SIZE (repeatable or comma-separated), e.g. jpg=16M")->delimiter(','));
@@ -124,9 +124,9 @@ bool FinishRunOptions(RunCommand& command, const std::string& commandLine,
   }
   if (offset) o.offset = *offset;
   if (o.offset % o.block != 0) {
-    // Strips are counted from --offset: an offset between strip starts of
-    // the source would move every strip off the sectors files begin at.
-    Message("--offset must be a multiple of the strip size (--block, " + std::to_string(o.block) + ")");
+    // Blocks are counted from --offset: an offset between block starts of
+    // the source would move every block off the sectors files begin at.
+    Message("--offset must be a multiple of the block size (--block, " + std::to_string(o.block) + ")");
     return false;
   }
   if (!(o.autosaveSeconds >= 0 && o.autosaveSeconds <= 86400 * 365)) {
@@ -145,7 +145,7 @@ bool FinishRunOptions(RunCommand& command, const std::string& commandLine,
   }
   if (o.block > 512 && !o.quiet && !o.resume)
     Message("note: with --block " + std::to_string(o.block) +
-            " only files that begin at a multiple of it are found; files starting between strip starts are missed");
+            " only files that begin at a multiple of it are found; files starting between block starts are missed");
   if ((o.restrictedSize && *o.restrictedSize == 0) || (o.minSize && *o.minSize == 0)) {
     Message("--skip-larger and --min-size must be above 0");
     return false;
@@ -229,7 +229,7 @@ std::vector<const TypeInfo*> SortedTypes(const TypeCatalog& catalog, uint32_t gr
   std::stable_sort(sorted.begin(), sorted.end(), [&](const TypeInfo* a, const TypeInfo* b) {
     const uint32_t ga = TypeCatalog::GroupOf(a->code), gb = TypeCatalog::GroupOf(b->code);
     if (ga != gb) return ga < gb;
-    const std::string ea = ExtensionOf(catalog, *a), eb = ExtensionOf(catalog, *b);
+    const std::string ea = ToLower(ExtensionOf(catalog, *a)), eb = ToLower(ExtensionOf(catalog, *b));
     return ea != eb ? ea < eb : a->code < b->code;
   });
   return sorted;
@@ -330,6 +330,39 @@ const char kExitStatuses[] =
     "4 the output cannot be written or another run holds it; 5 state file missing, damaged or of another run;\n"
     "6 check: unknown extension; 7 interrupted, no state kept; 130 interrupted (the state is saved).\n";
 
+// The options of carve and scan under headings, in the order a user decides
+// them, each value named for what it is; an option not named here stays
+// under "Options".
+void GroupOptions(CLI::App* command) {
+  struct Placement {
+    const char* name;
+    const char* group;
+    const char* value;  // "" for a flag
+  };
+  static const Placement kPlacements[] = {
+      {"--types", "What to find", "LIST"},        {"--max-size", "What to find", "EXT=SIZE"},
+      {"--skip-larger", "What to find", "SIZE"},  {"--min-size", "What to find", "SIZE"},
+      {"--min-resolution", "What to find", "WxH"}, {"--block", "What to find", "SIZE"},
+      {"--source-format", "Where to look", "FORMAT"}, {"--partition", "Where to look", "N"},
+      {"--unallocated", "Where to look", ""},     {"--offset", "Where to look", "SIZE"},
+      {"--length", "Where to look", "SIZE"},      {"--output", "Output", ""},
+      {"--append", "Output", ""},                 {"--dedup", "Output", ""},
+      {"--set-mtime", "Output", ""},              {"--report", "Output", "FILE"},
+      {"--format", "Output", "FORMAT"},           {"--hash", "Output", "ALGORITHM"},
+      {"--quiet", "Output", ""},                  {"--jobs", "Many cores", ""},
+      {"--segment", "Many cores", ""},            {"--state", "Interruption and resume", "FILE"},
+      {"--resume", "Interruption and resume", ""}, {"--autosave", "Interruption and resume", ""}};
+  for (const Placement& p : kPlacements) {
+    CLI::Option* option = command->get_option_no_throw(p.name);
+    if (option == nullptr) continue;
+    option->group(p.group);
+    if (*p.value != 0) option->type_name(p.value);
+  }
+  if (CLI::Option* output = command->get_option_no_throw("--output"))
+    output->type_name(command->get_name() == "carve" ? "DIR" : "FILE");
+  if (CLI::Option* source = command->get_option_no_throw("SOURCE")) source->type_name("");
+}
+
 CLI::App* FindCommand(CLI::App& app, const std::string& name) {
   for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; }))
     if (sub->get_name() == name) return sub;
@@ -351,6 +384,7 @@ void DescribeForPeople(CLI::App& app, const std::string& invokedAs) {
   const std::pair<const char*, std::string> kExamples[] = {
       {"carve", "  " + name + " carve disk.img -o recovered\n  " + name +
                     " carve /dev/sdb1 -o recovered -t jpg,nef --max-size jpg=32M\n  " + name +
+                    " carve disk.img -o photos -t photos --dedup --set-mtime --min-resolution 640x480\n  " + name +
                     " carve disk.img -o recovered --resume      # after Ctrl-C\n"},
       {"scan", "  " + name + " scan disk.img\n  " + name + " scan disk.img --format dfxml --hash sha256 -o found.xml\n"},
       {"partitions", "  " + name + " partitions disk.E01\n"},
@@ -359,6 +393,8 @@ void DescribeForPeople(CLI::App& app, const std::string& invokedAs) {
   for (const auto& [command, examples] : kExamples)
     if (CLI::App* sub = FindCommand(app, command))
       sub->footer("Examples:\n" + examples + "\n" + kExitStatuses);
+  for (const char* command : {"carve", "scan"})
+    if (CLI::App* sub = FindCommand(app, command)) GroupOptions(sub);
 }
 
 }  // namespace
@@ -381,6 +417,12 @@ int RunCommandLine(int argc, char** argv) {
   carve.app->add_flag("--append", carve.options.append,
       "Carve into a folder that already holds a carve: new files take the next free numbers and "
       "this run's audit is report-N.xml");
+  carve.named.emplace_back("dedup", carve.app->add_flag("--dedup", carve.options.dedup,
+      "A found file with the same bytes as one already written is not written again; its record in the "
+      "audit points at the first"));
+  carve.named.emplace_back("set-mtime", carve.app->add_flag("--set-mtime", carve.options.setMtime,
+      "Give each carved picture the date it was taken (its EXIF original date, read as local time) as its "
+      "modification time; pictures without one keep the time they were written"));
   carve.named.emplace_back("report", carve.app->add_option("--report", carve.options.reportPath,
       "Also write a report of the found files to this file"));
   carve.named.emplace_back("format", carve.app->add_option("--format", carve.formatText,

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <vector>
 
 #include "Sizes.h"
 
@@ -13,7 +14,7 @@ namespace {
 
 std::string Rate(const ProgressSnapshot& s) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.1f MB/s", Throughput(s.sessionBytes, s.seconds));
+  std::snprintf(text, sizeof text, "%.1f MiB/s", Throughput(s.sessionBytes, s.seconds));
   return text;
 }
 
@@ -37,22 +38,39 @@ int TerminalWidth(FILE* stream) {
 }  // namespace
 
 double Throughput(uint64_t bytes, double seconds) {
-  return seconds > 0 ? static_cast<double>(bytes) / 1e6 / seconds : 0.0;
+  return seconds > 0 ? static_cast<double>(bytes) / 1048576.0 / seconds : 0.0;
 }
 
 std::string FormatBar(const ProgressSnapshot& s, int width) {
-  std::string tail;
+  const int room = std::max(1, width - 1);  // the last column would wrap
+  // Pieces in the order they are given up when the line is too wide.
+  std::vector<std::string> pieces;
   char percent[16] = "";
-  if (s.total && *s.total > 0) {
-    double fraction = std::min(1.0, static_cast<double>(s.done) / static_cast<double>(*s.total));
+  double fraction = 0;
+  const bool known = s.total && *s.total > 0;
+  if (known) {
+    fraction = std::min(1.0, static_cast<double>(s.done) / static_cast<double>(*s.total));
     std::snprintf(percent, sizeof percent, "%5.1f%%", fraction * 100.0);
-    tail = std::string(percent) + "  " + FormatBytes(s.done) + " / " + FormatBytes(*s.total) +
-           "  " + Rate(s) + "  ETA " + Eta(s) + "  " + Files(s.files);
-    int barWidth = std::max(10, std::min(40, width - static_cast<int>(tail.size()) - 6));
-    int filled = static_cast<int>(fraction * barWidth);
-    return "[" + std::string(filled, '#') + std::string(barWidth - filled, '.') + "]  " + tail;
+    pieces = {FormatBytes(s.done) + " / " + FormatBytes(*s.total), Rate(s), "ETA " + Eta(s)};
+  } else {
+    pieces = {FormatBytes(s.done), Rate(s)};
   }
-  return FormatBytes(s.done) + "  " + Rate(s) + "  " + Files(s.files);
+  const std::string files = Files(s.files);
+  auto tailOf = [&](size_t kept) {
+    std::string tail = percent;
+    for (size_t i = pieces.size() - kept; i < pieces.size(); ++i) tail += (tail.empty() ? "" : "  ") + pieces[i];
+    return tail + (tail.empty() ? "" : "  ") + files;
+  };
+  constexpr int kMinBar = 10, kMaxBar = 40;
+  const int frame = known ? 4 : 0;  // "[" "]" and two spaces
+  size_t kept = pieces.size();
+  while (kept > 0 && static_cast<int>(tailOf(kept).size()) + (known ? kMinBar + frame : 0) > room) --kept;
+  const std::string tail = tailOf(kept);
+  if (!known) return tail;
+  const int barWidth = std::min(kMaxBar, room - static_cast<int>(tail.size()) - frame);
+  if (barWidth < kMinBar) return tail;
+  const int filled = static_cast<int>(fraction * barWidth);
+  return "[" + std::string(filled, '#') + std::string(barWidth - filled, '.') + "]  " + tail;
 }
 
 std::string FormatLine(const ProgressSnapshot& s) {
@@ -84,8 +102,7 @@ void ProgressMeter::Update(const ProgressSnapshot& snapshot) {
   m_lastDraw = snapshot.seconds;
   if (m_style == Style::kBar) {
     int width = TerminalWidth(m_stream);
-    std::string line = FormatBar(snapshot, width);
-    if (static_cast<int>(line.size()) > width - 1) line.resize(static_cast<size_t>(width - 1));
+    const std::string line = FormatBar(snapshot, width);
     std::fprintf(m_stream, "\r%s\x1b[K", line.c_str());
     m_drawn = true;
   } else {

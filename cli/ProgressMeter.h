@@ -19,12 +19,14 @@ struct ProgressSnapshot {
   uint64_t files = 0;
 };
 
-// Megabytes (10^6 bytes) per second; 0 for no time.
+// Mebibytes (2^20 bytes) per second, the unit sizes are shown in; 0 for no time.
 double Throughput(uint64_t bytes, double seconds);
 
-// "[#######.............]  35.2%  12.0 MiB / 34.1 MiB  48.3 MB/s  ETA 0:01  7 files"
+// "[#######.....]  35.2%  12.0 MiB / 34.1 MiB  48.3 MiB/s  ETA 0:01  7 files",
+// at most width - 1 columns: a narrow terminal drops the sizes, then the
+// speed, then the ETA, and shortens the bar; the file count always shows.
 std::string FormatBar(const ProgressSnapshot& snapshot, int width);
-// "35.2% 12.0 MiB of 34.1 MiB, 48.3 MB/s, ETA 0:01, 7 files found"
+// "35.2% 12.0 MiB of 34.1 MiB, 48.3 MiB/s, ETA 0:01, 7 files found"
 std::string FormatLine(const ProgressSnapshot& snapshot);
 
 class ProgressMeter {

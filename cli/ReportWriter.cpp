@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "PhotoDates.h"
 #include "Text.h"
 #include "TypeCatalog.h"
 
@@ -31,7 +32,8 @@ class JsonLinesWriter : public ReportWriter {
   std::string Footer(const RunEnd&) const override { return ""; }
   std::string Record(const FoundFile& file) const override {
     nlohmann::ordered_json record;
-    if (m_context.carve) record["file"] = file.path;
+    if (m_context.carve && file.duplicateOf.empty()) record["file"] = file.path;
+    if (!file.duplicateOf.empty()) record["duplicate_of"] = file.duplicateOf;
     record["offset"] = file.offset;
     record["size"] = file.size;
     record["type_code"] = file.typeCode;
@@ -44,12 +46,13 @@ class JsonLinesWriter : public ReportWriter {
       nlohmann::ordered_json picture;
       picture["width"] = p.width;
       picture["height"] = p.height;
-      picture["make"] = p.make;
-      picture["model"] = p.model;
-      picture["software"] = p.software;
-      picture["exif_version"] = p.exifVersion;
-      picture["date_time_original"] = p.dateTimeOriginal;
-      picture["date_time"] = p.dateTime;
+      // Fields the picture does not carry are left out, not written empty.
+      const std::pair<const char*, const std::string*> texts[] = {
+          {"make", &p.make}, {"model", &p.model}, {"software", &p.software},
+          {"exif_version", &p.exifVersion}, {"date_time_original", &p.dateTimeOriginal},
+          {"date_time", &p.dateTime}};
+      for (const auto& text : texts)
+        if (!text.second->empty()) picture[text.first] = *text.second;
       if (p.HasGps()) {
         picture["gps"] = {{"latitude_ref", p.latitudeRef}, {"latitude", p.latitude},
                           {"longitude_ref", p.longitudeRef}, {"longitude", p.longitude},
@@ -93,6 +96,7 @@ class CsvWriter : public ReportWriter {
         "gps_longitude_ref,gps_longitude,gps_altitude_ref,gps_altitude";
     if (!m_context.hashName.empty()) line += "," + ToLower(m_context.hashName);
     if (m_context.carve) line += ",file,zero_filled_lead_in";
+    if (m_context.dedup) line += ",duplicate_of";
     if (m_context.pieced) line += ",pieces";
     return line + "\n";
   }
@@ -119,6 +123,7 @@ class CsvWriter : public ReportWriter {
     }
     if (!m_context.hashName.empty()) line += "," + file.hash;
     if (m_context.carve) line += "," + CsvField(file.path) + "," + std::to_string(file.leadIn);
+    if (m_context.dedup) line += "," + CsvField(file.duplicateOf);
     if (m_context.pieced) {
       // offset:length of each piece, separated by spaces.
       std::string pieces;
@@ -213,6 +218,8 @@ class DfxmlWriter : public ReportWriter {
     out += "    <tr:type_code>" + std::to_string(file.typeCode) + "</tr:type_code>\n";
     out += "    <tr:extension>" + XmlText(file.extension) + "</tr:extension>\n";
     out += std::string("    <tr:complete>") + (file.complete ? "1" : "0") + "</tr:complete>\n";
+    if (!file.duplicateOf.empty())
+      out += "    <tr:duplicate_of>" + XmlText(file.duplicateOf) + "</tr:duplicate_of>\n";
     if (!m_context.hashName.empty() && file.hash.empty())
       out += "    <tr:hash_missing>the bytes could not all be read</tr:hash_missing>\n";
     if (file.picture) {
@@ -274,8 +281,8 @@ PictureData FromPictureInfo(const tag_PictureInfo& info) {
   p.exifVersion = Utf16ToUtf8(info.exifVersion, 5);
   p.make = Utf16ToUtf8(info.make, 32);
   p.model = Utf16ToUtf8(info.model, 40);
-  p.dateTimeOriginal = Utf16ToUtf8(info.dateTimeOriginal, 20);
-  p.dateTime = Utf16ToUtf8(info.dateTime, 20);
+  p.dateTimeOriginal = ExifDateToIso(Utf16ToUtf8(info.dateTimeOriginal, 20));
+  p.dateTime = ExifDateToIso(Utf16ToUtf8(info.dateTime, 20));
   p.latitudeRef = Utf16ToUtf8(info.gpsLatitudeRef, 4);
   p.longitudeRef = Utf16ToUtf8(info.gpsLongitudeRef, 4);
   p.altitudeRef = Utf16ToUtf8(info.gpsAltitudeRef, 16);

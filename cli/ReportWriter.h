@@ -24,7 +24,8 @@ struct PictureData {
   uint32_t typeCode = 0;
   uint32_t width = 0;
   uint32_t height = 0;
-  std::string software, exifVersion, make, model, dateTimeOriginal, dateTime;
+  std::string software, exifVersion, make, model;
+  std::string dateTimeOriginal, dateTime;  // ISO 8601 ("2021-07-04T13:22:05"), empty when absent
   std::string latitudeRef, longitudeRef, altitudeRef;
   double latitude = 0;
   double longitude = 0;
@@ -44,6 +45,9 @@ struct FoundFile {
   std::string hash;  // lower-case hex, empty when not hashed
   // Carve: the written file's path below the output folder ("jpg/00000.jpg").
   std::string path;
+  // Carve with --dedup: the written file with the same bytes, when this one
+  // was not written again (path is then empty).
+  std::string duplicateOf;
   // Carve: the first leadIn bytes of the written file are zeros the format's
   // rules put in place of source bytes; the rest is the source from
   // offset + leadIn on.
@@ -69,6 +73,7 @@ struct ReportContext {
   std::string startTime;  // UTC, ISO 8601; empty when not known
   bool carve = false;     // records name written files
   bool pieced = false;    // files were found in free space: records list their pieces
+  bool dedup = false;     // carve with --dedup: records may point at an earlier file
 };
 
 // How a run ended, for the writers that say so at their end (DFXML).

@@ -18,9 +18,11 @@
 #include <memory>
 #include <utility>
 
+#include "Duplicates.h"
 #include "EvidenceSource.h"
 #include "ExitCodes.h"
 #include "Hasher.h"
+#include "PhotoDates.h"
 #include "ProgressMeter.h"
 #include "Sizes.h"
 #include "SourceReader.h"
@@ -241,6 +243,8 @@ class Run {
   // when the state was saved, else the status of an unsaved stop.
   int StopWithState(uint64_t position, int exitCode, const std::string& why);
   std::string ResumeCommand() const;
+  // What a stopped run found so far, before the message that tells how to go on.
+  void PrintStopSummary(uint64_t position);
   bool OpenReport(std::string* error);
   void SessionTime();
 
@@ -300,6 +304,11 @@ class Run {
   bool RestoreCarveFolder(const nlohmann::json& info, std::string* error);
   std::shared_ptr<const MediaMap> m_freeSpace;
   std::vector<std::string> m_sourceNotes;
+  // Carve: what --dedup and --set-mtime do with a written file before its
+  // record goes out; false when the file was a duplicate and is gone.
+  bool KeepWritten(FoundFile& file, bool damaged);
+  DuplicateIndex m_duplicates;
+  std::string DigestsPath() const { return m_options.outputDir + "/.typerecovery-digests"; }
 };
 
 struct OpenFile {
@@ -519,7 +528,8 @@ void Run::OnFound(const char16_t* extension, uint64_t fileStart, uint64_t size, 
 void Run::OnClosed(const tag_ClosedFileInfo& info) {
   FoundFile file;
   file.extension = Utf16ToUtf8(info.extension, 8);
-  std::string key = ToLower(file.extension);
+  // The summary spells an extension as the files and folders are named.
+  const std::string& key = file.extension;
   if (m_journalFd >= 0 && info.disposition != TYPERECOVERY_FILE_DISCARDED) {
     // Every number used, kept or not, so that a resume numbers as this run.
     std::string line = OnDisk(Utf16ToUtf8(info.path)) + "\n";
@@ -593,7 +603,7 @@ void Run::EmitReady(uint64_t nextPosition, bool all) {
 }
 
 void Run::Emit(FoundFile file) {
-  std::string key = ToLower(file.extension);
+  const std::string key = file.extension;
   ExtensionStats& stats = m_stats.byExtension[key];
   if (m_options.mode == RunOptions::Mode::kScan) {
     std::string reason = FilterOut(file);
@@ -607,13 +617,10 @@ void Run::Emit(FoundFile file) {
     file.pieces = m_freeSpace->Pieces(file.streamStart, file.size - file.leadIn);
     if (!file.pieces.empty()) file.offset = file.pieces.front().offset - std::min(file.pieces.front().offset, file.leadIn);
   }
-  ++stats.files;
-  ++(file.complete ? stats.complete : stats.cut);
-  stats.bytes += file.size;
+  bool damaged = false;
+  for (const Damaged& d : m_damaged) damaged = damaged || d.path == file.path;
   if (!m_options.hashName.empty()) {
     std::optional<std::string> digest;
-    bool damaged = false;
-    for (const Damaged& d : m_damaged) damaged = damaged || d.path == file.path;
     if (damaged && file.leadIn == 0 && m_reader.Seekable()) {
       // Short on disk until the resume writes it again from the source.
       const SourceReader* reader = &m_reader;
@@ -638,7 +645,47 @@ void Run::Emit(FoundFile file) {
     if (digest) file.hash = *digest;
     else ++m_stats.unhashed;
   }
+  if (!KeepWritten(file, damaged)) {
+    ++m_stats.duplicates;
+  } else {
+    ++stats.files;
+    ++(file.complete ? stats.complete : stats.cut);
+    stats.bytes += file.size;
+  }
   WriteRecord(file);
+}
+
+bool Run::KeepWritten(FoundFile& file, bool damaged) {
+  if (file.path.empty()) return true;
+  const std::string onDisk = m_options.outputDir + "/" + file.path;
+  // A file a full disk left short is not yet the bytes its record names.
+  if (m_options.dedup && !damaged) {
+    std::optional<std::string> digest;
+    if (ToLower(m_options.hashName) == "sha256" && !file.hash.empty()) {
+      digest = file.hash;
+    } else {
+      int fd = ::open(onDisk.c_str(), O_RDONLY | O_CLOEXEC);
+      if (fd >= 0) {
+        digest = HashRange(fd, 0, file.size, "sha256");
+        ::close(fd);
+      }
+    }
+    if (digest) {
+      std::string first = m_duplicates.FirstWith(*digest, file.size, file.path);
+      if (!first.empty() && ::unlink(onDisk.c_str()) == 0) {
+        file.duplicateOf = first;
+        file.path.clear();
+        return false;
+      }
+    }
+  }
+  if (m_options.setMtime && file.picture && !file.picture->dateTimeOriginal.empty()) {
+    // The camera's date, when the picture carries one; else the file keeps
+    // the time it was written.
+    if (std::optional<std::time_t> taken = IsoDateToTime(file.picture->dateTimeOriginal))
+      SetModificationTime(onDisk, *taken);
+  }
+  return true;
 }
 
 bool Run::WriteRecord(const FoundFile& file) {
@@ -712,6 +759,7 @@ bool Run::WriteSummary(const std::string& status, const std::string& detail) {
                       {"bytes", total.bytes},   {"skipped_larger", total.dropped},
                       {"filtered", total.filtered}};
   if (!m_options.hashName.empty()) summary["unhashed_files"] = m_stats.unhashed;
+  if (m_options.dedup) summary["duplicates_not_written"] = m_stats.duplicates;
   std::string path = m_options.outputDir + "/" + m_auditName + ".json";
   std::string temporary = path + ".tmp";
   std::string text = summary.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
@@ -962,6 +1010,11 @@ int Run::Prepare() {
       return kExitState;
     }
     if (m_journalFd < 0) m_journalFd = ::open(JournalPath().c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (m_options.dedup &&
+        !m_duplicates.Open(DigestsPath(), state ? state->Info().value("digests_length", uint64_t{0}) : 0, &error)) {
+      Message(error);
+      return state ? kExitState : kExitOutput;
+    }
   }
   if (!OpenReport(&error)) {
     Message(error);
@@ -988,6 +1041,7 @@ bool Run::OpenReport(std::string* error) {
   context.startTime = m_startTime;
   context.carve = m_options.mode == RunOptions::Mode::kCarve;
   context.pieced = m_freeSpace != nullptr;
+  context.dedup = context.carve && m_options.dedup;
   m_writer = MakeReportWriter(m_options.format, context);
   m_reportIsStdout = m_options.reportPath.empty() || m_options.reportPath == "-";
   std::string header = m_writer->Header();
@@ -1081,6 +1135,7 @@ bool Run::SaveState(uint64_t position, std::string* error) {
     info["damaged_files"] = damaged;
     info["journal_length"] = m_journalEnd;
     if (m_journalFd >= 0) ::fsync(m_journalFd);
+    if (m_options.dedup) info["digests_length"] = m_duplicates.Sync();
   }
   WriteSummary("running", "");
   return WriteStateFile(m_statePath, info, [&](int fd) {
@@ -1111,6 +1166,27 @@ std::string Run::ResumeCommand() const {
   return command + " --resume";
 }
 
+void Run::PrintStopSummary(uint64_t position) {
+  SessionTime();
+  RunStats stats = m_stats;
+  stats.bytesScanned = position - m_reader.Start();
+  // Files closed but waiting for an earlier one still open are on disk and
+  // in the audit too.
+  for (const auto& entry : m_pending) {
+    ExtensionStats& s = stats.byExtension[entry.second.extension];
+    ++s.files;
+    ++(entry.second.complete ? s.complete : s.cut);
+    s.bytes += entry.second.size;
+  }
+  if (m_options.mode == RunOptions::Mode::kCarve) {
+    std::string summary = "stopped; written so far:\n" + FormatSummary(stats, m_options.outputDir);
+    std::fputs(summary.c_str(), stdout);
+    std::fflush(stdout);
+  } else if (!m_options.quiet) {
+    Message(std::to_string(stats.Files()) + " files found so far in " + FormatBytes(stats.bytesScanned) + " scanned");
+  }
+}
+
 int Run::StopWithState(uint64_t position, int exitCode, const std::string& why) {
   if (m_report != nullptr) {
     // The report stays well-formed; the footer is cut off again on resume.
@@ -1136,6 +1212,7 @@ int Run::StopWithState(uint64_t position, int exitCode, const std::string& why) 
     std::fwrite(footer.data(), 1, footer.size(), m_report);
     std::fflush(m_report);
   }
+  PrintStopSummary(position);
   // Records still waiting for an earlier open file go into the audit after
   // the saved length: the audit lists every closed file now, and a resumed
   // run cuts them off and writes them again in their place.
@@ -1262,6 +1339,7 @@ int Run::Finish() {
     m_journalFd = -1;
     ::unlink(JournalPath().c_str());
   }
+  m_duplicates.Remove();
   if (m_options.mode == RunOptions::Mode::kCarve) {
     std::string summary = FormatSummary(m_stats, m_options.outputDir);
     summary += "audit: " + m_options.outputDir + "/" + m_auditName + ".xml, " + m_auditName + ".json\n";
@@ -1272,7 +1350,7 @@ int Run::Finish() {
     }
   } else if (!m_options.quiet) {
     char line[160];
-    std::snprintf(line, sizeof line, "%" PRIu64 " files found in %s scanned, %.1f s, %.1f MB/s",
+    std::snprintf(line, sizeof line, "%" PRIu64 " files found in %s scanned, %.1f s, %.1f MiB/s",
                   m_stats.Files(), FormatBytes(m_stats.bytesScanned).c_str(), m_stats.seconds,
                   Throughput(m_stats.bytesScanned, m_stats.seconds));
     Message(line);
@@ -1301,6 +1379,8 @@ nlohmann::json RunOptions::Settings() const {
   if (mode == Mode::kCarve) {
     settings["output"] = outputDir;
     settings["report"] = reportPath;
+    settings["dedup"] = dedup;
+    settings["set-mtime"] = setMtime;
   } else {
     settings["output"] = reportPath;
   }
@@ -1347,6 +1427,8 @@ bool RunOptions::AdoptSettings(const nlohmann::json& saved, std::string* error) 
     if (mode == Mode::kCarve) {
       outputDir = text("output");
       reportPath = text("report");
+      dedup = saved.value("dedup", false);
+      setMtime = saved.value("set-mtime", false);
     } else {
       reportPath = text("output");
     }
@@ -1375,6 +1457,7 @@ nlohmann::json RunStats::ToJson() const {
   json["seconds"] = seconds;
   json["sessions"] = sessions;
   json["unhashed"] = unhashed;
+  json["duplicates"] = duplicates;
   nlohmann::json extensions = nlohmann::json::object();
   for (const auto& entry : byExtension) {
     const ExtensionStats& s = entry.second;
@@ -1391,6 +1474,7 @@ RunStats RunStats::FromJson(const nlohmann::json& json) {
     stats.seconds = json.value("seconds", 0.0);
     stats.sessions = json.value("sessions", uint64_t{0});
     stats.unhashed = json.value("unhashed", uint64_t{0});
+    stats.duplicates = json.value("duplicates", uint64_t{0});
     nlohmann::json extensions = json.value("extensions", nlohmann::json::object());
     for (auto& item : extensions.items()) {
       const nlohmann::json& v = item.value();
@@ -1437,11 +1521,17 @@ std::string FormatSummary(const RunStats& stats, const std::string& outputDir) {
                   "%" PRIu64 " more found file(s) were under --min-size or --min-resolution and not kept\n", filtered);
     out += line;
   }
+  if (stats.duplicates > 0) {
+    std::snprintf(line, sizeof line,
+                  "%" PRIu64 " more found file(s) repeated an earlier file's bytes: in the audit, not written (--dedup)\n",
+                  stats.duplicates);
+    out += line;
+  }
   if (stats.unhashed > 0) {
     std::snprintf(line, sizeof line, "%" PRIu64 " file(s) could not be read back for their digest\n", stats.unhashed);
     out += line;
   }
-  std::snprintf(line, sizeof line, "scanned %s in %.2f s (%.1f MB/s)%s\n", FormatBytes(stats.bytesScanned).c_str(),
+  std::snprintf(line, sizeof line, "scanned %s in %.2f s (%.1f MiB/s)%s\n", FormatBytes(stats.bytesScanned).c_str(),
                 stats.seconds, Throughput(stats.bytesScanned, stats.seconds),
                 stats.sessions > 1 ? (", over " + std::to_string(stats.sessions) + " sessions").c_str() : "");
   out += line;

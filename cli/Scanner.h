@@ -41,6 +41,8 @@ struct RunOptions {
   uint32_t minWidth = 0;                   // --min-resolution: pictures smaller
   uint32_t minHeight = 0;                  // in either dimension are not kept
   bool append = false;                     // carve into a folder that holds a carve
+  bool dedup = false;                      // carve: a file with an earlier file's bytes is not written again
+  bool setMtime = false;                   // carve: pictures get their EXIF original date as modification time
   uint32_t block = 512;
   uint64_t offset = 0;
   std::optional<uint64_t> length;
@@ -83,6 +85,7 @@ struct RunStats {
   double seconds = 0;          // over all sessions
   uint64_t sessions = 0;
   uint64_t unhashed = 0;       // records whose bytes could not all be read for the digest
+  uint64_t duplicates = 0;     // --dedup: found files with an earlier file's bytes, not written again
 
   uint64_t Files() const;
   nlohmann::json ToJson() const;

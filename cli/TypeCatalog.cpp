@@ -60,7 +60,7 @@ TypeCatalog::TypeCatalog(const std::vector<tag_FileTypeProperty>& records) {
   for (const TypeInfo& type : m_types) {
     names.insert(type.extensions.begin(), type.extensions.end());
     if (const TypeDescription* d = DescribeType(type.code)) {
-      names.insert(d->extension);
+      names.insert(ToLower(d->extension));
       for (const std::string& alias : SplitList(d->aliases, " ")) names.insert(alias);
     }
   }
@@ -102,7 +102,7 @@ std::vector<uint32_t> DescribedCodes(const std::vector<TypeInfo>& types, const s
   for (const TypeInfo& type : types) {
     const TypeDescription* d = DescribeType(type.code);
     if (d == nullptr) continue;
-    bool named = wanted == d->extension;
+    bool named = wanted == ToLower(d->extension);  // spelt as its files are (NEF)
     for (const std::string& alias : SplitList(d->aliases, " ")) named = named || alias == wanted;
     if (named) codes.push_back(type.code);
   }
@@ -224,7 +224,7 @@ bool ResolveSelection(const TypeCatalog& catalog, const std::vector<std::string>
       } else {
         std::vector<uint32_t> codes = catalog.CodesForExtension(piece);
         if (codes.empty()) {
-          *error = "unknown type '" + piece + "': not an extension, type code or group the library has (see: typerecovery types)";
+          *error = "unknown type '" + piece + "': not an extension, type number or group the library has (see: typerecovery types)";
           return false;
         }
         chosen.insert(codes.begin(), codes.end());

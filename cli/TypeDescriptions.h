@@ -11,7 +11,7 @@ namespace trcli {
 
 struct TypeDescription {
   uint32_t code;
-  const char* extension;  // lower case, as the type's files are named
+  const char* extension;  // spelt as the type's files and folders are named (TIFF and camera raw: upper case)
   const char* aliases;    // other extensions of the same kind, space-separated
   const char* text;
 };

@@ -23,6 +23,7 @@ where `cmake --install` puts it.
 """
 import ctypes
 import dataclasses
+import datetime
 import json
 import os
 from typing import Dict, Iterable, Iterator, List, Optional, Union
@@ -237,10 +238,17 @@ def _picture(info):
     text = lambda units: _native.from_utf16(units) or None
 
     def iso(value):
+        # ISO 8601, as the tool's reports give it; None for blank, all-zero
+        # ("unknown") or impossible dates.
         value = text(value)
-        if value and len(value) >= 19 and value[4] == ":" and value[7] == ":":
-            return value[:4] + "-" + value[5:7] + "-" + value[8:10] + "T" + value[11:19]
-        return value
+        if not value:
+            return None
+        for layout in ("%Y:%m:%d %H:%M:%S", "%Y-%m-%d %H:%M:%S", "%Y/%m/%d %H:%M:%S"):
+            try:
+                return datetime.datetime.strptime(value[:19], layout).isoformat()
+            except ValueError:
+                pass
+        return None
 
     gps = None
     latitude_ref, longitude_ref = text(p.gpsLatitudeRef), text(p.gpsLongitudeRef)
@@ -329,8 +337,9 @@ class _Run:
             self._load(state)
 
     def _found(self, _user, folder, _counter, extension, start, size, complete, picture):
-        name = _native.from_utf16_pointer(extension).lower()
-        self.pending.append(Found(start, size, _code_for_extension(name), name, bool(complete),
+        # Spelt as the library names the files (camera raw in upper case).
+        name = _native.from_utf16_pointer(extension)
+        self.pending.append(Found(start, size, _code_for_extension(name.lower()), name, bool(complete),
                                   _picture(picture)))
         return folder
 
@@ -338,10 +347,10 @@ class _Run:
         info = info.contents
         if info.disposition != _native.FILE_KEPT:
             return
-        extension = _native.from_utf16_pointer(info.extension).lower()
+        extension = _native.from_utf16_pointer(info.extension)
         path = _native.from_utf16_pointer(info.path).replace("\\", "/")
         self.carved.append(Carved(path, info.fileStart, info.bytesWritten,
-                                  _code_for_extension(extension), extension, bool(info.complete),
+                                  _code_for_extension(extension.lower()), extension, bool(info.complete),
                                   info.leadIn, _picture(info.picture)))
 
     def _identity(self):

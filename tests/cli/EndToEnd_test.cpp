@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <filesystem>
 #include <sstream>
 #include <map>
@@ -95,14 +96,13 @@ std::vector<uint8_t> LongImage() {
 }
 
 // Runs the tool with the first `head` bytes of image on a pipe, interrupts
-// it with SIGINT once it waits for more, and answers the exit status.
+// it with SIGINT once it waits for more, and answers what it said.
 ToolResult RunInterrupted(const std::vector<std::string>& args, const std::vector<uint8_t>& image, size_t head) {
   int pipeFds[2];
   EXPECT_EQ(::pipe(pipeFds), 0);
-  int devNull = ::open("/dev/null", O_WRONLY);
-  char errName[] = "/tmp/trcli-err-XXXXXX";
-  int errFd = ::mkstemp(errName);
-  int pid = StartTool(args, pipeFds[0], devNull, errFd);
+  char outName[] = "/tmp/trcli-out-XXXXXX", errName[] = "/tmp/trcli-err-XXXXXX";
+  int outFd = ::mkstemp(outName), errFd = ::mkstemp(errName);
+  int pid = StartTool(args, pipeFds[0], outFd, errFd);
   ::close(pipeFds[0]);
   for (size_t done = 0; done < head;) {
     ssize_t put = ::write(pipeFds[1], image.data() + done, head - done);
@@ -113,8 +113,10 @@ ToolResult RunInterrupted(const std::vector<std::string>& args, const std::vecto
   ::kill(pid, SIGINT);
   ToolResult result;
   result.status = WaitTool(pid);
-  for (int fd : {pipeFds[1], devNull, errFd}) ::close(fd);
+  for (int fd : {pipeFds[1], outFd, errFd}) ::close(fd);
+  result.out = ReadText(outName);
   result.err = ReadText(errName);
+  ::unlink(outName);
   ::unlink(errName);
   return result;
 }
@@ -196,7 +198,11 @@ TEST(CliTool, CarveWritesExactlyTheReportedFilesOfTheSample) {
   EXPECT_EQ((*photo)["type_code"], 513);
   EXPECT_EQ((*photo)["complete"], true);
   EXPECT_EQ((*photo)["picture"]["make"], "Examplecam");
-  EXPECT_EQ((*photo)["picture"]["date_time_original"], "2024:05:17 10:32:08");
+  EXPECT_EQ((*photo)["picture"]["date_time_original"], "2024-05-17T10:32:08");
+  // A picture without EXIF has no such fields at all, not empty ones.
+  auto png = std::find_if(records.begin(), records.end(), [](const json& r) { return r["extension"] == "png"; });
+  ASSERT_NE(png, records.end());
+  EXPECT_EQ((*png)["picture"], json({{"width", 96}, {"height", 64}}));
   EXPECT_NEAR((*photo)["picture"]["gps"]["latitude"].get<double>(), 48.8584, 1e-4);
 }
 
@@ -320,6 +326,46 @@ TEST(CliTool, InterruptedRunsResumeToTheSameResults) {
   ASSERT_EQ(resumed.status, 0) << resumed.err;
   EXPECT_EQ(Tree(dir.path() + "/part"), Tree(dir.path() + "/full"));
   EXPECT_NE(resumed.out.find("over 2 sessions"), std::string::npos) << resumed.out;
+}
+
+// The sample twice: --dedup writes the second copy's files only as records
+// pointing at the first, also when the run was stopped between the copies
+// (the partial summary shows what was written); --set-mtime dates the photo.
+TEST(CliTool, DedupSurvivesAResumeAndSetMtimeDatesPhotos) {
+  trtest::TempDir dir;
+  const std::vector<uint8_t> image = LongImage();
+  dir.Write("long.img", image);
+  ASSERT_EQ(RunTool({"carve", kSample, "-q", "-o", dir.path() + "/once"}).status, 0);
+  const size_t head = ReadBytes(kSample).size() + (12u << 20);
+  const std::string out = dir.path() + "/twice";
+  const ToolResult stopped = RunInterrupted({"carve", "-", "-o", out, "--dedup", "--set-mtime"}, image, head);
+  ASSERT_EQ(stopped.status, 130) << stopped.err;
+  EXPECT_NE(stopped.out.find("stopped; written so far:"), std::string::npos) << stopped.out;
+  EXPECT_NE(stopped.out.find("\ntotal "), std::string::npos) << stopped.out;
+  EXPECT_NE(stopped.err.find("continue with:"), std::string::npos) << stopped.err;
+  const ToolResult resumed = RunTool({"carve", dir.path() + "/long.img", "-q", "-o", out, "--resume"});
+  ASSERT_EQ(resumed.status, 0) << resumed.err;
+  const auto once = Tree(dir.path() + "/once");
+  EXPECT_EQ(Tree(out), once);
+  EXPECT_NE(resumed.out.find(std::to_string(once.size()) + " more found file(s) repeated an earlier file's bytes"),
+            std::string::npos) << resumed.out;
+  size_t pointers = 0;
+  for (const auto& record : ParseDfxmlFileObjects(ReadText(out + "/report.xml"))) {
+    if (!record.count("tr:duplicate_of")) continue;
+    ++pointers;
+    EXPECT_EQ(once.count(record.at("tr:duplicate_of")), 1u) << record.at("tr:duplicate_of");
+  }
+  EXPECT_EQ(pointers, once.size());
+
+  if (!LibraryHas(513)) return;
+  struct stat info;
+  ASSERT_EQ(::stat((out + "/jpg/00000.jpg").c_str(), &info), 0);
+  std::tm taken{};
+  taken.tm_year = 124, taken.tm_mon = 4, taken.tm_mday = 17, taken.tm_hour = 10, taken.tm_min = 32, taken.tm_sec = 8;
+  taken.tm_isdst = -1;
+  EXPECT_EQ(info.st_mtime, std::mktime(&taken));  // the EXIF original date, local time
+  ASSERT_EQ(::stat((out + "/png/00000.png").c_str(), &info), 0);
+  EXPECT_GT(info.st_mtime, std::mktime(&taken));  // no date: the time it was written
 }
 
 TEST(CliTool, FullOutputDiskStopsCleanlyAndResumesAfterSpaceIsFreed) {
