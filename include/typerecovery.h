@@ -300,6 +300,15 @@ TYPERECOVERY_API int32_t TYPERECOVERY_CALL TypeRecovery_IsFileHeaderMatched(
 TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_GetSupportedFileType(
     CTypeRecoveryManager* m, uint32_t index, tag_FileTypeProperty* record);
 
+/* How many recognizer calls failed inside TypeRecovery_Analyse or
+ * TypeRecovery_Flush since the manager was created (0 for a null manager).
+ * A recognizer that fails loses only the file it was following: that file
+ * is neither reported nor kept (in folder mode its output file is removed,
+ * told to the file-closed callback as discarded) and the recognizer is
+ * retired; every other recognizer goes on with the same strip. A host that
+ * sees the count grow should say so in its records. */
+TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_GetFaultCount(CTypeRecoveryManager* m);
+
 #ifdef __cplusplus
 }
 #endif

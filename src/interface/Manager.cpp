@@ -140,4 +140,8 @@ TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_ReopenOutputFile(
   return 0;
 }
 
+TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_GetFaultCount(CTypeRecoveryManager* m) {
+  return m != nullptr ? m->m_faults : 0;
+}
+
 }  // extern "C"
