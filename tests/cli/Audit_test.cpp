@@ -310,26 +310,6 @@ TEST(CarveAudit, AFullReportDiskKeepsTheScanStateElsewhereAndTheResumeLosesNothi
   ExpectValidDfxml(small + "/report.xml");
 }
 
-#ifdef TYPERECOVERY_READ_ERROR_SHIM
-// The tool over a disk whose regions ("offset+length,...") cannot be read:
-// the shim fails every read that touches one, and with stopAt sends the
-// tool SIGINT when it first reads at or past that offset.
-ToolResult RunOnBadDisk(const std::vector<std::string>& args, const std::string& disk, const std::string& regions,
-                        const std::string& stopAt = "") {
-  const char* asan = std::getenv("ASAN_OPTIONS");
-  const std::string asanOptions = asan != nullptr ? asan : "";
-  ::setenv("LD_PRELOAD", TYPERECOVERY_READ_ERROR_SHIM, 1);
-  ::setenv("ASAN_OPTIONS", (asanOptions + ":verify_asan_link_order=0").c_str(), 1);
-  ::setenv("TR_TEST_BAD_FILE", disk.c_str(), 1);
-  ::setenv("TR_TEST_BAD_REGIONS", regions.c_str(), 1);
-  ::setenv("TR_TEST_STOP_AT", stopAt.empty() ? "18446744073709551615" : stopAt.c_str(), 1);
-  ToolResult result = RunTool(args);
-  ::unsetenv("LD_PRELOAD");
-  if (asan != nullptr) ::setenv("ASAN_OPTIONS", asanOptions.c_str(), 1);
-  else ::unsetenv("ASAN_OPTIONS");
-  return result;
-}
-#endif
 
 TEST(CarveAudit, UnreadableSectorsAreZerosListedFlaggedAndResumedAcross) {
 #ifndef TYPERECOVERY_READ_ERROR_SHIM

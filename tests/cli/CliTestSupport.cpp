@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -134,6 +135,24 @@ ToolResult RunTool(const std::vector<std::string>& args, const std::string& stdi
   ::unlink(errName);
   return result;
 }
+
+#ifdef TYPERECOVERY_READ_ERROR_SHIM
+ToolResult RunOnBadDisk(const std::vector<std::string>& args, const std::string& disk, const std::string& regions,
+                        const std::string& stopAt) {
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  const std::string asanOptions = asan != nullptr ? asan : "";
+  ::setenv("LD_PRELOAD", TYPERECOVERY_READ_ERROR_SHIM, 1);
+  ::setenv("ASAN_OPTIONS", (asanOptions + ":verify_asan_link_order=0").c_str(), 1);
+  ::setenv("TR_TEST_BAD_FILE", disk.c_str(), 1);
+  ::setenv("TR_TEST_BAD_REGIONS", regions.c_str(), 1);
+  ::setenv("TR_TEST_STOP_AT", stopAt.empty() ? "18446744073709551615" : stopAt.c_str(), 1);
+  ToolResult result = RunTool(args);
+  ::unsetenv("LD_PRELOAD");
+  if (asan != nullptr) ::setenv("ASAN_OPTIONS", asanOptions.c_str(), 1);
+  else ::unsetenv("ASAN_OPTIONS");
+  return result;
+}
+#endif
 
 std::string ReadText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

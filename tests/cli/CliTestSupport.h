@@ -31,6 +31,14 @@ ToolResult RunTool(const std::vector<std::string>& args, const std::string& stdi
 int StartTool(const std::vector<std::string>& args, int in, int out, int err);
 int WaitTool(int pid, long* peakKb = nullptr);
 
+#ifdef TYPERECOVERY_READ_ERROR_SHIM
+// The tool over a disk whose regions ("offset+length,...") cannot be read:
+// a preloaded shim fails every read that touches one, and with stopAt sends
+// the tool SIGINT when it first reads the disk at or past that offset.
+ToolResult RunOnBadDisk(const std::vector<std::string>& args, const std::string& disk, const std::string& regions,
+                        const std::string& stopAt = "");
+#endif
+
 std::string ReadText(const std::string& path);
 std::vector<uint8_t> ReadBytes(const std::string& path, uint64_t offset = 0, uint64_t size = UINT64_MAX);
 

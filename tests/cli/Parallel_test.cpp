@@ -4,14 +4,10 @@
 // an interrupted run is resumed.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <signal.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <map>
-#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -119,31 +115,28 @@ TEST(CliParallel, InterruptedRunsResumeToTheOneCoreResults) {
   const std::string path = dir.path() + "/long.img";
   const Results one = RunBoth(dir, path, 1, 1u << 20, "one");
 
-  int stops = 0;
-  for (int delayMs : {300, 900}) {
-    const std::string name = "stopped" + std::to_string(delayMs);
+#ifndef TYPERECOVERY_READ_ERROR_SHIM
+  GTEST_SKIP() << "needs the preloaded read shim to stop the tool at a known place";
+#else
+  // Ctrl-C when a worker first reads at or past the offset, early and late
+  // in the random middle. (One that comes while the last segment is joined
+  // lets the run finish whole, with exit 0.)
+  for (uint64_t stopAt : {uint64_t{fixtures.bytes.size() + (3u << 20) + 4096}, uint64_t{fixtures.bytes.size() + (17u << 20)}}) {
+    const std::string name = "stopped" + std::to_string(stopAt);
     for (const char* command : {"scan", "carve"}) {
       const std::string out = dir.path() + "/" + name + (std::string(command) == "scan" ? ".jsonl" : "");
       std::vector<std::string> args = {command, path, "-q", "--hash", "sha256", "-o", out, "-j", "3",
                                        "--segment-bytes", "1048576", "--autosave", "0"};
-      const int devNull = ::open("/dev/null", O_RDWR);
-      const int pid = StartTool(args, devNull, devNull, devNull);
-      ::close(devNull);
-      std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-      ::kill(pid, SIGINT);
-      const int status = WaitTool(pid);
-      ASSERT_TRUE(status == 0 || status == 130) << status;
-      if (status == 130) {
-        ++stops;
-        args.push_back("--resume");
-        args[8] = "2";  // resumed with another number of jobs
-        ToolResult resumed = RunTool(args);
-        ASSERT_EQ(resumed.status, 0) << resumed.err;
-      }
+      const ToolResult stopped = RunOnBadDisk(args, path, "", std::to_string(stopAt));
+      ASSERT_EQ(stopped.status, 130) << command << " " << stopped.err;
+      args.push_back("--resume");
+      args[8] = "2";  // resumed with another number of jobs
+      const ToolResult resumed = RunTool(args);
+      ASSERT_EQ(resumed.status, 0) << resumed.err;
     }
     Results resumed = CarveResults(dir.path() + "/" + name);
     resumed.report = ReadText(dir.path() + "/" + name + ".jsonl");
     ExpectSame(resumed, one, name);
   }
-  EXPECT_GT(stops, 0) << "no run was stopped before it ended";
+#endif
 }
