@@ -79,10 +79,10 @@ measure="$work/measure"
 timed() { "${pin[@]}" "$measure" "$@"; }
 
 run_cat() { timed cat "$image"; }
-run_scan() { timed env LD_LIBRARY_PATH="$build" "$tool" scan -q "$image" -o "$work/scan.jsonl"; }
+run_scan() { timed env LD_LIBRARY_PATH="$build" "$tool" scan -q -j 1 "$image" -o "$work/scan.jsonl"; }
 run_carve() {
   rm -rf "$work/carve"
-  timed env LD_LIBRARY_PATH="$build" "$tool" carve -q "$image" -o "$work/carve"
+  timed env LD_LIBRARY_PATH="$build" "$tool" carve -q -j 1 "$image" -o "$work/carve"
 }
 run_scan@base() {
   timed env LD_LIBRARY_PATH="$baseline" "$baseline/cli/typerecovery" scan -q "$image" -o "$work/scan-base.jsonl"

@@ -4,6 +4,7 @@
 #include <cinttypes>
 #include <algorithm>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include <CLI/CLI.hpp>
@@ -101,6 +102,12 @@ void AddRunOptions(RunCommand& command) {
   app->add_flag("--resume", o.resume, "Continue the run saved in the state file");
   app->add_option("--autosave", o.autosaveSeconds, "Seconds between automatic state saves (0: only on stop)")
       ->capture_default_str();
+  o.jobs = std::max(1u, std::thread::hardware_concurrency());
+  app->add_option("-j,--jobs", o.jobs,
+                  "Analyse on N cores (default: all); the results are the same for every N")
+      ->check(CLI::Range(1u, 1024u));
+  // Small segments let tests cut small images into many.
+  app->add_option("--segment-bytes", o.segmentBytes, "")->group("")->check(CLI::Range(uint64_t{512}, UINT64_MAX));
 }
 
 bool FinishRunOptions(RunCommand& command, const std::string& commandLine,
@@ -347,7 +354,7 @@ void GroupOptions(CLI::App* command) {
       {"--append", "Output", ""},                 {"--dedup", "Output", ""},
       {"--set-mtime", "Output", ""},              {"--report", "Output", "FILE"},
       {"--format", "Output", "FORMAT"},           {"--hash", "Output", "ALGORITHM"},
-      {"--quiet", "Output", ""},                  {"--jobs", "Many cores", ""},
+      {"--quiet", "Output", ""},                  {"--jobs", "Many cores", "N"},
       {"--segment", "Many cores", ""},            {"--state", "Interruption and resume", "FILE"},
       {"--resume", "Interruption and resume", ""}, {"--autosave", "Interruption and resume", ""}};
   for (const Placement& p : kPlacements) {

@@ -37,6 +37,9 @@ int StandardInput();
 // Plain read at the current position; -1 with errno EINTR when a stop
 // request cut it short.
 long long Read(int fd, void* data, size_t size);
+// True when a read of the stream would not wait: data, its end or an error
+// is there.
+bool InputReady(int fd);
 // Writes everything (retrying short writes); false on an error.
 bool WriteAll(int fd, const void* data, size_t size);
 // Reads or writes at an absolute offset without moving the descriptor's

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -126,6 +127,10 @@ bool DiskFull(const std::string& folder) {
 std::string TemporaryFolder() {
   const char* folder = std::getenv("TMPDIR");
   return folder != nullptr && *folder != 0 ? folder : "/tmp";
+}
+bool InputReady(int fd) {
+  struct pollfd entry = {fd, POLLIN, 0};
+  return ::poll(&entry, 1, 0) != 0;
 }
 unsigned long ProcessId() { return static_cast<unsigned long>(::getpid()); }
 bool IsTerminal(FILE* stream) { return ::isatty(fileno(stream)) != 0; }

@@ -67,6 +67,7 @@ class JsonLinesWriter : public ReportWriter {
       record[ToLower(m_context.hashName)] =
           file.hash.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(file.hash);
     }
+    if (file.zeroFilled) record["unreadable_read_as_zeros"] = true;
     return record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
   }
 
@@ -186,6 +187,9 @@ class DfxmlWriter : public ReportWriter {
   std::string Footer(const RunEnd& end) const override {
     std::string out;
     if (end.withUsage) out += Usage();
+    for (const MediaRun& run : end.unreadable)
+      out += "  <tr:unreadable offset=\"" + std::to_string(run.offset) + "\" length=\"" + std::to_string(run.length) +
+             "\"/>\n";
     if (!end.status.empty()) {
       out += "  <tr:run status=\"" + XmlText(end.status) + "\"";
       if (!end.endTime.empty()) out += " end_time=\"" + end.endTime + "\"";
@@ -222,6 +226,9 @@ class DfxmlWriter : public ReportWriter {
       out += "    <tr:duplicate_of>" + XmlText(file.duplicateOf) + "</tr:duplicate_of>\n";
     if (!m_context.hashName.empty() && file.hash.empty())
       out += "    <tr:hash_missing>the bytes could not all be read</tr:hash_missing>\n";
+    // The file (and its digest, when there is one) holds zeros in place of
+    // source bytes that could not be read.
+    if (file.zeroFilled) out += "    <tr:unreadable_read_as_zeros>1</tr:unreadable_read_as_zeros>\n";
     if (file.picture) {
       const PictureData& p = *file.picture;
       out += "    <tr:picture width=\"" + std::to_string(p.width) + "\" height=\"" + std::to_string(p.height) + "\"";

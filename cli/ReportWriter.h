@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "MediaMap.h"
@@ -57,6 +58,9 @@ struct FoundFile {
   uint64_t streamStart = 0;
   // Found in free space: the media pieces that hold the file, in order.
   std::vector<MediaRun> pieces;
+  // Some of the file's source bytes could not be read and are zeros in the
+  // written file and in its digest.
+  bool zeroFilled = false;
   // The pieces, or the one run offset..size of a file found in the media itself.
   std::vector<MediaRun> Runs() const;
 };
@@ -78,10 +82,13 @@ struct ReportContext {
 
 // How a run ended, for the writers that say so at their end (DFXML).
 struct RunEnd {
+  RunEnd(std::string status_ = "", std::string endTime_ = "", std::string detail_ = "", bool withUsage_ = false)
+      : status(std::move(status_)), endTime(std::move(endTime_)), detail(std::move(detail_)), withUsage(withUsage_) {}
   std::string status;   // "running", "finished", "interrupted", "failed"
   std::string endTime;  // UTC, ISO 8601; empty while running
   std::string detail;   // why it stopped, when it did
   bool withUsage = false;  // add the process's resource usage
+  std::vector<MediaRun> unreadable;  // regions of the source read as zeros
 };
 
 class ReportWriter {

@@ -15,6 +15,7 @@
 #include "EvidenceSource.h"
 #include "ExitCodes.h"
 #include "Hasher.h"
+#include "Parallel.h"
 #include "PhotoDates.h"
 #include "Platform.h"
 #include "ProgressMeter.h"
@@ -23,6 +24,7 @@
 #include "StateFile.h"
 #include "Text.h"
 #include "TypeCatalog.h"
+#include "WrittenPicture.h"
 #include "typerecovery.h"
 
 namespace trcli {
@@ -132,6 +134,12 @@ nlohmann::json RecordToJson(const FoundFile& file) {
   nlohmann::json json = {{"offset", file.offset}, {"size", file.size},     {"type", file.typeCode},
                          {"ext", file.extension}, {"complete", file.complete}, {"path", file.path},
                          {"lead_in", file.leadIn}, {"stream", file.streamStart}};
+  if (!file.hash.empty()) json["hash"] = file.hash;
+  if (file.zeroFilled) json["zero_filled"] = true;
+  if (!file.pieces.empty()) {
+    json["pieces"] = nlohmann::json::array();
+    for (const MediaRun& run : file.pieces) json["pieces"].push_back({run.offset, run.length});
+  }
   if (file.picture) {
     const PictureData& p = *file.picture;
     json["picture"] = {p.typeCode, p.width,  p.height,   p.software,    p.exifVersion, p.make,   p.model,
@@ -152,6 +160,10 @@ FoundFile RecordFromJson(const nlohmann::json& json) {
   file.path = json.at("path").get<std::string>();
   file.leadIn = json.at("lead_in").get<uint64_t>();
   file.streamStart = json.at("stream").get<uint64_t>();
+  file.hash = json.value("hash", std::string());
+  file.zeroFilled = json.value("zero_filled", false);
+  for (const nlohmann::json& run : json.value("pieces", nlohmann::json::array()))
+    file.pieces.push_back({run.at(0).get<uint64_t>(), run.at(1).get<uint64_t>()});
   if (json.contains("picture")) {
     const nlohmann::json& a = json.at("picture");
     PictureData p;
@@ -175,7 +187,7 @@ FoundFile RecordFromJson(const nlohmann::json& json) {
   return file;
 }
 
-class Run {
+class Run : public ParallelHost {
  public:
   explicit Run(RunOptions options) : m_options(std::move(options)) {}
   int Execute();
@@ -185,10 +197,30 @@ class Run {
                const tag_PictureInfo* picture);
   void OnClosed(const tag_ClosedFileInfo& info);
 
+  // Many cores (Parallel.h): the workers' managers and readers, and their
+  // joined results.
+  CTypeRecoveryManager* NewWorkerManager(const std::string& root, uintptr_t user, TypeRecoveryFoundFileFn found,
+                                         TypeRecoveryFileClosedFn closed) override;
+  bool OpenWorkerReader(SourceReader* reader, uint64_t from, std::string* error) override;
+  void JoinFound(const char16_t* extension, uint64_t fileStart, uint64_t size, uint32_t complete,
+                 const tag_PictureInfo* picture) override {
+    OnFound(extension, fileStart, size, complete, picture);
+  }
+  void JoinClosed(const tag_ClosedFileInfo& info) override { OnClosed(info); }
+  void JoinStripEnd(uint64_t next, std::optional<uint64_t> oldest) override {
+    if (!m_pending.empty()) EmitReady(next, false, &oldest);
+  }
+
  private:
   int Prepare();
   int PrepareCarveFolder(bool resuming, const nlohmann::json* savedInfo);
   int Loop();
+  // The loop on many cores, when the source and the run allow it.
+  bool ParallelFits() const;
+  // continuing: after strips of this session analysed on one core.
+  int ParallelLoop(bool continuing);
+  bool m_joining = false;  // the results come from the workers
+  bool m_oneCore = false;  // back on one core after many
   int Finish();
   bool SaveState(uint64_t position, std::string* error);
   // Saves the state after a stop and tells how to go on; answers exitCode
@@ -205,7 +237,8 @@ class Run {
   // Queues a record; EmitReady hands on those that can no longer be
   // preceded by a file still open.
   void Queue(FoundFile file);
-  void EmitReady(uint64_t nextPosition, bool all);
+  // oldest: the oldest file still followed, when not the manager's to tell.
+  void EmitReady(uint64_t nextPosition, bool all, const std::optional<uint64_t>* oldest = nullptr);
   void Emit(FoundFile file);
   bool WriteRecord(const FoundFile& file);
   // The audit files of a carve.
@@ -227,6 +260,11 @@ class Run {
   bool m_writeFailed = false;
   std::string m_writeFailure;
   uint64_t m_resumedReportLength = 0;
+  // Bytes of the report file that hold whole records (a resume cuts it back
+  // to this), and the records a failed write kept from the outputs: they
+  // wait in the saved state, and a resume writes them first.
+  uint64_t m_reportLength = 0;
+  std::vector<FoundFile> m_unwritten;
   double m_sessionStart = 0;    // for this session's rate
   double m_accountedUntil = 0;  // time up to here is in m_stats.seconds
   uint64_t m_sessionStartPosition = 0;
@@ -249,6 +287,13 @@ class Run {
     uint64_t streamStart, leadIn, size;
   };
   std::vector<Damaged> m_damaged;
+  // Files continued after a stop, by their path below the output folder;
+  // in a scan, files that begin before the position it went on from.
+  std::set<std::string> m_continued;
+  uint64_t m_resumedAt = 0;
+  // Files short of bytes a full disk lost, where the source is a stream and
+  // cannot be read again to write them: their records say incomplete.
+  std::set<std::string> m_incomplete;
   uint64_t m_journalEnd = 0;
   std::string JournalPath() const { return m_options.outputDir + "/.typerecovery-journal"; }
   // Resume of a carve: puts the folder back as it was at the saved state and
@@ -256,6 +301,19 @@ class Run {
   bool RestoreCarveFolder(const nlohmann::json& info, std::string* error);
   std::shared_ptr<const MediaMap> m_freeSpace;
   std::vector<std::string> m_sourceNotes;
+  // The last save of this session and where it stood.
+  double m_lastSave = 0;
+  uint64_t m_lastSavePosition = 0;
+  // Saves the state when it is due (or, before the source makes the run
+  // wait, as soon as there is anything new to save).
+  void Autosave(uint64_t position, bool beforeWait);
+  // How a run ended, with the regions of the source read as zeros (in the
+  // media, for a free-space scan).
+  RunEnd Ended(RunEnd end) const;
+  // Those regions in words, for the summary and the closing message.
+  std::string UnreadableText() const;
+  // Numbers a resumed carve told the library were used, for workers' managers.
+  std::vector<std::pair<std::u16string, uint32_t>> m_usedNumbers;
   // Carve: what --dedup and --set-mtime do with a written file before its
   // record goes out; false when the file was a duplicate and is gone.
   bool KeepWritten(FoundFile& file, bool damaged);
@@ -347,6 +405,14 @@ bool Run::RestoreCarveFolder(const nlohmann::json& info, std::string* error) {
     known.insert(OnDisk(open.back().path));
   }
   const std::set<std::string> continued = known;
+  m_continued = continued;
+  for (const nlohmann::json& path : info.value("incomplete_files", nlohmann::json::array()))
+    m_incomplete.insert(path.get<std::string>());
+  // Files whose records a full disk kept back are kept, even where the
+  // journal could not name them.
+  for (const nlohmann::json& record : info.value("unwritten", nlohmann::json::array()))
+    if (record.is_object() && record.contains("path") && record["path"].is_string())
+      known.insert(record["path"].get<std::string>());
   for (const std::string& path : SplitList(journal.substr(0, static_cast<size_t>(journalLength)), "\n"))
     known.insert(path);
   for (const std::string& path : SplitList(journal.substr(static_cast<size_t>(journalLength)), "\n"))
@@ -406,6 +472,7 @@ bool Run::RestoreCarveFolder(const nlohmann::json& info, std::string* error) {
     if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) continue;
     std::u16string extension = Utf8ToUtf16(path.substr(dot + 1));
     TypeRecovery_NoteUsedFileNumber(m_manager.get(), extension.c_str(), static_cast<uint32_t>(std::stoul(digits)));
+    m_usedNumbers.emplace_back(extension, static_cast<uint32_t>(std::stoul(digits)));
   }
   // The files being written at the saved state go on where they stood.
   for (const OpenFile& file : open) {
@@ -438,6 +505,15 @@ bool Run::RestoreCarveFolder(const nlohmann::json& info, std::string* error) {
         done += want;
       }
     }
+    if (fd >= 0 && !m_reader.Seekable() && platform::FileSize(fd, &length) && length < file.size) {
+      // Bytes a full disk lost, which a stream cannot give again: zeros in
+      // their place keep the rest where it belongs, and the file is marked.
+      m_incomplete.insert(OnDisk(file.path));
+      if (!platform::Truncate(fd, file.size)) {
+        platform::Close(fd);
+        fd = -1;
+      }
+    }
     if (fd < 0 || !platform::FileSize(fd, &length) || length < file.size || !platform::Truncate(fd, file.size) ||
         !platform::SeekToEnd(fd)) {
       *error = "cannot continue " + path + ", the file being written at the stop: " +
@@ -464,6 +540,14 @@ void Run::OnFound(const char16_t* extension, uint64_t fileStart, uint64_t size, 
   file.extension = Utf16ToUtf8(extension, 8);
   file.complete = complete != 0;
   if (picture != nullptr && picture->size == sizeof(tag_PictureInfo)) file.picture = FromPictureInfo(*picture);
+  if (file.picture && fileStart < m_resumedAt && m_reader.Seekable()) {
+    // Begun before the stop: the record is made again from all its bytes.
+    SourceReader* reader = &m_reader;
+    std::optional<PictureData> whole = PictureOfBytes(
+        [reader](uint64_t position, uint8_t* into, size_t want) { return reader->ReadAt(position, into, want); },
+        fileStart, size, file.extension, m_selection, m_options.block);
+    if (whole) file.picture = whole;
+  }
   file.typeCode = m_catalog.CodeForExtension(file.extension);
   if (file.typeCode == 0 && file.picture) file.typeCode = file.picture->typeCode;
   // A size never runs past the end of the source: what lies beyond is not
@@ -480,6 +564,9 @@ void Run::OnClosed(const tag_ClosedFileInfo& info) {
   file.extension = Utf16ToUtf8(info.extension, 8);
   // The summary spells an extension as the files and folders are named.
   const std::string& key = file.extension;
+  // Numbers used on one core go on in the managers of many.
+  if (m_options.jobs > 1 && !m_joining && info.disposition != TYPERECOVERY_FILE_DISCARDED)
+    if (std::optional<uint32_t> number = OutputNumber(Utf16ToUtf8(info.path))) m_usedNumbers.emplace_back(info.extension, *number);
   if (m_journalFd >= 0 && info.disposition != TYPERECOVERY_FILE_DISCARDED) {
     // Every number used, kept or not, so that a resume numbers as this run.
     std::string line = OnDisk(Utf16ToUtf8(info.path)) + "\n";
@@ -497,7 +584,17 @@ void Run::OnClosed(const tag_ClosedFileInfo& info) {
   if (info.fileStart < info.leadIn) file.leadIn = 0;  // cannot name bytes before the source
   file.streamStart = info.fileStart;
   file.size = info.bytesWritten;
-  if (info.size >= sizeof(tag_ClosedFileInfo) && info.bytesUnwritten != 0) {
+  file.complete = info.complete != 0;
+  if (info.size >= sizeof(tag_ClosedFileInfo) && info.bytesUnwritten != 0 && !m_reader.Seekable()) {
+    // A stream cannot be read again: the file stays as short as it is.
+    m_incomplete.insert(file.path);
+    if (!m_writeFailed) {
+      m_writeFailed = true;
+      m_writeFailure = "cannot write found files below " + m_options.outputDir + " (" +
+                       WhyUnwritable(m_options.outputDir) + "); " + file.path +
+                       " is incomplete: the source is a stream and cannot be read again";
+    }
+  } else if (info.size >= sizeof(tag_ClosedFileInfo) && info.bytesUnwritten != 0) {
     // The disk filled up as the file closed: it is short of bytes the source
     // holds. The record names the whole file; a resume writes it again.
     file.size += info.bytesUnwritten;
@@ -508,9 +605,16 @@ void Run::OnClosed(const tag_ClosedFileInfo& info) {
                        WhyUnwritable(m_options.outputDir) + "); " + file.path + " is short until resumed";
     }
   }
-  file.complete = info.complete != 0;
+  if (m_incomplete.count(file.path)) file.complete = false;
   if (info.picture != nullptr && info.picture->size == sizeof(tag_PictureInfo))
     file.picture = FromPictureInfo(*info.picture);
+  if (file.picture && m_continued.count(file.path) && file.leadIn == 0) {
+    // Continued after a stop: the recognizer saw only the strips since, so
+    // the picture record is made again from the whole file as written.
+    std::optional<PictureData> whole =
+        PictureOfWrittenFile(m_options.outputDir + "/" + file.path, file.extension, m_selection, m_options.block);
+    if (whole) file.picture = whole;
+  }
   file.typeCode = m_catalog.CodeForExtension(file.extension);
   if (file.typeCode == 0 && file.picture) file.typeCode = file.picture->typeCode;
   if (file.typeCode == 0) file.typeCode = info.typeCode;
@@ -538,12 +642,16 @@ void Run::Queue(FoundFile file) {
   m_pending.emplace(std::make_pair(key, m_sequence++), std::move(file));
 }
 
-void Run::EmitReady(uint64_t nextPosition, bool all) {
+void Run::EmitReady(uint64_t nextPosition, bool all, const std::optional<uint64_t>* oldestGiven) {
   uint64_t limit = UINT64_MAX;
   if (!all) {
     limit = nextPosition > kOrderSlack ? nextPosition - kOrderSlack : 0;
     uint64_t oldest = 0;
-    if (TypeRecovery_GetOldestOpenFileStart(m_manager.get(), &oldest) != 0) limit = std::min(limit, oldest);
+    if (oldestGiven != nullptr) {
+      if (*oldestGiven) limit = std::min(limit, **oldestGiven);
+    } else if (TypeRecovery_GetOldestOpenFileStart(m_manager.get(), &oldest) != 0) {
+      limit = std::min(limit, oldest);
+    }
   }
   while (!m_pending.empty() && m_pending.begin()->first.first < limit) {
     FoundFile file = std::move(m_pending.begin()->second);
@@ -573,7 +681,7 @@ void Run::Emit(FoundFile file) {
     std::optional<std::string> digest;
     if (damaged && file.leadIn == 0 && m_reader.Seekable()) {
       // Short on disk until the resume writes it again from the source.
-      const SourceReader* reader = &m_reader;
+      SourceReader* reader = &m_reader;
       digest = HashRead([reader](uint64_t position, uint8_t* into, size_t want) {
         return reader->ReadAt(position, into, want);
       }, file.streamStart, file.size, m_options.hashName);
@@ -587,7 +695,7 @@ void Run::Emit(FoundFile file) {
     } else if (m_reader.Seekable()) {
       // Read back through the reader: in free space, exactly the bytes the
       // file was found in.
-      const SourceReader* reader = &m_reader;
+      SourceReader* reader = &m_reader;
       digest = HashRead([reader](uint64_t position, uint8_t* into, size_t want) {
         return reader->ReadAt(position, into, want);
       }, file.streamStart, file.size, m_options.hashName);
@@ -595,6 +703,7 @@ void Run::Emit(FoundFile file) {
     if (digest) file.hash = *digest;
     else ++m_stats.unhashed;
   }
+  file.zeroFilled = m_reader.TouchesUnreadable(file.streamStart, file.size - std::min(file.size, file.leadIn));
   if (!KeepWritten(file, damaged)) {
     ++m_stats.duplicates;
   } else {
@@ -639,35 +748,78 @@ bool Run::KeepWritten(FoundFile& file, bool damaged) {
 }
 
 bool Run::WriteRecord(const FoundFile& file) {
+  // After a failed write nothing more goes out: the records wait in the
+  // state, and a resume writes them where the outputs stood.
+  if (m_writeFailed && m_keepsState) {
+    m_unwritten.push_back(file);
+    return false;
+  }
+  bool ok = true;
+  std::string text;
   if (m_report != nullptr && m_writer) {
-    std::string text = m_writer->Record(file);
-    if (std::fwrite(text.data(), 1, text.size(), m_report) != text.size() && !m_writeFailed) {
-      m_writeFailed = true;
-      m_writeFailure = "cannot write the report " + (m_reportIsStdout ? std::string("to standard output") : m_options.reportPath) +
-                       ": " + std::strerror(errno);
+    text = m_writer->Record(file);
+    if (std::fwrite(text.data(), 1, text.size(), m_report) != text.size() ||
+        (!m_reportIsStdout && std::fflush(m_report) != 0)) {
+      ok = false;
+      if (!m_writeFailed)
+        m_writeFailure = "cannot write the report " +
+                         (m_reportIsStdout ? std::string("to standard output") : m_options.reportPath) + ": " +
+                         std::strerror(errno);
     }
   }
-  if (m_auditFd >= 0) {
+  if (ok && m_auditFd >= 0) {
     // Record and footer in one write: the audit is a whole document after
     // every record, whenever the run stops.
-    std::string text = m_auditWriter->Record(file);
-    std::string both = text + m_auditFooter;
-    if (!PwriteAll(m_auditFd, both.data(), both.size(), m_auditEnd)) {
-      if (!m_writeFailed) {
-        m_writeFailed = true;
+    std::string record = m_auditWriter->Record(file);
+    std::string both = record + m_auditFooter;
+    if (PwriteAll(m_auditFd, both.data(), both.size(), m_auditEnd)) {
+      m_auditEnd += record.size();
+    } else {
+      ok = false;
+      if (!m_writeFailed)
         m_writeFailure = "cannot write the audit record " + m_options.outputDir + "/" + m_auditName + ".xml: " +
                          std::strerror(errno);
-      }
-      return false;
     }
-    m_auditEnd += text.size();
   }
+  if (!ok) {
+    m_writeFailed = true;
+    if (m_keepsState) m_unwritten.push_back(file);
+    return false;
+  }
+  m_reportLength += text.size();
   return true;
+}
+
+RunEnd Run::Ended(RunEnd end) const {
+  for (const MediaRun& run : m_reader.Unreadable()) {
+    if (m_freeSpace == nullptr) {
+      end.unreadable.push_back(run);
+      continue;
+    }
+    for (const MediaRun& piece : m_freeSpace->Pieces(run.offset, run.length)) end.unreadable.push_back(piece);
+  }
+  return end;
+}
+
+std::string Run::UnreadableText() const {
+  const RunEnd end = Ended(RunEnd());
+  if (end.unreadable.empty()) return "";
+  std::string text = std::to_string(end.unreadable.size()) + " unreadable region(s) of the source, " +
+                     FormatBytes(m_reader.UnreadableBytes()) + ", were read as zeros (offset+length):";
+  size_t shown = 0;
+  for (const MediaRun& run : end.unreadable) {
+    if (++shown > 8) {
+      text += " ...";
+      break;
+    }
+    text += " " + std::to_string(run.offset) + "+" + std::to_string(run.length);
+  }
+  return text;
 }
 
 bool Run::UpdateAuditFooter(const RunEnd& end) {
   if (m_auditFd < 0) return true;
-  m_auditFooter = m_auditWriter->Footer(end);
+  m_auditFooter = m_auditWriter->Footer(Ended(end));
   return PwriteAll(m_auditFd, m_auditFooter.data(), m_auditFooter.size(), m_auditEnd) &&
          platform::Truncate(m_auditFd, m_auditEnd + m_auditFooter.size());
 }
@@ -689,7 +841,13 @@ bool Run::WriteSummary(const std::string& status, const std::string& detail) {
   summary["sessions"] = m_stats.sessions;
   summary["seconds"] = m_stats.seconds;
   summary["bytes_scanned"] = m_stats.bytesScanned;
-  if (m_reader.UnreadableBlocks() > 0) summary["unreadable_blocks"] = m_reader.UnreadableBlocks();
+  if (!m_reader.Unreadable().empty()) {
+    nlohmann::ordered_json regions = nlohmann::ordered_json::array();
+    for (const MediaRun& run : Ended(RunEnd()).unreadable)
+      regions.push_back({{"offset", run.offset}, {"length", run.length}});
+    summary["unreadable"] = regions;
+    summary["unreadable_bytes"] = m_reader.UnreadableBytes();
+  }
   nlohmann::ordered_json types = nlohmann::ordered_json::object();
   ExtensionStats total;
   for (const auto& entry : m_stats.byExtension) {
@@ -709,6 +867,7 @@ bool Run::WriteSummary(const std::string& status, const std::string& detail) {
                       {"bytes", total.bytes},   {"skipped_larger", total.dropped},
                       {"filtered", total.filtered}};
   if (!m_options.hashName.empty()) summary["unhashed_files"] = m_stats.unhashed;
+  if (!m_incomplete.empty()) summary["incomplete_files"] = m_incomplete;
   if (m_options.dedup) summary["duplicates_not_written"] = m_stats.duplicates;
   std::string path = m_options.outputDir + "/" + m_auditName + ".json";
   std::string temporary = path + ".tmp";
@@ -945,9 +1104,14 @@ int Run::Prepare() {
       Message("note: the state was saved for the source " + source.value("path", "") + "; continuing with " +
               m_options.source + ", whose content matches");
     m_stats = RunStats::FromJson(info.value("stats", nlohmann::json::object()));
+    m_resumedAt = position;
+    for (const nlohmann::json& run : info.value("unreadable", nlohmann::json::array()))
+      m_reader.NoteUnreadable(run.at(0).get<uint64_t>(), run.at(1).get<uint64_t>());
     m_resumedReportLength = info.value("report_length", uint64_t{0});
     try {
       for (const nlohmann::json& record : info.value("pending", nlohmann::json::array())) Queue(RecordFromJson(record));
+      for (const nlohmann::json& record : info.value("unwritten", nlohmann::json::array()))
+        m_unwritten.push_back(RecordFromJson(record));
     } catch (const nlohmann::json::exception&) {
       Message("the state file " + m_statePath + " is damaged (its waiting records)");
       return kExitState;
@@ -976,6 +1140,10 @@ int Run::Prepare() {
     Message("cannot continue the audit record in " + m_options.outputDir + ": " + std::strerror(errno));
     return kExitOutput;
   }
+  // Records a failed write kept back go out first, in their order.
+  std::vector<FoundFile> unwritten;
+  unwritten.swap(m_unwritten);
+  for (const FoundFile& file : unwritten) WriteRecord(file);
   ++m_stats.sessions;
   WriteSummary("running", "");
   return kExitOk;
@@ -1017,10 +1185,12 @@ bool Run::OpenReport(std::string* error) {
     *error = "cannot write the report " + m_options.reportPath + ": " + std::strerror(errno);
     return false;
   }
-  if (!header.empty() && std::fwrite(header.data(), 1, header.size(), m_report) != header.size()) {
-    *error = "cannot write the report " + m_options.reportPath;
+  if (!header.empty() && (std::fwrite(header.data(), 1, header.size(), m_report) != header.size() ||
+                          (!m_reportIsStdout && std::fflush(m_report) != 0))) {
+    *error = "cannot write the report " + m_options.reportPath + ": " + std::strerror(errno);
     return false;
   }
+  m_reportLength = m_options.resume ? m_resumedReportLength : header.size();
   return true;
 }
 
@@ -1036,7 +1206,7 @@ bool Run::SaveState(uint64_t position, std::string* error) {
   uint64_t reportLength = 0;
   if (m_report != nullptr) {
     std::fflush(m_report);
-    if (!m_reportIsStdout) reportLength = static_cast<uint64_t>(std::max<long>(0, std::ftell(m_report)));
+    if (!m_reportIsStdout) reportLength = m_reportLength;
   }
   size_t prefixLength = static_cast<size_t>(
       std::min<uint64_t>(m_reader.Prefix().size(), position - m_reader.Start()));
@@ -1056,9 +1226,16 @@ bool Run::SaveState(uint64_t position, std::string* error) {
   nlohmann::json pending = nlohmann::json::array();
   for (const auto& entry : m_pending) pending.push_back(RecordToJson(entry.second));
   info["pending"] = pending;
+  nlohmann::json unwritten = nlohmann::json::array();
+  for (const FoundFile& file : m_unwritten) unwritten.push_back(RecordToJson(file));
+  info["unwritten"] = unwritten;
+  nlohmann::json unreadable = nlohmann::json::array();
+  for (const MediaRun& run : m_reader.Unreadable()) unreadable.push_back({run.offset, run.length});
+  info["unreadable"] = unreadable;
   if (m_auditFd >= 0) {
     info["audit_name"] = m_auditName;
     info["audit_length"] = m_auditEnd;
+    UpdateAuditFooter(RunEnd{"running", "", "", false});
     platform::Sync(m_auditFd);
   }
   if (m_options.mode == RunOptions::Mode::kCarve) {
@@ -1083,6 +1260,7 @@ bool Run::SaveState(uint64_t position, std::string* error) {
     for (const Damaged& d : m_damaged)
       damaged.push_back({{"path", d.path}, {"start", d.streamStart}, {"lead_in", d.leadIn}, {"size", d.size}});
     info["damaged_files"] = damaged;
+    info["incomplete_files"] = m_incomplete;
     info["journal_length"] = m_journalEnd;
     if (m_journalFd >= 0) platform::Sync(m_journalFd);
     if (m_options.dedup) info["digests_length"] = m_duplicates.Sync();
@@ -1156,7 +1334,7 @@ int Run::StopWithState(uint64_t position, int exitCode, const std::string& why) 
     }
   }
   if (m_report != nullptr && m_writer) {
-    std::string footer = m_writer->Footer(RunEnd{"interrupted", UtcNow(), why, false});
+    std::string footer = m_writer->Footer(Ended(RunEnd{"interrupted", UtcNow(), why, false}));
     std::fwrite(footer.data(), 1, footer.size(), m_report);
     std::fflush(m_report);
   }
@@ -1188,10 +1366,18 @@ int Run::StopWithState(uint64_t position, int exitCode, const std::string& why) 
 }
 
 int Run::Loop() {
+  // Many cores from a strip where the manager is at rest (at once, unless a
+  // resumed run goes on with files in progress).
+  const bool many = !m_oneCore && ParallelFits();
+  if (many && TypeRecovery_IsAtRest(m_manager.get())) return ParallelLoop(false);
   ProgressMeter meter(ProgressMeter::Choose(m_options.quiet, stderr), stderr);
-  m_sessionStart = m_accountedUntil = Now();
-  m_sessionStartPosition = m_reader.NextPosition();
-  double lastSave = m_sessionStart;
+  if (!m_oneCore) {
+    m_sessionStart = m_accountedUntil = Now();
+    m_sessionStartPosition = m_reader.NextPosition();
+  }
+  m_lastSavePosition = m_reader.NextPosition();
+  m_lastSave = Now();
+  m_reader.SetBeforeWait([this](uint64_t position) { Autosave(position, true); });
   std::optional<uint64_t> total;
   if (m_reader.End()) total = *m_reader.End() - m_reader.Start();
   Strip strip;
@@ -1219,6 +1405,10 @@ int Run::Loop() {
       meter.Finish();
       return StopWithState(next, kExitInterrupted, "interrupted by " + platform::StopRequests::Name());
     }
+    if (many && TypeRecovery_IsAtRest(m_manager.get())) {
+      meter.Finish();
+      return ParallelLoop(true);
+    }
     if ((++count & 63) == 0) {
       double now = Now();
       ProgressSnapshot snapshot;
@@ -1228,17 +1418,10 @@ int Run::Loop() {
       snapshot.sessionBytes = next - m_sessionStartPosition;
       snapshot.files = m_stats.Files() + m_pending.size();
       meter.Update(snapshot);
-      if (m_options.autosaveSeconds > 0 && now - lastSave >= m_options.autosaveSeconds) {
-        if (!SaveState(next, &error)) {
-          meter.Finish();
-          Message("warning: " + error + "; no more automatic saves in this run");
-          m_options.autosaveSeconds = 0;
-          error.clear();
-        }
-        lastSave = now;
-      }
+      Autosave(next, false);
     }
   }
+  m_reader.SetBeforeWait(nullptr);
   meter.Finish();
   if (*platform::StopRequests::Flag() != 0 && m_reader.Interrupted()) {
     return StopWithState(m_reader.NextPosition(), kExitInterrupted, "interrupted by " + platform::StopRequests::Name());
@@ -1246,9 +1429,123 @@ int Run::Loop() {
   if (!error.empty()) {
     return StopWithState(m_reader.NextPosition(), kExitSource, error);
   }
-  if (m_reader.UnreadableBlocks() > 0)
-    Message("warning: " + std::to_string(m_reader.UnreadableBlocks()) +
-            " unreadable block(s) of the source were read as zeros");
+  if (!m_reader.Unreadable().empty()) Message("warning: " + UnreadableText());
+  return Finish();
+}
+
+void Run::Autosave(uint64_t position, bool beforeWait) {
+  if (m_options.autosaveSeconds <= 0 || position == m_lastSavePosition) return;
+  const double now = Now();
+  // Before a wait the save is due sooner: a run killed while it waits for
+  // input should lose as little as possible, and never all of it.
+  const double interval = beforeWait && m_lastSavePosition == m_sessionStartPosition
+                              ? 0
+                              : beforeWait ? std::min(m_options.autosaveSeconds, 1.0) : m_options.autosaveSeconds;
+  if (now - m_lastSave < interval) return;
+  std::string error;
+  if (!SaveState(position, &error)) {
+    Message("warning: " + error + "; no more automatic saves in this run");
+    m_options.autosaveSeconds = 0;
+  }
+  m_lastSave = now;
+  m_lastSavePosition = position;
+}
+
+CTypeRecoveryManager* Run::NewWorkerManager(const std::string& root, uintptr_t user, TypeRecoveryFoundFileFn found,
+                                            TypeRecoveryFileClosedFn closed) {
+  const bool carve = m_options.mode == RunOptions::Mode::kCarve;
+  std::u16string wideRoot = Utf8ToUtf16(root);
+  CTypeRecoveryManager* manager =
+      carve ? TypeRecovery_CreateManager(0, nullptr, wideRoot.c_str()) : TypeRecovery_CreateManager(user, found, nullptr);
+  if (manager == nullptr) return nullptr;
+  if (carve) TypeRecovery_SetFileClosedCallback(manager, closed, user);
+  m_selection.ApplyTo(manager);
+  if (m_options.restrictedSize) TypeRecovery_SetRestrictedSize(manager, *m_options.restrictedSize);
+  for (const auto& used : m_usedNumbers) TypeRecovery_NoteUsedFileNumber(manager, used.first.c_str(), used.second);
+  return manager;
+}
+
+bool Run::OpenWorkerReader(SourceReader* reader, uint64_t from, std::string* error) {
+  if (!reader->Open(m_options.source, from, *m_reader.End() - from, error)) return false;
+  reader->SetGeometry(m_options.block, m_options.chunk, m_options.lookahead);
+  reader->SetStopFlag(platform::StopRequests::Flag());
+  return true;
+}
+
+constexpr uint64_t kMinSegment = 4u << 20, kMaxSegment = 64u << 20;
+
+bool Run::ParallelFits() const {
+  // Workers read the source each at its own place: a file or device read
+  // directly, of known length. A carve adding to an older folder keeps the
+  // names one run gives there only on one core.
+  if (m_options.jobs < 2 || !m_reader.Seekable() || m_reader.Fd() < 0 || m_freeSpace != nullptr ||
+      !m_reader.End().has_value() || (m_options.mode == RunOptions::Mode::kCarve && m_auditName != "report"))
+    return false;
+  // A range of a few segments is done sooner on one core than cut up.
+  return m_options.segmentBytes != 0 || *m_reader.End() - m_reader.NextPosition() >= 2 * kMinSegment;
+}
+
+int Run::ParallelLoop(bool continuing) {
+  ProgressMeter meter(ProgressMeter::Choose(m_options.quiet, stderr), stderr);
+  if (!continuing) {
+    m_sessionStart = m_accountedUntil = Now();
+    m_sessionStartPosition = m_reader.NextPosition();
+  }
+  m_joining = true;
+  double lastSave = m_sessionStart;
+  std::string error;
+  ParallelSettings settings;
+  settings.jobs = m_options.jobs;
+  settings.start = m_reader.NextPosition();
+  settings.end = *m_reader.End();
+  // About eight segments per core keep the cores busy to the end; each
+  // costs a manager and a hand-over.
+  settings.segmentBytes = m_options.segmentBytes != 0
+                              ? m_options.segmentBytes
+                              : std::clamp<uint64_t>((settings.end - settings.start) / (8 * settings.jobs),
+                                                     kMinSegment, kMaxSegment);
+  settings.block = m_options.block;
+  if (m_options.mode == RunOptions::Mode::kCarve) settings.outputDir = m_options.outputDir;
+  settings.stopFlag = platform::StopRequests::Flag();
+  // The first bytes identify the source in a saved state.
+  if (!m_reader.SkipTo(settings.start, &error)) return StopWithState(settings.start, kExitSource, error);
+  settings.progress = [&](uint64_t done) {
+    ProgressSnapshot snapshot;
+    snapshot.done = settings.start - m_reader.Start() + done;
+    snapshot.total = settings.end - m_reader.Start();
+    snapshot.seconds = Now() - m_sessionStart;
+    snapshot.sessionBytes = settings.start - m_sessionStartPosition + done;
+    snapshot.files = m_stats.Files() + m_pending.size();
+    meter.Update(snapshot);
+  };
+  settings.atRest = [&](uint64_t position) {
+    if (m_writeFailed) return false;
+    const double now = Now();
+    if (m_options.autosaveSeconds > 0 && now - lastSave >= m_options.autosaveSeconds) {
+      if (!SaveState(position, &error)) {
+        meter.Finish();
+        Message("warning: " + error + "; no more automatic saves in this run");
+        m_options.autosaveSeconds = 0;
+        error.clear();
+      }
+      lastSave = now;
+    }
+    return true;
+  };
+  const ParallelOutcome outcome = RunParallel(*this, settings);
+  meter.Finish();
+  m_reader.SkipTo(outcome.position, &error);
+  m_joining = false;
+  if (outcome.status == ParallelOutcome::Status::kUnreadable && !m_writeFailed) {
+    m_oneCore = true;
+    return Loop();
+  }
+  if (m_writeFailed) return StopWithState(outcome.position, kExitOutput, m_writeFailure);
+  if (outcome.status == ParallelOutcome::Status::kFailed)
+    return StopWithState(outcome.position, outcome.outputFailed ? kExitOutput : kExitSource, outcome.error);
+  if (outcome.status == ParallelOutcome::Status::kStopped)
+    return StopWithState(outcome.position, kExitInterrupted,
+                         "interrupted by " + platform::StopRequests::Name());
   return Finish();
 }
 
@@ -1258,17 +1555,15 @@ int Run::Finish() {
   SessionTime();
   uint64_t end = m_reader.NextPosition();
   m_stats.bytesScanned = end - m_reader.Start();
-  if (m_writeFailed) {
-    Message(m_writeFailure);
-    return kExitOutput;
-  }
+  if (m_writeFailed) return StopWithState(end, kExitOutput, m_writeFailure);
   const RunEnd finished{"finished", UtcNow(), "", true};
   if (m_report != nullptr) {
-    std::string footer = m_writer->Footer(finished);
+    std::string footer = m_writer->Footer(Ended(finished));
     if (std::fwrite(footer.data(), 1, footer.size(), m_report) != footer.size() || std::fflush(m_report) != 0) {
-      Message("cannot write the report " + (m_reportIsStdout ? std::string("to standard output") : m_options.reportPath) +
-              ": " + std::strerror(errno));
-      return kExitOutput;
+      return StopWithState(end, kExitOutput,
+                           "cannot write the report " +
+                               (m_reportIsStdout ? std::string("to standard output") : m_options.reportPath) + ": " +
+                               std::strerror(errno));
     }
   }
   if (m_auditFd >= 0 && (!UpdateAuditFooter(finished) || !platform::Sync(m_auditFd))) {
@@ -1289,6 +1584,9 @@ int Run::Finish() {
   if (m_options.mode == RunOptions::Mode::kCarve) {
     std::string summary = FormatSummary(m_stats, m_options.outputDir);
     summary += "audit: " + m_options.outputDir + "/" + m_auditName + ".xml, " + m_auditName + ".json\n";
+    if (!m_reader.Unreadable().empty()) summary += UnreadableText() + "\n";
+    for (const std::string& path : m_incomplete)
+      summary += "incomplete: " + path + " (a full disk cut it, and the stream cannot be read again)\n";
     for (const std::string& note : m_sourceNotes) summary += note + "\n";
     if (std::fputs(summary.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
       Message("cannot write the summary to standard output: " + std::string(std::strerror(errno)));

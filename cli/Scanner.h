@@ -55,6 +55,8 @@ struct RunOptions {
   double autosaveSeconds = 5.0;
   uint32_t chunk = 4u << 20;
   uint32_t lookahead = 64u << 10;
+  unsigned jobs = 1;          // analysing threads; 1 is the one-core loop
+  uint64_t segmentBytes = 0;  // with jobs > 1: bytes per segment (0: the default)
   std::string commandLine;
   std::vector<std::string> arguments;  // the command line as given, argv[0] first
   // Options named on the command line (by their long names), so that a

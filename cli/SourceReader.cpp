@@ -11,7 +11,14 @@ namespace trcli {
 
 namespace {
 constexpr size_t kTailPadding = 16;
+// Read errors are narrowed down to sectors, whatever the strip size: a disk
+// fails a whole request for one bad sector, and only that sector is lost.
+constexpr uint64_t kSector = 512;
+
+size_t ToSectorEnd(uint64_t position, size_t most) {
+  return static_cast<size_t>(std::min<uint64_t>(most, kSector - position % kSector));
 }
+}  // namespace
 
 SourceReader::~SourceReader() {
   if (m_owns && m_fd >= 0) platform::Close(m_fd);
@@ -102,21 +109,70 @@ bool SourceReader::OpenMedium(std::unique_ptr<Medium> medium, uint64_t offset, s
   return true;
 }
 
-bool SourceReader::ReadAt(uint64_t position, uint8_t* into, size_t size) const {
+bool SourceReader::ReadAt(uint64_t position, uint8_t* into, size_t size, bool* zeroFilled) {
+  if (!m_seekable) return false;
+  auto lost = [&](uint64_t at, size_t gap, uint8_t* to) {
+    std::memset(to, 0, gap);
+    NoteUnreadable(at, gap);
+    if (zeroFilled != nullptr) *zeroFilled = true;
+  };
   if (m_medium) {
     std::string ignored;
-    return position <= m_sourceSize && size <= m_sourceSize - position &&
-           m_medium->ReadAt(position, into, size, &ignored);
+    if (position > m_sourceSize || size > m_sourceSize - position) return false;
+    if (m_medium->ReadAt(position, into, size, &ignored)) return true;
+    if (!m_medium->ZeroUnreadable()) return false;
+    for (size_t done = 0; done < size;) {
+      size_t piece = ToSectorEnd(position + done, size - done);
+      if (!m_medium->ReadAt(position + done, into + done, piece, &ignored)) lost(position + done, piece, into + done);
+      done += piece;
+    }
+    return true;
   }
-  while (size > 0) {
-    long long got = platform::ReadAt(m_fd, into, size, position);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    into += got;
-    position += static_cast<uint64_t>(got);
-    size -= static_cast<size_t>(got);
+  // As the scan reads: after a failed read, sector by sector, and the
+  // sectors that cannot be read are zeros.
+  bool careful = false;
+  for (size_t done = 0; done < size;) {
+    size_t want = careful ? ToSectorEnd(position + done, size - done) : size - done;
+    long long got = platform::ReadAt(m_fd, into + done, want, position + done);
+    if (got > 0) {
+      done += static_cast<size_t>(got);
+    } else if (got == 0) {
+      return false;
+    } else if (errno != EINTR) {
+      if (careful) {
+        lost(position + done, want, into + done);
+        done += want;
+      }
+      careful = true;
+    }
   }
   return true;
+}
+
+void SourceReader::NoteUnreadable(uint64_t position, uint64_t length) {
+  if (length == 0) return;
+  // Kept sorted and joined: reads mostly go forward, so the new region
+  // usually lands at the end.
+  auto at = std::upper_bound(m_unreadable.begin(), m_unreadable.end(), position,
+                             [](uint64_t p, const MediaRun& run) { return p < run.offset; });
+  at = m_unreadable.insert(at, MediaRun{position, length});
+  if (at != m_unreadable.begin()) --at;
+  while (at + 1 != m_unreadable.end() && (at + 1)->offset <= at->offset + at->length) {
+    at->length = std::max(at->offset + at->length, (at + 1)->offset + (at + 1)->length) - at->offset;
+    m_unreadable.erase(at + 1);
+  }
+}
+
+uint64_t SourceReader::UnreadableBytes() const {
+  uint64_t total = 0;
+  for (const MediaRun& run : m_unreadable) total += run.length;
+  return total;
+}
+
+bool SourceReader::TouchesUnreadable(uint64_t position, uint64_t length) const {
+  for (const MediaRun& run : m_unreadable)
+    if (run.offset < position + length && position < run.offset + run.length) return true;
+  return false;
 }
 
 bool SourceReader::ReadFromMedium(uint8_t* into, size_t size, std::string* error) {
@@ -127,10 +183,10 @@ bool SourceReader::ReadFromMedium(uint8_t* into, size_t size, std::string* error
   std::string ignored;
   size_t total = 0;
   while (total < size) {
-    size_t piece = std::min<size_t>(size - total, m_block - ((m_readPosition + total) % m_block));
+    size_t piece = ToSectorEnd(m_readPosition + total, size - total);
     if (!m_medium->ReadAt(m_readPosition + total, into + total, piece, &ignored)) {
       std::memset(into + total, 0, piece);
-      ++m_unreadable;
+      NoteUnreadable(m_readPosition + total, piece);
     }
     total += piece;
   }
@@ -159,8 +215,11 @@ long long SourceReader::ReadSome(uint8_t* into, size_t size, std::string* error)
     if (!ReadFromMedium(into, size, error)) return -1;
     total = size;
   }
+  bool careful = false;  // after a read error: sector by sector
   while (total < size) {
-    long long got = platform::Read(m_fd, into + total, size - total);
+    const size_t want = careful ? ToSectorEnd(m_readPosition + total, size - total) : size - total;
+    if (m_beforeWait && !m_seekable && !platform::InputReady(m_fd)) m_beforeWait(m_cursor);
+    long long got = platform::Read(m_fd, into + total, want);
     if (got > 0) {
       total += static_cast<size_t>(got);
       continue;
@@ -177,11 +236,16 @@ long long SourceReader::ReadSome(uint8_t* into, size_t size, std::string* error)
       *error = std::string("read error on the source stream: ") + std::strerror(errno);
       return -1;
     }
-    // An unreadable region of a disk: one block of zeros, then go on.
-    size_t gap = std::min<size_t>(size - total, m_block - ((m_readPosition + total) % m_block));
+    // An unreadable region of a disk: find the sector, zeros for it, then
+    // go on.
+    if (!careful) {
+      careful = true;
+      continue;
+    }
+    const size_t gap = want;
     std::memset(into + total, 0, gap);
+    NoteUnreadable(m_readPosition + total, gap);
     total += gap;
-    ++m_unreadable;
     if (!platform::SeekTo(m_fd, m_readPosition + total)) {
       *error = std::string("cannot seek past a read error: ") + std::strerror(errno);
       return -1;

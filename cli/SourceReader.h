@@ -11,17 +11,20 @@
 // positions in the source.
 //
 // A read error on a seekable source does not stop the scan: the unreadable
-// block reads as zeros and is counted. On a stream it is fatal.
+// block reads as zeros, in every pass over it (strips, reads for digests and
+// for a resume), and its region is kept in a list. On a stream it is fatal.
 #ifndef TYPERECOVERY_CLI_SOURCEREADER_H
 #define TYPERECOVERY_CLI_SOURCEREADER_H
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "EvidenceSource.h"
+#include "MediaMap.h"
 
 namespace trcli {
 
@@ -58,6 +61,11 @@ class SourceReader {
   // then gives up, and Next answers false without a strip (Interrupted()).
   void SetStopFlag(const volatile int* flag) { m_stopFlag = flag; }
   bool Interrupted() const { return m_interrupted; }
+  // Called with the next strip's position (every strip before it has been
+  // handed out) just before a read of a stream that would wait for input:
+  // the host saves its state there, so that a process killed while it waits
+  // can be resumed.
+  void SetBeforeWait(std::function<void(uint64_t position)> hook) { m_beforeWait = std::move(hook); }
 
   // The next strip, valid until the next call; false at the end of the range
   // or on a fatal error (then *error is set).
@@ -65,9 +73,11 @@ class SourceReader {
   // Moves the next strip's position forward to an absolute position (resume).
   bool SkipTo(uint64_t position, std::string* error);
 
-  // Reads bytes of a seekable source anywhere (hashing found files); false
-  // when any of them cannot be read.
-  bool ReadAt(uint64_t position, uint8_t* into, size_t size) const;
+  // Reads bytes of a seekable source anywhere (hashing found files, a
+  // resume). Unreadable blocks of a disk read as zeros, as in the scan, and
+  // join the list (*zeroFilled set when any did); false past the end, on a
+  // stream or on a damaged evidence image.
+  bool ReadAt(uint64_t position, uint8_t* into, size_t size, bool* zeroFilled = nullptr);
 
   bool Seekable() const { return m_seekable; }
   int Fd() const { return m_fd; }
@@ -76,7 +86,13 @@ class SourceReader {
   std::optional<uint64_t> End() const { return m_end; }
   uint64_t SourceSize() const { return m_sourceSize; }  // 0 when unknown
   uint64_t NextPosition() const { return m_cursor; }
-  uint64_t UnreadableBlocks() const { return m_unreadable; }
+  // The regions read as zeros so far, in source order, touching ones joined.
+  const std::vector<MediaRun>& Unreadable() const { return m_unreadable; }
+  uint64_t UnreadableBytes() const;
+  // Adds regions known from an earlier session of the run.
+  void NoteUnreadable(uint64_t position, uint64_t length);
+  // True when any byte of position..position+length was read as zeros.
+  bool TouchesUnreadable(uint64_t position, uint64_t length) const;
   // The first bytes of the range (up to kPrefixBytes, as far as read so far):
   // they identify the source when a run is resumed.
   const std::vector<uint8_t>& Prefix() const { return m_prefix; }
@@ -108,7 +124,8 @@ class SourceReader {
   uint64_t m_readPosition = 0; // source position of the next byte to read
   bool m_eof = false;
   uint64_t m_cursor = 0;       // position of the next strip
-  uint64_t m_unreadable = 0;
+  std::vector<MediaRun> m_unreadable;
+  std::function<void(uint64_t)> m_beforeWait;
   std::vector<uint8_t> m_prefix;
   const volatile int* m_stopFlag = nullptr;
   bool m_interrupted = false;

@@ -294,9 +294,18 @@ bool CheckStateInfo(const nlohmann::json& info, std::string* which) {
                    {"report_length", kUnsigned, true}, {"start_time", kString, false}, {"stats", kObject, true},
                    {"pending", kArray, true}, {"audit_name", kString, false}, {"audit_length", kUnsigned, false},
                    {"open_files", kArray, false}, {"journal_length", kUnsigned, false},
-                   {"damaged_files", kArray, false}},
+                   {"damaged_files", kArray, false}, {"unreadable", kArray, false},
+                   {"incomplete_files", kStrings, false}, {"unwritten", kArray, false}},
                   which, ""))
     return false;
+  if (info.contains("unreadable")) {
+    for (const nlohmann::json& run : info["unreadable"]) {
+      if (!run.is_array() || run.size() != 2 || !IsKind(run[0], kUnsigned) || !IsKind(run[1], kUnsigned)) {
+        *which = "unreadable";
+        return false;
+      }
+    }
+  }
   if (info.contains("damaged_files")) {
     for (const nlohmann::json& file : info["damaged_files"]) {
       if (!FieldsHold(file, {{"path", kString, true}, {"start", kUnsigned, true}, {"lead_in", kUnsigned, true},

@@ -255,6 +255,12 @@ TYPERECOVERY_API void TYPERECOVERY_CALL TypeRecovery_SetFileClosedCallback(
  * *start when a file is being followed, else 0. */
 TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_GetOldestOpenFileStart(
     CTypeRecoveryManager* m, uint64_t* start);
+/* Addition: 1 when the manager holds no active recognizer (its progress
+ * record is empty), else 0. From such a strip on, the manager analyses as a
+ * new manager of the same types and settings would, apart from the file
+ * numbers it gives: a host can start a second manager at a later strip and
+ * know that both agree from the first strip after which both are at rest. */
+TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_IsAtRest(CTypeRecoveryManager* m);
 /* Folder mode, additions for a resume that loses nothing.
  *
  * TypeRecovery_GetOpenOutputFiles calls fn once per output file the
@@ -299,6 +305,15 @@ TYPERECOVERY_API int32_t TYPERECOVERY_CALL TypeRecovery_IsFileHeaderMatched(
  * For hosts that cannot build a CDynArray (C, other languages). */
 TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_GetSupportedFileType(
     CTypeRecoveryManager* m, uint32_t index, tag_FileTypeProperty* record);
+
+/* How many recognizer calls failed inside TypeRecovery_Analyse or
+ * TypeRecovery_Flush since the manager was created (0 for a null manager).
+ * A recognizer that fails loses only the file it was following: that file
+ * is neither reported nor kept (in folder mode its output file is removed,
+ * told to the file-closed callback as discarded) and the recognizer is
+ * retired; every other recognizer goes on with the same strip. A host that
+ * sees the count grow should say so in its records. */
+TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_GetFaultCount(CTypeRecoveryManager* m);
 
 #ifdef __cplusplus
 }

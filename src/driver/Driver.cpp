@@ -3,7 +3,9 @@
 // answer at this strip's leading bytes), the walk over the active recognizers
 // (retiring idle ones), and a clone of the candidate prototype when no
 // active recognizer of its class is following a file. Flush ends whatever
-// is still in progress.
+// is still in progress. Each recognizer's call is guarded on its own: one
+// that throws loses only the file it follows (its output file is removed),
+// is retired and counted in the manager's faults; the others go on.
 #include <cstring>
 
 #include "containers/Items.h"
@@ -17,6 +19,30 @@ namespace {
 // A strip whose first 16 bytes repeat one 8-byte pattern (a blank or filled
 // sector) gets no header pass.
 bool IsRepeatedPattern(const uint8_t* buffer) { return std::memcmp(buffer, buffer + 8, 8) == 0; }
+
+// A recognizer call threw: count the fault and let the recognizer's file go.
+void ContainFault(CTypeRecoveryManager* m, CTypeRecovery* r) {
+  ++m->m_faults;
+  try {
+    r->DiscardOutputFile();
+  } catch (...) {
+  }
+}
+
+// One recognizer's strip. False when it threw: its file is then discarded
+// and the fault counted; the caller retires it.
+bool AnalyseGuarded(CTypeRecoveryManager* m, CTypeRecovery* r, uint64_t stripPosition,
+                    const uint8_t* buffer, uint32_t length, uint32_t lookahead,
+                    uint32_t headerTypeCode, uint32_t* errorFlag, uint32_t* ended) {
+  try {
+    *ended = r->Analyse(stripPosition, buffer, length, lookahead, headerTypeCode, errorFlag);
+    return true;
+  } catch (...) {
+    ContainFault(m, r);
+    *ended = 0;
+    return false;
+  }
+}
 
 uint32_t AnalyseStrip(CTypeRecoveryManager* m, uint64_t stripPosition, const uint8_t* buffer,
                       uint32_t length, uint32_t lookahead, uint32_t* errorFlag) {
@@ -33,8 +59,13 @@ uint32_t AnalyseStrip(CTypeRecoveryManager* m, uint64_t stripPosition, const uin
   while (i < m->m_actives.GetCount()) {
     CTypeRecovery* active = ItemsOf(m->m_actives)[i];
     const bool wasIdle = active->IsIdle();
-    const uint32_t ended =
-        active->Analyse(stripPosition, buffer, length, lookahead, headerTypeCode, errorFlag);
+    uint32_t ended = 0;
+    if (!AnalyseGuarded(m, active, stripPosition, buffer, length, lookahead, headerTypeCode,
+                        errorFlag, &ended)) {
+      m->m_actives.RemoveAt(i);
+      delete active;
+      continue;
+    }
     count += ended;
     // A buffered write that failed (in this call, perhaps at a close).
     if (m->m_outputBuffers.TakeWriteFailure()) *errorFlag = 1;
@@ -62,7 +93,14 @@ uint32_t AnalyseStrip(CTypeRecoveryManager* m, uint64_t stripPosition, const uin
     CTypeRecovery* active = candidate->Clone();
     if (active != nullptr) {
       m->m_actives.Add(active);
-      count += active->Analyse(stripPosition, buffer, length, lookahead, headerTypeCode, errorFlag);
+      uint32_t ended = 0;
+      if (AnalyseGuarded(m, active, stripPosition, buffer, length, lookahead, headerTypeCode,
+                         errorFlag, &ended)) {
+        count += ended;
+      } else {
+        m->m_actives.RemoveAt(m->m_actives.GetCount() - 1);
+        delete active;
+      }
       if (m->m_outputBuffers.TakeWriteFailure()) *errorFlag = 1;
     }
   }
@@ -92,7 +130,14 @@ TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_Analyse(CTypeRecoveryMa
 TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_Flush(CTypeRecoveryManager* m) {
   if (m == nullptr) return 0;
   uint32_t count = 0;
-  for (long i = 0; i < m->m_actives.GetCount(); ++i) count += ItemsOf(m->m_actives)[i]->FinishFile();
+  for (long i = 0; i < m->m_actives.GetCount(); ++i) {
+    CTypeRecovery* active = ItemsOf(m->m_actives)[i];
+    try {
+      count += active->FinishFile();
+    } catch (...) {
+      ContainFault(m, active);
+    }
+  }
   m->DestroyActives();
   // Flush has no error flag to set: a failed last write is not carried into
   // a later strip.

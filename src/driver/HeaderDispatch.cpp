@@ -1,3 +1,5 @@
+// Building the header pass's per-first-byte lists and gates from the
+// prototypes' header leads, and asking them at each strip.
 #include "driver/HeaderDispatch.h"
 
 #include "containers/Items.h"

@@ -1,3 +1,5 @@
+// The byte-to-UTF-16 conversions of recognizer texts: one unit per byte,
+// and UTF-8 with a fallback for invalid bytes.
 #include "framework/Charset.h"
 
 #include <cstdint>

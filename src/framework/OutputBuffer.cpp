@@ -1,3 +1,4 @@
+// The write buffer of an output file and the manager's pool of them.
 #include "framework/OutputBuffer.h"
 
 #include <cstdlib>

@@ -131,8 +131,21 @@ void CTypeRecovery::ReportFileTo(uint32_t* folder, uint32_t complete,
     if (!anyMode) return;
     picture = nullptr;
   }
-  *folder = m_host->ReportFoundFile(*folder, &m_fileCounter, m_extension, m_fileStart,
-                                    m_expectedSize, complete, picture);
+  *folder = ReportToHost(*folder, complete, picture);
+}
+
+uint32_t CTypeRecovery::ReportToHost(uint32_t folder, uint32_t complete,
+                                     const tag_PictureInfo* picture) {
+  return m_host->ReportFoundFile(folder, &m_fileCounter, m_extension, m_fileStart, m_expectedSize,
+                                 complete, picture);
+}
+
+bool CTypeRecovery::AskFolderValue(const char16_t* extension, uint32_t* value) const {
+  if (m_host == nullptr) return false;
+  bool has = false;
+  const uint32_t answer = m_host->AskTypeFolderId(extension, &has);
+  if (has) *value = answer;
+  return has;
 }
 
 uint32_t CTypeRecovery::EndFile(uint32_t complete, const tag_PictureInfo* picture, bool anyMode) {
@@ -237,11 +250,7 @@ uint32_t CTypeRecovery::LoadProgress(TypeRecoveryFile file) {
       !ReadU32(file, &m_fileCounter)) {
     return 0;
   }
-  if (m_host != nullptr) {
-    bool has = false;
-    uint32_t value = m_host->AskTypeFolderId(m_extension, &has);
-    if (has) m_typeFolderValue = value;
-  }
+  AskFolderValue(m_extension, &m_typeFolderValue);
   if (m_fileInProgress != 0) {
     uint8_t extension[2 * kExtensionUnits];
     if (!ReadU64(file, &m_fileStart) || !ReadU64(file, &m_expectedSize) ||

@@ -10,8 +10,9 @@
 // that is the same for all formats: output naming, closing, renaming and
 // discarding (OutputFiles.cpp), reporting a found file to the host, ending a
 // file on flush, the base progress record and the copying of state from a
-// prototype into a clone. A format class supplies the header test, the
-// per-strip analysis and the cloning.
+// prototype into a clone. A format class supplies the header test and the
+// per-strip analysis; its Clone is the one its format line defines
+// (registry/RecognizerFactory.h).
 //
 // The destructor neither reports, closes nor deletes a file in progress
 // (files end only through FinishFile); it releases an output handle that is
@@ -144,6 +145,15 @@ class CTypeRecovery {
   // note is told as cut (complete 0).
   bool WantsClosedFileRecord() const;
   void NoteFileEnd(uint32_t complete, const tag_PictureInfo* picture);
+
+  // The two questions a recognizer asks its host, so that format classes
+  // need not know the manager. AskFolderValue: the value the host's
+  // folder-ID callback gives for an extension, stored in *value; false
+  // (*value untouched) without a host or a callback. ReportToHost: hands the
+  // host the file in progress (start and expected size) with a type-folder
+  // value and answers the host's new one; a host is required.
+  bool AskFolderValue(const char16_t* extension, uint32_t* value) const;
+  uint32_t ReportToHost(uint32_t folder, uint32_t complete, const tag_PictureInfo* picture);
 
   // EndFile: the report-then-close end of a file. Reports a file in
   // progress (as ReportFile), clears file in progress and closes the output

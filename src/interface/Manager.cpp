@@ -86,6 +86,10 @@ TYPERECOVERY_API void TYPERECOVERY_CALL TypeRecovery_SetFileClosedCallback(
   m->m_fileClosedValue = fn != nullptr ? userValue : 0;
 }
 
+TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_IsAtRest(CTypeRecoveryManager* m) {
+  return m != nullptr && m->m_actives.GetCount() == 0 ? 1 : 0;
+}
+
 TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_GetOldestOpenFileStart(
     CTypeRecoveryManager* m, uint64_t* start) {
   if (m == nullptr || start == nullptr) return 0;
@@ -134,6 +138,10 @@ TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_ReopenOutputFile(
     }
   }
   return 0;
+}
+
+TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_GetFaultCount(CTypeRecoveryManager* m) {
+  return m != nullptr ? m->m_faults : 0;
 }
 
 }  // extern "C"

@@ -54,6 +54,8 @@ class CTypeRecoveryManager {
   // Folder mode: told of every output file closed or removed (null: nobody).
   TypeRecoveryFileClosedFn m_fileClosed = nullptr;
   uintptr_t m_fileClosedValue = 0;
+  // Recognizer calls that threw and were contained (TypeRecovery_GetFaultCount).
+  uint32_t m_faults = 0;
 };
 
 // A processor fault turned into an ordinary exception. On POSIX there is no

@@ -8,6 +8,7 @@
 #if !defined(_WIN32)
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <unistd.h>
 #endif
 
@@ -191,8 +192,7 @@ TEST(CarveAudit, FiltersCutsAndSecondCarvesAreRecordedAsTheyHappened) {
 
 #if !defined(_WIN32)
 // The carved files (not the audit and the tool's own files beside them)
-// and the audit's records without what a resumed file cannot know again
-// (the EXIF data of a picture cut by the stop).
+// and the audit's records.
 std::map<std::string, std::vector<uint8_t>> CarvedFiles(const std::string& root) {
   std::map<std::string, std::vector<uint8_t>> files;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
@@ -206,29 +206,27 @@ std::vector<std::string> AuditRecords(const std::string& root) {
   std::vector<std::string> records;
   for (auto r : ParseDfxmlFileObjects(ReadText(root + "/report.xml")))
     records.push_back(r["filename"] + " " + r["filesize"] + " " + r["byte_run@img_offset"] + " " + r["hashdigest"] +
-                      " " + r["tr:complete"]);
+                      " " + r["tr:complete"] + " " + r["tr:picture@width"] + " " + r["tr:picture@make"] + " " +
+                      r["tr:picture@model"] + " " + r["tr:picture@date_time_original"]);
   return records;
 }
 
-// A carve fed the first `head` bytes of image through a pipe, stopped by
-// signal once it waits for more; answers its exit status.
-int CarveStopped(const std::string& out, const std::vector<uint8_t>& image, size_t head, int signal) {
+// A run fed the first `head` bytes of image through a pipe, stopped by
+// signal once it waits for more (it saves its state before it waits);
+// answers its exit status.
+int RunStopped(const std::vector<std::string>& args, const std::string& state, const std::vector<uint8_t>& image,
+               size_t head, int signal) {
   int pipeFds[2];
   if (::pipe(pipeFds) != 0) return -1;
   int devNull = ::open("/dev/null", O_WRONLY);
-  int pid = StartTool({"carve", "-", "-q", "-o", out, "--hash", "sha256", "--autosave", "0.05"}, pipeFds[0],
-                      devNull, devNull);
+  int pid = StartTool(args, pipeFds[0], devNull, devNull);
   ::close(pipeFds[0]);
   for (size_t done = 0; done < head;) {
     ssize_t put = ::write(pipeFds[1], image.data() + done, head - done);
     if (put <= 0) break;
     done += static_cast<size_t>(put);
   }
-  // Stopped once it has saved a state (the autosave runs every 50 ms while
-  // it carves), or after a few seconds: a tool that finished its first chunk
-  // before the first autosave waits for input with nothing saved.
-  const std::string state = out + "/.typerecovery-state";
-  for (int waited = 0; waited < 100 && ::access(state.c_str(), F_OK) != 0; ++waited)
+  for (int waited = 0; waited < 200 && ::access(state.c_str(), F_OK) != 0; ++waited)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   ::kill(pid, signal);
@@ -240,21 +238,27 @@ int CarveStopped(const std::string& out, const std::vector<uint8_t>& image, size
 
 #endif
 
-TEST(CarveAudit, StoppedAnywhereAndResumedEndsAsAnUninterruptedCarve) {
+TEST(CarveAudit, StoppedAnywhereAndResumedEndsAsAnUninterruptedRun) {
 #if defined(_WIN32)
   GTEST_SKIP() << "needs SIGKILL and SIGTERM; the Windows stop request is tested in CliTool";
 #else
   // The tool reads its source in 4 MiB chunks: fed all but the last byte of
   // a longer image through a pipe, it carves the first chunk and waits, with
-  // the files that cross the chunk's end half written. A seeded lead of
-  // zero sectors moves other files there each round.
+  // the files that cross the chunk's end half written. The first round puts
+  // a JPEG with EXIF data there; a seeded lead of zero sectors moves other
+  // files there in the next.
   trtest::TempDir dir;
   size_t fixtures = 0;
   const std::vector<uint8_t> tile = FixtureImage(&fixtures);
+  const std::vector<uint8_t> jpeg = ReadBytes(std::string(TYPERECOVERY_TEST_DATA) + "/image/jpeg_progressive.jpg");
+  const uint64_t jpegAt =
+      static_cast<uint64_t>(std::search(tile.begin(), tile.end(), jpeg.begin(), jpeg.end()) - tile.begin());
   std::mt19937 random(99);
   int run = 0;
   for (int round = 0; round < 2; ++round) {
-    std::vector<uint8_t> image((random() % 2048) * 512, 0);
+    const uint64_t lead = round == 0 ? ((4u << 20) - 1024 + 64 * tile.size() - jpegAt) % tile.size()
+                                     : (random() % 2048) * 512;
+    std::vector<uint8_t> image(lead, 0);
     while (image.size() < (5u << 20)) image.insert(image.end(), tile.begin(), tile.end());
     const std::string imagePath = dir.path() + "/image" + std::to_string(round);
     dir.Write("image" + std::to_string(round), image);
@@ -262,22 +266,137 @@ TEST(CarveAudit, StoppedAnywhereAndResumedEndsAsAnUninterruptedCarve) {
     ASSERT_EQ(RunTool({"carve", imagePath, "-q", "-o", whole, "--hash", "sha256"}).status, 0);
     const auto wholeFiles = CarvedFiles(whole);
     const auto wholeRecords = AuditRecords(whole);
+    ASSERT_EQ(RunTool({"scan", imagePath, "-q", "-o", whole + ".jsonl"}).status, 0);
     for (int signal : {SIGINT, SIGTERM, SIGKILL}) {
       const std::string out = dir.path() + "/run" + std::to_string(run++);
       SCOPED_TRACE("round " + std::to_string(round) + " signal " + std::to_string(signal));
-      EXPECT_EQ(CarveStopped(out, image, image.size() - 1, signal), signal == SIGKILL ? 128 + SIGKILL : 130);
-      // SIGINT and SIGTERM save a state; a kill leaves the last autosave,
-      // if one came before it (timing decides that, not the tool).
-      if (signal == SIGKILL && ::access((out + "/.typerecovery-state").c_str(), F_OK) != 0) continue;
-      ASSERT_EQ(::access((out + "/.typerecovery-state").c_str(), F_OK), 0);
+      const int stoppedStatus = signal == SIGKILL ? 128 + SIGKILL : 130;
+      EXPECT_EQ(RunStopped({"carve", "-", "-q", "-o", out, "--hash", "sha256", "--autosave", "0.05"},
+                           out + "/.typerecovery-state", image, image.size() - 1, signal),
+                stoppedStatus);
       ToolResult resumed = RunTool({"carve", imagePath, "-q", "-o", out, "--resume"});
       ASSERT_EQ(resumed.status, 0) << resumed.err;
       EXPECT_TRUE(CarvedFiles(out) == wholeFiles);
       EXPECT_EQ(AuditRecords(out), wholeRecords);
       EXPECT_NE(::access((out + "/.typerecovery-journal").c_str(), F_OK), 0);
+
+      EXPECT_EQ(RunStopped({"scan", "-", "-q", "-o", out + ".jsonl"}, out + ".jsonl.typerecovery-state", image,
+                           image.size() - 1, signal),
+                stoppedStatus);
+      resumed = RunTool({"scan", imagePath, "-q", "-o", out + ".jsonl", "--resume"});
+      ASSERT_EQ(resumed.status, 0) << resumed.err;
+      EXPECT_EQ(ReadText(out + ".jsonl"), ReadText(whole + ".jsonl"));
     }
   }
 #endif
 }
 
+TEST(CarveAudit, AFullReportDiskKeepsTheScanStateElsewhereAndTheResumeLosesNothing) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "needs a small tmpfs to fill; Windows has no such mount";
+#else
+  trtest::TempDir dir;
+  const std::string small = dir.path() + "/small";
+  ::mkdir(small.c_str(), 0755);
+  if (::geteuid() != 0 || ::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=16k") != 0)
+    GTEST_SKIP() << "cannot mount a small tmpfs here";
+  struct Unmount {
+    std::string path;
+    ~Unmount() { ::umount(path.c_str()); }
+  } unmount{small};
+  size_t fixtures = 0;
+  dir.Write("fixtures.img", FixtureImage(&fixtures));
+  auto scan = [&](const std::string& report, std::vector<std::string> more) {
+    std::vector<std::string> args = {"scan", dir.path() + "/fixtures.img", "-q", "--format", "dfxml",
+                                     "--hash", "sha256", "-o", report};
+    args.insert(args.end(), more.begin(), more.end());
+    return RunTool(args);
+  };
+  ASSERT_EQ(scan(dir.path() + "/whole.xml", {}).status, 0);
+  ToolResult full = scan(small + "/report.xml", {});
+  ASSERT_EQ(full.status, 4) << full.err;
+  const size_t at = full.err.find(" --state ");
+  ASSERT_NE(at, std::string::npos) << full.err;
+  const std::string state = full.err.substr(at + 9, full.err.find(" --resume", at) - at - 9);
+  EXPECT_NE(state.rfind(small, 0), 0u) << "the state belongs off the full disk: " << state;
+  ASSERT_EQ(::mount("tmpfs", small.c_str(), "tmpfs", MS_REMOUNT, "size=1m"), 0);
+  ToolResult resumed = scan(small + "/report.xml", {"--state", state, "--resume"});
+  ASSERT_EQ(resumed.status, 0) << resumed.err;
+  EXPECT_EQ(ParseDfxmlFileObjects(ReadText(small + "/report.xml")),
+            ParseDfxmlFileObjects(ReadText(dir.path() + "/whole.xml")));
+  ExpectValidDfxml(small + "/report.xml");
+#endif
+}
+
+
+TEST(CarveAudit, UnreadableSectorsAreZerosListedFlaggedAndResumedAcross) {
+#ifndef TYPERECOVERY_READ_ERROR_SHIM
+  GTEST_SKIP() << "the read-error double is a preloaded library: not on this platform";
+#else
+  trtest::TempDir dir;
+  size_t fixtures = 0;
+  const std::vector<uint8_t> tile = FixtureImage(&fixtures);
+  std::vector<uint8_t> image;
+  while (image.size() < (5u << 20)) image.insert(image.end(), tile.begin(), tile.end());
+  // Among the first bytes (they identify the source on resume), inside the
+  // largest fixture before the stop, and past the stop.
+  const std::vector<uint8_t> tiff = ReadBytes(std::string(TYPERECOVERY_TEST_DATA) + "/image/large.tif");
+  const uint64_t inTiff =
+      static_cast<uint64_t>(std::search(tile.begin(), tile.end(), tiff.begin(), tiff.end()) - tile.begin()) + 30000;
+  const std::vector<std::pair<uint64_t, uint64_t>> bad = {{20000, 100}, {inTiff, 10}, {(4u << 20) + 200000, 1000}};
+  std::string regions;
+  std::vector<uint8_t> zeroed = image;
+  json expectedRegions = json::array();
+  for (const auto& region : bad) {
+    regions += (regions.empty() ? "" : ",") + std::to_string(region.first) + "+" + std::to_string(region.second);
+    const uint64_t from = region.first / 512 * 512, to = (region.first + region.second + 511) / 512 * 512;
+    std::fill(zeroed.begin() + static_cast<long>(from), zeroed.begin() + static_cast<long>(to), 0);
+    expectedRegions.push_back({{"offset", from}, {"length", to - from}});
+  }
+  const std::string imagePath = dir.path() + "/bad.img", zeroedPath = dir.path() + "/zeroed.img";
+  dir.Write("bad.img", image);
+  dir.Write("zeroed.img", zeroed);
+  const std::string whole = dir.path() + "/whole", out = dir.path() + "/out";
+  ASSERT_EQ(RunTool({"carve", zeroedPath, "-q", "-o", whole, "--hash", "sha256"}).status, 0);
+
+  // Stopped by Ctrl-C past the second region, resumed: as a carve of the
+  // image with those sectors zeroed, with the regions listed.
+  ToolResult stopped = RunOnBadDisk({"carve", imagePath, "-q", "-o", out, "--hash", "sha256"}, imagePath, regions,
+                                    "4300000");
+  ASSERT_EQ(stopped.status, 130) << stopped.err;
+  ToolResult resumed = RunOnBadDisk({"carve", imagePath, "-q", "-o", out, "--resume"}, imagePath, regions);
+  ASSERT_EQ(resumed.status, 0) << resumed.err;
+  EXPECT_NE(resumed.out.find("3 unreadable region(s)"), std::string::npos) << resumed.out;
+  EXPECT_TRUE(CarvedFiles(out) == CarvedFiles(whole));
+  EXPECT_EQ(AuditRecords(out), AuditRecords(whole));
+  EXPECT_EQ(json::parse(ReadText(out + "/report.json"))["unreadable"], expectedRegions);
+  const std::string audit = ReadText(out + "/report.xml");
+  EXPECT_NE(audit.find("<tr:unreadable offset=\"19968\" length=\"512\"/>"), std::string::npos);
+  ExpectValidDfxml(out + "/report.xml");
+  size_t flagged = 0;
+  for (auto record : ParseDfxmlFileObjects(audit)) {
+    const uint64_t from = std::stoull(record["byte_run@img_offset"]), to = from + std::stoull(record["byte_run@len"]);
+    bool touched = false;
+    for (const json& r : expectedRegions)
+      touched = touched || (r["offset"].get<uint64_t>() < to && from < r["offset"].get<uint64_t>() + r["length"].get<uint64_t>());
+    EXPECT_EQ(record.count("tr:unreadable_read_as_zeros") == 1, touched) << record["filename"];
+    flagged += touched;
+  }
+  EXPECT_GE(flagged, 2u) << "the regions inside files were not flagged";
+
+  // Scan hashes from the source: every digest is given, over the zeros.
+  ToolResult scan = RunOnBadDisk({"scan", imagePath, "-q", "--hash", "sha256"}, imagePath, regions);
+  ASSERT_EQ(scan.status, 0) << scan.err;
+  size_t scanFlagged = 0;
+  for (const std::string& line : trcli::SplitList(scan.out, "\n")) {
+    json r = json::parse(line);
+    ASSERT_TRUE(r["sha256"].is_string()) << line;
+    const uint64_t offset = r["offset"], size = r["size"];
+    EXPECT_EQ(r["sha256"], Sha256(std::vector<uint8_t>(zeroed.begin() + static_cast<long>(offset),
+                                                       zeroed.begin() + static_cast<long>(offset + size))));
+    scanFlagged += r.value("unreadable_read_as_zeros", false);
+  }
+  EXPECT_EQ(scanFlagged, flagged);
+#endif
+}
 }  // namespace

@@ -5,8 +5,10 @@
 #include <io.h>
 #include <sys/stat.h>
 #include <windows.h>
+#include <psapi.h>
 #else
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -14,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -162,12 +165,15 @@ int StartTool(const std::vector<std::string>& args, int in, int out, int err) {
   return static_cast<int>(process.dwProcessId);
 }
 
-int WaitTool(int pid) {
+int WaitTool(int pid, long* peakKb) {
   auto found = Processes().find(pid);
   if (found == Processes().end()) return -1;
   DWORD status = 0;
   ::WaitForSingleObject(found->second, INFINITE);
   ::GetExitCodeProcess(found->second, &status);
+  PROCESS_MEMORY_COUNTERS memory = {};
+  if (peakKb != nullptr && ::GetProcessMemoryInfo(found->second, &memory, sizeof memory))
+    *peakKb = static_cast<long>(memory.PeakWorkingSetSize / 1024);
   ::CloseHandle(found->second);
   Processes().erase(found);
   return static_cast<int>(status);
@@ -209,9 +215,11 @@ int StartTool(const std::vector<std::string>& args, int in, int out, int err) {
   return pid;
 }
 
-int WaitTool(int pid) {
+int WaitTool(int pid, long* peakKb) {
   int status = 0;
-  ::waitpid(pid, &status, 0);
+  struct rusage usage = {};
+  ::wait4(pid, &status, 0, &usage);
+  if (peakKb != nullptr) *peakKb = usage.ru_maxrss;
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
@@ -234,7 +242,7 @@ ToolResult RunTool(const std::vector<std::string>& args, const std::string& stdi
   int outFd = TemporaryFile(&outName), errFd = TemporaryFile(&errName);
   int in = stdinPath.empty() ? OpenNull(false) : trcli::platform::OpenForReading(stdinPath);
   ToolResult result;
-  result.status = WaitTool(StartTool(args, in, outFd, errFd));
+  result.status = WaitTool(StartTool(args, in, outFd, errFd), &result.peakKb);
   for (int fd : {in, outFd, errFd}) trcli::platform::Close(fd);
   result.out = ReadText(outName);
   result.err = ReadText(errName);
@@ -242,6 +250,24 @@ ToolResult RunTool(const std::vector<std::string>& args, const std::string& stdi
   trcli::platform::RemoveFile(errName);
   return result;
 }
+
+#ifdef TYPERECOVERY_READ_ERROR_SHIM
+ToolResult RunOnBadDisk(const std::vector<std::string>& args, const std::string& disk, const std::string& regions,
+                        const std::string& stopAt) {
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  const std::string asanOptions = asan != nullptr ? asan : "";
+  ::setenv("LD_PRELOAD", TYPERECOVERY_READ_ERROR_SHIM, 1);
+  ::setenv("ASAN_OPTIONS", (asanOptions + ":verify_asan_link_order=0").c_str(), 1);
+  ::setenv("TR_TEST_BAD_FILE", disk.c_str(), 1);
+  ::setenv("TR_TEST_BAD_REGIONS", regions.c_str(), 1);
+  ::setenv("TR_TEST_STOP_AT", stopAt.empty() ? "18446744073709551615" : stopAt.c_str(), 1);
+  ToolResult result = RunTool(args);
+  ::unsetenv("LD_PRELOAD");
+  if (asan != nullptr) ::setenv("ASAN_OPTIONS", asanOptions.c_str(), 1);
+  else ::unsetenv("ASAN_OPTIONS");
+  return result;
+}
+#endif
 
 std::string ReadText(const std::string& path) {
   std::ifstream in(std::filesystem::u8path(path), std::ios::binary);

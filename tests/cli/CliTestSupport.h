@@ -21,6 +21,7 @@ struct ToolResult {
   int status = -1;  // exit status, or 128 + signal
   std::string out;
   std::string err;
+  long peakKb = 0;  // the most memory it held (resident, KiB)
 };
 
 // Runs the built tool with arguments; stdin from a file ("" for /dev/null).
@@ -29,7 +30,7 @@ ToolResult RunTool(const std::vector<std::string>& args, const std::string& stdi
 // Starts the tool on the given descriptors (fork and exec, or CreateProcess
 // with a command line quoted for Windows); WaitTool answers its status.
 int StartTool(const std::vector<std::string>& args, int in, int out, int err);
-int WaitTool(int pid);
+int WaitTool(int pid, long* peakKb = nullptr);
 // Asks it to stop as a user would: SIGINT, or Ctrl-Break on Windows.
 void StopTool(int pid);
 
@@ -38,6 +39,13 @@ void StopTool(int pid);
 int OpenNull(bool forWriting);
 int TemporaryFile(std::string* path);
 bool MakePipe(int fds[2]);
+#ifdef TYPERECOVERY_READ_ERROR_SHIM
+// The tool over a disk whose regions ("offset+length,...") cannot be read:
+// a preloaded shim fails every read that touches one, and with stopAt sends
+// the tool SIGINT when it first reads the disk at or past that offset.
+ToolResult RunOnBadDisk(const std::vector<std::string>& args, const std::string& disk, const std::string& regions,
+                        const std::string& stopAt = "");
+#endif
 
 std::string ReadText(const std::string& path);
 std::vector<uint8_t> ReadBytes(const std::string& path, uint64_t offset = 0, uint64_t size = UINT64_MAX);

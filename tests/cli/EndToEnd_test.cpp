@@ -12,6 +12,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <ctime>
 #include <filesystem>
 #include <sstream>
@@ -23,6 +24,7 @@
 
 #include "Hasher.h"
 #include "Platform.h"
+#include "StateFile.h"
 #include "Text.h"
 #include "TypeCatalog.h"
 #include "cli/CliTestSupport.h"
@@ -333,14 +335,40 @@ TEST(CliTool, InterruptedRunsResumeToTheSameResults) {
     return files;
   };
   const auto before = everything();
-  std::vector<uint8_t> flipped = savedState;
-  flipped[flipped.size() / 2] ^= 0x10;
-  dir.Write("part/.typerecovery-state", flipped);
-  ToolResult damaged = RunTool({"carve", imagePath, "-q", "-o", dir.path() + "/part", "--resume"});
-  EXPECT_EQ(damaged.status, 5);
-  EXPECT_NE(damaged.err.find("damaged state file"), std::string::npos) << damaged.err;
-  dir.Write("part/.typerecovery-state", savedState);
-  EXPECT_EQ(everything(), before);
+  // Cut short, a bit flipped in the header or the body, lengths far beyond
+  // the file, a field of the wrong type under a sound checksum.
+  std::vector<std::vector<uint8_t>> damages;
+  for (size_t length : {size_t{0}, size_t{23}, size_t{57}, savedState.size() / 2, savedState.size() - 1})
+    damages.emplace_back(savedState.begin(), savedState.begin() + static_cast<long>(length));
+  for (size_t bit : {size_t{5}, size_t{8 * 9}, size_t{8 * 30 + 3}, size_t{8 * 60}, savedState.size() * 4,
+                     savedState.size() * 8 - 1}) {
+    damages.push_back(savedState);
+    damages.back()[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
+  }
+  damages.push_back(savedState);
+  std::fill(damages.back().begin() + 12, damages.back().begin() + 24, 0xFF);
+  {
+    trcli::StateReader reader;
+    std::string error;
+    ASSERT_TRUE(reader.Open(carveState, &error)) << error;
+    json info = reader.Info();
+    info["open_files"] = json::object();
+    const off_t at = ::lseek(reader.Fd(), 0, SEEK_CUR);
+    const std::vector<uint8_t> progress = ReadBytes(carveState, static_cast<uint64_t>(at));
+    ASSERT_TRUE(trcli::WriteStateFile(dir.path() + "/typed", info, [&](int fd) {
+      return ::write(fd, progress.data(), progress.size()) == static_cast<ssize_t>(progress.size());
+    }, &error)) << error;
+    damages.push_back(ReadBytes(dir.path() + "/typed"));
+  }
+  for (size_t i = 0; i < damages.size(); ++i) {
+    dir.Write("part/.typerecovery-state", damages[i]);
+    ToolResult damaged = RunTool({"carve", imagePath, "-q", "-o", dir.path() + "/part", "--resume"});
+    EXPECT_EQ(damaged.status, 5) << "damage " << i;
+    EXPECT_NE(damaged.err.find("damaged state file"), std::string::npos) << "damage " << i << ": " << damaged.err;
+    EXPECT_LT(damaged.peakKb, 256 * 1024) << "damage " << i;
+    dir.Write("part/.typerecovery-state", savedState);
+    EXPECT_EQ(everything(), before) << "damage " << i;
+  }
 
   resumed = RunTool({"carve", imagePath, "-q", "-o", dir.path() + "/part", "--resume"});
   ASSERT_EQ(resumed.status, 0) << resumed.err;
@@ -417,6 +445,45 @@ TEST(CliTool, FullOutputDiskStopsCleanlyAndResumesAfterSpaceIsFreed) {
     // Only the file being written when the disk filled up may be short.
     EXPECT_LE(CountMissingCopies(records, kSample, mountPoint + "/out"), 1u);
     EXPECT_GE(Tree(mountPoint + "/out").size(), records.size());
+
+    // From a stream, which cannot be read again: the file the disk cut
+    // stays as written, and every record of it says incomplete.
+    const std::string streamed = dir.path() + "/streamed", fifo = dir.path() + "/fifo";
+    ::mkdir(streamed.c_str(), 0755);
+    ASSERT_EQ(::mount("tmpfs", streamed.c_str(), "tmpfs", 0, "size=24k"), 0);
+    Unmount unmountStreamed{streamed};
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ::signal(SIGPIPE, SIG_IGN);
+    auto throughPipe = [&](const std::vector<std::string>& args) {
+      std::thread feed([&] {
+        const std::vector<uint8_t> bytes = ReadBytes(kSample);
+        int fd = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
+        for (size_t done = 0; fd >= 0 && done < bytes.size();) {
+          ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
+          if (put <= 0) break;
+          done += static_cast<size_t>(put);
+        }
+        ::close(fd);
+      });
+      ToolResult result = RunTool(args, fifo);
+      feed.join();
+      return result;
+    };
+    const std::vector<std::string> carve = {"carve", "-", "-o", streamed + "/out", "--state", statePath + "2", "-q"};
+    EXPECT_EQ(throughPipe(carve).status, 4);
+    ASSERT_EQ(::mount("tmpfs", streamed.c_str(), "tmpfs", MS_REMOUNT, "size=4m"), 0);
+    std::vector<std::string> resume = carve;
+    resume.push_back("--resume");
+    ToolResult streamResumed = throughPipe(resume);
+    ASSERT_EQ(streamResumed.status, 0) << streamResumed.err;
+    const json incomplete = json::parse(ReadText(streamed + "/out/report.json"))["incomplete_files"];
+    ASSERT_FALSE(incomplete.empty());
+    EXPECT_NE(streamResumed.out.find("incomplete: " + incomplete[0].get<std::string>()), std::string::npos);
+    for (auto record : ParseDfxmlFileObjects(ReadText(streamed + "/out/report.xml"))) {
+      if (std::find(incomplete.begin(), incomplete.end(), record["filename"]) != incomplete.end()) {
+        EXPECT_EQ(record["tr:complete"], "0") << record["filename"];
+      }
+    }
   }
 #endif
 }

@@ -112,7 +112,7 @@ TEST(CliMediaMap, UnreadableBlocksOfADiskReadAsZerosButStopADamagedImage) {
   std::vector<uint8_t> expected = disk;
   std::fill(expected.begin() + 2048, expected.begin() + 2560, 0);  // the one 512-byte block
   EXPECT_EQ(read, expected);
-  EXPECT_EQ(reader.UnreadableBlocks(), 1u);
+  EXPECT_EQ(reader.Unreadable(), (std::vector<MediaRun>{{2048, 512}}));
 
   SourceReader image;
   ASSERT_TRUE(image.OpenMedium(std::make_unique<MemoryMedium>(disk, false, bad), 0, std::nullopt, &error));

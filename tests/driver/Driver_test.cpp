@@ -121,15 +121,30 @@ TEST(Driver, TheErrorFlagStopsTheWalkButTheCandidateIsStillCloned) {
   EXPECT_EQ(r.Active(2)->GetFileStart(), 64u);
 }
 
-TEST(Driver, AnExceptionInsideARecognizerAnswersZeroAndKeepsTheManagerUsable) {
+TEST(Driver, ARecognizerThatThrowsLosesOnlyItsOwnFileAndIsCounted) {
   ReportManager r;
-  FakeRecognizer* prototype = r.AddPrototype(513);
-  prototype->throwOnAnalyse = true;
-  EXPECT_EQ(r.Feed(Header()), 0u);
-  EXPECT_EQ(r.m->m_actives.GetCount(), 1);  // nothing is undone
-  r.Active(0)->throwOnAnalyse = false;
-  EXPECT_EQ(r.Feed(End(), 64), 0u);  // the clone never began a file
+  r.AddPrototype(513);
+  r.Feed(Header());
+  FakeRecognizer* other = new FakeRecognizer(1539, r.m, nullptr);
+  other->ForceInProgress(0, 64);
+  r.m->m_actives.Add(other);
+  r.Active(0)->throwOnAnalyse = true;
+  EXPECT_EQ(TypeRecovery_GetFaultCount(r.m), 0u);
+  r.Feed(Middle(), 64);  // the first active throws; the second still takes the strip
+  EXPECT_EQ(TypeRecovery_GetFaultCount(r.m), 1u);
+  ASSERT_EQ(r.m->m_actives.GetCount(), 1);
+  EXPECT_EQ(r.Active(0), other);
+  EXPECT_EQ(r.Feed(End(), 128), 1u);
+  ASSERT_EQ(r.log.reports.size(), 1u);  // the faulting recognizer's file is not reported
+  EXPECT_EQ(r.log.reports[0].complete, 1u);
+  EXPECT_EQ(r.log.reports[0].size, 128u);  // Middle and End: the strips it took
+
+  // A clone that throws on its first strip is retired at once.
+  static_cast<FakeRecognizer*>(r.m->m_prototypes.GetAt(0))->throwOnAnalyse = true;
+  r.Feed(Header(), 192);
   EXPECT_EQ(r.m->m_actives.GetCount(), 0);
+  EXPECT_EQ(TypeRecovery_GetFaultCount(r.m), 2u);
+  EXPECT_EQ(TypeRecovery_GetFaultCount(nullptr), 0u);
 }
 
 TEST(Driver, FlushCountsFilesInProgressAndOpenOutputsAndEmptiesTheList) {

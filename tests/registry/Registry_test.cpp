@@ -4,19 +4,18 @@
 
 #include "interface/Manager.h"
 #include "registry/RecognizerFactory.h"
-#include "registry/Registry.h"
 #include "support/TestSupport.h"
 
-using typerecovery::RegistryRow;
+using typerecovery::FormatDescriptor;
 
 namespace {
 
 std::vector<uint32_t> AllCodesInTableOrder() {
   size_t count = 0;
-  const RegistryRow* rows = typerecovery::RegistryRows(&count);
+  const FormatDescriptor* const* rows = typerecovery::RegisteredFormats(&count);
   std::vector<uint32_t> codes;
   for (size_t i = 0; i < count; ++i) {
-    for (const uint32_t* c = rows[i].codes; *c != 0; ++c) codes.push_back(*c);
+    for (const uint32_t* c = rows[i]->codes; *c != 0; ++c) codes.push_back(*c);
   }
   return codes;
 }
@@ -25,7 +24,7 @@ std::vector<uint32_t> AllCodesInTableOrder() {
 
 TEST(Registry, TableHolds142DistinctCodesIn87ClassesInListOrder) {
   size_t count = 0;
-  typerecovery::RegistryRows(&count);
+  typerecovery::RegisteredFormats(&count);
   EXPECT_EQ(count, 87u);
   std::vector<uint32_t> codes = AllCodesInTableOrder();
   ASSERT_EQ(codes.size(), 142u);
@@ -43,16 +42,12 @@ TEST(Registry, TableHolds142DistinctCodesIn87ClassesInListOrder) {
 
 TEST(Registry, AddAllOrderNamesEveryClassOnce) {
   size_t rows = 0, order = 0;
-  const RegistryRow* table = typerecovery::RegistryRows(&rows);
-  const char* const* names = typerecovery::AddAllTypesOrder(&order);
+  typerecovery::RegisteredFormats(&rows);
+  const FormatDescriptor* const* names = typerecovery::AddAllTypesOrder(&order);
   ASSERT_EQ(order, rows);
-  std::set<std::string> fromTable, fromOrder;
-  for (size_t i = 0; i < rows; ++i) fromTable.insert(table[i].className);
-  for (size_t i = 0; i < order; ++i) fromOrder.insert(names[i]);
-  EXPECT_EQ(fromTable, fromOrder);
-  EXPECT_STREQ(names[0], "CTypeRecoveryJPG");
-  EXPECT_STREQ(names[14], "CTypeRecoveryDWG");  // DWG comes before CDR here
-  EXPECT_STREQ(names[15], "CTypeRecoveryCDR");
+  EXPECT_STREQ(names[0]->className, "CTypeRecoveryJPG");
+  EXPECT_STREQ(names[14]->className, "CTypeRecoveryDWG");  // DWG comes before CDR here
+  EXPECT_STREQ(names[15]->className, "CTypeRecoveryCDR");
 }
 
 TEST(Registry, SupportedTypesAreAppendedPerBuiltClassInTableOrder) {
@@ -67,11 +62,10 @@ TEST(Registry, SupportedTypesAreAppendedPerBuiltClassInTableOrder) {
 
   // Expected: the codes of every class that is built, in table order.
   size_t count = 0;
-  const RegistryRow* rows = typerecovery::RegistryRows(&count);
+  const FormatDescriptor* const* rows = typerecovery::RegisteredFormats(&count);
   std::vector<uint32_t> expected;
   for (size_t i = 0; i < count; ++i) {
-    if (typerecovery::FindRecognizer(rows[i].className) == nullptr) continue;
-    for (const uint32_t* c = rows[i].codes; *c != 0; ++c) expected.push_back(*c);
+    for (const uint32_t* c = rows[i]->codes; *c != 0; ++c) expected.push_back(*c);
   }
   ASSERT_EQ(n, 3 + expected.size());
   for (size_t i = 0; i < expected.size(); ++i) {
@@ -81,12 +75,10 @@ TEST(Registry, SupportedTypesAreAppendedPerBuiltClassInTableOrder) {
     EXPECT_EQ(r.alwaysOne, 1u);
     EXPECT_EQ(r.typePropertyFlag, r.defaultMaxFileSize != ~uint64_t{0} ? 1u : 0u) << r.typeCode;
   }
-  // Types types.GetAt(3) is the first class's record: JPEG when it is built.
-  if (typerecovery::FindRecognizer("CTypeRecoveryJPG") != nullptr) {
-    tag_FileTypeProperty jpg = types.GetAt(3);
-    EXPECT_EQ(jpg.defaultMaxFileSize, 64u << 20);
-    EXPECT_EQ(trtest::U8(jpg.extensions), ".jpg;.jpe;.jpeg");
-  }
+  // types.GetAt(3) is the first class's record: JPEG.
+  tag_FileTypeProperty jpg = types.GetAt(3);
+  EXPECT_EQ(jpg.defaultMaxFileSize, 64u << 20);
+  EXPECT_EQ(trtest::U8(jpg.extensions), ".jpg;.jpe;.jpeg");
   EXPECT_EQ(TypeRecovery_GetAllSupportedFileTypes(m, nullptr), 0u);
   TypeRecovery_CloseManager(m);
 }

@@ -7,8 +7,21 @@
 
 namespace trtest {
 
+void AddEveryType(CTypeRecoveryManager* m) {
+  TypeRecovery_AddAllTypes(m);
+  // The library's own list leaves these two kinds off; the tool adds them.
+  TypeRecovery_AddType(m, 2305, ~uint64_t{0});
+  TypeRecovery_AddType(m, 2319, ~uint64_t{0});
+}
+
 void AddTypes(CTypeRecoveryManager* m, const std::vector<AddedType>& types) {
-  for (const AddedType& t : types) TypeRecovery_AddType(m, t.code, t.maxSize);
+  for (const AddedType& t : types) {
+    if (t.code == kEveryType) {
+      AddEveryType(m);
+    } else {
+      TypeRecovery_AddType(m, t.code, t.maxSize);
+    }
+  }
 }
 
 Scan::Scan(const std::vector<AddedType>& types, const TempDir* folder) {
@@ -102,6 +115,29 @@ std::vector<Report> ResumedRun(const std::vector<AddedType>& types,
   second.Flush();
   all.insert(all.end(), second.log.reports.begin(), second.log.reports.end());
   return all;
+}
+
+std::string Spans(const std::vector<Report>& reports) {
+  std::string out;
+  for (const Report& r : reports) {
+    if (!out.empty()) out += ' ';
+    out += r.extension + "@" + std::to_string(r.start) + "+" + std::to_string(r.size);
+    if (r.complete != 1) out += '~';
+  }
+  return out;
+}
+
+std::string CarvedSpans(const std::vector<AddedType>& types, const std::vector<uint8_t>& image,
+                        uint32_t strip, uint32_t lookahead) {
+  return Spans(ReportRun(types, image, strip, lookahead));
+}
+
+std::vector<std::string> CarvedFiles(const std::vector<AddedType>& types,
+                                     const std::vector<uint8_t>& image, uint32_t strip,
+                                     uint32_t lookahead) {
+  TempDir dir;
+  FolderRun(dir, types, image, strip, lookahead);
+  return dir.Files();
 }
 
 std::vector<uint8_t> SavedProgress(CTypeRecoveryManager* m) {

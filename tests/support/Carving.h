@@ -1,7 +1,8 @@
 // Runs images through a manager for the recognizer tests: managers in report
 // or folder mode with chosen types, strips fed one at a time or a whole image
 // at once, scans paused by a progress file and resumed in a fresh manager,
-// synthetic disk images and the fixtures of tests/data.
+// reports as comparable text, synthetic disk images and the fixtures of
+// tests/data.
 #ifndef TYPERECOVERY_TESTS_SUPPORT_CARVING_H
 #define TYPERECOVERY_TESTS_SUPPORT_CARVING_H
 
@@ -23,6 +24,11 @@ struct AddedType {
   uint32_t code;
   uint64_t maxSize;
 };
+
+// Stands for every type the command-line tool adds by default: every type of
+// the library, the generic executable and compound-document kinds included.
+constexpr uint32_t kEveryType = ~uint32_t{0};
+void AddEveryType(CTypeRecoveryManager* m);
 
 void AddTypes(CTypeRecoveryManager* m, const std::vector<AddedType>& types);
 
@@ -74,6 +80,20 @@ uint32_t FolderRun(const TempDir& dir, const std::vector<AddedType>& types,
 std::vector<Report> ResumedRun(const std::vector<AddedType>& types,
                                const std::vector<uint8_t>& image, uint32_t strip,
                                uint32_t lookahead, size_t stopAt);
+
+// Found-file reports in one comparable line, so that a table of crafted
+// inputs can state its expected outcome as text: "wav@0+1024~ wav@1024+708"
+// is two files, the first of 1024 bytes at offset 0 reported incomplete (~).
+std::string Spans(const std::vector<Report>& reports);
+
+// Report mode over the whole image, as Spans.
+std::string CarvedSpans(const std::vector<AddedType>& types, const std::vector<uint8_t>& image,
+                        uint32_t strip = 512, uint32_t lookahead = 64);
+
+// Folder mode over the whole image: the files written, as TempDir::Files.
+std::vector<std::string> CarvedFiles(const std::vector<AddedType>& types,
+                                     const std::vector<uint8_t>& image, uint32_t strip = 512,
+                                     uint32_t lookahead = 64);
 
 // The whole progress file written by a manager (for layout checks).
 std::vector<uint8_t> SavedProgress(CTypeRecoveryManager* m);

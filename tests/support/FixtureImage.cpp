@@ -3,7 +3,6 @@
 #include <dirent.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <map>
 #include <random>
 
@@ -24,11 +23,6 @@ std::vector<std::string> FilesOf(const std::string& group) {
   return names;
 }
 
-std::string Describe(const Report& r) {
-  return r.extension + "@" + std::to_string(r.start) + "+" + std::to_string(r.size) +
-         (r.complete == 1 ? "" : "~");
-}
-
 }  // namespace
 
 std::vector<std::string> AllFixtureNames() {
@@ -38,13 +32,6 @@ std::vector<std::string> AllFixtureNames() {
     all.insert(all.end(), names.begin(), names.end());
   }
   return all;
-}
-
-void AddEveryType(CTypeRecoveryManager* m) {
-  TypeRecovery_AddAllTypes(m);
-  // The library's own list leaves these two kinds off; the tool adds them.
-  TypeRecovery_AddType(m, 2305, ~uint64_t{0});
-  TypeRecovery_AddType(m, 2319, ~uint64_t{0});
 }
 
 std::vector<Report> EveryTypeRun(const std::vector<uint8_t>& image, uint32_t strip,
@@ -69,49 +56,6 @@ std::vector<Report> EveryTypeRun(const std::vector<uint8_t>& image, uint32_t str
   TypeRecovery_Flush(m);
   TypeRecovery_CloseManager(m);
   return log.reports;
-}
-
-std::vector<Report> EveryTypeResumedRun(const std::vector<uint8_t>& image, uint32_t strip,
-                                        uint32_t lookahead, size_t stopAt) {
-  std::vector<Report> all;
-  FILE* progress = std::tmpfile();
-  uint32_t error = 0;
-  size_t pos = 0;
-  std::vector<uint8_t> buffer;
-  auto feed = [&](CTypeRecoveryManager* m, size_t until) {
-    for (; pos < until && pos < image.size(); pos += strip) {
-      const size_t length = std::min<size_t>(strip, image.size() - pos);
-      const size_t ahead = std::min<size_t>(lookahead, image.size() - pos - length);
-      buffer.assign(image.begin() + static_cast<long>(pos),
-                    image.begin() + static_cast<long>(pos + length + ahead));
-      buffer.resize(std::max<size_t>(buffer.size(), 16), 0);
-      TypeRecovery_Analyse(m, pos, buffer.data(), static_cast<uint32_t>(length),
-                           static_cast<uint32_t>(ahead), &error);
-    }
-  };
-  ReportLog first, second;
-  CTypeRecoveryManager* m =
-      TypeRecovery_CreateManager(reinterpret_cast<uintptr_t>(&first), RecordReport, nullptr);
-  AddEveryType(m);
-  feed(m, stopAt);
-  if (progress == nullptr ||
-      TypeRecovery_SaveProgress(m, TYPERECOVERY_FILE_FROM_FD(fileno(progress))) != 1) {
-    all.push_back(Report{});
-  }
-  TypeRecovery_CloseManager(m);
-  m = TypeRecovery_CreateManager(reinterpret_cast<uintptr_t>(&second), RecordReport, nullptr);
-  AddEveryType(m);
-  if (progress == nullptr || std::fseek(progress, 0, SEEK_SET) != 0 ||
-      TypeRecovery_LoadProgress(m, TYPERECOVERY_FILE_FROM_FD(fileno(progress))) != 1) {
-    all.push_back(Report{});
-  }
-  if (progress != nullptr) std::fclose(progress);
-  feed(m, image.size());
-  TypeRecovery_Flush(m);
-  TypeRecovery_CloseManager(m);
-  all.insert(all.end(), first.reports.begin(), first.reports.end());
-  all.insert(all.end(), second.reports.begin(), second.reports.end());
-  return all;
 }
 
 FixtureImage::FixtureImage(const std::vector<std::string>& names, bool zerosAfter, uint32_t seed) {
@@ -140,7 +84,7 @@ CarveTally Tally(const FixtureImage& image, const std::vector<Report>& reports) 
     if (at.count(r.start) != 0) {
       found[r.start].push_back(&r);
     } else {
-      tally.strays.push_back(Describe(r));
+      tally.strays.push_back(Spans({r}));
     }
   }
   for (const PlacedFixture& p : image.placed) {
@@ -153,7 +97,7 @@ CarveTally Tally(const FixtureImage& image, const std::vector<Report>& reports) 
     if (r.complete == 1 && r.size == p.bytes.size()) {
       tally.whole.push_back(p.name);
     } else {
-      tally.cut.push_back(p.name + " (" + Describe(r) + " of " + std::to_string(p.bytes.size()) + ")");
+      tally.cut.push_back(p.name + " (" + Spans({r}) + " of " + std::to_string(p.bytes.size()) + ")");
     }
   }
   return tally;

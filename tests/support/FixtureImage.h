@@ -16,18 +16,9 @@ namespace trtest {
 // sorted by group and name ("document/sample.tar").
 std::vector<std::string> AllFixtureNames();
 
-// The types the command-line tool adds by default: every type of the
-// library, the generic executable and compound-document kinds included.
-void AddEveryType(CTypeRecoveryManager* m);
-
 // A report-mode manager with every type, fed the image in strips; flushed.
 std::vector<Report> EveryTypeRun(const std::vector<uint8_t>& image, uint32_t strip,
                                  uint32_t lookahead);
-
-// A report-mode scan with every type paused after the strips that start
-// before stopAt and resumed from its progress file in a fresh manager.
-std::vector<Report> EveryTypeResumedRun(const std::vector<uint8_t>& image, uint32_t strip,
-                                        uint32_t lookahead, size_t stopAt);
 
 struct PlacedFixture {
   std::string name;

@@ -37,6 +37,4 @@ uint32_t CTypeRecovery7Z::IsHeaderMatched(const uint8_t* buffer, uint32_t length
 
 uint64_t CTypeRecovery7Z::DeclaredSize(const ByteView& header) const { return ArchiveSize(header); }
 
-CTypeRecovery* CTypeRecovery7Z::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecovery7Z)
+TYPERECOVERY_FORMAT(CTypeRecovery7Z, {1795}, u".7z", {u"7z"})

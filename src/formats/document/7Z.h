@@ -5,7 +5,7 @@
 #ifndef TYPERECOVERY_FORMATS_DOCUMENT_7Z_H
 #define TYPERECOVERY_FORMATS_DOCUMENT_7Z_H
 
-#include "formats/document/FixedSizeCycle.h"
+#include "framework/cycles/FixedSizeCycle.h"
 
 class CTypeRecovery7Z : public CFixedSizeCycle {
  public:

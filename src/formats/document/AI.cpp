@@ -174,6 +174,4 @@ uint32_t CTypeRecoveryAI::LoadProgress(TypeRecoveryFile file) {
   return m_state.phase <= kAfterEndobj && marker && m_state.wordLength <= sizeof m_state.word ? 1 : 0;
 }
 
-CTypeRecovery* CTypeRecoveryAI::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryAI)
+TYPERECOVERY_FORMAT(CTypeRecoveryAI, {276}, u".pdf;.ai", {u"ai", u"pdf"})

@@ -33,6 +33,4 @@ uint64_t CTypeRecoveryCAB::DeclaredSize(const ByteView& header) const {
   return ReadU32LE(header, kCabinetSizeAt);
 }
 
-CTypeRecovery* CTypeRecoveryCAB::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryCAB)
+TYPERECOVERY_FORMAT(CTypeRecoveryCAB, {1797}, u".cab", {u"cab"})

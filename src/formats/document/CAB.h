@@ -3,7 +3,7 @@
 #ifndef TYPERECOVERY_FORMATS_DOCUMENT_CAB_H
 #define TYPERECOVERY_FORMATS_DOCUMENT_CAB_H
 
-#include "formats/document/FixedSizeCycle.h"
+#include "framework/cycles/FixedSizeCycle.h"
 
 class CTypeRecoveryCAB : public CFixedSizeCycle {
  public:

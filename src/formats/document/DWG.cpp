@@ -70,6 +70,4 @@ uint32_t CTypeRecoveryDWG::Analyse(uint64_t stripPosition, const uint8_t* buffer
   return count;
 }
 
-CTypeRecovery* CTypeRecoveryDWG::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryDWG)
+TYPERECOVERY_FORMAT(CTypeRecoveryDWG, {1545}, u".dwg", {u"dwg"})

@@ -314,22 +314,18 @@ uint32_t CTypeRecoveryEXE::LoadProgress(TypeRecoveryFile file) {
     const int row = SubTypeRow(kCodes, code);
     if (row >= 0) m_current = static_cast<size_t>(row);
   }
-  if (m_host != nullptr) {
-    for (size_t row = 0; row < kKinds; ++row) {
-      bool has = false;
-      const uint32_t value = m_host->AskTypeFolderId(m_kindExtension[row], &has);
-      if (has) m_kindFolderValue[row] = value;
-    }
-  }
+  for (size_t row = 0; row < kKinds; ++row) AskFolderValue(m_kindExtension[row], &m_kindFolderValue[row]);
   return 1;
 }
 
-CTypeRecovery* CTypeRecoveryEXE::Clone() {
-  CTypeRecoveryEXE* copy = CloneRecognizer(this, m_host, m_outputPath);
-  if (copy == nullptr) return nullptr;
-  copy->m_enabled.CopyFrom(m_enabled);
-  for (size_t row = 0; row < kKinds; ++row) copy->m_kindFolderValue[row] = m_kindFolderValue[row];
-  return copy;
+void CTypeRecoveryEXE::CopyStateFrom(const CTypeRecovery* prototype) {
+  CTypeRecovery::CopyStateFrom(prototype);
+  const CTypeRecoveryEXE& from = static_cast<const CTypeRecoveryEXE&>(*prototype);
+  m_enabled.CopyFrom(from.m_enabled);
+  for (size_t row = 0; row < kKinds; ++row) m_kindFolderValue[row] = from.m_kindFolderValue[row];
 }
 
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryEXE)
+TYPERECOVERY_FORMAT(CTypeRecoveryEXE,
+    {2319, 2320, 2321, 2322, 2323, 2324, 2316},
+    u".exe;.com;.ocx;.dll;.sys;.drv;.acm",
+    {u"exe", u"ocx", u"dll", u"sys", u"drv", u"acm"})

@@ -42,6 +42,8 @@ class CTypeRecoveryEXE : public CTypeRecovery {
   uint32_t SaveProgress(TypeRecoveryFile file) override;
   uint32_t LoadProgress(TypeRecoveryFile file) override;
   CTypeRecovery* Clone() override;
+  // Hands on the enabled sub-types and their folder values.
+  void CopyStateFrom(const CTypeRecovery* prototype) override;
   bool EnableSubType(uint32_t code, uint64_t maxFileSize) override;
   void EnableAllSubTypes(uint32_t exceptCode) override;
 

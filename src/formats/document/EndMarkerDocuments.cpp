@@ -148,20 +148,33 @@ const EndMarkerFormat kUrl{1282, u"url", 1 * kMiB, 41, IsInternetShortcut, Marke
 
 #define TYPERECOVERY_END_MARKER_ROW(Class, row)                                              \
   Class::Class(CTypeRecoveryManager* host, const char16_t* outputRoot)                      \
-      : CEndMarkerRecognizer<Class>(row, host, outputRoot) {}                               \
-  TYPERECOVERY_REGISTER_RECOGNIZER(Class)
+      : CEndMarkerCycle(row, host, outputRoot) {}
 
 TYPERECOVERY_END_MARKER_ROW(CTypeRecoveryVCF, kVcf)
+TYPERECOVERY_FORMAT(CTypeRecoveryVCF, {2306}, u".vcf", {u"vcf"})
 TYPERECOVERY_END_MARKER_ROW(CTypeRecoveryVNT, kVnt)
+TYPERECOVERY_FORMAT(CTypeRecoveryVNT, {2307}, u".vnt", {u"vnt"})
 TYPERECOVERY_END_MARKER_ROW(CTypeRecoveryDRW, kDrw)
+TYPERECOVERY_FORMAT(CTypeRecoveryDRW, {2329}, u".drw", {u"drw"})
 TYPERECOVERY_END_MARKER_ROW(CTypeRecoveryGHO, kGho)
+TYPERECOVERY_FORMAT(CTypeRecoveryGHO, {1799}, u".gho", {u"gho", u"ghs"})
 TYPERECOVERY_END_MARKER_ROW(CTypeRecoveryDXF, kDxf)
+TYPERECOVERY_FORMAT(CTypeRecoveryDXF, {1546}, u".dxf", {u"dxf"})
 TYPERECOVERY_END_MARKER_ROW(CTypeRecoverySDR, kSdr)
+TYPERECOVERY_FORMAT(CTypeRecoverySDR, {1558}, u".sdr;.sdt", {u"sdr", u"sdt"})
 TYPERECOVERY_END_MARKER_ROW(CTypeRecoveryPZF, kPzf)
+TYPERECOVERY_FORMAT(CTypeRecoveryPZF, {1559}, u".pzf", {u"pzf"})
 TYPERECOVERY_END_MARKER_ROW(CTypeRecoveryPFB, kPfb)
+TYPERECOVERY_FORMAT(CTypeRecoveryPFB, {2318}, u".pfb", {u"pfb"})
 TYPERECOVERY_END_MARKER_ROW(CTypeRecoveryVFB, kVfb)
+TYPERECOVERY_FORMAT(CTypeRecoveryVFB, {1568}, u".vfb", {u"vfb"})
 TYPERECOVERY_END_MARKER_ROW(CTypeRecoveryGP5, kGp5)
+TYPERECOVERY_FORMAT(CTypeRecoveryGP5, {2327}, u".gp5", {u"gp5"})
 TYPERECOVERY_END_MARKER_ROW(CTypeRecoveryQCD, kQcd)
+TYPERECOVERY_FORMAT(CTypeRecoveryQCD, {1554}, u".qcd", {u"qcd"})
 TYPERECOVERY_END_MARKER_ROW(CTypeRecoverySWI, kSwi)
+TYPERECOVERY_FORMAT(CTypeRecoverySWI, {1041}, u".swi", {u"swi"})
 TYPERECOVERY_END_MARKER_ROW(CTypeRecoveryEXB, kExb)
+TYPERECOVERY_FORMAT(CTypeRecoveryEXB, {1551}, u".exb", {u"exb"})
 TYPERECOVERY_END_MARKER_ROW(CTypeRecoveryURL, kUrl)
+TYPERECOVERY_FORMAT(CTypeRecoveryURL, {1282}, u".url", {u"url"})

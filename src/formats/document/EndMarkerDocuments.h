@@ -24,12 +24,13 @@
 #ifndef TYPERECOVERY_FORMATS_DOCUMENT_ENDMARKERDOCUMENTS_H
 #define TYPERECOVERY_FORMATS_DOCUMENT_ENDMARKERDOCUMENTS_H
 
-#include "formats/document/EndMarkerCycle.h"
+#include "framework/cycles/EndMarkerCycle.h"
 
 #define TYPERECOVERY_END_MARKER_CLASS(Class)                           \
-  class Class : public CEndMarkerRecognizer<Class> {                   \
+  class Class : public CEndMarkerCycle {                                \
    public:                                                              \
     Class(CTypeRecoveryManager* host, const char16_t* outputRoot);      \
+    CTypeRecovery* Clone() override;                                    \
   };
 
 TYPERECOVERY_END_MARKER_CLASS(CTypeRecoveryVCF)

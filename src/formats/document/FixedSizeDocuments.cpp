@@ -33,8 +33,7 @@ bool Accepts(const uint8_t* buffer, uint32_t length, uint32_t minimumLength) {
       : CFixedSizeCycle(kTypeCode, host, outputRoot) {                             \
     SetExtension(extension);                                                       \
     m_typePropertyFlag = 0;                                                        \
-  }                                                                                \
-  TYPERECOVERY_REGISTER_RECOGNIZER(Class)
+  }
 
 // ---- RIFF drawing: "RIFF", chunk size, form type "cdr?" ----
 
@@ -46,6 +45,7 @@ constexpr uint64_t kRiffFormAt = 8;
 }  // namespace
 
 FIXED_SIZE_CONSTRUCTOR(CTypeRecoveryCDR, u"cdr")
+TYPERECOVERY_FORMAT(CTypeRecoveryCDR, {1544}, u".cdr", {u"cdr"})
 
 uint32_t CTypeRecoveryCDR::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
   if (!Accepts(buffer, length, kCdrMinimumLength)) return 0;
@@ -66,6 +66,7 @@ constexpr uint64_t kChmFileLengthAt = 104;  // header section table: file length
 }  // namespace
 
 FIXED_SIZE_CONSTRUCTOR(CTypeRecoveryCHM, u"chm")
+TYPERECOVERY_FORMAT(CTypeRecoveryCHM, {281}, u".chm", {u"chm"})
 
 uint32_t CTypeRecoveryCHM::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
   if (!Accepts(buffer, length, kChmMinimumLength)) return 0;
@@ -87,6 +88,7 @@ constexpr uint64_t kViGFSizeAdds = 32;
 }  // namespace
 
 FIXED_SIZE_CONSTRUCTOR(CTypeRecoveryMAX_PP, u"max")
+TYPERECOVERY_FORMAT(CTypeRecoveryMAX_PP, {1543}, u".max", {u"max"})
 
 uint32_t CTypeRecoveryMAX_PP::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
   if (!Accepts(buffer, length, kMaxMinimumLength)) return 0;
@@ -109,6 +111,7 @@ constexpr uint64_t kHlpFileSizeAt = 12;
 }  // namespace
 
 FIXED_SIZE_CONSTRUCTOR(CTypeRecoveryHLP, u"hlp")
+TYPERECOVERY_FORMAT(CTypeRecoveryHLP, {283}, u".hlp", {u"hlp"})
 
 uint32_t CTypeRecoveryHLP::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
   if (!Accepts(buffer, length, kHlpMinimumLength)) return 0;
@@ -131,6 +134,7 @@ constexpr uint64_t kOneFileSizeAt = 196;
 }  // namespace
 
 FIXED_SIZE_CONSTRUCTOR(CTypeRecoveryONE, u"one")
+TYPERECOVERY_FORMAT(CTypeRecoveryONE, {263}, u".one", {u"one"})
 
 uint32_t CTypeRecoveryONE::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
   if (!Accepts(buffer, length, kOneMinimumLength)) return 0;
@@ -152,6 +156,7 @@ constexpr uint64_t kDbxFileSizeAt = 124;
 }  // namespace
 
 FIXED_SIZE_CONSTRUCTOR(CTypeRecoveryDBX, u"dbx")
+TYPERECOVERY_FORMAT(CTypeRecoveryDBX, {2049}, u".dbx", {u"dbx"})
 
 uint32_t CTypeRecoveryDBX::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
   if (!Accepts(buffer, length, kDbxMinimumLength)) return 0;
@@ -174,6 +179,7 @@ constexpr uint64_t kNewerFileSizeAt = 184;  // 64-bit file end of the newer form
 }  // namespace
 
 FIXED_SIZE_CONSTRUCTOR(CTypeRecoveryPST, u"pst")
+TYPERECOVERY_FORMAT(CTypeRecoveryPST, {2050}, u".pst", {u"pst"})
 
 uint32_t CTypeRecoveryPST::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
   if (!Accepts(buffer, length, kPstMinimumLength)) return 0;
@@ -200,6 +206,7 @@ constexpr uint64_t kWpdFileSizeAt = 20;
 }  // namespace
 
 FIXED_SIZE_CONSTRUCTOR(CTypeRecoveryWPD, u"wpd")
+TYPERECOVERY_FORMAT(CTypeRecoveryWPD, {273}, u".wpd", {u"wpd"})
 
 uint32_t CTypeRecoveryWPD::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
   if (!Accepts(buffer, length, kWpdMinimumLength)) return 0;
@@ -223,6 +230,7 @@ constexpr uint64_t kDexFileSizeAt = 32;
 }  // namespace
 
 FIXED_SIZE_CONSTRUCTOR(CTypeRecoveryDEX, u"dex")
+TYPERECOVERY_FORMAT(CTypeRecoveryDEX, {2313}, u".dex", {u"dex"})
 
 uint32_t CTypeRecoveryDEX::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
   if (!Accepts(buffer, length, kDexMinimumLength)) return 0;
@@ -244,6 +252,7 @@ constexpr uint64_t kCacheFileSizeAt = 28;
 }  // namespace
 
 FIXED_SIZE_CONSTRUCTOR(CTypeRecoveryDAT, u"dat")
+TYPERECOVERY_FORMAT(CTypeRecoveryDAT, {1284}, u".dat", {u"dat"})
 
 uint32_t CTypeRecoveryDAT::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
   if (!Accepts(buffer, length, kDatMinimumLength)) return 0;
@@ -273,6 +282,7 @@ constexpr uint64_t kDataObjectIdAt = 11;
 }  // namespace
 
 FIXED_SIZE_CONSTRUCTOR(CTypeRecoveryPFX, u"pfx")
+TYPERECOVERY_FORMAT(CTypeRecoveryPFX, {2315}, u".pfx", {u"pfx"})
 
 uint32_t CTypeRecoveryPFX::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
   if (!Accepts(buffer, length, kPfxMinimumLength)) return 0;
@@ -298,6 +308,7 @@ constexpr uint32_t kProfileHeaderSize = 128;  // a profile is more than its head
 }  // namespace
 
 FIXED_SIZE_CONSTRUCTOR(CTypeRecoveryICC, u"icc")
+TYPERECOVERY_FORMAT(CTypeRecoveryICC, {1562}, u".icc", {u"icc"})
 
 uint32_t CTypeRecoveryICC::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
   if (!Accepts(buffer, length, kIccMinimumLength)) return 0;
@@ -322,6 +333,7 @@ constexpr uint64_t kLogicalBlockSizeAt = 128;
 }  // namespace
 
 FIXED_SIZE_CONSTRUCTOR(CTypeRecoveryISO, u"iso")
+TYPERECOVERY_FORMAT(CTypeRecoveryISO, {1798}, u".iso", {})
 
 uint32_t CTypeRecoveryISO::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
   if (!Accepts(buffer, length, kIsoMinimumLength)) return 0;
@@ -364,6 +376,7 @@ constexpr uint64_t kFormAt = 8;
 }  // namespace
 
 FIXED_SIZE_CONSTRUCTOR(CTypeRecoveryMB, u"mb")
+TYPERECOVERY_FORMAT(CTypeRecoveryMB, {1548}, u".mb", {u"mb"})
 
 uint32_t CTypeRecoveryMB::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
   if (!Accepts(buffer, length, kMbMinimumLength)) return 0;
@@ -422,6 +435,7 @@ bool IsTableDirectory(const ByteView& v) {
 }  // namespace
 
 FIXED_SIZE_CONSTRUCTOR(CTypeRecoveryTTF, u"ttf")
+TYPERECOVERY_FORMAT(CTypeRecoveryTTF, {2317}, u".ttf", {u"ttf"})
 
 uint32_t CTypeRecoveryTTF::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
   if (!Accepts(buffer, length, kTtfMinimumLength)) return 0;

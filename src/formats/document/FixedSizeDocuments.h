@@ -34,7 +34,7 @@
 #ifndef TYPERECOVERY_FORMATS_DOCUMENT_FIXEDSIZEDOCUMENTS_H
 #define TYPERECOVERY_FORMATS_DOCUMENT_FIXEDSIZEDOCUMENTS_H
 
-#include "formats/document/FixedSizeCycle.h"
+#include "framework/cycles/FixedSizeCycle.h"
 
 // Declares a fixed-size class that states only its header test and size.
 #define TYPERECOVERY_FIXED_SIZE_CLASS(Class, code)                                           \
@@ -44,7 +44,7 @@
     Class(CTypeRecoveryManager* host, const char16_t* outputRoot);                          \
     uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length,                        \
                              uint32_t verification) override;                               \
-    CTypeRecovery* Clone() override { return CloneRecognizer(this, m_host, m_outputPath); } \
+    CTypeRecovery* Clone() override;                                                        \
                                                                                             \
    protected:                                                                               \
     uint64_t DeclaredSize(const typerecovery::ByteView& header) const override;             \
@@ -69,7 +69,7 @@ class CTypeRecoveryCHM : public CFixedSizeCycle {
   static constexpr uint32_t kTypeCode = 281;
   CTypeRecoveryCHM(CTypeRecoveryManager* host, const char16_t* outputRoot);
   uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  CTypeRecovery* Clone() override { return CloneRecognizer(this, m_host, m_outputPath); }
+  CTypeRecovery* Clone() override;
 
  protected:
   uint64_t DeclaredSize(const typerecovery::ByteView& header) const override;
@@ -83,7 +83,7 @@ class CTypeRecoveryISO : public CFixedSizeCycle {
   static constexpr uint32_t kSystemAreaSize = 32768;
   CTypeRecoveryISO(CTypeRecoveryManager* host, const char16_t* outputRoot);
   uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  CTypeRecovery* Clone() override { return CloneRecognizer(this, m_host, m_outputPath); }
+  CTypeRecovery* Clone() override;
 
  protected:
   uint64_t DeclaredSize(const typerecovery::ByteView& header) const override;

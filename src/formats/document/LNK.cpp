@@ -199,6 +199,4 @@ uint32_t CTypeRecoveryLNK::LoadProgress(TypeRecoveryFile file) {
   return 1;
 }
 
-CTypeRecovery* CTypeRecoveryLNK::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryLNK)
+TYPERECOVERY_FORMAT(CTypeRecoveryLNK, {2309}, u".lnk", {u"lnk"})

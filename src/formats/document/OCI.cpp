@@ -114,6 +114,4 @@ uint32_t CTypeRecoveryOCI::LoadProgress(TypeRecoveryFile file) {
   return 1;
 }
 
-CTypeRecovery* CTypeRecoveryOCI::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryOCI)
+TYPERECOVERY_FORMAT(CTypeRecoveryOCI, {1561}, u".oci", {u"oci"})

@@ -336,10 +336,16 @@ uint32_t CTypeRecoveryOLE2::LoadProgress(TypeRecoveryFile file) {
   return 1;
 }
 
-CTypeRecovery* CTypeRecoveryOLE2::Clone() {
-  CTypeRecoveryOLE2* copy = CloneRecognizer(this, m_host, m_outputPath);
-  if (copy != nullptr) copy->CopySubTypesFrom(*this);
-  return copy;
+void CTypeRecoveryOLE2::CopyStateFrom(const CTypeRecovery* prototype) {
+  CMultiFormatRecovery<21>::CopyStateFrom(prototype);
+  const CTypeRecoveryOLE2& from = static_cast<const CTypeRecoveryOLE2&>(*prototype);
+  CopySubTypesFrom(from);
 }
 
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryOLE2)
+TYPERECOVERY_FORMAT(CTypeRecoveryOLE2,
+    {2305, 260, 261, 262, 1547, 274, 275, 277, 1550, 264, 265, 1552, 1553, 266, 1555, 279, 2325,
+    2326, 2330, 1569},
+    u".ole2;.doc;.wps;.xls;.et;.ppt;.pps;.dps;.max;.qpw;.shw;.p65;.dgn;.vsd;.pub;.jnb;.dcd;.mpp;"
+    u".tcw;.rpt;.msi;.msp;.db;.sldprt",
+    {u"ole2", u"doc", u"xls", u"ppt", u"vsd", u"pub", u"qpw", u"shw", u"p65", u"dgn", u"jnb",
+    u"dcd", u"mpp", u"tcw", u"rpt", u"pps", u"msi", u"msp", u"db", u"sldprt", u"max", u"fla"})

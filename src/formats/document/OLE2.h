@@ -25,7 +25,7 @@
 #ifndef TYPERECOVERY_FORMATS_DOCUMENT_OLE2_H
 #define TYPERECOVERY_FORMATS_DOCUMENT_OLE2_H
 
-#include "formats/document/MultiFormat.h"
+#include "framework/cycles/MultiFormat.h"
 #include "framework/ByteCarry.h"
 
 class CTypeRecoveryOLE2 : public CMultiFormatRecovery<21> {
@@ -40,6 +40,8 @@ class CTypeRecoveryOLE2 : public CMultiFormatRecovery<21> {
   uint32_t SaveProgress(TypeRecoveryFile file) override;
   uint32_t LoadProgress(TypeRecoveryFile file) override;
   CTypeRecovery* Clone() override;
+  // Hands on the enabled sub-types and their folder values.
+  void CopyStateFrom(const CTypeRecovery* prototype) override;
 
   bool IsScanning() const { return m_scanning != 0; }
   uint8_t GetDatabaseMask() const { return m_databaseMask; }

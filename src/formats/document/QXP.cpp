@@ -2,7 +2,6 @@
 // format's header, the kind's enable flag.
 #include "formats/document/QXP.h"
 
-#include "interface/Manager.h"
 #include "registry/RecognizerFactory.h"
 
 using namespace typerecovery;
@@ -116,11 +115,7 @@ uint32_t CTypeRecoveryQXP::SaveProgress(TypeRecoveryFile file) {
 uint32_t CTypeRecoveryQXP::LoadProgress(TypeRecoveryFile file) {
   if (CTypeRecovery::LoadProgress(file) == 0) return 0;
   if (!m_enabled.Load(file) || !ReadU64(file, &m_templateMaxSize)) return 0;
-  if (m_host != nullptr) {
-    bool has = false;
-    const uint32_t value = m_host->AskTypeFolderId(u"qpt", &has);
-    if (has) m_templateFolderValue = value;
-  }
+  AskFolderValue(u"qpt", &m_templateFolderValue);
   if (m_fileInProgress == 0) return 1;
   uint32_t code = 0;
   if (!ReadU32(file, &code)) return 0;
@@ -128,13 +123,11 @@ uint32_t CTypeRecoveryQXP::LoadProgress(TypeRecoveryFile file) {
   return 1;
 }
 
-CTypeRecovery* CTypeRecoveryQXP::Clone() {
-  CTypeRecoveryQXP* copy = CloneRecognizer(this, m_host, m_outputPath);
-  if (copy != nullptr) {
-    copy->m_enabled.CopyFrom(m_enabled);
-    copy->m_templateFolderValue = m_templateFolderValue;
-  }
-  return copy;
+void CTypeRecoveryQXP::CopyStateFrom(const CTypeRecovery* prototype) {
+  CTypeRecovery::CopyStateFrom(prototype);
+  const CTypeRecoveryQXP& from = static_cast<const CTypeRecoveryQXP&>(*prototype);
+  m_enabled.CopyFrom(from.m_enabled);
+  m_templateFolderValue = from.m_templateFolderValue;
 }
 
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryQXP)
+TYPERECOVERY_FORMAT(CTypeRecoveryQXP, {1556, 1557}, u".qxp;.qpt", {u"qxp", u"qpt"})

@@ -109,6 +109,4 @@ uint32_t CTypeRecoveryRAR::LoadProgress(TypeRecoveryFile file) {
   return ReadU64(file, &m_archiveSize) && ReadU64(file, &m_blockCursor) ? 1 : 0;
 }
 
-CTypeRecovery* CTypeRecoveryRAR::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryRAR)
+TYPERECOVERY_FORMAT(CTypeRecoveryRAR, {1794}, u".rar", {u"rar"})

@@ -177,6 +177,4 @@ uint32_t CTypeRecoveryTAR::LoadProgress(TypeRecoveryFile file) {
              : 0;
 }
 
-CTypeRecovery* CTypeRecoveryTAR::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryTAR)
+TYPERECOVERY_FORMAT(CTypeRecoveryTAR, {1796}, u".tar", {u"tar"})

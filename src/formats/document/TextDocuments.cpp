@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "framework/Charset.h"
-#include "interface/Manager.h"
 #include "platform/FileSystem.h"
 #include "registry/RecognizerFactory.h"
 
@@ -174,8 +173,6 @@ uint32_t CTypeRecoveryHTML::LoadProgress(TypeRecoveryFile file) {
   return 1;
 }
 
-CTypeRecovery* CTypeRecoveryHTML::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
 // ---- RTF ----
 
 CTypeRecoveryRTF::CTypeRecoveryRTF(CTypeRecoveryManager* host, const char16_t* outputRoot)
@@ -232,8 +229,6 @@ uint32_t CTypeRecoveryRTF::LoadProgress(TypeRecoveryFile file) {
   return 1;
 }
 
-CTypeRecovery* CTypeRecoveryRTF::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
 // ---- MHT ----
 
 CTypeRecoveryMHT::CTypeRecoveryMHT(CTypeRecoveryManager* host, const char16_t* outputRoot)
@@ -284,8 +279,6 @@ uint32_t CTypeRecoveryMHT::LoadProgress(TypeRecoveryFile file) {
   return ReadAll(file, m_boundary, kBoundaryBytes) ? 1 : 0;
 }
 
-CTypeRecovery* CTypeRecoveryMHT::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryHTML)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryRTF)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryMHT)
+TYPERECOVERY_FORMAT(CTypeRecoveryHTML, {1281}, u".htm;.html", {u"html", u"htm"})
+TYPERECOVERY_FORMAT(CTypeRecoveryRTF, {280}, u".rtf", {u"rtf"})
+TYPERECOVERY_FORMAT(CTypeRecoveryMHT, {282}, u".mht", {u"mht"})

@@ -347,14 +347,17 @@ uint32_t CTypeRecoveryZIP::LoadProgress(TypeRecoveryFile file) {
   return 1;
 }
 
-CTypeRecovery* CTypeRecoveryZIP::Clone() {
-  CTypeRecoveryZIP* copy = CloneRecognizer(this, m_host, m_outputPath);
-  if (copy == nullptr) return nullptr;
-  copy->CopySubTypesFrom(*this);
+void CTypeRecoveryZIP::CopyStateFrom(const CTypeRecovery* prototype) {
+  CMultiFormatRecovery<17>::CopyStateFrom(prototype);
+  const CTypeRecoveryZIP& from = static_cast<const CTypeRecoveryZIP&>(*prototype);
+  CopySubTypesFrom(from);
   // The per-sub-type maxima the host gave go with the clone, so that they
   // limit the files it follows.
-  copy->m_subTypeMaxima = m_subTypeMaxima;
-  return copy;
+  m_subTypeMaxima = from.m_subTypeMaxima;
 }
 
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryZIP)
+TYPERECOVERY_FORMAT(CTypeRecoveryZIP,
+    {1793, 257, 258, 259, 1040, 267, 268, 269, 270, 271, 272, 278, 2310, 2314, 2311, 2312},
+    u".zip;.docx;.xlsx;.pptx;.fla;.odt;.ods;.odp;.odg;.odf;.odb;.xps;.apk;.jar;.ipa;.pxl",
+    {u"zip", u"docx", u"xlsx", u"pptx", u"xps", u"odt", u"ods", u"odp", u"odg", u"odf", u"odb",
+    u"apk", u"jar", u"ipa", u"pxl", u"fla", u"cdr"})

@@ -26,7 +26,7 @@
 #ifndef TYPERECOVERY_FORMATS_DOCUMENT_ZIP_H
 #define TYPERECOVERY_FORMATS_DOCUMENT_ZIP_H
 
-#include "formats/document/MultiFormat.h"
+#include "framework/cycles/MultiFormat.h"
 
 class CTypeRecoveryZIP : public CMultiFormatRecovery<17> {
  public:
@@ -43,6 +43,8 @@ class CTypeRecoveryZIP : public CMultiFormatRecovery<17> {
   uint32_t SaveProgress(TypeRecoveryFile file) override;
   uint32_t LoadProgress(TypeRecoveryFile file) override;
   CTypeRecovery* Clone() override;
+  // Hands on the enabled sub-types, their folder values and maxima.
+  void CopyStateFrom(const CTypeRecovery* prototype) override;
   // Turns on the code's flag and stores the size as its maximum (1793: the
   // class maximum file size).
   bool EnableSubType(uint32_t code, uint64_t maxFileSize) override;

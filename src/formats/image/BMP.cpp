@@ -1,3 +1,4 @@
+// The bitmap header test and the carve of a bitmap to its stated size.
 #include "formats/image/BMP.h"
 
 #include "formats/image/BasicPictureRecord.h"
@@ -97,6 +98,4 @@ uint32_t CTypeRecoveryBMP::LoadProgress(TypeRecoveryFile file) {
   return ReadU32(file, &m_width) && ReadU32(file, &m_height) ? 1 : 0;
 }
 
-CTypeRecovery* CTypeRecoveryBMP::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryBMP)
+TYPERECOVERY_FORMAT(CTypeRecoveryBMP, {1537}, u".bmp", {u"bmp"})

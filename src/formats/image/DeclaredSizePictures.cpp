@@ -1,3 +1,4 @@
+// Header tests and size fields of the icon (ICO) and TPF pictures.
 #include "formats/image/DeclaredSizePictures.h"
 
 #include "formats/image/BasicPictureRecord.h"
@@ -125,8 +126,6 @@ uint32_t CTypeRecoveryICO::LoadProgress(TypeRecoveryFile file) {
   return ReadU32(file, &m_width) && ReadU32(file, &m_height) ? 1 : 0;
 }
 
-CTypeRecovery* CTypeRecoveryICO::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
 // ---- TPF ----
 
 CTypeRecoveryTPF::CTypeRecoveryTPF(CTypeRecoveryManager* host, const char16_t* outputRoot)
@@ -145,7 +144,5 @@ uint64_t CTypeRecoveryTPF::DeclaredSize(const ByteView& header) const {
   return uint64_t{ReadU32LE(header, kTpfRestOffset)} + ReadU32LE(header, kTpfPartOffset);
 }
 
-CTypeRecovery* CTypeRecoveryTPF::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryICO)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryTPF)
+TYPERECOVERY_FORMAT(CTypeRecoveryICO, {1540}, u".ico", {u"ico"})
+TYPERECOVERY_FORMAT(CTypeRecoveryTPF, {1564}, u".tpf", {u"tpf"})

@@ -13,7 +13,7 @@
 #ifndef TYPERECOVERY_FORMATS_IMAGE_DECLAREDSIZEPICTURES_H
 #define TYPERECOVERY_FORMATS_IMAGE_DECLAREDSIZEPICTURES_H
 
-#include "formats/document/FixedSizeCycle.h"
+#include "framework/cycles/FixedSizeCycle.h"
 
 class CTypeRecoveryICO : public CFixedSizeCycle {
  public:

@@ -46,10 +46,10 @@ const EndMarkerFormat kGjd{1565, u"gjd", 16 * kMiB, 5, IsGjd, kGjdEnd, 0, false}
 }  // namespace
 
 CTypeRecoveryWMF::CTypeRecoveryWMF(CTypeRecoveryManager* host, const char16_t* outputRoot)
-    : CEndMarkerRecognizer<CTypeRecoveryWMF>(kWmf, host, outputRoot) {}
+    : CEndMarkerCycle(kWmf, host, outputRoot) {}
 
 CTypeRecoveryPCB::CTypeRecoveryPCB(CTypeRecoveryManager* host, const char16_t* outputRoot)
-    : CEndMarkerRecognizer<CTypeRecoveryPCB>(kPcb, host, outputRoot) {}
+    : CEndMarkerCycle(kPcb, host, outputRoot) {}
 
 uint64_t CTypeRecoveryPCB::EndAfterMarker(const ByteView& view, uint64_t p) const {
   const uint8_t next = ReadU8(view, p + kPcbEndLength);
@@ -57,8 +57,8 @@ uint64_t CTypeRecoveryPCB::EndAfterMarker(const ByteView& view, uint64_t p) cons
 }
 
 CTypeRecoveryGJD::CTypeRecoveryGJD(CTypeRecoveryManager* host, const char16_t* outputRoot)
-    : CEndMarkerRecognizer<CTypeRecoveryGJD>(kGjd, host, outputRoot) {}
+    : CEndMarkerCycle(kGjd, host, outputRoot) {}
 
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryWMF)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryPCB)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryGJD)
+TYPERECOVERY_FORMAT(CTypeRecoveryWMF, {1567}, u".wmf", {u"wmf"})
+TYPERECOVERY_FORMAT(CTypeRecoveryPCB, {1563}, u".pcb", {u"pcb"})
+TYPERECOVERY_FORMAT(CTypeRecoveryGJD, {1565}, u".gjd", {u"gjd"})

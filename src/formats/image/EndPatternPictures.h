@@ -17,25 +17,28 @@
 #ifndef TYPERECOVERY_FORMATS_IMAGE_ENDPATTERNPICTURES_H
 #define TYPERECOVERY_FORMATS_IMAGE_ENDPATTERNPICTURES_H
 
-#include "formats/document/EndMarkerCycle.h"
+#include "framework/cycles/EndMarkerCycle.h"
 
-class CTypeRecoveryWMF : public CEndMarkerRecognizer<CTypeRecoveryWMF> {
+class CTypeRecoveryWMF : public CEndMarkerCycle {
  public:
   CTypeRecoveryWMF(CTypeRecoveryManager* host, const char16_t* outputRoot);
+  CTypeRecovery* Clone() override;
 };
 
-class CTypeRecoveryPCB : public CEndMarkerRecognizer<CTypeRecoveryPCB> {
+class CTypeRecoveryPCB : public CEndMarkerCycle {
  public:
   CTypeRecoveryPCB(CTypeRecoveryManager* host, const char16_t* outputRoot);
+  CTypeRecovery* Clone() override;
 
  private:
   uint64_t EndAfterMarker(const typerecovery::ByteView& view, uint64_t p) const override;
   uint32_t CompleteAtMaximum() const override { return 1; }
 };
 
-class CTypeRecoveryGJD : public CEndMarkerRecognizer<CTypeRecoveryGJD> {
+class CTypeRecoveryGJD : public CEndMarkerCycle {
  public:
   CTypeRecoveryGJD(CTypeRecoveryManager* host, const char16_t* outputRoot);
+  CTypeRecovery* Clone() override;
 
  private:
   uint32_t CompleteAtMaximum() const override { return 1; }

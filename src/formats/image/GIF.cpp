@@ -1,3 +1,4 @@
+// The GIF header test and the block walk to the trailer.
 #include "formats/image/GIF.h"
 
 #include "formats/image/BasicPictureRecord.h"
@@ -150,6 +151,4 @@ uint32_t CTypeRecoveryGIF::LoadProgress(TypeRecoveryFile file) {
   return 1;
 }
 
-CTypeRecovery* CTypeRecoveryGIF::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryGIF)
+TYPERECOVERY_FORMAT(CTypeRecoveryGIF, {1538}, u".gif", {u"gif"})

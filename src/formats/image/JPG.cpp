@@ -96,8 +96,6 @@ uint32_t CTypeRecoveryJPG::IsHeaderMatched(const uint8_t* buffer, uint32_t lengt
   return 0;
 }
 
-CTypeRecovery* CTypeRecoveryJPG::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
 void CTypeRecoveryJPG::ResetJpegState() {
   m_scanPosition = kMarkerSize;  // just after the start-of-image marker
   m_inScan = 0;
@@ -274,4 +272,4 @@ uint32_t CTypeRecoveryJPG::LoadProgress(TypeRecoveryFile file) {
              : 0;
 }
 
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryJPG)
+TYPERECOVERY_FORMAT(CTypeRecoveryJPG, {513}, u".jpg;.jpe;.jpeg", {u"jpg", u"jpeg", u"jpe"})

@@ -1,3 +1,4 @@
+// The PNG signature test and the chunk walk to IEND.
 #include "formats/image/PNG.h"
 
 #include "formats/image/BasicPictureRecord.h"
@@ -120,6 +121,4 @@ uint32_t CTypeRecoveryPNG::LoadProgress(TypeRecoveryFile file) {
   return m_chunks.Load(file, true) && ReadU32(file, &m_width) && ReadU32(file, &m_height) ? 1 : 0;
 }
 
-CTypeRecovery* CTypeRecoveryPNG::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryPNG)
+TYPERECOVERY_FORMAT(CTypeRecoveryPNG, {1539}, u".png", {u"png"})

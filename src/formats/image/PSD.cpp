@@ -1,3 +1,4 @@
+// The layered-document header test and the walk over its sections.
 #include "formats/image/PSD.h"
 
 #include <cstring>
@@ -244,6 +245,4 @@ uint32_t CTypeRecoveryPSD::LoadProgress(TypeRecoveryFile file) {
   return 1;
 }
 
-CTypeRecovery* CTypeRecoveryPSD::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryPSD)
+TYPERECOVERY_FORMAT(CTypeRecoveryPSD, {1541}, u".psd", {u"psd"})

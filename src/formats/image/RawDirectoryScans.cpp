@@ -1,3 +1,4 @@
+// The closing-directory searches of the CRW and X3F camera-raw files.
 #include "formats/image/RawDirectoryScans.h"
 
 #include <algorithm>
@@ -94,8 +95,6 @@ uint32_t CTypeRecoveryCRW::LoadProgress(TypeRecoveryFile file) {
   return ReadU32(file, &m_headerLength) ? 1 : 0;
 }
 
-CTypeRecovery* CTypeRecoveryCRW::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
 // ---- X3F ----
 
 CTypeRecoveryX3F::CTypeRecoveryX3F(CTypeRecoveryManager* host, const char16_t* outputRoot)
@@ -128,7 +127,5 @@ CMediaStripCycle::Walk CTypeRecoveryX3F::WalkStrip(const Strip& strip) {
   return Walk::EndAt(static_cast<uint32_t>(end), 1);
 }
 
-CTypeRecovery* CTypeRecoveryX3F::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryCRW)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryX3F)
+TYPERECOVERY_FORMAT(CTypeRecoveryCRW, {524}, u".crw", {u"crw"})
+TYPERECOVERY_FORMAT(CTypeRecoveryX3F, {525}, u".x3f", {u"x3f"})

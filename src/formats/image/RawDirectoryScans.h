@@ -21,7 +21,7 @@
 #ifndef TYPERECOVERY_FORMATS_IMAGE_RAWDIRECTORYSCANS_H
 #define TYPERECOVERY_FORMATS_IMAGE_RAWDIRECTORYSCANS_H
 
-#include "formats/media/MediaStripCycle.h"
+#include "framework/cycles/MediaStripCycle.h"
 
 class CTypeRecoveryCRW : public CMediaStripCycle {
  public:

@@ -1,3 +1,4 @@
+// The record-chain cycle and the record tests of PSP, EMF and ABR files.
 #include "formats/image/RecordChains.h"
 
 #include "registry/RecognizerFactory.h"
@@ -132,8 +133,6 @@ RecordWalk::Step CTypeRecoveryPSP::VisitRecord(const ByteView& block) {
   return RecordWalk::Step::Next(size);
 }
 
-CTypeRecovery* CTypeRecoveryPSP::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
 // ---- EMF ----
 
 CTypeRecoveryEMF::CTypeRecoveryEMF(CTypeRecoveryManager* host, const char16_t* outputRoot)
@@ -160,8 +159,6 @@ RecordWalk::Step CTypeRecoveryEMF::VisitRecord(const ByteView& record) {
   return type == kEmrEof ? RecordWalk::Step::Last(size) : RecordWalk::Step::Next(size);
 }
 
-CTypeRecovery* CTypeRecoveryEMF::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
 // ---- ABR ----
 
 CTypeRecoveryABR::CTypeRecoveryABR(CTypeRecoveryManager* host, const char16_t* outputRoot)
@@ -187,8 +184,6 @@ RecordWalk::Step CTypeRecoveryABR::VisitRecord(const ByteView& section) {
   return RecordWalk::Step::Next(size);
 }
 
-CTypeRecovery* CTypeRecoveryABR::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryPSP)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryEMF)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryABR)
+TYPERECOVERY_FORMAT(CTypeRecoveryPSP, {1549}, u".psp", {u"psp"})
+TYPERECOVERY_FORMAT(CTypeRecoveryEMF, {1560}, u".emf", {u"emf"})
+TYPERECOVERY_FORMAT(CTypeRecoveryABR, {1542}, u".abr", {u"abr"})

@@ -25,7 +25,7 @@
 #define TYPERECOVERY_FORMATS_IMAGE_RECORDCHAINS_H
 
 #include "formats/image/RecordWalk.h"
-#include "formats/media/MediaStripCycle.h"
+#include "framework/cycles/MediaStripCycle.h"
 
 // The shared cycle: the walk from the first record, the end where it stops,
 // and the progress record (next record's file offset, its strip offset and,

@@ -1,3 +1,5 @@
+// The TIFF header test, the sub-type decision and the directory walk that
+// finds where a TIFF-based file ends.
 #include "formats/image/TIFF.h"
 
 #include <algorithm>
@@ -5,7 +7,6 @@
 #include <cstring>
 
 #include "formats/image/Exif.h"
-#include "interface/Manager.h"
 #include "platform/FileSystem.h"
 #include "registry/RecognizerFactory.h"
 
@@ -220,13 +221,12 @@ uint64_t CTypeRecoveryTIFF::SubTypeMaximum() const {
   return m_subType == kTIFF ? m_maxFileSize : m_maxima.size[m_subType];
 }
 
-CTypeRecovery* CTypeRecoveryTIFF::Clone() {
-  CTypeRecoveryTIFF* copy = CloneRecognizer(this, m_host, m_outputPath);
-  if (copy == nullptr) return nullptr;
-  copy->m_enabled.CopyFrom(m_enabled);
-  copy->m_maxima = m_maxima;
-  std::memcpy(copy->m_folderValues, m_folderValues, sizeof m_folderValues);
-  return copy;
+void CTypeRecoveryTIFF::CopyStateFrom(const CTypeRecovery* prototype) {
+  CTypeRecovery::CopyStateFrom(prototype);
+  const CTypeRecoveryTIFF& from = static_cast<const CTypeRecoveryTIFF&>(*prototype);
+  m_enabled.CopyFrom(from.m_enabled);
+  m_maxima = from.m_maxima;
+  std::memcpy(m_folderValues, from.m_folderValues, sizeof m_folderValues);
 }
 
 // ---------------------------------------------------------------------------
@@ -911,14 +911,11 @@ uint32_t CTypeRecoveryTIFF::LoadProgress(TypeRecoveryFile file) {
       }
     }
   }
-  if (m_host != nullptr) {
-    for (size_t row = 0; row < kRawSubTypes; ++row) {
-      bool has = false;
-      const uint32_t value = m_host->AskTypeFolderId(kExtensions[row], &has);
-      if (has) m_folderValues[row] = value;
-    }
-  }
+  for (size_t row = 0; row < kRawSubTypes; ++row) AskFolderValue(kExtensions[row], &m_folderValues[row]);
   return 1;
 }
 
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryTIFF)
+TYPERECOVERY_FORMAT(CTypeRecoveryTIFF,
+    {514, 515, 518, 516, 519, 520, 521, 522, 517, 523},
+    u".tif;.tiff;.cr2;.arw;.nef;.orf;.sr2;.raw;.pef;.dng;.mef",
+    {u"tif", u"tiff", u"cr2", u"nef", u"dng", u"arw", u"orf", u"sr2", u"raw", u"pef", u"mef"})

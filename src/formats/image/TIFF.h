@@ -55,6 +55,8 @@ class CTypeRecoveryTIFF : public CTypeRecovery {
   uint32_t LoadProgress(TypeRecoveryFile file) override;
   void DiscardOutputFile() override;
   CTypeRecovery* Clone() override;
+  // Hands on the enabled sub-types, their maxima and folder values.
+  void CopyStateFrom(const CTypeRecovery* prototype) override;
   bool EnableSubType(uint32_t code, uint64_t maxFileSize) override;
   void EnableAllSubTypes(uint32_t exceptCode) override;
 

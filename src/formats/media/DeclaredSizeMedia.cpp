@@ -92,8 +92,6 @@ uint64_t CTypeRecoveryAPE::DeclaredSize(const ByteView& header) const {
   return size;
 }
 
-CTypeRecovery* CTypeRecoveryAPE::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
 // ---- XPT
 
 CTypeRecoveryXPT::CTypeRecoveryXPT(CTypeRecoveryManager* host, const char16_t* outputRoot)
@@ -115,8 +113,6 @@ uint64_t CTypeRecoveryXPT::DeclaredSize(const ByteView& header) const {
   return ReadU32BE(header, kXptFileLengthAt);
 }
 
-CTypeRecovery* CTypeRecoveryXPT::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
 // ---- WTV
 
 CTypeRecoveryWTV::CTypeRecoveryWTV(CTypeRecoveryManager* host, const char16_t* outputRoot)
@@ -133,8 +129,6 @@ uint32_t CTypeRecoveryWTV::IsHeaderMatched(const uint8_t* buffer, uint32_t lengt
 uint64_t CTypeRecoveryWTV::DeclaredSize(const ByteView& header) const {
   return ReadU32LE(header, kWtvSizeAt) >> kWtvSizeShift;
 }
-
-CTypeRecovery* CTypeRecoveryWTV::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
 
 // ---- AU
 
@@ -159,8 +153,6 @@ uint64_t CTypeRecoveryAU::DeclaredSize(const ByteView& header) const {
   return uint64_t{ReadU32BE(header, kAuDataOffsetAt)} + ReadU32BE(header, kAuDataSizeAt);
 }
 
-CTypeRecovery* CTypeRecoveryAU::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
 // ---- AIF
 
 CTypeRecoveryAIF::CTypeRecoveryAIF(CTypeRecoveryManager* host, const char16_t* outputRoot)
@@ -181,8 +173,6 @@ uint64_t CTypeRecoveryAIF::DeclaredSize(const ByteView& header) const {
   return ChunkFileSize(header);
 }
 
-CTypeRecovery* CTypeRecoveryAIF::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
 // ---- VEG
 
 CTypeRecoveryVEG::CTypeRecoveryVEG(CTypeRecoveryManager* host, const char16_t* outputRoot)
@@ -200,8 +190,6 @@ uint64_t CTypeRecoveryVEG::DeclaredSize(const ByteView& header) const {
   return ReadU32LE(header, kVegFileSizeAt);
 }
 
-CTypeRecovery* CTypeRecoveryVEG::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
 // ---- WRF
 
 CTypeRecoveryWRF::CTypeRecoveryWRF(CTypeRecoveryManager* host, const char16_t* outputRoot)
@@ -213,8 +201,6 @@ uint32_t CTypeRecoveryWRF::IsHeaderMatched(const uint8_t* buffer, uint32_t lengt
   if (buffer == nullptr || length < kWrfMinimumLength) return 0;
   return BytesEqual(ByteView(buffer, length), 0, "WOTF") ? kWrfCode : 0;
 }
-
-CTypeRecovery* CTypeRecoveryWRF::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
 
 // ---- MMF
 
@@ -234,13 +220,11 @@ uint64_t CTypeRecoveryMMF::DeclaredSize(const ByteView& header) const {
   return ChunkFileSize(header);
 }
 
-CTypeRecovery* CTypeRecoveryMMF::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryAPE)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryXPT)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryWTV)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryAU)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryAIF)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryVEG)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryWRF)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryMMF)
+TYPERECOVERY_FORMAT(CTypeRecoveryAPE, {771}, u".ape", {u"ape"})
+TYPERECOVERY_FORMAT(CTypeRecoveryXPT, {2308}, u".xpt", {u"xpt"})
+TYPERECOVERY_FORMAT(CTypeRecoveryWTV, {1039}, u".wtv", {u"wtv"})
+TYPERECOVERY_FORMAT(CTypeRecoveryAU, {777}, u".au", {u"au"})
+TYPERECOVERY_FORMAT(CTypeRecoveryAIF, {779}, u".aif;.afc;.aiff", {u"aif", u"afc", u"aiff"})
+TYPERECOVERY_FORMAT(CTypeRecoveryVEG, {2328}, u".veg", {u"veg"})
+TYPERECOVERY_FORMAT(CTypeRecoveryWRF, {1042}, u".wrf", {u"wrf"})
+TYPERECOVERY_FORMAT(CTypeRecoveryMMF, {780}, u".mmf", {u"mmf"})

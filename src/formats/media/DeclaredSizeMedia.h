@@ -18,7 +18,7 @@
 #include <cstdint>
 
 #include "formats/document/CAB.h"
-#include "formats/document/FixedSizeCycle.h"
+#include "framework/cycles/FixedSizeCycle.h"
 
 // Declares a recognizer on the fixed-size cycle: constructor, header test,
 // clone and size formula.

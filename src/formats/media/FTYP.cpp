@@ -149,7 +149,6 @@ uint32_t CTypeRecoveryMP4::IsHeaderMatched(const uint8_t* buffer, uint32_t lengt
              : 0;
 }
 
-CTypeRecovery* CTypeRecoveryMP4::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
 uint32_t CTypeRecoveryMP4::IsBoxTypeAccepted(const uint8_t* type) { return IsMp4OrMovBox(type); }
 
 // M4V: "ftyp" with the major brand "M4V ".
@@ -161,8 +160,6 @@ CTypeRecoveryM4V::CTypeRecoveryM4V(CTypeRecoveryManager* host, const char16_t* o
 uint32_t CTypeRecoveryM4V::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
   return HasFirstBox(buffer, length) && IsFtypWithBrand(buffer, "M4V ") ? kM4V : 0;
 }
-
-CTypeRecovery* CTypeRecoveryM4V::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
 
 uint32_t CTypeRecoveryM4V::IsBoxTypeAccepted(const uint8_t* type) {
   static const char* const kBoxes[] = {"free", "mdat", "moov"};
@@ -182,7 +179,6 @@ uint32_t CTypeRecoveryMOV::IsHeaderMatched(const uint8_t* buffer, uint32_t lengt
   return IsBoxType(buffer + kBoxTypeOffset, kMdat) ? kMOV : 0;
 }
 
-CTypeRecovery* CTypeRecoveryMOV::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
 uint32_t CTypeRecoveryMOV::IsBoxTypeAccepted(const uint8_t* type) { return IsMp4OrMovBox(type); }
 
 // 3GPP: "ftyp" with a brand 3gpN other than 3gp4 (which is MP4's).
@@ -195,8 +191,6 @@ uint32_t CTypeRecovery3GP::IsHeaderMatched(const uint8_t* buffer, uint32_t lengt
   if (!HasFirstBox(buffer, length) || !IsFtypWithBrand(buffer, "3gp")) return 0;
   return typerecovery::ReadU8(ByteView(buffer, length), kMajorBrandOffset + 3) != '4' ? k3GP : 0;
 }
-
-CTypeRecovery* CTypeRecovery3GP::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
 
 // ffmpeg's 3GPP muxer writes an 8-byte "free" box between "ftyp" and
 // "mdat"; the ISO free-space boxes are allowed as in MP4.
@@ -219,8 +213,6 @@ uint32_t CTypeRecovery3G2::IsHeaderMatched(const uint8_t* buffer, uint32_t lengt
   return IsFtypWithBrand(buffer, "3g2") && version >= 'a' && version <= 'c' ? k3G2 : 0;
 }
 
-CTypeRecovery* CTypeRecovery3G2::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
 uint32_t CTypeRecovery3G2::IsBoxTypeAccepted(const uint8_t* type) {
   static const char* const kBoxes[] = {"mdat", "moof", "moov", "mfra", "free", "skip"};
   return IsOneOf(type, kBoxes) ? 1 : 0;
@@ -236,16 +228,14 @@ uint32_t CTypeRecoveryM4R::IsHeaderMatched(const uint8_t* buffer, uint32_t lengt
   return HasFirstBox(buffer, length) && IsFtypWithBrand(buffer, "M4A") ? kM4R : 0;
 }
 
-CTypeRecovery* CTypeRecoveryM4R::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
 uint32_t CTypeRecoveryM4R::IsBoxTypeAccepted(const uint8_t* type) {
   static const char* const kBoxes[] = {"mdat", "free", "moov", "ftyp"};
   return IsOneOf(type, kBoxes) ? 1 : 0;
 }
 
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryMP4)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryM4V)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryMOV)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecovery3GP)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecovery3G2)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryM4R)
+TYPERECOVERY_FORMAT(CTypeRecoveryMP4, {1028}, u".mp4", {u"mp4", u"mov", u"3gp"})
+TYPERECOVERY_FORMAT(CTypeRecoveryM4V, {1029}, u".m4v", {u"m4v"})
+TYPERECOVERY_FORMAT(CTypeRecoveryMOV, {1030}, u".mov", {u"mp4", u"mov", u"3gp"})
+TYPERECOVERY_FORMAT(CTypeRecovery3GP, {1032}, u".3gp", {u"mp4", u"mov", u"3gp"})
+TYPERECOVERY_FORMAT(CTypeRecovery3G2, {1033}, u".3g2", {u"3g2"})
+TYPERECOVERY_FORMAT(CTypeRecoveryM4R, {778}, u".m4r;.m4a", {u"m4r", u"m4a"})

@@ -23,7 +23,7 @@
 
 #include <cstdint>
 
-#include "formats/media/MediaStripCycle.h"
+#include "framework/cycles/MediaStripCycle.h"
 #include "framework/ByteCarry.h"
 
 class CTypeRecoveryFTYP : public CMediaStripCycle {

@@ -289,8 +289,6 @@ CMediaStripCycle::Walk CTypeRecoveryMP3::WalkStrip(const Strip& strip) {
   return WalkFrames(strip);
 }
 
-CTypeRecovery* CTypeRecoveryMP3::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
 uint32_t CTypeRecoveryMP3::SaveProgress(TypeRecoveryFile file) {
   if (CTypeRecovery::SaveProgress(file) == 0) return 0;
   if (m_fileInProgress != 0 && (!WriteU32(file, m_tagEnd) || !WriteU32(file, m_frameCursor) ||
@@ -313,4 +311,4 @@ uint32_t CTypeRecoveryMP3::LoadProgress(TypeRecoveryFile file) {
   return 1;
 }
 
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryMP3)
+TYPERECOVERY_FORMAT(CTypeRecoveryMP3, {769}, u".mp3;.s48", {u"mp3", u"s48"})

@@ -27,7 +27,7 @@
 
 #include <cstdint>
 
-#include "formats/media/MediaStripCycle.h"
+#include "framework/cycles/MediaStripCycle.h"
 #include "framework/ByteCarry.h"
 
 class CTypeRecoveryMP3 : public CMediaStripCycle {

@@ -108,6 +108,7 @@ CMediaStripCycle::Walk CTypeRecoveryMPG::WalkStrip(const Strip& strip) {
   return Walk::WholeStrip(strip);
 }
 
-CTypeRecovery* CTypeRecoveryMPG::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryMPG)
+TYPERECOVERY_FORMAT(CTypeRecoveryMPG,
+    {1026},
+    u".mpg;.mpeg;.vob;.m2v;.h264",
+    {u"mpg", u"mpeg", u"vob", u"m2v", u"h264"})

@@ -18,7 +18,7 @@
 
 #include <cstdint>
 
-#include "formats/media/MediaStripCycle.h"
+#include "framework/cycles/MediaStripCycle.h"
 
 class CTypeRecoveryMPG : public CMediaStripCycle {
  public:

@@ -161,6 +161,4 @@ uint32_t CTypeRecoveryMXF::LoadProgress(TypeRecoveryFile file) {
   return ReadU64(file, &m_packetCursor) && ReadU64(file, &m_end) && m_split.Load(file) ? 1 : 0;
 }
 
-CTypeRecovery* CTypeRecoveryMXF::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryMXF)
+TYPERECOVERY_FORMAT(CTypeRecoveryMXF, {1038}, u".mxf", {u"mxf"})

@@ -1,7 +1,6 @@
 // RIFF recognizer: header, sub-type choice, declared size and renaming close.
 #include "formats/media/RIFF.h"
 
-#include "interface/Manager.h"
 #include "registry/RecognizerFactory.h"
 
 using typerecovery::ByteView;
@@ -115,12 +114,11 @@ void CTypeRecoveryRIFF::EnableAllSubTypes(uint32_t exceptCode) {
   m_enabled.EnableAll(kSubTypeCodes, exceptCode);
 }
 
-CTypeRecovery* CTypeRecoveryRIFF::Clone() {
-  CTypeRecoveryRIFF* copy = CloneRecognizer(this, m_host, m_outputPath);
-  if (copy == nullptr) return nullptr;
-  copy->m_enabled.CopyFrom(m_enabled);
-  for (uint32_t i = 0; i < kSubTypeCount - 1; ++i) copy->m_folderValues[i] = m_folderValues[i];
-  return copy;
+void CTypeRecoveryRIFF::CopyStateFrom(const CTypeRecovery* prototype) {
+  CMediaStripCycle::CopyStateFrom(prototype);
+  const CTypeRecoveryRIFF& from = static_cast<const CTypeRecoveryRIFF&>(*prototype);
+  m_enabled.CopyFrom(from.m_enabled);
+  for (uint32_t i = 0; i < kSubTypeCount - 1; ++i) m_folderValues[i] = from.m_folderValues[i];
 }
 
 uint32_t CTypeRecoveryRIFF::SaveProgress(TypeRecoveryFile file) {
@@ -137,16 +135,14 @@ uint32_t CTypeRecoveryRIFF::LoadProgress(TypeRecoveryFile file) {
     const int row = typerecovery::SubTypeRow(kSubTypeCodes, code);
     if (row >= 0) m_current = static_cast<SubType>(row);
   }
-  if (m_host != nullptr) {
-    static const char16_t* const kExtensions[kSubTypeCount - 1] = {u"wav", u"dat", u"ani"};
-    for (uint32_t i = 0; i < kSubTypeCount - 1; ++i) {
-      bool has = false;
-      const uint32_t value = m_host->AskTypeFolderId(kExtensions[i], &has);
-      if (!has) break;
-      m_folderValues[i] = value;
-    }
+  static const char16_t* const kExtensions[kSubTypeCount - 1] = {u"wav", u"dat", u"ani"};
+  for (uint32_t i = 0; i < kSubTypeCount - 1; ++i) {
+    if (!AskFolderValue(kExtensions[i], &m_folderValues[i])) break;
   }
   return 1;
 }
 
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryRIFF)
+TYPERECOVERY_FORMAT(CTypeRecoveryRIFF,
+    {1025, 770, 1037, 1566},
+    u".avi;.wav;.dat;.ani",
+    {u"avi", u"wav", u"ani", u"dat"})

@@ -19,7 +19,7 @@
 
 #include <cstdint>
 
-#include "formats/media/MediaStripCycle.h"
+#include "framework/cycles/MediaStripCycle.h"
 #include "framework/SubTypeFlags.h"
 
 class CTypeRecoveryRIFF : public CMediaStripCycle {
@@ -40,6 +40,8 @@ class CTypeRecoveryRIFF : public CMediaStripCycle {
   uint32_t SaveProgress(TypeRecoveryFile file) override;
   uint32_t LoadProgress(TypeRecoveryFile file) override;
   CTypeRecovery* Clone() override;
+  // Hands on the enabled sub-types and their folder values.
+  void CopyStateFrom(const CTypeRecovery* prototype) override;
   bool EnableSubType(uint32_t code, uint64_t maxFileSize) override;
   void EnableAllSubTypes(uint32_t exceptCode) override;
 

@@ -1,7 +1,6 @@
 // RealMedia recognizer: chunk walk, sub-type choice and renaming close.
 #include "formats/media/RMVB.h"
 
-#include "interface/Manager.h"
 #include "registry/RecognizerFactory.h"
 
 using namespace typerecovery;
@@ -102,12 +101,11 @@ void CTypeRecoveryRMVB::EnableAllSubTypes(uint32_t exceptCode) {
   m_enabled.EnableAll(kSubTypeCodes, exceptCode);
 }
 
-CTypeRecovery* CTypeRecoveryRMVB::Clone() {
-  CTypeRecoveryRMVB* copy = CloneRecognizer(this, m_host, m_outputPath);
-  if (copy == nullptr) return nullptr;
-  copy->m_enabled.CopyFrom(m_enabled);
-  copy->m_raFolderValue = m_raFolderValue;
-  return copy;
+void CTypeRecoveryRMVB::CopyStateFrom(const CTypeRecovery* prototype) {
+  CMediaStripCycle::CopyStateFrom(prototype);
+  const CTypeRecoveryRMVB& from = static_cast<const CTypeRecoveryRMVB&>(*prototype);
+  m_enabled.CopyFrom(from.m_enabled);
+  m_raFolderValue = from.m_raFolderValue;
 }
 
 uint32_t CTypeRecoveryRMVB::SaveProgress(TypeRecoveryFile file) {
@@ -124,12 +122,8 @@ uint32_t CTypeRecoveryRMVB::LoadProgress(TypeRecoveryFile file) {
     const int row = SubTypeRow(kSubTypeCodes, code);
     if (row >= 0) m_current = static_cast<SubType>(row);
   }
-  if (m_host != nullptr) {
-    bool has = false;
-    const uint32_t value = m_host->AskTypeFolderId(u"ra", &has);
-    if (has) m_raFolderValue = value;
-  }
+  AskFolderValue(u"ra", &m_raFolderValue);
   return 1;
 }
 
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryRMVB)
+TYPERECOVERY_FORMAT(CTypeRecoveryRMVB, {1031, 776}, u".rmvb;.rm;.ra", {u"rm", u"rmvb", u"ra"})

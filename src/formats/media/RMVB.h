@@ -18,7 +18,7 @@
 
 #include <cstdint>
 
-#include "formats/media/MediaStripCycle.h"
+#include "framework/cycles/MediaStripCycle.h"
 #include "framework/SubTypeFlags.h"
 
 class CTypeRecoveryRMVB : public CMediaStripCycle {
@@ -36,6 +36,8 @@ class CTypeRecoveryRMVB : public CMediaStripCycle {
   uint32_t SaveProgress(TypeRecoveryFile file) override;
   uint32_t LoadProgress(TypeRecoveryFile file) override;
   CTypeRecovery* Clone() override;
+  // Hands on the enabled sub-types and their folder values.
+  void CopyStateFrom(const CTypeRecovery* prototype) override;
   bool EnableSubType(uint32_t code, uint64_t maxFileSize) override;
   void EnableAllSubTypes(uint32_t exceptCode) override;
 

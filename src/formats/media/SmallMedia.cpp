@@ -121,8 +121,6 @@ uint32_t CTypeRecoverySWF::LoadProgress(TypeRecoveryFile file) {
   return 1;
 }
 
-CTypeRecovery* CTypeRecoverySWF::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
 // ---- AMR
 
 CTypeRecoveryAMR::CTypeRecoveryAMR(CTypeRecoveryManager* host, const char16_t* outputRoot)
@@ -149,8 +147,6 @@ CMediaStripCycle::Walk CTypeRecoveryAMR::WalkStrip(const Strip& strip) {
   m_expectedSize = m_bytesWritten + walk.take;
   return walk;
 }
-
-CTypeRecovery* CTypeRecoveryAMR::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
 
 // ---- MID
 
@@ -227,8 +223,6 @@ uint32_t CTypeRecoveryMID::LoadProgress(TypeRecoveryFile file) {
   return 1;
 }
 
-CTypeRecovery* CTypeRecoveryMID::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoverySWF)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryAMR)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryMID)
+TYPERECOVERY_FORMAT(CTypeRecoverySWF, {1283}, u".swf", {u"swf"})
+TYPERECOVERY_FORMAT(CTypeRecoveryAMR, {774}, u".amr", {u"amr"})
+TYPERECOVERY_FORMAT(CTypeRecoveryMID, {773}, u".mid", {u"mid"})

@@ -24,7 +24,7 @@
 
 #include <cstdint>
 
-#include "formats/media/MediaStripCycle.h"
+#include "framework/cycles/MediaStripCycle.h"
 
 class CTypeRecoverySWF : public CMediaStripCycle {
  public:

@@ -133,8 +133,6 @@ CMediaStripCycle::Walk CTypeRecoveryMKV::WalkStrip(const Strip& strip) {
   return Walk::WholeStrip(strip);
 }
 
-CTypeRecovery* CTypeRecoveryMKV::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
 // ---- MTS
 
 CTypeRecoveryMTS::CTypeRecoveryMTS(CTypeRecoveryManager* host, const char16_t* outputRoot)
@@ -216,8 +214,6 @@ uint32_t CTypeRecoveryMTS::LoadProgress(TypeRecoveryFile file) {
   return 1;
 }
 
-CTypeRecovery* CTypeRecoveryMTS::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
 // ---- Unit chains (Ogg, FLV)
 
 CUnitChainCycle::CUnitChainCycle(uint32_t typeCode, CTypeRecoveryManager* host,
@@ -289,8 +285,6 @@ uint64_t CTypeRecoveryOGG::UnitLength(const ByteView& bytes, uint64_t at, bool* 
   return OggPageLength(bytes, at);
 }
 
-CTypeRecovery* CTypeRecoveryOGG::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
 // ---- FLV
 
 CTypeRecoveryFLV::CTypeRecoveryFLV(CTypeRecoveryManager* host, const char16_t* outputRoot)
@@ -323,9 +317,13 @@ uint64_t CTypeRecoveryFLV::UnitLength(const ByteView& bytes, uint64_t at, bool* 
 
 uint32_t CTypeRecoveryFLV::TailBytes() const { return kPreviousTagSizeBytes; }
 
-CTypeRecovery* CTypeRecoveryFLV::Clone() { return CloneRecognizer(this, m_host, m_outputPath); }
-
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryMKV)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryMTS)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryOGG)
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryFLV)
+TYPERECOVERY_FORMAT(CTypeRecoveryMKV, {1034}, u".mkv;.webm;.mka", {u"mkv", u"mka"})
+TYPERECOVERY_FORMAT(CTypeRecoveryMTS,
+    {1035},
+    u".mts;.m2ts;.m2t;.ts;.tp;.mt2s",
+    {u"mts", u"m2ts", u"m2t", u"ts", u"tp", u"mt2s"})
+TYPERECOVERY_FORMAT(CTypeRecoveryOGG,
+    {775},
+    u".ogg;.spx;.opus;.ogv",
+    {u"ogg", u"spx", u"opus", u"ogv"})
+TYPERECOVERY_FORMAT(CTypeRecoveryFLV, {1036}, u".flv;.f4v", {u"flv"})

@@ -25,7 +25,7 @@
 
 #include <cstdint>
 
-#include "formats/media/MediaStripCycle.h"
+#include "framework/cycles/MediaStripCycle.h"
 
 class CTypeRecoveryMKV : public CMediaStripCycle {
  public:

@@ -4,7 +4,6 @@
 
 #include <cstring>
 
-#include "interface/Manager.h"
 #include "platform/FileSystem.h"
 #include "registry/RecognizerFactory.h"
 
@@ -167,12 +166,11 @@ void CTypeRecoveryWMV::EnableAllSubTypes(uint32_t exceptCode) {
   m_enabled.EnableAll(kSubTypeCodes, exceptCode);
 }
 
-CTypeRecovery* CTypeRecoveryWMV::Clone() {
-  CTypeRecoveryWMV* copy = CloneRecognizer(this, m_host, m_outputPath);
-  if (copy == nullptr) return nullptr;
-  copy->m_enabled.CopyFrom(m_enabled);
-  copy->m_wmaFolderValue = m_wmaFolderValue;
-  return copy;
+void CTypeRecoveryWMV::CopyStateFrom(const CTypeRecovery* prototype) {
+  CMediaStripCycle::CopyStateFrom(prototype);
+  const CTypeRecoveryWMV& from = static_cast<const CTypeRecoveryWMV&>(*prototype);
+  m_enabled.CopyFrom(from.m_enabled);
+  m_wmaFolderValue = from.m_wmaFolderValue;
 }
 
 uint32_t CTypeRecoveryWMV::SaveProgress(TypeRecoveryFile file) {
@@ -198,12 +196,8 @@ uint32_t CTypeRecoveryWMV::LoadProgress(TypeRecoveryFile file) {
     const int row = SubTypeRow(kSubTypeCodes, code);
     if (row >= 0) m_current = static_cast<SubType>(row);
   }
-  if (m_host != nullptr) {
-    bool has = false;
-    const uint32_t value = m_host->AskTypeFolderId(u"wma", &has);
-    if (has) m_wmaFolderValue = value;
-  }
+  AskFolderValue(u"wma", &m_wmaFolderValue);
   return 1;
 }
 
-TYPERECOVERY_REGISTER_RECOGNIZER(CTypeRecoveryWMV)
+TYPERECOVERY_FORMAT(CTypeRecoveryWMV, {1027, 772}, u".wmv;.asf;.wma", {u"wmv", u"wma"})

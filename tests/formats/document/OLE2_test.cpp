@@ -1,12 +1,8 @@
 // Compound documents: header test, header-sized cut, sub-type scan, enable
-// flags, renaming close, progress; and real office files carved from a disk
-// image.
+// flags, renaming close, progress.
 #include "formats/document/OLE2.h"
 
 #include <gtest/gtest.h>
-
-#include <random>
-#include <tuple>
 
 #include "formats/document/CraftedDocuments.h"
 #include "support/Carving.h"
@@ -152,37 +148,4 @@ TEST(Ole2, ProgressRecordResumesWithItsSubTypeAndFolderValue) {
                                       "jnb", "fla", "dcd", "mpp", "tcw", "rpt", "msi", "msp", "db", "sldprt"}));
   crafted::ExpectReports(reports, {{0, 16384, 1, "doc"}});
   EXPECT_EQ(reports.at(0).typeFolder, 1000u + 1);
-}
-
-TEST(Ole2, DamagedHeadersAndNamesNeverReadOutsideTheStrip) {
-  // Run under the sanitizers: random damage, strip sizes and lookaheads.
-  const auto base = Compound(3000, 7, 1, {{600, Wide("lastmsginfo.dat")}, {2950, Wide("ISolidWorksInformation")}});
-  std::mt19937 random(9);
-  for (int round = 0; round < 300; ++round) {
-    std::vector<uint8_t> image = base;
-    for (int i = 0; i < 10; ++i) image[16 + random() % (image.size() - 16)] = static_cast<uint8_t>(random());
-    const uint32_t strip = 17 + random() % 600;
-    ReportRun({{1569}, {2305}}, image, strip, random() % 80);
-  }
-}
-
-// Real files from the office suite and the installer builder, carved from a
-// disk image; each is cut at its header's FAT capacity.
-TEST(Ole2, RealFilesEndWithTheirLastUsedSectorUnderTheirSubTypeExtension) {
-  // LibreOffice's documents and msitools' installers leave most of their
-  // last FAT sector free: the FAT's capacity would take 64 KiB each.
-  const std::tuple<const char*, std::string> files[] = {
-      {"text.doc", "doc"}, {"table.xls", "xls"}, {"installer.msi", "msi"}, {"slides.ppt", "ppt"},
-      {"installer-wixl.msi", "msi"}};
-  DiskImage image(11);
-  for (const auto& f : files) image.Random(3).Zeros(1).File(trtest::Fixture("document", std::get<0>(f))).Random(140);
-  image.Random(900);
-  std::vector<crafted::Carved> carved;
-  for (size_t i = 0; i < std::size(files); ++i) {
-    const auto& [fixture, e] = files[i];
-    const uint64_t at = image.offsets()[i];
-    const std::vector<uint8_t> bytes = trtest::Fixture("document", fixture);
-    carved.push_back({e + "/0000" + std::to_string(i) + "." + e, at, bytes.size(), 1, bytes});
-  }
-  crafted::ExpectCarved({{2305}, {260}, {261}, {262}, {2325}, {2326}, {1040}}, image.bytes(), carved);
 }

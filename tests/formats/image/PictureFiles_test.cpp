@@ -3,11 +3,10 @@
 // little or no lookahead: where each file ends (declared sizes, block and
 // chunk walks, record chains, closing tables and end patterns, maxima, cuts
 // by a new header, scans paused and resumed), the picture records, what the
-// header tests refuse, and random bytes behind every signature.
+// header tests refuse.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -390,46 +389,6 @@ TEST(PictureFiles, HeaderTestsRefuseImplausibleFieldsAndLookOnlyAtTheBytesGiven)
     const uint32_t length = r.length ? r.length : static_cast<uint32_t>(r.bytes.size());
     EXPECT_EQ(TypeRecovery_IsFileHeaderMatched(r.bytes.data(), length, r.extension), r.answer)
         << trtest::U8(r.extension) << " row " << (&r - rows);
-  }
-}
-
-// Strips that begin with a signature and go on with random bytes, fed in
-// every mode with short strips and little or no lookahead: the scan must
-// stay inside the bytes it is given (checked under the sanitizers) and keep
-// its reports consistent.
-TEST(PictureFiles, RandomBytesAfterEverySignatureStayInBounds) {
-  const std::vector<std::pair<uint32_t, Buffer>> signatures = {
-      {kPsd, Prefix(PsdHeader(3, 10, 10, 1), 24)},
-      {kPsp, Psp(6).Text("~BK")},
-      {kIco, Prefix(Icon({{16, 16, 0xFFFF}, {16, 16, 1}}), 22)},
-      {kCrw, Bytes{'I', 'I', 0, 0, 0, 0}.Text("HEAPCCDR")},
-      {kX3f, Bytes().Text("FOVb").Zeros(8).Text("SECpSECd")},
-      {kEmf, Bytes{1, 0, 0, 0, 0x10, 0, 0, 0}.Zeros(32).Text(" EMF")},
-      {kAbr, Bytes{0, 6, 0, 2}.Text("8BIMsamp").U32BE(0xFFFFFFF0)},
-      {kWmf, Bytes{0xD7, 0xCD, 0xC6, 0x9A, 0, 0}},
-      {kPcb, Bytes().Text("PCB FILEENDCOM")},
-      {kTpf, Bytes().Text("TPF3").U32LE(0x00050001)},
-      {kGjd, Bytes{'F', 'X', 0xB4, 0, 0xFF, 0xFF, 0xFF, 0xFF}},
-  };
-  std::mt19937 random(11);
-  for (const auto& [code, signature] : signatures) {
-    for (int round = 0; round < 6; ++round) {
-      Buffer image = signature;
-      const size_t size = 600 + random() % 3000;
-      // Random bytes, with runs of a few values that the walks look for.
-      while (image.size() < size) {
-        const uint32_t r = random();
-        image.push_back(static_cast<uint8_t>(r % 5 == 0 ? 0 : r % 7 == 0 ? 0xFF : r >> 8));
-      }
-      for (uint32_t lookahead : {0u, 5u, 100u}) {
-        const uint32_t strip = 17 + static_cast<uint32_t>(random() % 300);
-        for (const trtest::Report& r :
-             trtest::ShortStripRun({code, 1500 + random() % 2000}, image, 512, strip, lookahead)) {
-          EXPECT_LE(r.start, image.size()) << code;
-          EXPECT_LE(r.complete, 1u) << code;
-        }
-      }
-    }
   }
 }
 

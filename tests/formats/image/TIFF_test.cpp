@@ -4,8 +4,6 @@
 // progress and hostile directories.
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "formats/image/TIFF.h"
 #include "support/CarvingCases.h"
 
@@ -299,34 +297,4 @@ TEST(Tiff, HostileDirectoriesEndWithinTheirBounds) {
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].size, 512u);
   EXPECT_EQ(reports[0].complete, 0u);
-}
-
-TEST(Tiff, RandomDirectoriesNeverReadOutsideTheStrips) {
-  std::mt19937 random(11);
-  for (int round = 0; round < 300; ++round) {
-    const bool big = (round & 1) != 0;
-    const size_t size = 300 + random() % 6000;
-    Tiff t(big, size, 8 + random() % 64, static_cast<uint8_t>(random()));
-    for (size_t i = 8; i < size; ++i) {
-      if (random() % 3 == 0) t.bytes[i] = static_cast<uint8_t>(random() % 8);
-    }
-    // Plausible directories with random tags, types, counts and offsets.
-    const uint16_t tags[] = {0x010F, 0x0111, 0x0117, 0x0144, 0x0145, 0x014A,
-                             0x8769, 0x0201, 0x0202, 0x02BC, 0x0110};
-    for (int d = 0; d < 3; ++d) {
-      const size_t at = random() % (size - 100);
-      std::vector<Entry> entries;
-      for (int e = 0; e < 6; ++e) {
-        entries.push_back({tags[random() % 11], static_cast<uint16_t>(1 + random() % 13),
-                           static_cast<uint32_t>(random() % 40),
-                           static_cast<uint32_t>(random() % (size + 200))});
-      }
-      t.Ifd(at, entries, static_cast<uint32_t>(random() % (size + 100)));
-    }
-    const uint32_t strip = 257 + static_cast<uint32_t>(random() % 1500);
-    const uint32_t lookahead = static_cast<uint32_t>(random() % 40);
-    uint32_t ended = 0;
-    ReportRun(kAllTiffTypes, t.bytes, strip, lookahead, &ended);
-    EXPECT_LE(ended, 1u);
-  }
 }

@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "registry/RecognizerFactory.h"
-#include "support/ReportSpans.h"
+#include "support/Carving.h"
 
 namespace {
 

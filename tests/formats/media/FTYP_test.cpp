@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "registry/RecognizerFactory.h"
-#include "support/ReportSpans.h"
+#include "support/Carving.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "interface/Manager.h"
-#include "support/ReportSpans.h"
+#include "support/Carving.h"
 
 namespace {
 

@@ -1,14 +1,12 @@
 // MXF: only a header partition pack starts a file; the file runs to its
 // footer partition and ends after the random index pack that closes it (or
 // before the first packet that is not an SMPTE one), judged the same way
-// whatever the strips and the lookahead. Real files from ffmpeg (see
-// tests/data/media/make_common_outputs.sh and make_streams_and_declared.sh).
+// whatever the strips and the lookahead.
 #include "formats/media/MXF.h"
 
 #include <gtest/gtest.h>
 
 #include "support/Carving.h"
-#include "support/ReportSpans.h"
 
 namespace {
 
@@ -72,34 +70,6 @@ TEST(Mxf, EndsAfterTheRandomIndexPackOrBeforeForeignData) {
     EXPECT_EQ(trtest::CarvedSpans({kMxf}, trtest::Padded(open, 4096 - open.size()), strip, lookahead),
               "mxf@0+" + std::to_string(open.size()));
   }
-}
-
-TEST(Mxf, RealFilesComeOutWholeInBothModesAndAcrossAPause) {
-  // Each file at a sector boundary among random sectors.
-  trtest::DiskImage image(5);
-  std::vector<std::vector<uint8_t>> files;
-  for (const char* name : {"video.mxf", "mpeg2-pcm.mxf", "d10.mxf"}) {
-    files.push_back(trtest::Fixture("media", name));
-    image.Random(2).File(files.back());
-  }
-  image.Random(2);
-  std::string expected;
-  for (size_t i = 0; i < files.size(); ++i) {
-    expected += (i ? " mxf@" : "mxf@") + std::to_string(image.offsets()[i]) + "+" + std::to_string(files[i].size());
-  }
-  for (uint32_t lookahead : {0u, 4096u}) {
-    EXPECT_EQ(trtest::CarvedSpans({kMxf}, image.bytes(), 512, lookahead), expected);
-    trtest::TempDir dir;
-    trtest::FolderRun(dir, {kMxf}, image.bytes(), 512, lookahead);
-    for (size_t i = 0; i < files.size(); ++i) {
-      char name[32];
-      std::snprintf(name, sizeof name, "mxf/%05zu.mxf", i);
-      EXPECT_EQ(dir.Read(name), files[i]) << name;
-    }
-  }
-  // Paused in the footer of the second file.
-  const size_t footer = image.offsets()[1] + files[1].size() - 600;
-  EXPECT_EQ(trtest::Spans(trtest::ResumedRun({kMxf}, image.bytes(), 512, 0, footer)), expected);
 }
 
 }  // namespace

@@ -1,10 +1,10 @@
 // Matroska, transport-stream, Ogg and FLV recognizers: header tests, the
-// sizes and walks that end their files, cuts and progress records.
+// sizes and walks that end their files, and cuts.
 #include "formats/media/StreamContainers.h"
 
 #include <gtest/gtest.h>
 
-#include "support/ReportSpans.h"
+#include "support/Carving.h"
 
 namespace {
 
@@ -110,19 +110,6 @@ TEST(StreamContainers, WalksEndTheirFiles) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(trtest::CarvedSpans({c.code}, c.image, c.strip, c.lookahead), c.spans) << c.what;
-  }
-}
-
-TEST(StreamContainers, ProgressRecordsResumeTheWalks) {
-  struct Case { uint32_t code; std::vector<uint8_t> image; const char* spans; };
-  const Case cases[] = {
-      {kOGG, OggPage(2, {255, 255, 255}).Raw(OggPage(0, {255, 255, 200})).Raw(OggPage(4, {90})).PadTo(4096),
-       "ogg@0+1653"},
-      {kFLV, Flv(5, {{9, 700}, {8, 120}, {9, 900}}).PadTo(4096), "flv@0+1778"},
-      {kMTS, Packets(12, 192, 4096), "mts@0+2304~"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(trtest::Spans(trtest::ResumedRun({c.code}, c.image, 512, 64, 1024)), c.spans) << c.code;
   }
 }
 

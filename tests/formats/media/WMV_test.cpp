@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "support/ReportSpans.h"
+#include "support/Carving.h"
 
 namespace {
 

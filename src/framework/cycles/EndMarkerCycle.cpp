@@ -1,10 +1,9 @@
 // The end-marker copy cycle shared by the formats that close with a fixed
 // byte pattern.
-#include "formats/document/EndMarkerCycle.h"
+#include "framework/cycles/EndMarkerCycle.h"
 
 #include <algorithm>
 
-#include "interface/Manager.h"
 
 using typerecovery::ByteView;
 

@@ -1,8 +1,7 @@
 // The fixed-size copy cycle shared by the formats that state their size in
 // their header.
-#include "formats/document/FixedSizeCycle.h"
+#include "framework/cycles/FixedSizeCycle.h"
 
-#include "interface/Manager.h"
 
 using typerecovery::ByteView;
 

@@ -35,8 +35,8 @@
 //
 // DeclaredSize and OnFileBegun see the strip plus its lookahead through a
 // bounded view; a field outside it reads as 0.
-#ifndef TYPERECOVERY_FORMATS_DOCUMENT_FIXEDSIZECYCLE_H
-#define TYPERECOVERY_FORMATS_DOCUMENT_FIXEDSIZECYCLE_H
+#ifndef TYPERECOVERY_FRAMEWORK_CYCLES_FIXEDSIZECYCLE_H
+#define TYPERECOVERY_FRAMEWORK_CYCLES_FIXEDSIZECYCLE_H
 
 #include <cstdint>
 

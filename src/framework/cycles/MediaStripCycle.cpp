@@ -1,7 +1,6 @@
 // The strip cycle of the media recognizers: header step, walk, write, end.
-#include "formats/media/MediaStripCycle.h"
+#include "framework/cycles/MediaStripCycle.h"
 
-#include "interface/Manager.h"
 
 CMediaStripCycle::CMediaStripCycle(uint32_t typeCode, CTypeRecoveryManager* host,
                                    const char16_t* outputRoot, const Rules& rules)

@@ -38,8 +38,8 @@
 // that reaches the maximum file size [0].
 //
 // The row and its marker bytes must be constants that outlive every object.
-#ifndef TYPERECOVERY_FORMATS_DOCUMENT_ENDMARKERCYCLE_H
-#define TYPERECOVERY_FORMATS_DOCUMENT_ENDMARKERCYCLE_H
+#ifndef TYPERECOVERY_FRAMEWORK_CYCLES_ENDMARKERCYCLE_H
+#define TYPERECOVERY_FRAMEWORK_CYCLES_ENDMARKERCYCLE_H
 
 #include <cstddef>
 #include <cstdint>
@@ -101,18 +101,6 @@ class CEndMarkerCycle : public CTypeRecovery {
   void WriteHeld(uint32_t* errorFlag);
 
   typerecovery::ByteCarry<2 * kLongestHold> m_held;
-};
-
-// Adds the Clone of the concrete class.
-template <class Format>
-class CEndMarkerRecognizer : public CEndMarkerCycle {
- public:
-  CTypeRecovery* Clone() override {
-    return CloneRecognizer(static_cast<const Format*>(this), m_host, m_outputPath);
-  }
-
- protected:
-  using CEndMarkerCycle::CEndMarkerCycle;
 };
 
 #endif

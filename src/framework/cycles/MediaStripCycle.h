@@ -51,8 +51,8 @@
 // The walk reads only through Strip::readable (the strip plus lookahead) and
 // never writes: the cycle writes. Strip data is never copied. Not
 // thread-safe: one thread per manager, as for every recognizer.
-#ifndef TYPERECOVERY_FORMATS_MEDIA_MEDIASTRIPCYCLE_H
-#define TYPERECOVERY_FORMATS_MEDIA_MEDIASTRIPCYCLE_H
+#ifndef TYPERECOVERY_FRAMEWORK_CYCLES_MEDIASTRIPCYCLE_H
+#define TYPERECOVERY_FRAMEWORK_CYCLES_MEDIASTRIPCYCLE_H
 
 #include <cstdint>
 

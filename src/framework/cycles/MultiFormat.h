@@ -14,15 +14,14 @@
 // it to the folder and numbered name of its final extension.
 //
 // The class tables must outlive every object (they are constants).
-#ifndef TYPERECOVERY_FORMATS_DOCUMENT_MULTIFORMAT_H
-#define TYPERECOVERY_FORMATS_DOCUMENT_MULTIFORMAT_H
+#ifndef TYPERECOVERY_FRAMEWORK_CYCLES_MULTIFORMAT_H
+#define TYPERECOVERY_FRAMEWORK_CYCLES_MULTIFORMAT_H
 
 #include <cstddef>
 #include <cstdint>
 
 #include "framework/SubTypeFlags.h"
 #include "framework/TypeRecovery.h"
-#include "interface/Manager.h"
 
 template <size_t N>
 class CMultiFormatRecovery : public CTypeRecovery {
@@ -88,8 +87,7 @@ class CMultiFormatRecovery : public CTypeRecovery {
     if (m_fileInProgress != 0) {
       if (IsReportMode()) {
         uint32_t& folder = FolderValueOf(m_currentRow);
-        folder = m_host->ReportFoundFile(folder, &m_fileCounter, m_extension, m_fileStart,
-                                         m_expectedSize, complete, nullptr);
+        folder = ReportToHost(folder, complete, nullptr);
       } else {
         NoteFileEnd(complete, nullptr);
       }
@@ -120,12 +118,8 @@ class CMultiFormatRecovery : public CTypeRecovery {
   // After a load, the folder-ID callback gives each row's value anew, rows
   // asked in the order given.
   void RefetchFolderValues(const uint8_t (&order)[N - 1]) {
-    if (m_host == nullptr) return;
     for (uint8_t row : order) {
-      bool has = false;
-      const uint32_t value = m_host->AskTypeFolderId(m_extensions[row], &has);
-      if (!has) return;
-      m_folderValues[row] = value;
+      if (!AskFolderValue(m_extensions[row], &m_folderValues[row])) return;
     }
   }
 
