@@ -45,6 +45,7 @@ TEST(Registry, AddAllOrderNamesEveryClassOnce) {
   typerecovery::RegisteredFormats(&rows);
   const FormatDescriptor* const* names = typerecovery::AddAllTypesOrder(&order);
   ASSERT_EQ(order, rows);
+  EXPECT_EQ(std::set<const FormatDescriptor*>(names, names + order).size(), rows);
   EXPECT_STREQ(names[0]->className, "CTypeRecoveryJPG");
   EXPECT_STREQ(names[14]->className, "CTypeRecoveryDWG");  // DWG comes before CDR here
   EXPECT_STREQ(names[15]->className, "CTypeRecoveryCDR");
