@@ -106,30 +106,13 @@ bool WriteAll(int fd, const void* data, size_t size) {
   return true;
 }
 
-// An OVERLAPPED offset also moves a synchronous handle's file pointer: put
-// it back, so the sequential reads of the same descriptor go on unaffected.
-long long ReadAt(int fd, void* data, size_t size, uint64_t offset) {
-  HANDLE handle = HandleOf(fd);
-  LARGE_INTEGER zero{}, position{};
-  if (!::SetFilePointerEx(handle, zero, &position, FILE_CURRENT)) {
-    SetErrnoFromWin32();
-    return -1;
-  }
-  OVERLAPPED at{};
-  at.Offset = static_cast<DWORD>(offset);
-  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-  DWORD got = 0;
-  BOOL ok = ::ReadFile(handle, data, static_cast<DWORD>(std::min<size_t>(size, 1u << 30)), &got, &at);
-  DWORD error = ::GetLastError();
-  ::SetFilePointerEx(handle, position, nullptr, FILE_BEGIN);
-  if (ok) return got;
-  if (error == ERROR_HANDLE_EOF) return 0;
-  ::SetLastError(error);
-  SetErrnoFromWin32();
-  return -1;
-}
+namespace {
 
-long long WriteAt(int fd, const void* data, size_t size, uint64_t offset) {
+// A read or write at an offset. An OVERLAPPED offset also moves a
+// synchronous handle's file pointer: it is put back, so the sequential reads
+// of the same descriptor go on unaffected. The end of the file reads as 0.
+template <typename Transfer>
+long long AtOffset(int fd, uint64_t offset, Transfer transfer) {
   HANDLE handle = HandleOf(fd);
   LARGE_INTEGER zero{}, position{};
   if (!::SetFilePointerEx(handle, zero, &position, FILE_CURRENT)) {
@@ -140,13 +123,30 @@ long long WriteAt(int fd, const void* data, size_t size, uint64_t offset) {
   at.Offset = static_cast<DWORD>(offset);
   at.OffsetHigh = static_cast<DWORD>(offset >> 32);
   DWORD done = 0;
-  BOOL ok = ::WriteFile(handle, data, static_cast<DWORD>(std::min<size_t>(size, 1u << 30)), &done, &at);
+  BOOL ok = transfer(handle, &done, &at);
   DWORD error = ::GetLastError();
   ::SetFilePointerEx(handle, position, nullptr, FILE_BEGIN);
   if (ok) return done;
+  if (error == ERROR_HANDLE_EOF) return 0;
   ::SetLastError(error);
   SetErrnoFromWin32();
   return -1;
+}
+
+DWORD Piece(size_t size) { return static_cast<DWORD>(std::min<size_t>(size, 1u << 30)); }
+
+}  // namespace
+
+long long ReadAt(int fd, void* data, size_t size, uint64_t offset) {
+  return AtOffset(fd, offset, [&](HANDLE handle, DWORD* done, OVERLAPPED* at) {
+    return ::ReadFile(handle, data, Piece(size), done, at);
+  });
+}
+
+long long WriteAt(int fd, const void* data, size_t size, uint64_t offset) {
+  return AtOffset(fd, offset, [&](HANDLE handle, DWORD* done, OVERLAPPED* at) {
+    return ::WriteFile(handle, data, Piece(size), done, at);
+  });
 }
 
 bool FileSize(int fd, uint64_t* size) {

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 machine lacks to build and test TypeRecovery
-# (or, with the argument `sample`, to build the tool and carve the sample).
+# (or, with the argument `sample`, to build the tool and carve the sample;
+# with `windows`, to cross-build for Windows and test under Wine).
 # Does nothing (and needs no network) when everything is already there.
 set -euo pipefail
 packages=(build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev
@@ -14,6 +15,11 @@ packages=(build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmar
 # sample image needs (no test, benchmark or fuzzing tools).
 if [ "${1:-}" = sample ]; then
   packages=(build-essential cmake pkg-config libcli11-dev nlohmann-json3-dev libssl-dev)
+fi
+# `install-deps.sh windows`: the posix-thread mingw-w64 compilers, Wine for
+# 64-bit programs and the GoogleTest sources to build for Windows.
+if [ "${1:-}" = windows ]; then
+  packages=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 googletest libcli11-dev nlohmann-json3-dev)
 fi
 missing=()
 for p in "${packages[@]}"; do

@@ -14,18 +14,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 jobs=$(nproc)
 
-packages=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 googletest libcli11-dev nlohmann-json3-dev)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "installing: ${missing[*]}"
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  $SUDO apt-get update -q
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q -o DPkg::Lock::Timeout=600 "${missing[@]}" >/dev/null
-fi
+bash scripts/install-deps.sh windows
 
 export WINEDEBUG=-all WINEPREFIX="$root/build-wine/prefix" WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$WINEPREFIX"
