@@ -408,11 +408,13 @@ bool Run::RestoreCarveFolder(const nlohmann::json& info, std::string* error) {
   m_continued = continued;
   for (const nlohmann::json& path : info.value("incomplete_files", nlohmann::json::array()))
     m_incomplete.insert(path.get<std::string>());
-  // Files whose records a full disk kept back are kept, even where the
-  // journal could not name them.
-  for (const nlohmann::json& record : info.value("unwritten", nlohmann::json::array()))
-    if (record.is_object() && record.contains("path") && record["path"].is_string())
-      known.insert(record["path"].get<std::string>());
+  // Files whose records a full disk kept back, or that were still waiting
+  // for their turn in the records, are kept, even where the journal could
+  // not name them.
+  for (const char* list : {"unwritten", "pending"})
+    for (const nlohmann::json& record : info.value(list, nlohmann::json::array()))
+      if (record.is_object() && record.contains("path") && record["path"].is_string())
+        known.insert(record["path"].get<std::string>());
   for (const std::string& path : SplitList(journal.substr(0, static_cast<size_t>(journalLength)), "\n"))
     known.insert(path);
   for (const std::string& path : SplitList(journal.substr(static_cast<size_t>(journalLength)), "\n"))

@@ -482,6 +482,9 @@ TEST(CliTool, FullOutputDiskStopsCleanlyAndResumesAfterSpaceIsFreed) {
     for (auto record : ParseDfxmlFileObjects(ReadText(streamed + "/out/report.xml"))) {
       if (std::find(incomplete.begin(), incomplete.end(), record["filename"]) != incomplete.end()) {
         EXPECT_EQ(record["tr:complete"], "0") << record["filename"];
+        // The cut file stays on disk as its record describes it.
+        EXPECT_EQ(ReadBytes(streamed + "/out/" + record["filename"]).size(), std::stoull(record["filesize"]))
+            << record["filename"];
       }
     }
   }
