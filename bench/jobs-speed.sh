@@ -30,17 +30,7 @@ while [[ $# -gt 0 ]]; do
 done
 tool="$build/cli/typerecovery"
 [[ -x "$tool" ]] || { echo "build the tool first ($tool)" >&2; exit 2; }
-mkdir -p "$work"
-image="$work/mixed-$size-$seed.img"
-if [[ ! -f "$image" ]]; then
-  mapfile -t inputs < <(find "$root/tests/data" "$root/samples" -type f ! -name '*.sh' ! -name '*.py' \
-                          ! -name README ! -name '*.md' | LC_ALL=C sort)
-  python3 "$here/make-image.py" "$image.part" "$size" "$seed" "${inputs[@]}"
-  mv "$image.part" "$image"
-fi
-bytes=$(stat -c %s "$image")
-measure="$work/measure"
-[[ "$measure" -nt "$here/measure.c" ]] || cc -O2 -o "$measure" "$here/measure.c"
+source "$here/bench-setup.sh"
 
 run() {  # run MODE JOBS: prints "WALL CPU KIB"
   local out="$work/jobs-$1-$2"

@@ -60,20 +60,9 @@ if [[ $peers -eq 1 ]] && ! command -v photorec >/dev/null; then
   apt-get update >/dev/null && apt-get install -y testdisk >/dev/null
 fi
 
-mkdir -p "$work"
-image="$work/mixed-$size-$seed.img"
-if [[ ! -f "$image" ]]; then
-  echo "building $image ($size MiB, seed $seed)"
-  mapfile -t inputs < <(find "$root/tests/data" "$root/samples" -type f ! -name '*.sh' ! -name '*.py' \
-                          ! -name README ! -name '*.md' | LC_ALL=C sort)
-  python3 "$here/make-image.py" "$image.part" "$size" "$seed" "${inputs[@]}"
-  mv "$image.part" "$image"
-fi
-bytes=$(stat -c %s "$image")
+source "$here/bench-setup.sh"
 pin=()
 command -v taskset >/dev/null && pin=(taskset -c "$cpu")
-measure="$work/measure"
-[[ "$measure" -nt "$here/measure.c" ]] || cc -O2 -o "$measure" "$here/measure.c"
 
 # One timed run: prints "WALL CPU KIB" of the command (its output discarded).
 timed() { "${pin[@]}" "$measure" "$@"; }
