@@ -285,6 +285,15 @@ bool FieldsHold(const nlohmann::json& object, std::initializer_list<Field> field
   return true;
 }
 
+// Each object of the list holds the fields (an absent list holds them).
+bool EachHolds(const nlohmann::json& info, const char* list, std::initializer_list<Field> fields,
+               std::string* which) {
+  if (!info.contains(list)) return true;
+  for (const nlohmann::json& item : info.at(list))
+    if (!FieldsHold(item, fields, which, std::string(list) + ".")) return false;
+  return true;
+}
+
 }  // namespace
 
 bool CheckStateInfo(const nlohmann::json& info, std::string* which) {
@@ -306,20 +315,17 @@ bool CheckStateInfo(const nlohmann::json& info, std::string* which) {
       }
     }
   }
-  if (info.contains("damaged_files")) {
-    for (const nlohmann::json& file : info["damaged_files"]) {
-      if (!FieldsHold(file, {{"path", kString, true}, {"start", kUnsigned, true}, {"lead_in", kUnsigned, true},
-                             {"size", kUnsigned, true}},
-                      which, "damaged_files."))
-        return false;
-    }
-  }
+  if (!EachHolds(info, "damaged_files",
+                 {{"path", kString, true}, {"start", kUnsigned, true}, {"lead_in", kUnsigned, true},
+                  {"size", kUnsigned, true}},
+                 which) ||
+      !EachHolds(info, "open_files",
+                 {{"path", kString, true}, {"type", kUnsigned, true}, {"start", kUnsigned, true},
+                  {"size", kUnsigned, true}},
+                 which))
+    return false;
   if (info.contains("open_files")) {
     for (const nlohmann::json& file : info["open_files"]) {
-      if (!FieldsHold(file, {{"path", kString, true}, {"type", kUnsigned, true}, {"start", kUnsigned, true},
-                             {"size", kUnsigned, true}},
-                      which, "open_files."))
-        return false;
       if (file["type"].get<uint64_t>() > UINT32_MAX) {
         *which = "open_files.type";
         return false;
