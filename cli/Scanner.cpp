@@ -542,13 +542,13 @@ void Run::OnFound(const char16_t* extension, uint64_t fileStart, uint64_t size, 
   file.extension = Utf16ToUtf8(extension, 8);
   file.complete = complete != 0;
   if (picture != nullptr && picture->size == sizeof(tag_PictureInfo)) file.picture = FromPictureInfo(*picture);
-  if (file.picture && fileStart < m_resumedAt && m_reader.Seekable()) {
-    // Begun before the stop: the record is made again from all its bytes.
+  if (fileStart < m_resumedAt && m_reader.Seekable()) {
+    // Begun before the stop: the recognizer saw only the strips since, and a
+    // picture record (or its absence) is made again from all its bytes.
     SourceReader* reader = &m_reader;
-    std::optional<PictureData> whole = PictureOfBytes(
+    PictureOfBytes(
         [reader](uint64_t position, uint8_t* into, size_t want) { return reader->ReadAt(position, into, want); },
-        fileStart, size, file.extension, m_selection, m_options.block);
-    if (whole) file.picture = whole;
+        fileStart, size, file.extension, m_selection, m_options.block, &file.picture);
   }
   file.typeCode = m_catalog.CodeForExtension(file.extension);
   if (file.typeCode == 0 && file.picture) file.typeCode = file.picture->typeCode;
@@ -610,12 +610,12 @@ void Run::OnClosed(const tag_ClosedFileInfo& info) {
   if (m_incomplete.count(file.path)) file.complete = false;
   if (info.picture != nullptr && info.picture->size == sizeof(tag_PictureInfo))
     file.picture = FromPictureInfo(*info.picture);
-  if (file.picture && m_continued.count(file.path) && file.leadIn == 0) {
+  if (m_continued.count(file.path) && file.leadIn == 0) {
     // Continued after a stop: the recognizer saw only the strips since, so
-    // the picture record is made again from the whole file as written.
-    std::optional<PictureData> whole =
-        PictureOfWrittenFile(m_options.outputDir + "/" + file.path, file.extension, m_selection, m_options.block);
-    if (whole) file.picture = whole;
+    // the picture record (or its absence) is made again from the whole file
+    // as written.
+    PictureOfWrittenFile(m_options.outputDir + "/" + file.path, file.extension, m_selection, m_options.block,
+                         &file.picture);
   }
   file.typeCode = m_catalog.CodeForExtension(file.extension);
   if (file.typeCode == 0 && file.picture) file.typeCode = file.picture->typeCode;

@@ -35,22 +35,21 @@ constexpr size_t kPadding = 16;
 
 }  // namespace
 
-std::optional<PictureData> PictureOfBytes(const ReadFunction& read, uint64_t start, uint64_t size,
-                                          const std::string& extension, const TypeSelection& selection,
-                                          uint32_t block) {
+bool PictureOfBytes(const ReadFunction& read, uint64_t start, uint64_t size, const std::string& extension,
+                    const TypeSelection& selection, uint32_t block, std::optional<PictureData>* picture) {
   Probe probe;
   probe.extension = ToLower(extension);
   std::unique_ptr<CTypeRecoveryManager, void (*)(CTypeRecoveryManager*)> manager(
       TypeRecovery_CreateManager(reinterpret_cast<uintptr_t>(&probe), &TRProbeFound, nullptr),
       [](CTypeRecoveryManager* m) { TypeRecovery_CloseManager(m); });
-  if (!manager) return std::nullopt;
+  if (!manager) return false;
   selection.ApplyTo(manager.get());
   // A window of strips, each with its lookahead within the file.
   std::vector<uint8_t> buffer(kWindow + kLookahead + kPadding);
   uint32_t analyseError = 0;
   for (uint64_t at = 0; at < size && !probe.found; at += kWindow) {
     const size_t have = static_cast<size_t>(std::min<uint64_t>(kWindow + kLookahead, size - at));
-    if (!read(start + at, buffer.data(), have)) return std::nullopt;
+    if (!read(start + at, buffer.data(), have)) return false;
     std::memset(buffer.data() + have, 0, kPadding);
     for (size_t p = 0; p < std::min(kWindow, have) && !probe.found; p += block) {
       const uint32_t length = static_cast<uint32_t>(std::min<size_t>(block, have - p));
@@ -59,22 +58,23 @@ std::optional<PictureData> PictureOfBytes(const ReadFunction& read, uint64_t sta
     }
   }
   if (!probe.found) TypeRecovery_Flush(manager.get());
-  return probe.picture;
+  if (probe.found) *picture = probe.picture;
+  return probe.found;
 }
 
-std::optional<PictureData> PictureOfWrittenFile(const std::string& path, const std::string& extension,
-                                                const TypeSelection& selection, uint32_t block) {
+bool PictureOfWrittenFile(const std::string& path, const std::string& extension, const TypeSelection& selection,
+                          uint32_t block, std::optional<PictureData>* picture) {
   int fd = platform::OpenForReading(path);
   uint64_t size = 0;
   if (fd < 0 || !platform::FileSize(fd, &size)) {
     if (fd >= 0) platform::Close(fd);
-    return std::nullopt;
+    return false;
   }
-  std::optional<PictureData> picture = PictureOfBytes(
+  const bool found = PictureOfBytes(
       [fd](uint64_t position, uint8_t* into, size_t want) { return PreadAll(fd, into, want, position); }, 0, size,
-      extension, selection, block);
+      extension, selection, block, picture);
   platform::Close(fd);
-  return picture;
+  return found;
 }
 
 }  // namespace trcli

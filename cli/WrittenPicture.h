@@ -15,16 +15,17 @@
 
 namespace trcli {
 
-// The record of the file of that extension found at the start of the size
-// bytes at start (read with read), with the run's type selection and strip
-// size; nothing when none is found or the bytes cannot be read.
-std::optional<PictureData> PictureOfBytes(const ReadFunction& read, uint64_t start, uint64_t size,
-                                          const std::string& extension, const TypeSelection& selection,
-                                          uint32_t block);
+// Sets *picture to the record of the file of that extension found at the
+// start of the size bytes at start (read with read), with the run's type
+// selection and strip size: nothing when that file carries none. False,
+// with *picture as it was, when the bytes cannot be read or the file is
+// not found again.
+bool PictureOfBytes(const ReadFunction& read, uint64_t start, uint64_t size, const std::string& extension,
+                    const TypeSelection& selection, uint32_t block, std::optional<PictureData>* picture);
 
 // The same over a file written to the output folder.
-std::optional<PictureData> PictureOfWrittenFile(const std::string& path, const std::string& extension,
-                                                const TypeSelection& selection, uint32_t block);
+bool PictureOfWrittenFile(const std::string& path, const std::string& extension, const TypeSelection& selection,
+                          uint32_t block, std::optional<PictureData>* picture);
 
 }  // namespace trcli
 

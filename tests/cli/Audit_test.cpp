@@ -192,7 +192,7 @@ TEST(CarveAudit, FiltersCutsAndSecondCarvesAreRecordedAsTheyHappened) {
 
 #if !defined(_WIN32)
 // The carved files (not the audit and the tool's own files beside them)
-// and the audit's records.
+// and the audit's records, one per line so that a failure shows the diff.
 std::map<std::string, std::vector<uint8_t>> CarvedFiles(const std::string& root) {
   std::map<std::string, std::vector<uint8_t>> files;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
@@ -202,12 +202,12 @@ std::map<std::string, std::vector<uint8_t>> CarvedFiles(const std::string& root)
   return files;
 }
 
-std::vector<std::string> AuditRecords(const std::string& root) {
-  std::vector<std::string> records;
+std::string AuditRecords(const std::string& root) {
+  std::string records;
   for (auto r : ParseDfxmlFileObjects(ReadText(root + "/report.xml")))
-    records.push_back(r["filename"] + " " + r["filesize"] + " " + r["byte_run@img_offset"] + " " + r["hashdigest"] +
-                      " " + r["tr:complete"] + " " + r["tr:picture@width"] + " " + r["tr:picture@make"] + " " +
-                      r["tr:picture@model"] + " " + r["tr:picture@date_time_original"]);
+    records += r["filename"] + " " + r["filesize"] + " " + r["byte_run@img_offset"] + " " + r["hashdigest"] + " " +
+               r["tr:complete"] + " " + r["tr:picture@width"] + " " + r["tr:picture@make"] + " " +
+               r["tr:picture@model"] + " " + r["tr:picture@date_time_original"] + "\n";
   return records;
 }
 
