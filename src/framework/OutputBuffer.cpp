@@ -75,6 +75,7 @@ bool OutputBuffer::Write(TypeRecoveryFile file, OutputBufferPool* pool, const ui
 
 bool OutputBuffer::WriteThrough(TypeRecoveryFile file, const uint8_t* data, uint32_t count) {
   const uint32_t written = WriteSome(file, data, count);
+  m_written += written;
   return written == count || Keep(data + written, count - written);
 }
 
@@ -103,6 +104,7 @@ bool OutputBuffer::Keep(const uint8_t* data, uint32_t count) {
 bool OutputBuffer::Flush(TypeRecoveryFile file) {
   if (m_used == 0) return true;
   const uint32_t written = WriteSome(file, m_data, m_used);
+  m_written += written;
   // What reached the disk leaves the buffer; the rest moves to its front.
   if (written != 0 && written < m_used) std::memmove(m_data, m_data + written, m_used - written);
   m_used -= written;
@@ -120,6 +122,7 @@ void OutputBuffer::Release() {
   m_data = nullptr;
   m_used = 0;
   m_capacity = 0;
+  m_written = 0;
   m_pooled = false;
   m_pool = nullptr;
   m_unbuffered = false;

@@ -65,6 +65,10 @@ class OutputBuffer {
   // after Flush when the file is closed, or to discard the file.
   void Release();
   uint32_t Pending() const { return m_used; }
+  // Bytes that reached the file through this buffer since it was taken:
+  // with the file's size when it was opened, its size now, without asking
+  // the file system.
+  uint64_t Written() const { return m_written; }
 
  private:
   // Writes straight to the file; keeps what did not reach it.
@@ -76,6 +80,7 @@ class OutputBuffer {
   uint8_t* m_data = nullptr;
   uint32_t m_used = 0;
   uint32_t m_capacity = 0;
+  uint64_t m_written = 0;
   bool m_pooled = false;      // m_data is one of the pool's buffers
   bool m_unbuffered = false;  // the pool had no buffer for this file
 };

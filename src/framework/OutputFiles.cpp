@@ -104,26 +104,45 @@ uint32_t CTypeRecovery::CreateOutputFile(uint32_t* counter) {
   typerecovery::FileSystem& fs = CurrentFileSystem();
   uint32_t folderEnd = WriteFolderName(m_outputPath, m_rootLength, *counter);
   if (folderEnd == 0) return 0;  // the name would not fit in the path buffer
-  if (!fs.Exists(m_outputPath)) fs.CreateFolder(m_outputPath);
   folderEnd = Append(m_outputPath, folderEnd, u"\\");
   if (folderEnd == 0) return 0;
+  // The first free number: one create that never replaces a file answers
+  // both whether the name is taken and whether the folder is there, which
+  // is made at the first miss only.
+  bool folderMade = false;
   for (;;) {
-    const uint32_t end = WriteFileName(m_outputPath, folderEnd, *counter);
-    if (end == 0) return 0;
-    ++*counter;
-    if (!fs.Exists(m_outputPath)) break;
+    if (WriteFileName(m_outputPath, folderEnd, *counter) == 0) return 0;
+    using Failure = typerecovery::FileSystem::CreateFailure;
+    Failure why = Failure::kNone;
+    m_outputFile = fs.CreateNew(m_outputPath, &why);
+    if (m_outputFile != TYPERECOVERY_INVALID_FILE) break;
+    if (why == Failure::kOther && fs.Exists(m_outputPath)) why = Failure::kExists;
+    if (why == Failure::kNoFolder && !folderMade) {
+      m_outputPath[folderEnd - 1] = 0;
+      fs.CreateFolder(m_outputPath);
+      m_outputPath[folderEnd - 1] = u'\\';
+      folderMade = true;
+      continue;
+    }
+    ++*counter;  // a number tried is used, as when the create fails
+    if (why != Failure::kExists) return 0;
   }
-  m_outputFile = fs.CreateForWriting(m_outputPath);
-  return m_outputFile != TYPERECOVERY_INVALID_FILE ? 1 : 0;
+  ++*counter;
+  m_outputBase = 0;
+  return 1;
+}
+
+uint64_t CTypeRecovery::FlushForClose() {
+  m_endUnwritten = FlushOutput() ? 0 : m_outputBuffer.Pending();
+  const uint64_t size = m_outputBase + m_outputBuffer.Written();
+  m_outputBuffer.Release();
+  return size;
 }
 
 void CTypeRecovery::CloseOutputFile() {
   if (m_outputFile == TYPERECOVERY_INVALID_FILE) return;
-  m_endUnwritten = FlushOutput() ? 0 : m_outputBuffer.Pending();
-  m_outputBuffer.Release();
+  const uint64_t size = FlushForClose();
   typerecovery::FileSystem& fs = CurrentFileSystem();
-  uint64_t size = 0;
-  fs.SizeOf(m_outputFile, &size);
   fs.Close(m_outputFile);
   m_outputFile = TYPERECOVERY_INVALID_FILE;
   const bool oversize = m_host != nullptr && size > m_host->m_restrictedSize;
@@ -142,6 +161,8 @@ bool CTypeRecovery::AdoptOutputFile(TypeRecoveryFile file, const char16_t* relat
     return false;
   }
   m_outputFile = file;
+  m_outputBase = 0;
+  CurrentFileSystem().SizeOf(file, &m_outputBase);  // the host put it at its end
   m_endNoted = false;
   m_endHasPicture = false;
   return true;
@@ -158,11 +179,8 @@ void CTypeRecovery::RemoveFolderOfOutputPath() {
 
 void CTypeRecovery::CloseAndRenameOutputFile() {
   if (m_outputFile == TYPERECOVERY_INVALID_FILE) return;
-  m_endUnwritten = FlushOutput() ? 0 : m_outputBuffer.Pending();
-  m_outputBuffer.Release();
+  const uint64_t size = FlushForClose();
   typerecovery::FileSystem& fs = CurrentFileSystem();
-  uint64_t size = 0;
-  fs.SizeOf(m_outputFile, &size);
   fs.Close(m_outputFile);
   m_outputFile = TYPERECOVERY_INVALID_FILE;
   if (m_host != nullptr && size > m_host->m_restrictedSize) {
@@ -176,25 +194,28 @@ void CTypeRecovery::CloseAndRenameOutputFile() {
       wanted[m_rootLength] = 0;
       const uint32_t number = m_fileCounter - 1;  // the number the file was given
       uint32_t folderEnd = WriteFolderName(wanted, m_rootLength, number);
-      if (folderEnd != 0) {
-        if (!fs.Exists(wanted)) fs.CreateFolder(wanted);
-        folderEnd = Append(wanted, folderEnd, u"\\");
-      }
+      if (folderEnd != 0) folderEnd = Append(wanted, folderEnd, u"\\");
       if (folderEnd != 0 && WriteFileName(wanted, folderEnd, number) != 0 &&
           !EqualIgnoringCase(wanted, m_outputPath)) {
-        bool fits = true;
-        for (uint32_t k = number + 1; fs.Exists(wanted); ++k) {
-          if (WriteFileName(wanted, folderEnd, k) == 0) {
-            fits = false;
-            break;
-          }
-        }
-        if (fits) {
-          fs.MoveFile(m_outputPath, wanted);
-          if (fs.Exists(wanted) && !fs.Exists(m_outputPath)) {
+        // The first free number from the file's own on; the folder is made
+        // at the first miss only.
+        using Failure = typerecovery::FileSystem::CreateFailure;
+        bool folderMade = false;
+        for (uint32_t k = number;;) {
+          Failure why = Failure::kNone;
+          if (fs.MoveToNew(m_outputPath, wanted, &why)) {
             TellFileClosed(TYPERECOVERY_FILE_KEPT, wanted, size);
             told = true;
+            break;
           }
+          if (why == Failure::kNoFolder && !folderMade) {
+            wanted[folderEnd - 1] = 0;
+            fs.CreateFolder(wanted);
+            wanted[folderEnd - 1] = u'\\';
+            folderMade = true;
+            continue;
+          }
+          if (why != Failure::kExists || WriteFileName(wanted, folderEnd, ++k) == 0) break;
         }
       }
       std::free(wanted);
@@ -206,10 +227,9 @@ void CTypeRecovery::CloseAndRenameOutputFile() {
 
 void CTypeRecovery::DiscardOutputFile() {
   if (m_outputFile != TYPERECOVERY_INVALID_FILE) {
+    const uint64_t size = m_outputBase + m_outputBuffer.Written();
     m_outputBuffer.Release();  // the file goes: its unwritten bytes too
     typerecovery::FileSystem& fs = CurrentFileSystem();
-    uint64_t size = 0;
-    if (WantsClosedFileRecord()) fs.SizeOf(m_outputFile, &size);
     fs.Close(m_outputFile);
     m_outputFile = TYPERECOVERY_INVALID_FILE;
     fs.DeleteFile(m_outputPath);

@@ -199,6 +199,7 @@ class CTypeRecovery {
   CTypeRecovery* m_prototype;
   CDynArray<tag_RAMData> m_heldBlocks;
   typerecovery::OutputBuffer m_outputBuffer;  // of the open output file
+  uint64_t m_outputBase = 0;  // its size when opened: 0, or what a resume found
 
  private:
   // Output naming helpers (OutputFiles.cpp).
@@ -207,6 +208,9 @@ class CTypeRecovery {
   void RemoveFolderOfOutputPath();
   // Before a close: the buffered bytes written and the buffer given back.
   void FlushAndReleaseOutput();
+  // Before a close: the buffered bytes written and the buffer given back;
+  // answers the file's size (its size at opening plus the bytes written).
+  uint64_t FlushForClose();
   // Hands the host the record of the output file just closed or removed;
   // path is its final full path.
   void TellFileClosed(uint32_t disposition, const char16_t* path, uint64_t size);

@@ -14,6 +14,29 @@ FileSystem* SetFileSystem(FileSystem* fileSystem) {
   return previous;
 }
 
+TypeRecoveryFile FileSystem::CreateNew(const char16_t* path, CreateFailure* why) {
+  if (Exists(path)) {
+    *why = CreateFailure::kExists;
+    return TYPERECOVERY_INVALID_FILE;
+  }
+  TypeRecoveryFile file = CreateForWriting(path);
+  // Without the platform's answer a failure is taken for a missing folder:
+  // the caller makes it and tries once more.
+  *why = file == TYPERECOVERY_INVALID_FILE ? CreateFailure::kNoFolder : CreateFailure::kNone;
+  return file;
+}
+
+bool FileSystem::MoveToNew(const char16_t* from, const char16_t* to, CreateFailure* why) {
+  if (Exists(to)) {
+    *why = CreateFailure::kExists;
+    return false;
+  }
+  MoveFile(from, to);
+  const bool moved = Exists(to) && !Exists(from);
+  *why = moved ? CreateFailure::kNone : CreateFailure::kNoFolder;
+  return moved;
+}
+
 bool WriteAll(TypeRecoveryFile file, const void* data, uint32_t size) {
   uint32_t done = 0;
   return CurrentFileSystem().Write(file, data, size, &done) && done == size;

@@ -21,6 +21,15 @@ class FileSystem {
   virtual void CreateFolder(const char16_t* path) = 0;
   // Creates or truncates a file for writing; TYPERECOVERY_INVALID_FILE on failure.
   virtual TypeRecoveryFile CreateForWriting(const char16_t* path) = 0;
+  // Creates a file that does not exist yet, in one call: never replaces one.
+  // On failure *why tells whether the name was taken or its folder missing.
+  // The native backends answer with one system call; the default does it
+  // with Exists and CreateForWriting, for backends that have no such call.
+  enum class CreateFailure { kNone, kExists, kNoFolder, kOther };
+  virtual TypeRecoveryFile CreateNew(const char16_t* path, CreateFailure* why);
+  // Moves a file to a name that does not exist yet, never replacing one;
+  // false with *why set as for CreateNew when it did not move.
+  virtual bool MoveToNew(const char16_t* from, const char16_t* to, CreateFailure* why);
   // Both answer false on an error; *done receives the bytes moved.
   virtual bool Write(TypeRecoveryFile file, const void* data, uint32_t size, uint32_t* done) = 0;
   virtual bool Read(TypeRecoveryFile file, void* data, uint32_t size, uint32_t* done) = 0;

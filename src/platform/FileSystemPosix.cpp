@@ -46,6 +46,12 @@ std::string ToNativePath(const char16_t* path) {
   return out;
 }
 
+FileSystem::CreateFailure FailureOf(int error) {
+  return error == EEXIST || error == ENOTEMPTY ? FileSystem::CreateFailure::kExists
+         : error == ENOENT                     ? FileSystem::CreateFailure::kNoFolder
+                                               : FileSystem::CreateFailure::kOther;
+}
+
 int Fd(TypeRecoveryFile file) { return static_cast<int>(reinterpret_cast<intptr_t>(file)); }
 
 class PosixFileSystem final : public FileSystem {
@@ -58,6 +64,15 @@ class PosixFileSystem final : public FileSystem {
   TypeRecoveryFile CreateForWriting(const char16_t* path) override {
     int fd = ::open(ToNativePath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     return fd < 0 ? TYPERECOVERY_INVALID_FILE : TYPERECOVERY_FILE_FROM_FD(fd);
+  }
+  TypeRecoveryFile CreateNew(const char16_t* path, CreateFailure* why) override {
+    int fd = ::open(ToNativePath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      *why = CreateFailure::kNone;
+      return TYPERECOVERY_FILE_FROM_FD(fd);
+    }
+    *why = FailureOf(errno);
+    return TYPERECOVERY_INVALID_FILE;
   }
   bool Write(TypeRecoveryFile file, const void* data, uint32_t size, uint32_t* done) override {
     *done = 0;
@@ -96,6 +111,32 @@ class PosixFileSystem final : public FileSystem {
     struct stat st;
     if (::stat(target.c_str(), &st) == 0) return;
     std::rename(ToNativePath(from).c_str(), target.c_str());
+  }
+  bool MoveToNew(const char16_t* from, const char16_t* to, CreateFailure* why) override {
+    const std::string source = ToNativePath(from);
+    const std::string target = ToNativePath(to);
+#if defined(RENAME_NOREPLACE)
+    // One call that refuses a taken name; file systems without it say EINVAL.
+    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+      *why = CreateFailure::kNone;
+      return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+      *why = FailureOf(errno);
+      return false;
+    }
+#endif
+    struct stat st;
+    if (::stat(target.c_str(), &st) == 0) {
+      *why = CreateFailure::kExists;
+      return false;
+    }
+    if (std::rename(source.c_str(), target.c_str()) == 0) {
+      *why = CreateFailure::kNone;
+      return true;
+    }
+    *why = FailureOf(errno);
+    return false;
   }
   void RemoveEmptyFolder(const char16_t* path) override { ::rmdir(ToNativePath(path).c_str()); }
 };

@@ -29,6 +29,19 @@ class Win32FileSystem final : public FileSystem {
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     return file == INVALID_HANDLE_VALUE ? TYPERECOVERY_INVALID_FILE : static_cast<TypeRecoveryFile>(file);
   }
+  TypeRecoveryFile CreateNew(const char16_t* path, CreateFailure* why) override {
+    HANDLE file = ::CreateFileW(Wide(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      *why = CreateFailure::kNone;
+      return static_cast<TypeRecoveryFile>(file);
+    }
+    const DWORD error = ::GetLastError();
+    *why = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? CreateFailure::kExists
+           : error == ERROR_PATH_NOT_FOUND                             ? CreateFailure::kNoFolder
+                                                                       : CreateFailure::kOther;
+    return TYPERECOVERY_INVALID_FILE;
+  }
   bool Write(TypeRecoveryFile file, const void* data, uint32_t size, uint32_t* done) override {
     *done = 0;
     const char* p = static_cast<const char*>(data);
@@ -60,6 +73,17 @@ class Win32FileSystem final : public FileSystem {
   void DeleteFile(const char16_t* path) override { ::DeleteFileW(Wide(path)); }
   // Without MOVEFILE_REPLACE_EXISTING the move never replaces a file.
   void MoveFile(const char16_t* from, const char16_t* to) override { ::MoveFileExW(Wide(from), Wide(to), 0); }
+  bool MoveToNew(const char16_t* from, const char16_t* to, CreateFailure* why) override {
+    if (::MoveFileExW(Wide(from), Wide(to), 0)) {
+      *why = CreateFailure::kNone;
+      return true;
+    }
+    const DWORD error = ::GetLastError();
+    *why = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? CreateFailure::kExists
+           : error == ERROR_PATH_NOT_FOUND                             ? CreateFailure::kNoFolder
+                                                                       : CreateFailure::kOther;
+    return false;
+  }
   void RemoveEmptyFolder(const char16_t* path) override { ::RemoveDirectoryW(Wide(path)); }
 };
 

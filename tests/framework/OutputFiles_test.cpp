@@ -66,6 +66,31 @@ TEST(OutputFiles, RestrictedSizeKeepsFilesUpToItAndDeletesLarger) {
   EXPECT_EQ(r.GetFileCounter(), 2u);  // the deleted file keeps its number
 }
 
+// The size at close is known without asking the file system: a file taken
+// back after a stop counts the bytes it held then.
+TEST(OutputFiles, AnAdoptedFileCountsItsEarlierBytesAtClose) {
+  for (uint32_t more : {50u, 200u}) {
+    FolderManager f;
+    TypeRecovery_SetRestrictedSize(f.m, 1000);
+    const std::vector<uint8_t> earlier(900, 'a');
+    f.dir.Write("jpg/00000.jpg", earlier);
+    typerecovery::FileSystem& fs = typerecovery::CurrentFileSystem();
+    TypeRecoveryFile file = fs.CreateForWriting((f.dir.root() + u"\\jpg\\00000.jpg").c_str());
+    ASSERT_TRUE(typerecovery::WriteAll(file, earlier.data(), 900));
+    FakeRecognizer r(513, f.m, f.m->m_outputRoot, u"jpg");
+    r.ForceInProgress(0, 0);
+    ASSERT_TRUE(r.AdoptOutputFile(file, u"jpg\\00000.jpg"));
+    const std::vector<uint8_t> tail(more, 'b');
+    uint32_t error = 0;
+    r.TakeBytes(tail.data(), more, &error);
+    r.EndFile(1);
+    EXPECT_EQ(f.dir.Files().size(), more == 50u ? 1u : 0u);  // 1100 bytes are over the limit
+    if (more == 50u) {
+      EXPECT_EQ(f.dir.Read("jpg/00000.jpg").size(), 950u);
+    }
+  }
+}
+
 TEST(OutputFiles, RenamingCloseMovesIntoTheFinalExtensionsFolderAndDropsTheEmptyOne) {
   FolderManager f;
   f.dir.Write("doc/00003.doc", {9});  // a collision with the wanted name
