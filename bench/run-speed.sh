@@ -74,11 +74,11 @@ run_carve() {
   timed env LD_LIBRARY_PATH="$build" "$tool" carve -q -j 1 "$image" -o "$work/carve"
 }
 run_scan@base() {
-  timed env LD_LIBRARY_PATH="$baseline" "$baseline/cli/typerecovery" scan -q "$image" -o "$work/scan-base.jsonl"
+  timed env LD_LIBRARY_PATH="$baseline" "$baseline/cli/typerecovery" scan -q -j 1 "$image" -o "$work/scan-base.jsonl"
 }
 run_carve@base() {
   rm -rf "$work/carve-base"
-  timed env LD_LIBRARY_PATH="$baseline" "$baseline/cli/typerecovery" carve -q "$image" -o "$work/carve-base"
+  timed env LD_LIBRARY_PATH="$baseline" "$baseline/cli/typerecovery" carve -q -j 1 "$image" -o "$work/carve-base"
 }
 run_photorec() {
   rm -rf "$work/photorec"

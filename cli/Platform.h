@@ -68,6 +68,15 @@ enum class SourceKind { kRegularFile, kDevice, kDirectory, kStream };
 // device does not tell).
 bool Examine(int fd, SourceKind* kind, uint64_t* size);
 
+// A read-only view of size bytes of a regular file from offset (a multiple
+// of MapGranularity()), given only when every byte of it is in memory
+// already: then no access to it can fail or wait for the disk, and the scan
+// reads it without a copy. Null otherwise (and on systems without views),
+// and the caller reads as usual.
+const uint8_t* MapIfResident(int fd, uint64_t offset, size_t size);
+void Unmap(const uint8_t* view, size_t size);
+size_t MapGranularity();
+
 FILE* OpenStream(const std::string& path, const char* mode);
 // A stream over a descriptor (takes ownership).
 FILE* StreamOf(int fd, const char* mode);

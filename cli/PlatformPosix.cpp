@@ -9,6 +9,7 @@
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -73,6 +74,38 @@ void SyncFolder(const std::string& folder) {
 
 bool TryLock(int fd) { return ::flock(fd, LOCK_EX | LOCK_NB) == 0; }
 TypeRecoveryFile LibraryFile(int fd) { return TYPERECOVERY_FILE_FROM_FD(fd); }
+
+const uint8_t* MapIfResident(int fd, uint64_t offset, size_t size) {
+  if (size == 0) return nullptr;
+  void* view = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, static_cast<off_t>(offset));
+  if (view == MAP_FAILED) return nullptr;
+  const size_t page = MapGranularity();
+  std::vector<unsigned char> resident((size + page - 1) / page);
+  bool all = ::mincore(view, size, resident.data()) == 0;
+  for (size_t i = 0; all && i < resident.size(); ++i) all = (resident[i] & 1) != 0;
+  if (!all) {
+    ::munmap(view, size);
+    return nullptr;
+  }
+#if defined(MADV_POPULATE_READ)
+  // One call instead of a fault per few pages; a page that left memory
+  // meanwhile and cannot be read again makes it fail (older kernels: EINVAL).
+  if (::madvise(view, size, MADV_POPULATE_READ) != 0 && errno != EINVAL) {
+    ::munmap(view, size);
+    return nullptr;
+  }
+#endif
+  return static_cast<const uint8_t*>(view);
+}
+
+void Unmap(const uint8_t* view, size_t size) {
+  if (view != nullptr) ::munmap(const_cast<uint8_t*>(view), size);
+}
+
+size_t MapGranularity() {
+  static const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  return page;
+}
 
 bool Examine(int fd, SourceKind* kind, uint64_t* size) {
   struct stat info;

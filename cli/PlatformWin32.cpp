@@ -206,6 +206,11 @@ TypeRecoveryFile LibraryFile(int fd) { return TYPERECOVERY_FILE_FROM_FD(fd); }
 
 // A disk or volume (\\.\PhysicalDrive0, \\.\C:) answers the length query;
 // a file of a file system has a size; pipes and consoles are streams.
+// Views of files are not used here: the scan reads.
+const uint8_t* MapIfResident(int, uint64_t, size_t) { return nullptr; }
+void Unmap(const uint8_t*, size_t) {}
+size_t MapGranularity() { return 65536; }
+
 bool Examine(int fd, SourceKind* kind, uint64_t* size) {
   HANDLE handle = HandleOf(fd);
   if (handle == INVALID_HANDLE_VALUE) {

@@ -21,6 +21,7 @@ size_t ToSectorEnd(uint64_t position, size_t most) {
 }  // namespace
 
 SourceReader::~SourceReader() {
+  DropView();
   if (m_owns && m_fd >= 0) platform::Close(m_fd);
 }
 
@@ -53,6 +54,7 @@ bool SourceReader::OpenFd(int fd, bool owns, uint64_t offset, std::optional<uint
     return false;
   }
   m_seekable = kind == platform::SourceKind::kRegularFile || kind == platform::SourceKind::kDevice;
+  m_viewable = kind == platform::SourceKind::kRegularFile;
   if (m_seekable) m_sourceSize = size;
   m_start = offset;
   if (m_seekable && m_sourceSize > 0) {
@@ -281,10 +283,56 @@ bool SourceReader::Refill(std::string* error) {
   return true;
 }
 
+void SourceReader::DropView() {
+  platform::Unmap(m_view, m_viewSize);
+  m_view = nullptr;
+  m_viewSize = 0;
+}
+
+bool SourceReader::ViewChunk(size_t need) {
+  DropView();
+  if (m_viewable && m_end && m_cursor + need <= *m_end) {
+    const uint64_t from = m_cursor - m_cursor % platform::MapGranularity();
+    const uint64_t to = std::min<uint64_t>(*m_end, m_cursor + std::max<size_t>(m_chunk, need) + need);
+    m_view = platform::MapIfResident(m_fd, from, static_cast<size_t>(to - from));
+    if (m_view != nullptr) {
+      m_viewStart = from;
+      m_viewSize = static_cast<size_t>(to - from);
+      NotePrefix(m_cursor, m_view + (m_cursor - from), static_cast<size_t>(to - m_cursor));
+      m_windowStart = m_cursor;  // the buffer holds nothing of it
+      m_filled = 0;
+      m_readBehind = true;
+      return true;
+    }
+  }
+  if (m_readBehind) {
+    // The reads go on where the views stopped.
+    m_readBehind = false;
+    m_windowStart = m_readPosition = m_cursor;
+    m_filled = 0;
+    m_eof = false;
+    if (!platform::SeekTo(m_fd, m_cursor)) m_viewable = false;
+  }
+  return false;
+}
+
 bool SourceReader::Next(Strip* strip, std::string* error) {
   if (m_end && m_cursor >= *m_end) return false;
   size_t need = static_cast<size_t>(m_block) + m_lookahead;
   uint64_t windowEnd = m_windowStart + m_filled;
+  const bool buffered = m_cursor >= m_windowStart && (m_eof ? m_cursor < windowEnd : m_cursor + need <= windowEnd);
+  if (m_view != nullptr || (m_viewable && !buffered)) {
+    const bool inView = m_view != nullptr && m_cursor >= m_viewStart && m_cursor + need <= m_viewStart + m_viewSize;
+    if (inView || ViewChunk(need)) {
+      strip->position = m_cursor;
+      strip->data = m_view + (m_cursor - m_viewStart);
+      strip->length = m_block;
+      strip->lookahead = m_lookahead;
+      m_cursor += m_block;
+      return true;
+    }
+    windowEnd = m_windowStart + m_filled;
+  }
   if (!m_eof && (m_cursor < m_windowStart || windowEnd < m_cursor + need)) {
     if (!Refill(error)) return false;
     windowEnd = m_windowStart + m_filled;
@@ -335,6 +383,8 @@ bool SourceReader::SkipTo(uint64_t position, std::string* error) {
       }
     }
   }
+  DropView();
+  m_readBehind = false;
   m_cursor = m_windowStart = position;
   m_filled = 0;
   m_eof = false;

@@ -10,6 +10,11 @@
 // past the data, as the library requires. Strip positions are absolute
 // positions in the source.
 //
+// A regular file whose next chunk is wholly in memory already is not read
+// but viewed in place (see platform::MapIfResident): the strips are then the
+// file's own bytes, without a copy. Strips whose lookahead would reach the
+// end of the range always come from the buffer, which pads them.
+//
 // A read error on a seekable source does not stop the scan: the unreadable
 // block reads as zeros, in every pass over it (strips, reads for digests and
 // for a resume), and its region is kept in a list. On a stream it is fatal.
@@ -106,6 +111,10 @@ class SourceReader {
   // image are fatal.
   bool ReadFromMedium(uint8_t* into, size_t size, std::string* error);
   void NotePrefix(uint64_t position, const uint8_t* data, size_t size);
+  // Views the chunk from the cursor on, when the file allows it and it is in
+  // memory; false (and reading goes on from the cursor) otherwise.
+  bool ViewChunk(size_t need);
+  void DropView();
 
   int m_fd = -1;
   std::unique_ptr<Medium> m_medium;
@@ -127,6 +136,11 @@ class SourceReader {
   std::vector<MediaRun> m_unreadable;
   std::function<void(uint64_t)> m_beforeWait;
   std::vector<uint8_t> m_prefix;
+  bool m_viewable = false;        // a regular file: chunks may be viewed
+  const uint8_t* m_view = nullptr;
+  size_t m_viewSize = 0;
+  uint64_t m_viewStart = 0;       // source position of m_view[0]
+  bool m_readBehind = false;      // views were served: reading resumes at the cursor
   const volatile int* m_stopFlag = nullptr;
   bool m_interrupted = false;
 };

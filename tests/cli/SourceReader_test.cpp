@@ -4,6 +4,11 @@
 
 #include <thread>
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 #include "Platform.h"
 #include "SourceReader.h"
 #include "cli/CliTestSupport.h"
@@ -43,19 +48,35 @@ std::vector<uint64_t> CheckAllStrips(SourceReader& reader, const std::vector<uin
 
 }  // namespace
 
+// Files in memory are viewed in place and the rest read: a file with some
+// pages dropped from memory goes back and forth between the two.
 TEST(CliSourceReader, FileStripsAreContiguousWithinTheRangeAcrossRefills) {
-  struct Case { size_t size; uint64_t offset; std::optional<uint64_t> length; uint32_t block, chunk, lookahead; };
-  for (const Case& c : {Case{100300, 0, std::nullopt, 512, 4096, 3000}, Case{20000, 1000, 5000, 1024, 2048, 1500},
-                        Case{5, 0, std::nullopt, 512, 0, SourceReader::kDefaultLookahead}}) {
+  struct Case { size_t size; uint64_t offset; std::optional<uint64_t> length; uint32_t block, chunk, lookahead; bool drop; };
+  for (const Case& c : {Case{100300, 0, std::nullopt, 512, 4096, 3000, false}, Case{20000, 1000, 5000, 1024, 2048, 1500, false},
+                        Case{5, 0, std::nullopt, 512, 0, SourceReader::kDefaultLookahead, false},
+                        Case{300000, 700, std::nullopt, 512, 16384, 3000, true}}) {
     trtest::TempDir dir;
     std::vector<uint8_t> source = Pattern(c.size);
     dir.Write("image.bin", source);
+#if !defined(_WIN32)
+    if (c.drop) {
+      // Every other 64 KiB leaves the page cache (once written out).
+      int fd = ::open((dir.path() + "/image.bin").c_str(), O_RDONLY);
+      ASSERT_GE(fd, 0);
+      ::fdatasync(fd);
+      for (off_t at = 0; at < static_cast<off_t>(c.size); at += 2 << 16) ::posix_fadvise(fd, at, 1 << 16, POSIX_FADV_DONTNEED);
+      ::close(fd);
+    }
+#endif
     SourceReader reader;
     std::string error;
     ASSERT_TRUE(reader.Open(dir.path() + "/image.bin", c.offset, c.length, &error)) << error;
     if (c.chunk != 0) reader.SetGeometry(c.block, c.chunk, c.lookahead);
     uint64_t end = c.length ? c.offset + *c.length : c.size;
     EXPECT_EQ(CheckAllStrips(reader, source, c.block, c.lookahead, end).size(), (end - c.offset + c.block - 1) / c.block);
+    const size_t prefix = std::min<size_t>(SourceReader::kPrefixBytes, end - c.offset);
+    ASSERT_EQ(reader.Prefix().size(), prefix);
+    EXPECT_EQ(0, memcmp(reader.Prefix().data(), source.data() + c.offset, prefix));
     SourceReader beyond;
     EXPECT_FALSE(beyond.Open(dir.path() + "/image.bin", c.size + 1, std::nullopt, &error));
   }

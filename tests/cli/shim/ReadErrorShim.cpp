@@ -3,10 +3,12 @@
 // TR_TEST_BAD_REGIONS ("offset+length,..."), the whole read, as a disk
 // fails a request with one bad sector in it. TR_TEST_STOP_AT makes the
 // first sequential read (read, not pread) at or past that offset send the
-// process SIGINT first: a Ctrl-C at a known place of the scan.
+// process SIGINT first: a Ctrl-C at a known place of the scan. The file is
+// never viewed (mmap fails), so every byte of it comes through these reads.
 #include <dlfcn.h>
 #include <errno.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -98,3 +100,18 @@ extern "C" ssize_t pread(int fd, void* into, size_t size, off_t position) {
 }
 
 extern "C" ssize_t pread64(int fd, void* into, size_t size, off_t position) { return pread(fd, into, size, position); }
+
+// A failing disk's pages are never all in memory: the tool cannot view the
+// file and reads it, as it would from such a disk.
+extern "C" void* mmap(void* address, size_t length, int protection, int flags, int fd, off_t offset) {
+  static auto real = Next<void* (*)(void*, size_t, int, int, int, off_t)>("mmap");
+  if (fd >= 0 && Watched(fd)) {
+    errno = ENODEV;
+    return MAP_FAILED;
+  }
+  return real(address, length, protection, flags, fd, offset);
+}
+
+extern "C" void* mmap64(void* address, size_t length, int protection, int flags, int fd, off_t offset) {
+  return mmap(address, length, protection, flags, fd, offset);
+}
