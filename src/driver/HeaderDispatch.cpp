@@ -25,6 +25,7 @@ void HeaderDispatch::Build(const CDynArray<CTypeRecovery*>& prototypes) {
   CTypeRecovery* const* items = ItemsOf(prototypes);
   m_prototypes.assign(items, items + count);
   m_entries.clear();
+  m_ungated.clear();
   m_gatePositions.clear();
 
   // Each prototype's lead, and the gate of those led by a later byte: one
@@ -54,13 +55,17 @@ void HeaderDispatch::Build(const CDynArray<CTypeRecovery*>& prototypes) {
 
   for (uint32_t first = 0; first < 256; ++first) {
     m_start[first] = static_cast<uint32_t>(m_entries.size());
+    m_ungatedStart[first] = static_cast<uint32_t>(m_ungated.size());
     for (long i = 0; i < count; ++i) {
       const HeaderLead* lead = leads[static_cast<size_t>(i)];
       if (lead != nullptr && lead->offset == 0 && !Admits(*lead, static_cast<uint8_t>(first))) continue;
-      m_entries.push_back({static_cast<uint32_t>(i), gates[static_cast<size_t>(i)]});
+      const Entry entry{static_cast<uint32_t>(i), gates[static_cast<size_t>(i)]};
+      m_entries.push_back(entry);
+      if (entry.gate == 0) m_ungated.push_back(entry);
     }
   }
   m_start[256] = static_cast<uint32_t>(m_entries.size());
+  m_ungatedStart[256] = static_cast<uint32_t>(m_ungated.size());
   m_count = count;
   m_items = prototypes.GetData();
   m_built = true;
@@ -73,8 +78,11 @@ uint32_t HeaderDispatch::Match(const uint8_t* buffer, uint32_t length,
   for (const GatePosition& position : m_gatePositions) {
     if (position.offset < length) open |= position.opens[buffer[position.offset]];
   }
-  const Entry* entry = m_entries.data() + m_start[buffer[0]];
-  const Entry* const end = m_entries.data() + m_start[buffer[0] + 1];
+  const bool anyGate = open != 1;
+  const std::vector<Entry>& list = anyGate ? m_entries : m_ungated;
+  const uint32_t* start = anyGate ? m_start : m_ungatedStart;
+  const Entry* entry = list.data() + start[buffer[0]];
+  const Entry* const end = list.data() + start[buffer[0] + 1];
   for (; entry != end; ++entry) {
     if (((open >> entry->gate) & 1) == 0) continue;
     CTypeRecovery* prototype = m_prototypes[entry->index];

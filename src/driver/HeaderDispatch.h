@@ -2,7 +2,9 @@
 // for every value of a strip's first byte, the prototypes whose header test
 // can answer there, in list order: those whose lead is that first byte, those
 // led by a later byte (asked when that byte fits, judged once per strip for
-// all of them) and those led by none (always asked). A strip's pass stops at
+// all of them) and those led by none (always asked). Most strips open no
+// gate: for them a second, shorter list per first byte leaves the gated
+// prototypes out. A strip's pass stops at
 // the first answer, so it finds the same type code and candidate as asking
 // every prototype in turn.
 #ifndef TYPERECOVERY_DRIVER_HEADERDISPATCH_H
@@ -57,6 +59,9 @@ class HeaderDispatch {
   // m_entries[m_start[b]] up to m_entries[m_start[b + 1]].
   std::vector<Entry> m_entries;
   uint32_t m_start[257] = {};
+  // The same without the gated entries, for strips that open no gate.
+  std::vector<Entry> m_ungated;
+  uint32_t m_ungatedStart[257] = {};
   std::vector<GatePosition> m_gatePositions;
 };
 

@@ -4,8 +4,8 @@
 // fixed signature at the strip's first byte; the ISO-media family, the IFF
 // and brush forms, the colour profile and the few formats whose signature
 // follows a length or version field are led by a later byte. Tar headers
-// (a file name first) and transport streams (sync bytes at 0 or after a
-// 4-byte prefix) have no lead.
+// begin with a file name, but the name field ends in a zero byte; transport
+// streams (sync bytes at 0 or after a 4-byte prefix) have no lead.
 #include "registry/HeaderLeads.h"
 
 #include <cstring>
@@ -102,6 +102,7 @@ const HeaderLead kLeads[] = {
     LEAD("CTypeRecovery3G2", 4, "f"),
     LEAD("CTypeRecoveryM4V", 4, "f"),
     LEAD("CTypeRecoveryMMF", 0, "M"),
+    LEAD("CTypeRecoveryTAR", 99, "\0"),  // the end of the name field
 };
 
 #undef LEAD
