@@ -3,7 +3,7 @@
 // answer at this strip's leading bytes), the walk over the active recognizers
 // (retiring idle ones), and a clone of the candidate prototype when no
 // active recognizer of its class is following a file. Flush ends whatever
-// is still in progress. Each recognizer's call is guarded on its own: one
+// is still in progress and removes the type folders left empty. Each recognizer's call is guarded on its own: one
 // that throws loses only the file it follows (its output file is removed),
 // is retired and counted in the manager's faults; the others go on.
 #include <cstring>
@@ -139,6 +139,10 @@ TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_Flush(CTypeRecoveryMana
     }
   }
   m->DestroyActives();
+  try {
+    for (long i = 0; i < m->m_prototypes.GetCount(); ++i) ItemsOf(m->m_prototypes)[i]->RemoveEmptyFolders();
+  } catch (...) {
+  }
   // Flush has no error flag to set: a failed last write is not carried into
   // a later strip.
   m->m_outputBuffers.TakeWriteFailure();

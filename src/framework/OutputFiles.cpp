@@ -2,6 +2,10 @@
 // and per thousand numbers (ext(001) from number 1000 on), existing names
 // skipped; the restricted size applied at every close; the renaming close of
 // the multi-format classes; discarding a file that turned out not to be kept.
+// A folder emptied by a move or a discard is removed when progress is saved
+// and at the end, not at once: removing and making it again for the next
+// file costs far more (a freed directory block may be discarded on the disk
+// there and then) than leaving it while the scan goes on.
 #include <cstdlib>
 
 #include "framework/TypeRecovery.h"
@@ -46,13 +50,9 @@ bool EqualIgnoringCase(const char16_t* a, const char16_t* b) {
   return *a == *b;
 }
 
-uint32_t LastSeparator(const char16_t* path) {
-  uint32_t last = 0;
-  for (uint32_t i = 0; path[i] != 0; ++i) {
-    if (path[i] == u'\\') last = i;
-  }
-  return last;
-}
+// A folder found missing is made again a few times: another manager
+// writing to the same root may remove it when it has emptied it.
+constexpr int kFolderTries = 3;
 
 }  // namespace
 
@@ -109,7 +109,7 @@ uint32_t CTypeRecovery::CreateOutputFile(uint32_t* counter) {
   // The first free number: one create that never replaces a file answers
   // both whether the name is taken and whether the folder is there, which
   // is made at the first miss only.
-  bool folderMade = false;
+  int foldersMade = 0;
   for (;;) {
     if (WriteFileName(m_outputPath, folderEnd, *counter) == 0) return 0;
     using Failure = typerecovery::FileSystem::CreateFailure;
@@ -117,11 +117,11 @@ uint32_t CTypeRecovery::CreateOutputFile(uint32_t* counter) {
     m_outputFile = fs.CreateNew(m_outputPath, &why);
     if (m_outputFile != TYPERECOVERY_INVALID_FILE) break;
     if (why == Failure::kOther && fs.Exists(m_outputPath)) why = Failure::kExists;
-    if (why == Failure::kNoFolder && !folderMade) {
+    if (why == Failure::kNoFolder && foldersMade < kFolderTries) {
       m_outputPath[folderEnd - 1] = 0;
       fs.CreateFolder(m_outputPath);
       m_outputPath[folderEnd - 1] = u'\\';
-      folderMade = true;
+      ++foldersMade;
       continue;
     }
     ++*counter;  // a number tried is used, as when the create fails
@@ -168,13 +168,14 @@ bool CTypeRecovery::AdoptOutputFile(TypeRecoveryFile file, const char16_t* relat
   return true;
 }
 
-void CTypeRecovery::RemoveFolderOfOutputPath() {
-  const uint32_t cut = LastSeparator(m_outputPath);
-  if (cut == 0) return;
-  const char16_t saved = m_outputPath[cut];
-  m_outputPath[cut] = 0;
-  CurrentFileSystem().RemoveEmptyFolder(m_outputPath);
-  m_outputPath[cut] = saved;
+void CTypeRecovery::RemoveEmptyFolders() {
+  if (!HasOutputPath() || m_outputFile != TYPERECOVERY_INVALID_FILE) return;
+  typerecovery::FileSystem& fs = CurrentFileSystem();
+  for (uint32_t thousand = 0; thousand <= m_fileCounter / 1000; ++thousand) {
+    if (WriteFolderName(m_outputPath, m_rootLength, thousand * 1000) == 0) break;
+    fs.RemoveEmptyFolder(m_outputPath);
+  }
+  m_outputPath[m_rootLength] = 0;  // the root alone again, as clones take it
 }
 
 void CTypeRecovery::CloseAndRenameOutputFile() {
@@ -200,7 +201,7 @@ void CTypeRecovery::CloseAndRenameOutputFile() {
         // The first free number from the file's own on; the folder is made
         // at the first miss only.
         using Failure = typerecovery::FileSystem::CreateFailure;
-        bool folderMade = false;
+        int foldersMade = 0;
         for (uint32_t k = number;;) {
           Failure why = Failure::kNone;
           if (fs.MoveToNew(m_outputPath, wanted, &why)) {
@@ -208,11 +209,11 @@ void CTypeRecovery::CloseAndRenameOutputFile() {
             told = true;
             break;
           }
-          if (why == Failure::kNoFolder && !folderMade) {
+          if (why == Failure::kNoFolder && foldersMade < kFolderTries) {
             wanted[folderEnd - 1] = 0;
             fs.CreateFolder(wanted);
             wanted[folderEnd - 1] = u'\\';
-            folderMade = true;
+            ++foldersMade;
             continue;
           }
           if (why != Failure::kExists || WriteFileName(wanted, folderEnd, ++k) == 0) break;
@@ -222,7 +223,6 @@ void CTypeRecovery::CloseAndRenameOutputFile() {
     }
     if (!told) TellFileClosed(TYPERECOVERY_FILE_KEPT, m_outputPath, size);
   }
-  RemoveFolderOfOutputPath();
 }
 
 void CTypeRecovery::DiscardOutputFile() {
@@ -234,7 +234,6 @@ void CTypeRecovery::DiscardOutputFile() {
     m_outputFile = TYPERECOVERY_INVALID_FILE;
     fs.DeleteFile(m_outputPath);
     TellFileClosed(TYPERECOVERY_FILE_DISCARDED, m_outputPath, size);
-    RemoveFolderOfOutputPath();
     --m_fileCounter;
   }
   m_fileInProgress = 0;

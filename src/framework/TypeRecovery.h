@@ -71,6 +71,10 @@ class CTypeRecovery {
   // the path does not fit.
   bool AdoptOutputFile(TypeRecoveryFile file, const char16_t* relativePath);
 
+  // Removes the folders of this type's numbers that hold nothing (emptied
+  // by moves and discards); called on prototypes, at saves and at the end.
+  void RemoveEmptyFolders();
+
   // The renaming close of the multi-format classes, which call it from
   // their CloseOutputFile.
   void CloseAndRenameOutputFile();
@@ -205,7 +209,6 @@ class CTypeRecovery {
   // Output naming helpers (OutputFiles.cpp).
   uint32_t WriteFolderName(char16_t* path, uint32_t at, uint32_t number) const;
   uint32_t WriteFileName(char16_t* path, uint32_t at, uint32_t number) const;
-  void RemoveFolderOfOutputPath();
   // Before a close: the buffered bytes written and the buffer given back.
   void FlushAndReleaseOutput();
   // Before a close: the buffered bytes written and the buffer given back;

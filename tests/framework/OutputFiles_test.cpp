@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "interface/Manager.h"
 #include "platform/FileSystem.h"
 #include "support/FakeRecognizer.h"
@@ -106,6 +108,14 @@ TEST(OutputFiles, RenamingCloseMovesIntoTheFinalExtensionsFolderAndDropsTheEmpty
   EXPECT_EQ(f.dir.Files(), (std::vector<std::string>{"doc/00003.doc", "doc/00004.doc"}));
   EXPECT_EQ(f.dir.Read("doc/00004.doc"), (std::vector<uint8_t>{1, 2, 3, 4}));
   EXPECT_EQ(r.GetFileCounter(), 4u);
+  // The emptied folder stays until the sweep of saves and the end, which
+  // the prototype of the class makes.
+  EXPECT_TRUE(std::filesystem::is_directory(f.dir.path() + "/ole2"));
+  FakeRecognizer prototype(2305, f.m, f.m->m_outputRoot, u"ole2");
+  prototype.SetFileCounter(r.GetFileCounter());
+  prototype.RemoveEmptyFolders();
+  EXPECT_FALSE(std::filesystem::exists(f.dir.path() + "/ole2"));
+  EXPECT_TRUE(std::filesystem::is_directory(f.dir.path() + "/doc"));
 }
 
 TEST(OutputFiles, RenamingCloseToTheSameNameOnlyCloses) {
