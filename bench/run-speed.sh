@@ -67,21 +67,29 @@ command -v taskset >/dev/null && pin=(taskset -c "$cpu")
 # One timed run: prints "WALL CPU KIB" of the command (its output discarded).
 timed() { "${pin[@]}" "$measure" "$@"; }
 
+# The output of an earlier run is moved aside, not deleted, and the moved
+# ones go when the rounds are over: the file system would otherwise spend
+# each new file's creation skipping the inodes freed seconds before (for
+# about half a minute: leave that long between two runs of this script).
+retired="$work/retired"
+mkdir -p "$retired"
+retire() { if [[ -e "$1" ]]; then mv "$1" "$(mktemp -d "$retired/XXXXXX")/"; fi; }
+
 run_cat() { timed cat "$image"; }
 run_scan() { timed env LD_LIBRARY_PATH="$build" "$tool" scan -q -j 1 "$image" -o "$work/scan.jsonl"; }
 run_carve() {
-  rm -rf "$work/carve"
+  retire "$work/carve"
   timed env LD_LIBRARY_PATH="$build" "$tool" carve -q -j 1 "$image" -o "$work/carve"
 }
 run_scan@base() {
   timed env LD_LIBRARY_PATH="$baseline" "$baseline/cli/typerecovery" scan -q -j 1 "$image" -o "$work/scan-base.jsonl"
 }
 run_carve@base() {
-  rm -rf "$work/carve-base"
+  retire "$work/carve-base"
   timed env LD_LIBRARY_PATH="$baseline" "$baseline/cli/typerecovery" carve -q -j 1 "$image" -o "$work/carve-base"
 }
 run_photorec() {
-  rm -rf "$work/photorec"
+  retire "$work/photorec"
   mkdir -p "$work/photorec"
   (cd "$work/photorec" && timed photorec /log /d "$work/photorec/recup_dir" /cmd "$image" \
      partition_none,options,paranoid,fileopt,everything,enable,wholespace,search)
@@ -100,6 +108,8 @@ for ((r = 1; r <= rounds; ++r)); do
     rss[$c]+="$k "
   done
 done
+
+rm -rf "$retired"
 
 median() { tr ' ' '\n' | grep . | sort -g | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
 max() { tr ' ' '\n' | grep . | sort -g | tail -n 1; }
