@@ -35,8 +35,6 @@ bool ProbeWritable(const std::string& folder, std::string* reason) {
 
 }  // namespace
 
-void Message(const std::string& text) { std::fprintf(stderr, "typerecovery: %s\n", text.c_str()); }
-
 double Now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
@@ -104,6 +102,15 @@ int Run::Execute() {
   return status;
 }
 
+ReportContext Run::RunContext() const {
+  ReportContext context;
+  context.sourcePath = m_options.source;
+  context.hashName = m_options.hashName;
+  context.commandLine = m_options.commandLine;
+  context.startTime = m_startTime;
+  return context;
+}
+
 int Run::PrepareCarveFolder(bool resuming, const nlohmann::json* savedInfo) {
   std::string error;
   if (!platform::MakeFolders(m_options.outputDir)) {
@@ -131,11 +138,7 @@ int Run::PrepareCarveFolder(bool resuming, const nlohmann::json* savedInfo) {
       if (!exists(m_auditName + ".xml") && !exists(m_auditName + ".json")) break;
     }
   }
-  ReportContext context;
-  context.sourcePath = m_options.source;
-  context.hashName = m_options.hashName;
-  context.commandLine = m_options.commandLine;
-  context.startTime = m_startTime;
+  ReportContext context = RunContext();
   context.carve = true;
   m_auditWriter = MakeReportWriter(ReportFormat::kDfxml, context);
   std::string path = m_options.outputDir + "/" + m_auditName + ".xml";
@@ -311,11 +314,7 @@ int Run::Prepare() {
 bool Run::OpenReport(std::string* error) {
   bool wanted = m_options.mode == RunOptions::Mode::kScan || !m_options.reportPath.empty();
   if (!wanted) return true;
-  ReportContext context;
-  context.sourcePath = m_options.source;
-  context.hashName = m_options.hashName;
-  context.commandLine = m_options.commandLine;
-  context.startTime = m_startTime;
+  ReportContext context = RunContext();
   context.carve = m_options.mode == RunOptions::Mode::kCarve;
   context.pieced = m_freeSpace != nullptr;
   context.dedup = context.carve && m_options.dedup;

@@ -26,6 +26,7 @@
 
 #include "Duplicates.h"
 #include "MediaMap.h"
+#include "Message.h"
 #include "Parallel.h"
 #include "ReportWriter.h"
 #include "Scanner.h"
@@ -37,7 +38,6 @@
 namespace trcli {
 namespace scanner {
 
-void Message(const std::string& text);
 double Now();
 // Why writing below a folder fails, in words: a full disk or the error a
 // fresh file there gets.
@@ -120,6 +120,8 @@ class Run : public ParallelHost {
   // What a stopped run found so far, before the message that tells how to go on.
   void PrintStopSummary(uint64_t position);
   bool OpenReport(std::string* error);
+  // What the report and the audit say of the run in their headers.
+  ReportContext RunContext() const;
   void SessionTime();
 
   // The user's filters; "" when the file passes, else the reason.
