@@ -24,6 +24,8 @@ namespace {
 // start a little before the strip where they were recognised (a disc
 // image's system area).
 constexpr uint64_t kOrderSlack = 64u << 10;
+// Journal lines held before a save, at most (one write).
+constexpr size_t kJournalWaitingBytes = 64u << 10;
 
 }  // namespace
 
@@ -83,6 +85,13 @@ void Run::OnFound(const char16_t* extension, uint64_t fileStart, uint64_t size, 
   Queue(std::move(file));
 }
 
+void Run::WriteJournalWaiting() {
+  if (m_journalFd >= 0 && !m_journalWaiting.empty() &&
+      PwriteAll(m_journalFd, m_journalWaiting.data(), m_journalWaiting.size(), m_journalEnd))
+    m_journalEnd += m_journalWaiting.size();
+  m_journalWaiting.clear();
+}
+
 void Run::OnClosed(const tag_ClosedFileInfo& info) {
   FoundFile file;
   file.extension = Utf16ToUtf8(info.extension, 8);
@@ -93,8 +102,8 @@ void Run::OnClosed(const tag_ClosedFileInfo& info) {
     if (std::optional<uint32_t> number = OutputNumber(Utf16ToUtf8(info.path))) m_usedNumbers.emplace_back(info.extension, *number);
   if (m_journalFd >= 0 && info.disposition != TYPERECOVERY_FILE_DISCARDED) {
     // Every number used, kept or not, so that a resume numbers as this run.
-    std::string line = OnDisk(Utf16ToUtf8(info.path)) + "\n";
-    if (PwriteAll(m_journalFd, line.data(), line.size(), m_journalEnd)) m_journalEnd += line.size();
+    m_journalWaiting += OnDisk(Utf16ToUtf8(info.path)) + "\n";
+    if (!SweepsOnResume() || m_journalWaiting.size() >= kJournalWaitingBytes) WriteJournalWaiting();
   }
   if (info.disposition == TYPERECOVERY_FILE_OVERSIZE) {
     ++m_stats.byExtension[key].dropped;

@@ -188,6 +188,12 @@ class Run : public ParallelHost {
   std::set<std::string> m_incomplete;
   uint64_t m_journalEnd = 0;
   std::string JournalPath() const { return m_options.outputDir + "/.typerecovery-journal"; }
+  // A resume of a carve into a folder of its own removes every numbered
+  // file it does not know; the journal's lines of files closed since the
+  // last save then wait in memory and go out with the next save.
+  bool SweepsOnResume() const { return !m_options.append && m_auditName == "report"; }
+  std::string m_journalWaiting;
+  void WriteJournalWaiting();
   // Resume of a carve: puts the folder back as it was at the saved state and
   // hands the library its files in progress again.
   bool RestoreCarveFolder(const nlohmann::json& info, std::string* error);

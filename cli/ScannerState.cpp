@@ -235,7 +235,7 @@ bool Run::RestoreCarveFolder(const nlohmann::json& info, std::string* error) {
   // Files begun after the saved state and not closed before the stop are
   // nobody's: in a folder of this run alone, every numbered file in a type
   // folder is known by now, and the others go.
-  if (!m_options.append && m_auditName == "report") {
+  if (SweepsOnResume()) {
     std::error_code failed;
     for (const auto& folder : std::filesystem::directory_iterator(m_options.outputDir, failed)) {
       if (!folder.is_directory()) continue;
@@ -401,6 +401,7 @@ bool Run::SaveState(uint64_t position, std::string* error) {
       damaged.push_back({{"path", d.path}, {"start", d.streamStart}, {"lead_in", d.leadIn}, {"size", d.size}});
     info["damaged_files"] = damaged;
     info["incomplete_files"] = m_incomplete;
+    WriteJournalWaiting();
     info["journal_length"] = m_journalEnd;
     if (m_journalFd >= 0) platform::Sync(m_journalFd);
     if (m_options.dedup) info["digests_length"] = m_duplicates.Sync();
