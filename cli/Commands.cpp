@@ -1,3 +1,6 @@
+// The tool's commands as CLI11 parses them: the options each takes, the help
+// and examples it prints, and the work each does (carve and scan hand theirs
+// to ExecuteRun).
 #include "Commands.h"
 
 #include <cerrno>

@@ -1,3 +1,5 @@
+// The tool tests' helpers: report parsers, running the built tool (fork and
+// exec, or CreateProcess), carved trees and a small disk to fill.
 #include "cli/CliTestSupport.h"
 
 #include <fcntl.h>
