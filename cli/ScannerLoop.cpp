@@ -30,6 +30,12 @@ int Run::Loop() {
   }
   m_lastSavePosition = m_reader.NextPosition();
   m_lastSave = Now();
+  // Asked to stop during the set-up: before a stream's first read, which
+  // could wait for input that never comes.
+  if (*platform::StopRequests::Flag() != 0) {
+    meter.Finish();
+    return StopWithState(m_reader.NextPosition(), kExitInterrupted, "interrupted by " + platform::StopRequests::Name());
+  }
   m_reader.SetBeforeWait([this](uint64_t position) { Autosave(position, true); });
   std::optional<uint64_t> total;
   if (m_reader.End()) total = *m_reader.End() - m_reader.Start();
