@@ -353,6 +353,14 @@ TEST(CarveAudit, UnreadableSectorsAreZerosListedFlaggedAndResumedAcross) {
     scanFlagged += r.value("unreadable_read_as_zeros", false);
   }
   EXPECT_EQ(scanFlagged, flagged);
+  ToolResult csv = RunOnBadDisk({"scan", imagePath, "-q", "--format", "csv"}, imagePath, regions);
+  ASSERT_EQ(csv.status, 0) << csv.err;
+  const auto rows = ParseCsv(csv.out);
+  const auto column = std::find(rows[0].begin(), rows[0].end(), "unreadable_read_as_zeros") - rows[0].begin();
+  ASSERT_LT(static_cast<size_t>(column), rows[0].size());
+  EXPECT_EQ(static_cast<size_t>(std::count_if(rows.begin() + 1, rows.end(),
+                                              [&](const auto& row) { return row.at(column) == "1"; })),
+            flagged);
 #endif
 }
 }  // namespace
