@@ -53,6 +53,10 @@ bool Collect(const std::string& argument, std::vector<Partial>* partials, std::s
   size_t found = 0;
   for (const auto& file : files) {
     Partial partial;
+    if (!std::filesystem::exists(file, failed)) {
+      *error = "no such file or folder: " + argument;
+      return false;
+    }
     if (!ReadJson(file, &partial.json)) {
       if (files.size() == 1 && !std::filesystem::is_directory(given, failed)) {
         *error = argument + " is not a partial result of 'scan --segment' or 'carve --segment'";
@@ -95,8 +99,8 @@ int ExecuteMerge(const MergeOptions& options) {
     for (const Partial& partial : partials) {
       for (const auto& field : kMustMatch) {
         if (partial.json.at(field.first) != first.at(field.first)) {
-          Message(partial.path + " is a partial result of another " + field.second + " than " +
-                  partials.front().path + "; merge only the segments of one run");
+          Message(partial.path + " and " + partials.front().path + " differ in their " + field.second +
+                  ": merge only the segments of one run");
           return kExitUsage;
         }
       }
@@ -129,8 +133,7 @@ int ExecuteMerge(const MergeOptions& options) {
     for (unsigned k = 1; k <= count && start + uint64_t{k - 1} * step < end; ++k) {
       const Partial& partial = *bySegment[k];
       SegmentLog log = SegmentLogFromJson(partial.json.at("result"));
-      if (partial.json.at("result").contains("root"))
-        log.root = (partial.folder / std::filesystem::u8path(partial.json["result"]["root"].get<std::string>())).u8string();
+      if (!log.root.empty()) log.root = (partial.folder / std::filesystem::u8path(log.root)).u8string();
       segments.push_back(std::move(log));
     }
     run.mode = first.at("command") == "carve" ? RunOptions::Mode::kCarve : RunOptions::Mode::kScan;
@@ -139,6 +142,12 @@ int ExecuteMerge(const MergeOptions& options) {
       return kExitUsage;
     }
     run.source = source.at("path").get<std::string>();
+    run.mergedFrom = nlohmann::json::array();
+    for (const auto& [k, partial] : bySegment)
+      run.mergedFrom.push_back({{"segment", k},
+                                {"command_line", partial->json.value("command_line", "")},
+                                {"start_time", partial->json.value("start_time", "")},
+                                {"end_time", partial->json.value("end_time", "")}});
     run.segmentBytes = step;
   } catch (const nlohmann::json::exception& e) {
     Message(std::string("a damaged partial result (") + e.what() + ")");

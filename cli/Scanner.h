@@ -63,6 +63,7 @@ struct RunOptions {
   unsigned segment = 0, segments = 0;  // --segment K/N: only segment K (from 1) of N
   // merge: every segment's log, joined in place of an analysis
   std::shared_ptr<const std::vector<SegmentLog>> mergedSegments;
+  nlohmann::json mergedFrom;  // merge: each segment's run (command line, times), for the summary
   std::string commandLine;
   std::vector<std::string> arguments;  // the command line as given, argv[0] first
   // Options named on the command line (by their long names), so that a

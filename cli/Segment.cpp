@@ -94,6 +94,14 @@ bool WriteJsonFile(const std::string& path, const nlohmann::json& json) {
   return ok;
 }
 
+// A path below a folder: relative, and never up out of it.
+bool StaysBelow(const std::string& path) {
+  if (path.empty() || path[0] == '/' || path[0] == '\\' || path.find(':') != std::string::npos) return false;
+  for (const std::string& part : SplitList(path, "/\\"))
+    if (part == "..") return false;
+  return true;
+}
+
 }  // namespace
 
 std::string SegmentsFolder(const std::string& outputDir) { return outputDir + "/.typerecovery-segments"; }
@@ -133,6 +141,10 @@ bool OpenSegmentSource(const RunOptions& options, SourceReader* reader, std::str
   if (!PrepareSource(request, &prepared, error)) return false;
   // Each process reads its share where it lies: a file or device read
   // directly, whose length is known.
+  if (options.source == "-") {
+    *error = "--segment and merge read the source each at its own place: name a file or device, not standard input";
+    return false;
+  }
   if (prepared.medium || prepared.freeSpace != nullptr) {
     *error = "--segment and merge read a raw image file or device directly (not an evidence container or "
              "--unallocated)";
@@ -205,6 +217,10 @@ SegmentLog SegmentLogFromJson(const nlohmann::json& json) {
   log.end = json.at("end").get<uint64_t>();
   log.stop = json.at("stop").get<uint64_t>();
   log.handOver = json.at("hand_over").get<long>();
+  if (json.contains("root")) {
+    log.root = json.at("root").get<std::string>();
+    if (!StaysBelow(log.root)) throw nlohmann::json::other_error::create(501, "a folder outside the partial's", &json);
+  }
   for (const nlohmann::json& item : json.at("log")) {
     SegmentEntry entry;
     entry.position = item.at("at").get<uint64_t>();
@@ -219,7 +235,9 @@ SegmentLog SegmentLogFromJson(const nlohmann::json& json) {
       event.size = e.at("size").get<uint64_t>();
       event.complete = e.at("complete").get<uint32_t>();
       if (event.closed) {
-        event.path = Utf8ToUtf16(e.at("path").get<std::string>());
+        const std::string path = e.at("path").get<std::string>();
+        if (!StaysBelow(path)) throw nlohmann::json::other_error::create(501, "a path outside its folder", &e);
+        event.path = Utf8ToUtf16(path);
         event.disposition = e.at("disposition").get<uint32_t>();
         event.typeCode = e.at("type").get<uint32_t>();
         event.leadIn = e.at("lead_in").get<uint64_t>();
