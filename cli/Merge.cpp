@@ -12,13 +12,12 @@
 #include <nlohmann/json.hpp>
 
 #include "ExitCodes.h"
+#include "Message.h"
 #include "Scanner.h"
 #include "Segment.h"
 
 namespace trcli {
 namespace {
-
-void Message(const std::string& text) { std::fprintf(stderr, "typerecovery: %s\n", text.c_str()); }
 
 struct Partial {
   std::string path;

@@ -9,6 +9,7 @@
 
 #include "EvidenceSource.h"
 #include "ExitCodes.h"
+#include "Message.h"
 #include "Hasher.h"
 #include "Platform.h"
 #include "ProgressMeter.h"
@@ -18,8 +19,6 @@
 
 namespace trcli {
 namespace {
-
-void Message(const std::string& text) { std::fprintf(stderr, "typerecovery: %s\n", text.c_str()); }
 
 // The picture record as its fixed layout's bytes (the public header fixes
 // every offset), in hex.
