@@ -467,10 +467,13 @@ int RunCommandLine(int argc, char** argv) {
       "merge", "Join the partial results of 'carve --segment' or 'scan --segment' runs into one run's results");
   MergeOptions mergeOptions;
   merge->add_option("PARTIAL", mergeOptions.partials,
-                    "Partial-result files, or folders holding them (a carve's output folder)")->required();
+                    "Partial-result files, or folders holding them (a carve's output folder)")
+      ->required()
+      ->type_name("");
   merge->add_option("-o,--output", mergeOptions.output,
                     "carve: the merged folder (default: the one the partials lie in); scan: the report file "
-                    "(default: standard output)");
+                    "(default: standard output)")
+      ->type_name("OUT");
   merge->add_flag("-q,--quiet", mergeOptions.quiet, "No progress display and no notes");
 
   CLI::App* types = app.add_subcommand("types", "List the supported file types, by group and extension");
