@@ -193,6 +193,7 @@ class DfxmlWriter : public ReportWriter {
     for (const MediaRun& run : end.unreadable)
       out += "  <tr:unreadable offset=\"" + std::to_string(run.offset) + "\" length=\"" + std::to_string(run.length) +
              "\"/>\n";
+    if (end.faults != 0) out += "  <tr:recognizer_faults count=\"" + std::to_string(end.faults) + "\"/>\n";
     if (!end.status.empty()) {
       out += "  <tr:run status=\"" + XmlText(end.status) + "\"";
       if (!end.endTime.empty()) out += " end_time=\"" + end.endTime + "\"";

@@ -204,6 +204,9 @@ class Run : public ParallelHost {
   RunEnd Ended(RunEnd end) const;
   // Those regions in words, for the summary and the closing message.
   std::string UnreadableText() const;
+  // Recognizer calls that failed over all sessions, and that in words.
+  uint64_t Faults() const;
+  std::string FaultsText() const;
   // Numbers a resumed carve told the library were used, for workers' managers.
   std::vector<std::pair<std::u16string, uint32_t>> m_usedNumbers;
   // Carve: what --dedup and --set-mtime do with a written file before its

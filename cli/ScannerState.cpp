@@ -364,7 +364,9 @@ bool Run::SaveState(uint64_t position, std::string* error) {
   info["position"] = position;
   info["report_length"] = reportLength;
   info["start_time"] = m_startTime;
-  info["stats"] = m_stats.ToJson();
+  RunStats stats = m_stats;
+  stats.faults = Faults();
+  info["stats"] = stats.ToJson();
   nlohmann::json pending = nlohmann::json::array();
   for (const auto& entry : m_pending) pending.push_back(RecordToJson(entry.second));
   info["pending"] = pending;

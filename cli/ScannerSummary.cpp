@@ -26,7 +26,17 @@ RunEnd Run::Ended(RunEnd end) const {
     }
     for (const MediaRun& piece : m_freeSpace->Pieces(run.offset, run.length)) end.unreadable.push_back(piece);
   }
+  end.faults = Faults();
   return end;
+}
+
+uint64_t Run::Faults() const {
+  return m_stats.faults + (m_manager ? TypeRecovery_GetFaultCount(m_manager.get()) : 0);
+}
+
+std::string Run::FaultsText() const {
+  return std::to_string(Faults()) +
+         " time(s) a recognizer failed: the file it was following was dropped (a fault in this tool)";
 }
 
 std::string Run::UnreadableText() const {
@@ -91,6 +101,7 @@ bool Run::WriteSummary(const std::string& status, const std::string& detail) {
   if (!m_options.hashName.empty()) summary["unhashed_files"] = m_stats.unhashed;
   if (!m_incomplete.empty()) summary["incomplete_files"] = m_incomplete;
   if (m_options.dedup) summary["duplicates_not_written"] = m_stats.duplicates;
+  summary["recognizer_faults"] = Faults();
   std::string path = m_options.outputDir + "/" + m_auditName + ".json";
   std::string temporary = path + ".tmp";
   std::string text = summary.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
@@ -181,6 +192,7 @@ int Run::StopWithState(uint64_t position, int exitCode, const std::string& why) 
 
 int Run::Finish() {
   TypeRecovery_Flush(m_manager.get());
+  if (Faults() != 0) Message("warning: " + FaultsText());
   EmitReady(0, true);
   SessionTime();
   uint64_t end = m_reader.NextPosition();
@@ -218,6 +230,7 @@ int Run::Finish() {
     for (const std::string& path : m_incomplete)
       summary += "incomplete: " + path + " (a full disk cut it, and the stream cannot be read again)\n";
     for (const std::string& note : m_sourceNotes) summary += note + "\n";
+    if (Faults() != 0) summary += FaultsText() + "\n";
     if (std::fputs(summary.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
       Message("cannot write the summary to standard output: " + std::string(std::strerror(errno)));
       return kExitOutput;
@@ -247,6 +260,7 @@ nlohmann::json RunStats::ToJson() const {
   json["sessions"] = sessions;
   json["unhashed"] = unhashed;
   json["duplicates"] = duplicates;
+  json["faults"] = faults;
   nlohmann::json extensions = nlohmann::json::object();
   for (const auto& entry : byExtension) {
     const ExtensionStats& s = entry.second;
@@ -264,6 +278,7 @@ RunStats RunStats::FromJson(const nlohmann::json& json) {
     stats.sessions = json.value("sessions", uint64_t{0});
     stats.unhashed = json.value("unhashed", uint64_t{0});
     stats.duplicates = json.value("duplicates", uint64_t{0});
+    stats.faults = json.value("faults", uint64_t{0});
     nlohmann::json extensions = json.value("extensions", nlohmann::json::object());
     for (auto& item : extensions.items()) {
       const nlohmann::json& v = item.value();
