@@ -174,6 +174,7 @@ bool Joiner::Join(const SegmentLog& segment, uint64_t from, std::string* error) 
   for (const Entry& entry : segment.log) {
     if (entry.position < from) continue;
     if (entry.position > previous) m_host.JoinStripEnd(entry.position, oldest);
+    if (entry.faults != 0) m_host.JoinFaults(entry.faults);
     for (const Event& event : entry.events) {
       if (!event.closed) {
         m_host.JoinFound(event.extension.c_str(), event.fileStart, event.size, event.complete,
@@ -332,6 +333,7 @@ void Engine::Analyse(Segment& segment) {
   }
   bool rest = true;
   std::optional<uint64_t> oldest;
+  uint64_t faults = 0;  // counted by the manager so far
   Strip strip;
   for (;;) {
     if (segment.probe) {
@@ -354,6 +356,7 @@ void Engine::Analyse(Segment& segment) {
         Entry entry;
         entry.position = entry.next = m_s.end;
         entry.flush = true;
+        entry.faults = TypeRecovery_GetFaultCount(manager) - faults;
         entry.events = std::move(sink.events);
         sink.events.clear();
         if (!segment.probe) segment.log.push_back(std::move(entry));
@@ -377,18 +380,21 @@ void Engine::Analyse(Segment& segment) {
     uint64_t start = 0;
     std::optional<uint64_t> nowOldest;
     if (TypeRecovery_GetOldestOpenFileStart(manager, &start) != 0) nowOldest = start;
+    const uint64_t nowFaults = TypeRecovery_GetFaultCount(manager);
     if (segment.probe) {
       sink.events.clear();
-    } else if (!sink.events.empty() || nowOldest != oldest) {
+    } else if (!sink.events.empty() || nowOldest != oldest || nowFaults != faults) {
       Entry entry;
       entry.position = strip.position;
       entry.next = next;
+      entry.faults = nowFaults - faults;
       entry.events = std::move(sink.events);
       sink.events.clear();
       entry.oldest = nowOldest;
       segment.log.push_back(std::move(entry));
     }
     oldest = nowOldest;
+    faults = nowFaults;
     if (nowRest != rest) {
       std::lock_guard<std::mutex> lock(m_mutex);
       segment.restChanges.emplace_back(next, nowRest);

@@ -35,6 +35,8 @@ class ParallelHost {
   // The end of a strip that told something or changed the oldest file still
   // followed (nullopt: none); strips in between told nothing and kept it.
   virtual void JoinStripEnd(uint64_t next, std::optional<uint64_t> oldest) = 0;
+  // Recognizer failures of the joined strips (each dropped the file it followed).
+  virtual void JoinFaults(uint64_t count) { (void)count; }
 };
 
 // What a manager told during one strip: a found file (report mode) or a
@@ -52,6 +54,7 @@ struct SegmentEvent {
 struct SegmentEntry {
   uint64_t position = 0, next = 0;
   bool flush = false;  // the end of the range: what the flush ended
+  uint64_t faults = 0;  // recognizer failures the manager counted in the strip
   std::vector<SegmentEvent> events;
   std::optional<uint64_t> oldest;  // after the strip
 };

@@ -201,6 +201,7 @@ nlohmann::json SegmentLogToJson(const SegmentLog& log) {
     entries.push_back({{"at", entry.position},
                        {"next", entry.next},
                        {"flush", entry.flush},
+                       {"faults", entry.faults},
                        {"oldest", entry.oldest ? nlohmann::json(*entry.oldest) : nlohmann::json()},
                        {"events", std::move(events)}});
   }
@@ -225,6 +226,7 @@ SegmentLog SegmentLogFromJson(const nlohmann::json& json) {
     entry.position = item.at("at").get<uint64_t>();
     entry.next = item.at("next").get<uint64_t>();
     entry.flush = item.at("flush").get<bool>();
+    entry.faults = item.value("faults", uint64_t{0});
     if (!item.at("oldest").is_null()) entry.oldest = item.at("oldest").get<uint64_t>();
     for (const nlohmann::json& e : item.at("events")) {
       SegmentEvent event;
