@@ -19,6 +19,7 @@ constexpr uint64_t kMinSegment = 4u << 20, kMaxSegment = 64u << 20;
 }  // namespace
 
 int Run::Loop() {
+  if (m_options.mergedSegments) return ParallelLoop(false);  // merge: the segments' logs, joined
   // Many cores from a strip where the manager is at rest (at once, unless a
   // resumed run goes on with files in progress).
   const bool many = !m_oneCore && ParallelFits();
@@ -168,7 +169,8 @@ int Run::ParallelLoop(bool continuing) {
     }
     return true;
   };
-  const ParallelOutcome outcome = RunParallel(*this, settings);
+  const ParallelOutcome outcome = m_options.mergedSegments ? JoinSegmentLogs(*this, settings, *m_options.mergedSegments)
+                                                           : RunParallel(*this, settings);
   meter.Finish();
   m_reader.SkipTo(outcome.position, &error);
   m_joining = false;
