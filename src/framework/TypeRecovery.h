@@ -228,4 +228,22 @@ T* CloneRecognizer(const T* self, CTypeRecoveryManager* host, const char16_t* ou
   return copy;
 }
 
+// The members every recognizer class declares alike, written once. In a
+// class's public part, TYPERECOVERY_RECOGNIZER(Class, code) declares its type
+// code, the constructor the registry's factory calls, its header test and
+// its Clone (defined by its format line); TYPERECOVERY_STRIP_ANALYSIS its own
+// Analyse; TYPERECOVERY_PROGRESS_RECORD its progress record's two halves.
+#define TYPERECOVERY_RECOGNIZER(Class, code)                                                  \
+  static constexpr uint32_t kTypeCode = code;                                               \
+  Class(CTypeRecoveryManager* host, const char16_t* outputRoot);                            \
+  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification)   \
+      override;                                                                             \
+  CTypeRecovery* Clone() override;
+#define TYPERECOVERY_STRIP_ANALYSIS                                                           \
+  uint32_t Analyse(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,          \
+                   uint32_t lookahead, uint32_t headerTypeCode, uint32_t* errorFlag) override;
+#define TYPERECOVERY_PROGRESS_RECORD                                                          \
+  uint32_t SaveProgress(TypeRecoveryFile file) override;                                    \
+  uint32_t LoadProgress(TypeRecoveryFile file) override;
+
 #endif

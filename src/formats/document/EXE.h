@@ -26,7 +26,10 @@
 
 class CTypeRecoveryEXE : public CTypeRecovery {
  public:
-  static constexpr uint32_t kTypeCode = 2319;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryEXE, 2319)
+  TYPERECOVERY_STRIP_ANALYSIS
+  TYPERECOVERY_PROGRESS_RECORD
+
   static constexpr size_t kKinds = 6;     // rows with their own extension
   static constexpr size_t kGeneric = 6;   // row of the generic kind
   static constexpr size_t kRows = 7;
@@ -34,14 +37,7 @@ class CTypeRecoveryEXE : public CTypeRecovery {
   // Bytes the kind scan reads from a position: the key and the name after it.
   static constexpr uint32_t kKindScanReach = 294;
 
-  CTypeRecoveryEXE(CTypeRecoveryManager* host, const char16_t* outputRoot);
-  uint32_t Analyse(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,
-                   uint32_t lookahead, uint32_t headerTypeCode, uint32_t* errorFlag) override;
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
   void CloseOutputFile() override { CloseAndRenameOutputFile(); }
-  uint32_t SaveProgress(TypeRecoveryFile file) override;
-  uint32_t LoadProgress(TypeRecoveryFile file) override;
-  CTypeRecovery* Clone() override;
   // Hands on the enabled sub-types and their folder values.
   void CopyStateFrom(const CTypeRecovery* prototype) override;
   bool EnableSubType(uint32_t code, uint64_t maxFileSize) override;

@@ -30,20 +30,16 @@
 
 class CTypeRecoveryQXP : public CTypeRecovery {
  public:
-  static constexpr uint32_t kTypeCode = 1556;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryQXP, 1556)
+  TYPERECOVERY_STRIP_ANALYSIS
+  TYPERECOVERY_PROGRESS_RECORD
+
   static constexpr uint32_t kTemplateTypeCode = 1557;
   // Flag order of the registry.
   static constexpr uint32_t kCodes[2] = {kTypeCode, kTemplateTypeCode};
 
-  CTypeRecoveryQXP(CTypeRecoveryManager* host, const char16_t* outputRoot);
   ~CTypeRecoveryQXP() override;
-  uint32_t Analyse(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,
-                   uint32_t lookahead, uint32_t headerTypeCode, uint32_t* errorFlag) override;
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
   void CloseOutputFile() override { CloseAndRenameOutputFile(); }
-  uint32_t SaveProgress(TypeRecoveryFile file) override;
-  uint32_t LoadProgress(TypeRecoveryFile file) override;
-  CTypeRecovery* Clone() override;
   // Hands on the enabled sub-types and their folder values.
   void CopyStateFrom(const CTypeRecovery* prototype) override;
   bool EnableSubType(uint32_t code, uint64_t maxFileSize) override;

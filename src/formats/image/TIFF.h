@@ -36,7 +36,10 @@
 
 class CTypeRecoveryTIFF : public CTypeRecovery {
  public:
-  static constexpr uint32_t kTypeCode = 514;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryTIFF, 514)
+  TYPERECOVERY_STRIP_ANALYSIS
+  TYPERECOVERY_PROGRESS_RECORD
+
   static constexpr size_t kSubTypes = 10;
   static constexpr size_t kRawSubTypes = 9;
   // Sub-type codes in flag order: CR2, ARW, NEF, ORF, SR2, RAW, PEF, DNG, MEF, TIFF.
@@ -44,17 +47,10 @@ class CTypeRecoveryTIFF : public CTypeRecovery {
                                                         521, 522, 517, 523, 514};
   static constexpr uint64_t kDefaultMaxFileSize = 64ull << 20;
 
-  CTypeRecoveryTIFF(CTypeRecoveryManager* host, const char16_t* outputRoot);
   ~CTypeRecoveryTIFF() override;
 
-  uint32_t Analyse(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,
-                   uint32_t lookahead, uint32_t headerTypeCode, uint32_t* errorFlag) override;
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
   void CloseOutputFile() override { CloseAndRenameOutputFile(); }
-  uint32_t SaveProgress(TypeRecoveryFile file) override;
-  uint32_t LoadProgress(TypeRecoveryFile file) override;
   void DiscardOutputFile() override;
-  CTypeRecovery* Clone() override;
   // Hands on the enabled sub-types, their maxima and folder values.
   void CopyStateFrom(const CTypeRecovery* prototype) override;
   bool EnableSubType(uint32_t code, uint64_t maxFileSize) override;

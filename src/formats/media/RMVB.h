@@ -23,19 +23,14 @@
 
 class CTypeRecoveryRMVB : public CMediaStripCycle {
  public:
-  static constexpr uint32_t kTypeCode = 1031;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryRMVB, 1031)
+  TYPERECOVERY_PROGRESS_RECORD
 
   // Sub-types in flag order: RA, RMVB.
   enum SubType { kRa = 0, kRmvb = 1, kSubTypeCount = 2 };
   static constexpr uint32_t kSubTypeCodes[kSubTypeCount] = {776, 1031};
 
-  CTypeRecoveryRMVB(CTypeRecoveryManager* host, const char16_t* outputRoot);
-
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
   void CloseOutputFile() override;
-  uint32_t SaveProgress(TypeRecoveryFile file) override;
-  uint32_t LoadProgress(TypeRecoveryFile file) override;
-  CTypeRecovery* Clone() override;
   // Hands on the enabled sub-types and their folder values.
   void CopyStateFrom(const CTypeRecovery* prototype) override;
   bool EnableSubType(uint32_t code, uint64_t maxFileSize) override;

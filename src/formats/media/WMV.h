@@ -29,20 +29,16 @@
 
 class CTypeRecoveryWMV : public CMediaStripCycle {
  public:
-  static constexpr uint32_t kTypeCode = 1027;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryWMV, 1027)
+  TYPERECOVERY_PROGRESS_RECORD
+
   static constexpr uint32_t kGuidBytes = 16;
 
   // Sub-types in flag order: WMA, WMV.
   enum SubType { kWma = 0, kWmv = 1, kSubTypeCount = 2 };
   static constexpr uint32_t kSubTypeCodes[kSubTypeCount] = {772, 1027};
 
-  CTypeRecoveryWMV(CTypeRecoveryManager* host, const char16_t* outputRoot);
-
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
   void CloseOutputFile() override;
-  uint32_t SaveProgress(TypeRecoveryFile file) override;
-  uint32_t LoadProgress(TypeRecoveryFile file) override;
-  CTypeRecovery* Clone() override;
   // Hands on the enabled sub-types and their folder values.
   void CopyStateFrom(const CTypeRecovery* prototype) override;
   bool EnableSubType(uint32_t code, uint64_t maxFileSize) override;
