@@ -242,7 +242,9 @@ uint32_t CTypeRecovery::SaveProgress(TypeRecoveryFile file) {
       return 0;
     }
   }
-  return 1;
+  typerecovery::ProgressRecord record(file, true, m_fileInProgress != 0);
+  ProgressFields(record);
+  return record.Ok() ? 1 : 0;
 }
 
 uint32_t CTypeRecovery::LoadProgress(TypeRecoveryFile file) {
@@ -263,5 +265,7 @@ uint32_t CTypeRecovery::LoadProgress(TypeRecoveryFile file) {
     }
     m_extension[kExtensionUnits - 1] = 0;  // a hostile record must not unterminate it
   }
-  return 1;
+  typerecovery::ProgressRecord record(file, false, m_fileInProgress != 0);
+  ProgressFields(record);
+  return record.Ok() ? 1 : 0;
 }

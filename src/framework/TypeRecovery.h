@@ -26,6 +26,7 @@
 
 #include "framework/Bytes.h"
 #include "framework/OutputBuffer.h"
+#include "framework/ProgressRecord.h"
 #include "typerecovery.h"
 
 class CTypeRecoveryManager;
@@ -52,6 +53,8 @@ class CTypeRecovery {
   virtual uint32_t FinishFile();
   virtual uint32_t CreateOutputFile(uint32_t* counter);
   virtual void CloseOutputFile();
+  // The progress record: the base fields, then the class's own list
+  // (ProgressFields), written and read by the same code.
   virtual uint32_t SaveProgress(TypeRecoveryFile file);
   virtual uint32_t LoadProgress(TypeRecoveryFile file);
   virtual void DiscardOutputFile();
@@ -175,6 +178,14 @@ class CTypeRecovery {
   void HoldBlock(const uint8_t* data, uint32_t length);
   void FreeHeldBlocks();
 
+  // The fields a class adds to the progress record, listed once in record
+  // order for both halves (ProgressRecord.h): those kept whatever the state
+  // first, then, after record.FileFields(), those of the file in progress.
+  // Runs after the base record was saved or loaded; work a load needs
+  // besides (clearing a carry, asking folder values anew) goes under
+  // record.Loading(). The base adds nothing.
+  virtual void ProgressFields(typerecovery::ProgressRecord& record) { (void)record; }
+
   // Progress-record fields, little-endian at the handle's position.
   static bool WriteU32(TypeRecoveryFile file, uint32_t value);
   static bool WriteU64(TypeRecoveryFile file, uint64_t value);
@@ -232,7 +243,9 @@ T* CloneRecognizer(const T* self, CTypeRecoveryManager* host, const char16_t* ou
 // class's public part, TYPERECOVERY_RECOGNIZER(Class, code) declares its type
 // code, the constructor the registry's factory calls, its header test and
 // its Clone (defined by its format line); TYPERECOVERY_STRIP_ANALYSIS its own
-// Analyse; TYPERECOVERY_PROGRESS_RECORD its progress record's two halves.
+// Analyse; TYPERECOVERY_PROGRESS_FIELDS its list of progress-record fields
+// (TYPERECOVERY_PROGRESS_RECORD: the two halves, where a record is written
+// by hand).
 #define TYPERECOVERY_RECOGNIZER(Class, code)                                                  \
   static constexpr uint32_t kTypeCode = code;                                               \
   Class(CTypeRecoveryManager* host, const char16_t* outputRoot);                            \
@@ -242,6 +255,8 @@ T* CloneRecognizer(const T* self, CTypeRecoveryManager* host, const char16_t* ou
 #define TYPERECOVERY_STRIP_ANALYSIS                                                           \
   uint32_t Analyse(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,          \
                    uint32_t lookahead, uint32_t headerTypeCode, uint32_t* errorFlag) override;
+#define TYPERECOVERY_PROGRESS_FIELDS                                                          \
+  void ProgressFields(typerecovery::ProgressRecord& record) override;
 #define TYPERECOVERY_PROGRESS_RECORD                                                          \
   uint32_t SaveProgress(TypeRecoveryFile file) override;                                    \
   uint32_t LoadProgress(TypeRecoveryFile file) override;

@@ -31,7 +31,7 @@ class CTypeRecoveryAI : public CTypeRecovery {
  public:
   TYPERECOVERY_RECOGNIZER(CTypeRecoveryAI, 276)
   TYPERECOVERY_STRIP_ANALYSIS
-  TYPERECOVERY_PROGRESS_RECORD
+  TYPERECOVERY_PROGRESS_FIELDS
 
   static constexpr uint32_t kHoldLimit = 4096;
 

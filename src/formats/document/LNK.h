@@ -32,7 +32,7 @@ class CTypeRecoveryLNK : public CTypeRecovery {
  public:
   TYPERECOVERY_RECOGNIZER(CTypeRecoveryLNK, 2309)
   TYPERECOVERY_STRIP_ANALYSIS
-  TYPERECOVERY_PROGRESS_RECORD
+  TYPERECOVERY_PROGRESS_FIELDS
 
   static constexpr uint32_t kHeaderSize = 76;
   static constexpr uint16_t kAllParts = 0xC0FF;

@@ -36,7 +36,7 @@ class CTypeRecoveryOCI : public CTypeRecovery {
  public:
   TYPERECOVERY_RECOGNIZER(CTypeRecoveryOCI, 1561)
   TYPERECOVERY_STRIP_ANALYSIS
-  TYPERECOVERY_PROGRESS_RECORD
+  TYPERECOVERY_PROGRESS_FIELDS
 
  private:
   enum class Walk { Going, ChainEnded, Broken };

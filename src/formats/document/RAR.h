@@ -20,7 +20,7 @@ class CTypeRecoveryRAR : public CTypeRecovery {
  public:
   TYPERECOVERY_RECOGNIZER(CTypeRecoveryRAR, 1794)
   TYPERECOVERY_STRIP_ANALYSIS
-  TYPERECOVERY_PROGRESS_RECORD
+  TYPERECOVERY_PROGRESS_FIELDS
 
  private:
   uint64_t m_blockCursor;   // next block header, from the current strip's first byte

@@ -34,7 +34,7 @@ class CTypeRecoveryTAR : public CTypeRecovery {
  public:
   TYPERECOVERY_RECOGNIZER(CTypeRecoveryTAR, 1796)
   TYPERECOVERY_STRIP_ANALYSIS
-  TYPERECOVERY_PROGRESS_RECORD
+  TYPERECOVERY_PROGRESS_FIELDS
 
   static constexpr uint32_t kBlockSize = 512;
   static constexpr uint32_t kRecordSize = 20 * kBlockSize;  // tar's default blocking

@@ -46,7 +46,7 @@ class CTextEndCycle : public CTypeRecovery {
 class CTypeRecoveryHTML : public CTextEndCycle {
  public:
   TYPERECOVERY_RECOGNIZER(CTypeRecoveryHTML, 1281)
-  TYPERECOVERY_PROGRESS_RECORD
+  TYPERECOVERY_PROGRESS_FIELDS
 
   // Also sets the wide and big-endian flags for the text it accepts.
 
@@ -65,7 +65,7 @@ class CTypeRecoveryHTML : public CTextEndCycle {
 class CTypeRecoveryRTF : public CTextEndCycle {
  public:
   TYPERECOVERY_RECOGNIZER(CTypeRecoveryRTF, 280)
-  TYPERECOVERY_PROGRESS_RECORD
+  void ProgressFields(typerecovery::ProgressRecord& record) override;
 
  protected:
   void StartFile(const typerecovery::ByteView&, uint32_t) override {
@@ -82,7 +82,7 @@ class CTypeRecoveryRTF : public CTextEndCycle {
 class CTypeRecoveryMHT : public CTextEndCycle {
  public:
   TYPERECOVERY_RECOGNIZER(CTypeRecoveryMHT, 282)
-  TYPERECOVERY_PROGRESS_RECORD
+  void ProgressFields(typerecovery::ProgressRecord& record) override;
 
   static constexpr uint32_t kBoundaryBytes = 41;
 

@@ -18,7 +18,7 @@
 class CTypeRecoveryICO : public CFixedSizeCycle {
  public:
   TYPERECOVERY_RECOGNIZER(CTypeRecoveryICO, 1540)
-  TYPERECOVERY_PROGRESS_RECORD
+  TYPERECOVERY_PROGRESS_FIELDS
 
  private:
   uint64_t DeclaredSize(const typerecovery::ByteView& header) const override;

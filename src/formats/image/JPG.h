@@ -35,7 +35,7 @@ class CTypeRecoveryJPG : public CTypeRecovery {
  public:
   TYPERECOVERY_RECOGNIZER(CTypeRecoveryJPG, 513)
   TYPERECOVERY_STRIP_ANALYSIS
-  TYPERECOVERY_PROGRESS_RECORD
+  TYPERECOVERY_PROGRESS_FIELDS
 
   static constexpr uint64_t kDefaultMaxFileSize = 64ull * 1024 * 1024;
   // A strip shorter than this never starts a file.

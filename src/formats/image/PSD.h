@@ -26,7 +26,7 @@ class CTypeRecoveryPSD : public CTypeRecovery {
  public:
   TYPERECOVERY_RECOGNIZER(CTypeRecoveryPSD, 1541)
   TYPERECOVERY_STRIP_ANALYSIS
-  TYPERECOVERY_PROGRESS_RECORD
+  TYPERECOVERY_PROGRESS_FIELDS
 
   static constexpr uint32_t kFileHeaderSize = 26;
 

@@ -26,7 +26,7 @@
 class CTypeRecoveryCRW : public CMediaStripCycle {
  public:
   TYPERECOVERY_RECOGNIZER(CTypeRecoveryCRW, 524)
-  TYPERECOVERY_PROGRESS_RECORD
+  TYPERECOVERY_PROGRESS_FIELDS
 
  private:
   bool StartFile(const Strip& strip) override;

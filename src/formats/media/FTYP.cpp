@@ -143,17 +143,9 @@ CMediaStripCycle::Walk CTypeRecoveryFTYP::WalkStrip(const Strip& strip) {
   return walk;
 }
 
-uint32_t CTypeRecoveryFTYP::SaveProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::SaveProgress(file) == 0) return 0;
-  if (m_fileInProgress != 0 && (!WriteU32(file, m_boxCursor) || !m_split.Save(file))) return 0;
-  return 1;
-}
-
-uint32_t CTypeRecoveryFTYP::LoadProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::LoadProgress(file) == 0) return 0;
-  m_split.Clear();
-  if (m_fileInProgress != 0 && (!ReadU32(file, &m_boxCursor) || !m_split.Load(file))) return 0;
-  return 1;
+void CTypeRecoveryFTYP::ProgressFields(typerecovery::ProgressRecord& record) {
+  if (record.Loading()) m_split.Clear();
+  record.FileFields()(m_boxCursor).Nested(m_split);
 }
 
 TYPERECOVERY_FORMAT(CTypeRecoveryMP4, {1028}, u".mp4", {u"mp4", u"mov", u"3gp"})

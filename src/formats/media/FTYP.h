@@ -45,6 +45,7 @@ struct IsoMediaRow {
 
 class CTypeRecoveryFTYP : public CMediaStripCycle {
  public:
+  TYPERECOVERY_PROGRESS_FIELDS
   // First box of a file: size at 0, type at 4; the major brand of an "ftyp"
   // box at 8.
   static constexpr uint32_t kBoxSizeOffset = 0;
@@ -58,8 +59,6 @@ class CTypeRecoveryFTYP : public CMediaStripCycle {
   // A first box of at least 17 bytes, of non-zero size, whose type or major
   // brand the row names.
   uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  uint32_t SaveProgress(TypeRecoveryFile file) override;
-  uint32_t LoadProgress(TypeRecoveryFile file) override;
   // Non-zero when a box of these 4 type bytes may stand at the top level.
   uint32_t IsBoxTypeAccepted(const uint8_t* type) const;
 

@@ -30,7 +30,7 @@ class CTypeRecoveryMXF : public CTypeRecovery {
  public:
   TYPERECOVERY_RECOGNIZER(CTypeRecoveryMXF, 1038)
   TYPERECOVERY_STRIP_ANALYSIS
-  TYPERECOVERY_PROGRESS_RECORD
+  TYPERECOVERY_PROGRESS_FIELDS
 
   // Key (16 bytes) and the longest BER length (9 bytes) of a packet header.
   static constexpr uint32_t kLongestPacketHeader = 25;

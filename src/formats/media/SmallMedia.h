@@ -29,7 +29,7 @@
 class CTypeRecoverySWF : public CMediaStripCycle {
  public:
   TYPERECOVERY_RECOGNIZER(CTypeRecoverySWF, 1283)
-  TYPERECOVERY_PROGRESS_RECORD
+  TYPERECOVERY_PROGRESS_FIELDS
 
  protected:
   bool StartFile(const Strip& strip) override;
@@ -51,7 +51,7 @@ class CTypeRecoveryAMR : public CMediaStripCycle {
 class CTypeRecoveryMID : public CMediaStripCycle {
  public:
   TYPERECOVERY_RECOGNIZER(CTypeRecoveryMID, 773)
-  TYPERECOVERY_PROGRESS_RECORD
+  void ProgressFields(typerecovery::ProgressRecord& record) override;
 
  protected:
   bool StartFile(const Strip& strip) override;

@@ -39,7 +39,7 @@ class CTypeRecoveryMKV : public CMediaStripCycle {
 class CTypeRecoveryMTS : public CMediaStripCycle {
  public:
   TYPERECOVERY_RECOGNIZER(CTypeRecoveryMTS, 1035)
-  TYPERECOVERY_PROGRESS_RECORD
+  TYPERECOVERY_PROGRESS_FIELDS
 
  protected:
   bool StartFile(const Strip& strip) override;
@@ -59,8 +59,7 @@ class CTypeRecoveryMTS : public CMediaStripCycle {
 // format keeps). The walked end and the cursor are in the progress record.
 class CUnitChainCycle : public CMediaStripCycle {
  public:
-  uint32_t SaveProgress(TypeRecoveryFile file) override;
-  uint32_t LoadProgress(TypeRecoveryFile file) override;
+  void ProgressFields(typerecovery::ProgressRecord& record) override;
 
  protected:
   CUnitChainCycle(uint32_t typeCode, CTypeRecoveryManager* host, const char16_t* outputRoot);
