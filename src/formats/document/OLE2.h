@@ -32,10 +32,7 @@ class CTypeRecoveryOLE2 : public CMultiFormatRecovery<21> {
  public:
   TYPERECOVERY_RECOGNIZER(CTypeRecoveryOLE2, 2305)
   TYPERECOVERY_STRIP_ANALYSIS
-  TYPERECOVERY_PROGRESS_RECORD
-
-  // Hands on the enabled sub-types and their folder values.
-  void CopyStateFrom(const CTypeRecovery* prototype) override;
+  TYPERECOVERY_PROGRESS_FIELDS
 
   bool IsScanning() const { return m_scanning != 0; }
   uint8_t GetDatabaseMask() const { return m_databaseMask; }

@@ -32,7 +32,7 @@ class CTypeRecoveryZIP : public CMultiFormatRecovery<17> {
  public:
   TYPERECOVERY_RECOGNIZER(CTypeRecoveryZIP, 1793)
   TYPERECOVERY_STRIP_ANALYSIS
-  TYPERECOVERY_PROGRESS_RECORD
+  TYPERECOVERY_PROGRESS_FIELDS
 
   static constexpr uint64_t kDefaultMaximum = 0x280000000ull;       // 10 GiB
   static constexpr uint64_t kDefaultSubTypeMaximum = 0x8000000ull;  // 128 MiB
