@@ -62,8 +62,7 @@ uint32_t AnalyseStrip(CTypeRecoveryManager* m, uint64_t stripPosition, const uin
     uint32_t ended = 0;
     if (!AnalyseGuarded(m, active, stripPosition, buffer, length, lookahead, headerTypeCode,
                         errorFlag, &ended)) {
-      m->m_actives.RemoveAt(i);
-      delete active;
+      m->RetireActive(i);
       continue;
     }
     count += ended;
@@ -79,8 +78,7 @@ uint32_t AnalyseStrip(CTypeRecoveryManager* m, uint64_t stripPosition, const uin
           ((wasIdle && ended >= 1) || ended >= 2)) {
         candidate = nullptr;
       }
-      m->m_actives.RemoveAt(i);
-      delete active;
+      m->RetireActive(i);
       continue;
     }
     ++i;
@@ -98,8 +96,7 @@ uint32_t AnalyseStrip(CTypeRecoveryManager* m, uint64_t stripPosition, const uin
                          errorFlag, &ended)) {
         count += ended;
       } else {
-        m->m_actives.RemoveAt(m->m_actives.GetCount() - 1);
-        delete active;
+        m->RetireActive(m->m_actives.GetCount() - 1);
       }
       if (m->m_outputBuffers.TakeWriteFailure()) *errorFlag = 1;
     }

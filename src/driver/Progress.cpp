@@ -54,6 +54,7 @@ TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_LoadProgress(CTypeRecov
     CTypeRecovery* active = prototype->Clone();
     if (active == nullptr) return 0;
     if (active->LoadProgress(f) == 0) {
+      active->HandBackToPrototype();
       delete active;
       return 0;
     }

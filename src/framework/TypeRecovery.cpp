@@ -57,11 +57,13 @@ CTypeRecovery::~CTypeRecovery() {
   }
   std::free(m_outputPath);
   m_outputPath = nullptr;
-  if (m_prototype != nullptr) {
-    if (m_fileCounter > m_prototype->m_fileCounter) m_prototype->m_fileCounter = m_fileCounter;
-    m_prototype->m_typeFolderValue = m_typeFolderValue;
-  }
   FreeHeldBlocks();
+}
+
+void CTypeRecovery::HandBackToPrototype() {
+  if (m_prototype == nullptr) return;
+  if (m_fileCounter > m_prototype->m_fileCounter) m_prototype->m_fileCounter = m_fileCounter;
+  m_prototype->m_typeFolderValue = m_typeFolderValue;
 }
 
 void CTypeRecovery::SetExtension(const char16_t* extension) {

@@ -16,8 +16,9 @@
 //
 // The destructor neither reports, closes nor deletes a file in progress
 // (files end only through FinishFile); it releases an output handle that is
-// still open, merges its file counter into its prototype and frees the held
-// blocks. An active recognizer must be destroyed before its prototype.
+// still open and frees the held blocks. What an active recognizer learnt that
+// outlives it goes back to its prototype by HandBackToPrototype, which the
+// manager calls before it destroys it.
 #ifndef TYPERECOVERY_FRAMEWORK_TYPERECOVERY_H
 #define TYPERECOVERY_FRAMEWORK_TYPERECOVERY_H
 
@@ -59,6 +60,9 @@ class CTypeRecovery {
   virtual uint32_t LoadProgress(TypeRecoveryFile file);
   virtual void DiscardOutputFile();
   virtual void CopyStateFrom(const CTypeRecovery* prototype);
+  // The reverse of CopyStateFrom at an active recognizer's end: its file
+  // counter (when larger) and type-folder value go to its prototype.
+  virtual void HandBackToPrototype();
   virtual CTypeRecovery* Clone() = 0;
 
   // The registry's door into multi-format classes: enable the sub-type of

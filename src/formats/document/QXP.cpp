@@ -24,7 +24,8 @@ CTypeRecoveryQXP::CTypeRecoveryQXP(CTypeRecoveryManager* host, const char16_t* o
   m_maxFileSize = kMaximumSize;
 }
 
-CTypeRecoveryQXP::~CTypeRecoveryQXP() {
+void CTypeRecoveryQXP::HandBackToPrototype() {
+  CTypeRecovery::HandBackToPrototype();
   // The template folder value goes back to the prototype like the base one.
   if (auto* prototype = dynamic_cast<CTypeRecoveryQXP*>(m_prototype)) {
     prototype->m_subTypes.FolderValue(kTemplateRow, prototype->m_typeFolderValue) =

@@ -38,7 +38,7 @@ class CTypeRecoveryQXP : public CWithSubTypes<CTypeRecovery, 2> {
   // Flag order of the registry.
   static constexpr uint32_t kCodes[2] = {kTypeCode, kTemplateTypeCode};
 
-  ~CTypeRecoveryQXP() override;
+  void HandBackToPrototype() override;
   void CloseOutputFile() override { CloseAndRenameOutputFile(); }
 
   uint32_t GetCurrentSubTypeCode() const { return m_isTemplate != 0 ? kTemplateTypeCode : kTypeCode; }
