@@ -31,10 +31,10 @@
 
 #include <vector>
 
-#include "framework/SubTypeFlags.h"
+#include "framework/cycles/SubTypeSet.h"
 #include "framework/TypeRecovery.h"
 
-class CTypeRecoveryTIFF : public CTypeRecovery {
+class CTypeRecoveryTIFF : public CWithSubTypes<CTypeRecovery, 10> {
  public:
   TYPERECOVERY_RECOGNIZER(CTypeRecoveryTIFF, 514)
   TYPERECOVERY_STRIP_ANALYSIS
@@ -48,18 +48,19 @@ class CTypeRecoveryTIFF : public CTypeRecovery {
   static constexpr uint64_t kDefaultMaxFileSize = 64ull << 20;
 
   ~CTypeRecoveryTIFF() override;
+  // The raw sub-types' folder values go back too.
+  void HandBackToPrototype() override;
 
   void CloseOutputFile() override { CloseAndRenameOutputFile(); }
   void DiscardOutputFile() override;
   // Hands on the enabled sub-types, their maxima and folder values.
   void CopyStateFrom(const CTypeRecovery* prototype) override;
+  // Turns on the code's flag and keeps the size as its maximum.
   bool EnableSubType(uint32_t code, uint64_t maxFileSize) override;
-  void EnableAllSubTypes(uint32_t exceptCode) override;
 
   // For the registry's tests and the progress record.
-  bool IsSubTypeEnabled(uint32_t code) const;
   uint64_t GetSubTypeMaxFileSize(uint32_t code) const;
-  uint32_t GetSubTypeCode() const { return kSubTypeCodes[m_subType]; }
+  uint32_t GetSubTypeCode() const { return m_subTypes.CurrentCode(); }
 
  private:
   enum SubType : size_t { kCR2, kARW, kNEF, kORF, kSR2, kRAW, kPEF, kDNG, kMEF, kTIFF };
@@ -89,7 +90,6 @@ class CTypeRecoveryTIFF : public CTypeRecovery {
   void StartFile(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,
                  uint32_t* errorFlag);
   uint32_t EndTiffFile(uint32_t complete);
-  uint32_t& FolderValue();
   uint64_t SubTypeMaximum() const;
 
   // The walk, in the order a strip is served.
@@ -125,13 +125,10 @@ class CTypeRecoveryTIFF : public CTypeRecovery {
   uint16_t FileU16(const typerecovery::ByteView& v, uint64_t offset) const;
   uint32_t FileU32(const typerecovery::ByteView& v, uint64_t offset) const;
 
-  // Settings: enable flags, raw maxima and raw type-folder values.
-  typerecovery::SubTypeFlags<kSubTypes> m_enabled;
+  // Settings beside the sub-type set: the raw maxima.
   typerecovery::SubTypeMaxima<kRawSubTypes> m_maxima;
-  uint32_t m_folderValues[kRawSubTypes];
 
-  // The file being followed.
-  size_t m_subType;
+  // The file being followed (its sub-type is the set's current row).
   uint32_t m_magic;      // bytes 0 to 3, read little-endian
   uint32_t m_magicAt8;   // bytes 8 to 11, read little-endian
   uint8_t m_bigEndian;

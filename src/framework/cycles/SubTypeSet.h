@@ -63,6 +63,11 @@ class SubTypeSet {
     for (size_t i = 0; i < N; ++i) m_folder[i] = prototype.m_folder[i];
   }
 
+  // An active recognizer's end: its folder values go back to its prototype's set.
+  void HandFolderValuesTo(SubTypeSet& prototype) const {
+    for (size_t i = 0; i < N; ++i) prototype.m_folder[i] = m_folder[i];
+  }
+
   // After a load: the host's folder-ID callback gives each row but the
   // owner's its value anew, asked in flag order or in the order given;
   // ask(extension, &value) is the recognizer's AskFolderValue. The first
