@@ -12,6 +12,7 @@
 
 #include "EvidenceSource.h"
 #include "ExitCodes.h"
+#include "Message.h"
 #include "Platform.h"
 #include "ReportWriter.h"
 #include "Scanner.h"
@@ -22,8 +23,6 @@
 
 namespace trcli {
 namespace {
-
-void Message(const std::string& text) { std::fprintf(stderr, "typerecovery: %s\n", text.c_str()); }
 
 std::string Join(const std::vector<std::string>& pieces, const std::string& separator) {
   std::string out;

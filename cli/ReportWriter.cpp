@@ -92,7 +92,7 @@ class CsvWriter : public ReportWriter {
     std::string line =
         "offset,size,type_code,group,extension,complete,width,height,make,model,software,"
         "exif_version,date_time_original,date_time,gps_latitude_ref,gps_latitude,"
-        "gps_longitude_ref,gps_longitude,gps_altitude_ref,gps_altitude";
+        "gps_longitude_ref,gps_longitude,gps_altitude_ref,gps_altitude,unreadable_read_as_zeros";
     if (!m_context.hashName.empty()) line += "," + ToLower(m_context.hashName);
     if (m_context.carve) line += ",file,zero_filled_lead_in";
     if (m_context.dedup) line += ",duplicate_of";
@@ -120,6 +120,9 @@ class CsvWriter : public ReportWriter {
     } else {
       line += std::string(14, ',');  // no picture: width to altitude empty
     }
+    // 1 when some of the file's source bytes could not be read: the file
+    // (and its digest) holds zeros in their place.
+    line += file.zeroFilled ? ",1" : ",0";
     if (!m_context.hashName.empty()) line += "," + file.hash;
     if (m_context.carve) line += "," + CsvField(file.path) + "," + std::to_string(file.leadIn);
     if (m_context.dedup) line += "," + CsvField(file.duplicateOf);
@@ -190,6 +193,7 @@ class DfxmlWriter : public ReportWriter {
     for (const MediaRun& run : end.unreadable)
       out += "  <tr:unreadable offset=\"" + std::to_string(run.offset) + "\" length=\"" + std::to_string(run.length) +
              "\"/>\n";
+    if (end.faults != 0) out += "  <tr:recognizer_faults count=\"" + std::to_string(end.faults) + "\"/>\n";
     if (!end.status.empty()) {
       out += "  <tr:run status=\"" + XmlText(end.status) + "\"";
       if (!end.endTime.empty()) out += " end_time=\"" + end.endTime + "\"";

@@ -89,6 +89,7 @@ struct RunEnd {
   std::string detail;   // why it stopped, when it did
   bool withUsage = false;  // add the process's resource usage
   std::vector<MediaRun> unreadable;  // regions of the source read as zeros
+  uint64_t faults = 0;               // recognizer calls that failed; their files were dropped
 };
 
 class ReportWriter {

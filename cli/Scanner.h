@@ -88,6 +88,7 @@ struct RunStats {
   uint64_t sessions = 0;
   uint64_t unhashed = 0;       // records whose bytes could not all be read for the digest
   uint64_t duplicates = 0;     // --dedup: found files with an earlier file's bytes, not written again
+  uint64_t faults = 0;         // recognizer calls that failed in earlier sessions; their files were dropped
 
   uint64_t Files() const;
   nlohmann::json ToJson() const;

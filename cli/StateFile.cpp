@@ -349,7 +349,7 @@ bool CheckStateInfo(const nlohmann::json& info, std::string* which) {
                   which, "source.") ||
       !FieldsHold(info["stats"],
                   {{"bytes_scanned", kUnsigned, true}, {"seconds", kNumber, true}, {"sessions", kUnsigned, true},
-                   {"unhashed", kUnsigned, true}, {"extensions", kObject, true}},
+                   {"unhashed", kUnsigned, true}, {"faults", kUnsigned, false}, {"extensions", kObject, true}},
                   which, "stats."))
     return false;
   for (const auto& item : info["stats"]["extensions"].items()) {

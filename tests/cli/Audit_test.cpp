@@ -8,7 +8,6 @@
 #if !defined(_WIN32)
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/mount.h>
 #include <unistd.h>
 #endif
 
@@ -191,17 +190,7 @@ TEST(CarveAudit, FiltersCutsAndSecondCarvesAreRecordedAsTheyHappened) {
 }
 
 #if !defined(_WIN32)
-// The carved files (not the audit and the tool's own files beside them)
-// and the audit's records, one per line so that a failure shows the diff.
-std::map<std::string, std::vector<uint8_t>> CarvedFiles(const std::string& root) {
-  std::map<std::string, std::vector<uint8_t>> files;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
-    std::string relative = entry.path().lexically_relative(root).string();
-    if (entry.is_regular_file() && relative.find('/') != std::string::npos) files[relative] = ReadBytes(entry.path());
-  }
-  return files;
-}
-
+// The audit's records, one per line so that a failure shows the diff.
 std::string AuditRecords(const std::string& root) {
   std::string records;
   for (auto r : ParseDfxmlFileObjects(ReadText(root + "/report.xml")))
@@ -264,7 +253,7 @@ TEST(CarveAudit, StoppedAnywhereAndResumedEndsAsAnUninterruptedRun) {
     dir.Write("image" + std::to_string(round), image);
     const std::string whole = dir.path() + "/whole" + std::to_string(round);
     ASSERT_EQ(RunTool({"carve", imagePath, "-q", "-o", whole, "--hash", "sha256"}).status, 0);
-    const auto wholeFiles = CarvedFiles(whole);
+    const auto wholeFiles = CarvedTree(whole);
     const auto wholeRecords = AuditRecords(whole);
     ASSERT_EQ(RunTool({"scan", imagePath, "-q", "-o", whole + ".jsonl"}).status, 0);
     for (int signal : {SIGINT, SIGTERM, SIGKILL}) {
@@ -276,7 +265,7 @@ TEST(CarveAudit, StoppedAnywhereAndResumedEndsAsAnUninterruptedRun) {
                 stoppedStatus);
       ToolResult resumed = RunTool({"carve", imagePath, "-q", "-o", out, "--resume"});
       ASSERT_EQ(resumed.status, 0) << resumed.err;
-      EXPECT_TRUE(CarvedFiles(out) == wholeFiles);
+      EXPECT_TRUE(CarvedTree(out) == wholeFiles);
       EXPECT_EQ(AuditRecords(out), wholeRecords);
       EXPECT_NE(::access((out + "/.typerecovery-journal").c_str(), F_OK), 0);
 
@@ -297,13 +286,8 @@ TEST(CarveAudit, AFullReportDiskKeepsTheScanStateElsewhereAndTheResumeLosesNothi
 #else
   trtest::TempDir dir;
   const std::string small = dir.path() + "/small";
-  ::mkdir(small.c_str(), 0755);
-  if (::geteuid() != 0 || ::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=16k") != 0)
-    GTEST_SKIP() << "cannot mount a small tmpfs here";
-  struct Unmount {
-    std::string path;
-    ~Unmount() { ::umount(path.c_str()); }
-  } unmount{small};
+  SmallDisk disk(small, "16k");
+  if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here";
   size_t fixtures = 0;
   dir.Write("fixtures.img", FixtureImage(&fixtures));
   auto scan = [&](const std::string& report, std::vector<std::string> more) {
@@ -319,7 +303,7 @@ TEST(CarveAudit, AFullReportDiskKeepsTheScanStateElsewhereAndTheResumeLosesNothi
   ASSERT_NE(at, std::string::npos) << full.err;
   const std::string state = full.err.substr(at + 9, full.err.find(" --resume", at) - at - 9);
   EXPECT_NE(state.rfind(small, 0), 0u) << "the state belongs off the full disk: " << state;
-  ASSERT_EQ(::mount("tmpfs", small.c_str(), "tmpfs", MS_REMOUNT, "size=1m"), 0);
+  ASSERT_TRUE(disk.Grow("1m"));
   ToolResult resumed = scan(small + "/report.xml", {"--state", state, "--resume"});
   ASSERT_EQ(resumed.status, 0) << resumed.err;
   EXPECT_EQ(ParseDfxmlFileObjects(ReadText(small + "/report.xml")),
@@ -367,7 +351,7 @@ TEST(CarveAudit, UnreadableSectorsAreZerosListedFlaggedAndResumedAcross) {
   ToolResult resumed = RunOnBadDisk({"carve", imagePath, "-q", "-o", out, "--resume"}, imagePath, regions);
   ASSERT_EQ(resumed.status, 0) << resumed.err;
   EXPECT_NE(resumed.out.find("3 unreadable region(s)"), std::string::npos) << resumed.out;
-  EXPECT_TRUE(CarvedFiles(out) == CarvedFiles(whole));
+  EXPECT_TRUE(CarvedTree(out) == CarvedTree(whole));
   EXPECT_EQ(AuditRecords(out), AuditRecords(whole));
   EXPECT_EQ(json::parse(ReadText(out + "/report.json"))["unreadable"], expectedRegions);
   const std::string audit = ReadText(out + "/report.xml");
@@ -397,6 +381,14 @@ TEST(CarveAudit, UnreadableSectorsAreZerosListedFlaggedAndResumedAcross) {
     scanFlagged += r.value("unreadable_read_as_zeros", false);
   }
   EXPECT_EQ(scanFlagged, flagged);
+  ToolResult csv = RunOnBadDisk({"scan", imagePath, "-q", "--format", "csv"}, imagePath, regions);
+  ASSERT_EQ(csv.status, 0) << csv.err;
+  const auto rows = ParseCsv(csv.out);
+  const auto column = std::find(rows[0].begin(), rows[0].end(), "unreadable_read_as_zeros") - rows[0].begin();
+  ASSERT_LT(static_cast<size_t>(column), rows[0].size());
+  EXPECT_EQ(static_cast<size_t>(std::count_if(rows.begin() + 1, rows.end(),
+                                              [&](const auto& row) { return row.at(column) == "1"; })),
+            flagged);
 #endif
 }
 }  // namespace

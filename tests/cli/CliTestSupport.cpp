@@ -8,7 +8,9 @@
 #include <psapi.h>
 #else
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -282,5 +284,32 @@ std::vector<uint8_t> ReadBytes(const std::string& path, uint64_t offset, uint64_
   size = std::min<uint64_t>(size, text.size() - offset);
   return std::vector<uint8_t>(text.begin() + static_cast<long>(offset), text.begin() + static_cast<long>(offset + size));
 }
+
+std::map<std::string, std::vector<uint8_t>> CarvedTree(const std::string& root) {
+  std::map<std::string, std::vector<uint8_t>> files;
+  std::error_code failed;
+  const std::filesystem::path top = std::filesystem::u8path(root);
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(top, failed)) {
+    const std::string relative = entry.path().lexically_relative(top).generic_u8string();
+    const bool audit = relative.find('/') == std::string::npos && relative.rfind("report", 0) == 0;
+    if (entry.is_regular_file() && !audit) files[relative] = ReadBytes(entry.path().u8string());
+  }
+  return files;
+}
+
+#if !defined(_WIN32)
+SmallDisk::SmallDisk(const std::string& path, const char* size) : m_path(path) {
+  ::mkdir(path.c_str(), 0755);
+  m_mounted = ::geteuid() == 0 && ::mount("tmpfs", path.c_str(), "tmpfs", 0, (std::string("size=") + size).c_str()) == 0;
+}
+
+SmallDisk::~SmallDisk() {
+  if (m_mounted) ::umount(m_path.c_str());
+}
+
+bool SmallDisk::Grow(const char* size) {
+  return ::mount("tmpfs", m_path.c_str(), "tmpfs", MS_REMOUNT, (std::string("size=") + size).c_str()) == 0;
+}
+#endif
 
 }  // namespace trclitest

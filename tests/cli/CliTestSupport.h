@@ -1,9 +1,10 @@
 // Helpers for the command-line tool's tests: parsers that read the tool's
-// reports back (CSV with quoting, the DFXML fileobjects) and a runner for
-// the built tool.
+// reports back (CSV with quoting, the DFXML fileobjects), a runner for the
+// built tool, the carved files of an output folder and a small disk to fill.
 #ifndef TYPERECOVERY_TESTS_CLI_CLITESTSUPPORT_H
 #define TYPERECOVERY_TESTS_CLI_CLITESTSUPPORT_H
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -49,6 +50,29 @@ ToolResult RunOnBadDisk(const std::vector<std::string>& args, const std::string&
 
 std::string ReadText(const std::string& path);
 std::vector<uint8_t> ReadBytes(const std::string& path, uint64_t offset = 0, uint64_t size = UINT64_MAX);
+
+// Every file below a carve's output folder but the audit and run summary
+// (report*.xml, report*.json, which name the folder), by its '/'-separated
+// path there, with its bytes. A finished run leaves nothing else of its own.
+std::map<std::string, std::vector<uint8_t>> CarvedTree(const std::string& root);
+
+#if !defined(_WIN32)
+// A tmpfs of the given size mounted at path (made if missing), to be filled
+// up; unmounted when it goes. Mounted() is false where that is not allowed
+// (not root), and the caller skips.
+class SmallDisk {
+ public:
+  SmallDisk(const std::string& path, const char* size);
+  ~SmallDisk();
+  bool Mounted() const { return m_mounted; }
+  // Remounted with room to spare (the files stay).
+  bool Grow(const char* size);
+
+ private:
+  std::string m_path;
+  bool m_mounted = false;
+};
+#endif
 
 }  // namespace trclitest
 

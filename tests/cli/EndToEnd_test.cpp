@@ -7,7 +7,6 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -55,27 +54,10 @@ std::vector<json> Scan(std::vector<std::string> args, const std::string& stdinPa
   return ParseJsonLines(result.out);
 }
 
-bool IsAuditFile(const std::string& relative) {
-  return relative.find('/') == std::string::npos && relative.rfind("report", 0) == 0;
-}
-
-// Every carved file below root (not the audit beside them), by relative
-// path, with its bytes.
-std::map<std::string, std::vector<uint8_t>> Tree(const std::string& root) {
-  std::map<std::string, std::vector<uint8_t>> files;
-  std::error_code failed;
-  const std::filesystem::path top = std::filesystem::u8path(root);
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(top, failed)) {
-    std::string relative = entry.path().lexically_relative(top).generic_u8string();
-    if (entry.is_regular_file() && !IsAuditFile(relative)) files[relative] = ReadBytes(entry.path().u8string());
-  }
-  return files;
-}
-
 // Checks that every reported file was carved byte for byte into its
 // extension's folder; answers how many reported files had no such copy.
 size_t CountMissingCopies(const std::vector<json>& records, const std::string& source, const std::string& outDir) {
-  auto tree = Tree(outDir);
+  auto tree = CarvedTree(outDir);
   size_t missing = 0;
   for (const json& record : records) {
     std::vector<uint8_t> bytes = ReadBytes(source, record["offset"], record["size"]);
@@ -202,7 +184,7 @@ TEST(CliTool, CarveWritesExactlyTheReportedFilesOfTheSample) {
   ToolResult carve = RunTool({"carve", kSample, "-o", dir.path() + "/out", "--quiet"});
   ASSERT_EQ(carve.status, 0) << carve.err;
   std::vector<json> records = Scan({});
-  EXPECT_EQ(Tree(dir.path() + "/out").size(), records.size());
+  EXPECT_EQ(CarvedTree(dir.path() + "/out").size(), records.size());
   EXPECT_EQ(CountMissingCopies(records, kSample, dir.path() + "/out"), 0u);
   std::istringstream summary(carve.out.substr(carve.out.find("\ntotal ") + 1));
   std::string word;
@@ -276,7 +258,7 @@ TEST(CliTool, StdinRangesTypesAndRestrictedSizeSelectWhatIsFound) {
   ASSERT_EQ(restricted.status, 0) << restricted.err;
   size_t small = 0;
   for (const json& r : all) small += r["size"].get<uint64_t>() <= 4096;
-  auto tree = Tree(dir.path());
+  auto tree = CarvedTree(dir.path());
   EXPECT_EQ(tree.size(), small);
   for (const auto& entry : tree) EXPECT_LE(entry.second.size(), 4096u) << entry.first;
   if (small < all.size()) {
@@ -372,7 +354,7 @@ TEST(CliTool, InterruptedRunsResumeToTheSameResults) {
 
   resumed = RunTool({"carve", imagePath, "-q", "-o", dir.path() + "/part", "--resume"});
   ASSERT_EQ(resumed.status, 0) << resumed.err;
-  EXPECT_EQ(Tree(dir.path() + "/part"), Tree(dir.path() + "/full"));
+  EXPECT_EQ(CarvedTree(dir.path() + "/part"), CarvedTree(dir.path() + "/full"));
   EXPECT_NE(resumed.out.find("over 2 sessions"), std::string::npos) << resumed.out;
 }
 
@@ -394,8 +376,8 @@ TEST(CliTool, DedupSurvivesAResumeAndSetMtimeDatesPhotos) {
   EXPECT_NE(stopped.err.find("continue with:"), std::string::npos) << stopped.err;
   const ToolResult resumed = RunTool({"carve", dir.path() + "/long.img", "-q", "-o", out, "--resume"});
   ASSERT_EQ(resumed.status, 0) << resumed.err;
-  const auto once = Tree(dir.path() + "/once");
-  EXPECT_EQ(Tree(out), once);
+  const auto once = CarvedTree(dir.path() + "/once");
+  EXPECT_EQ(CarvedTree(out), once);
   EXPECT_NE(resumed.out.find(std::to_string(once.size()) + " more found file(s) repeated an earlier file's bytes"),
             std::string::npos) << resumed.out;
   size_t pointers = 0;
@@ -423,13 +405,8 @@ TEST(CliTool, FullOutputDiskStopsCleanlyAndResumesAfterSpaceIsFreed) {
   GTEST_SKIP() << "no small file system to fill up here (a tmpfs mount on Linux)";
 #else
   std::string mountPoint = dir.path() + "/small";
-  ::mkdir(mountPoint.c_str(), 0755);
-  if (::geteuid() != 0 || ::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=24k") != 0)
-    GTEST_SKIP() << "cannot mount a small tmpfs here";
-  struct Unmount {
-    std::string path;
-    ~Unmount() { ::umount(path.c_str()); }
-  } unmount{mountPoint};
+  SmallDisk small(mountPoint, "24k");
+  if (!small.Mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here";
   std::string statePath = dir.path() + "/state";
   ToolResult full = RunTool({"carve", kSample, "-o", mountPoint + "/out", "--state", statePath, "-q"});
   std::vector<json> records = Scan({});
@@ -439,19 +416,18 @@ TEST(CliTool, FullOutputDiskStopsCleanlyAndResumesAfterSpaceIsFreed) {
     EXPECT_EQ(full.status, 4) << full.err;
     EXPECT_NE(full.err.find(mountPoint + "/out"), std::string::npos) << full.err;
     EXPECT_TRUE(std::filesystem::exists(statePath));
-    ASSERT_EQ(::mount("tmpfs", mountPoint.c_str(), "tmpfs", MS_REMOUNT, "size=4m"), 0);
+    ASSERT_TRUE(small.Grow("4m"));
     ToolResult resumed = RunTool({"carve", kSample, "-o", mountPoint + "/out", "--state", statePath, "--resume", "-q"});
     EXPECT_EQ(resumed.status, 0) << resumed.err;
     // Only the file being written when the disk filled up may be short.
     EXPECT_LE(CountMissingCopies(records, kSample, mountPoint + "/out"), 1u);
-    EXPECT_GE(Tree(mountPoint + "/out").size(), records.size());
+    EXPECT_GE(CarvedTree(mountPoint + "/out").size(), records.size());
 
     // From a stream, which cannot be read again: the file the disk cut
     // stays as written, and every record of it says incomplete.
     const std::string streamed = dir.path() + "/streamed", fifo = dir.path() + "/fifo";
-    ::mkdir(streamed.c_str(), 0755);
-    ASSERT_EQ(::mount("tmpfs", streamed.c_str(), "tmpfs", 0, "size=24k"), 0);
-    Unmount unmountStreamed{streamed};
+    SmallDisk smallStreamed(streamed, "24k");
+    ASSERT_TRUE(smallStreamed.Mounted());
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     ::signal(SIGPIPE, SIG_IGN);
     auto throughPipe = [&](const std::vector<std::string>& args) {
@@ -471,7 +447,7 @@ TEST(CliTool, FullOutputDiskStopsCleanlyAndResumesAfterSpaceIsFreed) {
     };
     const std::vector<std::string> carve = {"carve", "-", "-o", streamed + "/out", "--state", statePath + "2", "-q"};
     EXPECT_EQ(throughPipe(carve).status, 4);
-    ASSERT_EQ(::mount("tmpfs", streamed.c_str(), "tmpfs", MS_REMOUNT, "size=4m"), 0);
+    ASSERT_TRUE(smallStreamed.Grow("4m"));
     std::vector<std::string> resume = carve;
     resume.push_back("--resume");
     ToolResult streamResumed = throughPipe(resume);

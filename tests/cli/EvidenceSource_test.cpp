@@ -4,7 +4,6 @@
 // built tool.
 #include <gtest/gtest.h>
 
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -52,17 +51,6 @@ std::vector<json> JsonLines(const std::string& text) {
   std::vector<json> records;
   for (const std::string& line : trcli::SplitList(text, "\n")) records.push_back(json::parse(line));
   return records;
-}
-
-// Every carved file below root (not the audit beside them), by relative
-// path, with its bytes.
-std::map<std::string, std::vector<uint8_t>> Tree(const std::string& root) {
-  std::map<std::string, std::vector<uint8_t>> files;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
-    std::string relative = entry.path().lexically_relative(root).string();
-    if (entry.is_regular_file() && relative.find('/') != std::string::npos) files[relative] = ReadBytes(entry.path());
-  }
-  return files;
 }
 
 class ForensicDisks : public ::testing::Test {
@@ -129,7 +117,7 @@ TEST_F(ForensicDisks, EveryImageFormatOfOneDiskGivesTheSameReportsAndCarvedFiles
       args = {"carve", Disk(source), "-q", "-o", out};
       args.insert(args.end(), extra.begin(), extra.end());
       ASSERT_EQ(RunTool(args).status, 0) << source;
-      trees[source] = Tree(out);
+      trees[source] = CarvedTree(out);
     }
     EXPECT_NE(reports["mbr.img"].find("<fileobject>"), std::string::npos);
     EXPECT_FALSE(trees["mbr.img"].empty());
@@ -213,7 +201,7 @@ TEST_F(ForensicDisks, FreeSpaceHoldsEveryDeletedFileWholeAndNoLiveOne) {
   ASSERT_EQ(RunTool({"carve", Disk("ext4.img"), "-q", "--unallocated", "-o", out, "--report", out + ".xml",
                      "--format", "dfxml"}).status, 0);
   std::multiset<std::string> carved;
-  for (const auto& file : Tree(out)) carved.insert(Sha256(file.second));
+  for (const auto& file : CarvedTree(out)) carved.insert(Sha256(file.second));
   EXPECT_EQ(carved, std::multiset<std::string>(deleted.begin(), deleted.end()));
   std::string xml = ReadText(out + ".xml");
   size_t pptx = xml.find("<byte_runs>", xml.find(".pptx<"));
@@ -285,13 +273,8 @@ TEST_F(ForensicDisks, SourcesThatCannotBeReadAsAskedAreRefusedWithoutScanning) {
 
 TEST_F(ForensicDisks, FreeSpaceCarveOfAnEwfImageStoppedByAFullDiskResumesToTheSameResult) {
   std::string mountPoint = Out("small");
-  ::mkdir(mountPoint.c_str(), 0755);
-  if (::geteuid() != 0 || ::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=40k") != 0)
-    GTEST_SKIP() << "cannot mount a small tmpfs here";
-  struct Unmount {
-    std::string path;
-    ~Unmount() { ::umount(path.c_str()); }
-  } unmount{mountPoint};
+  SmallDisk small(mountPoint, "40k");
+  if (!small.Mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here";
   std::string full = Out("free-full");
   ASSERT_EQ(RunTool({"carve", Disk("mbr.E01"), "-q", "--unallocated", "-o", full, "--report", full + ".jsonl",
                      "--hash", "sha1"}).status, 0);
@@ -299,7 +282,7 @@ TEST_F(ForensicDisks, FreeSpaceCarveOfAnEwfImageStoppedByAFullDiskResumesToTheSa
   ToolResult stopped = RunTool({"carve", Disk("mbr.E01"), "-q", "--unallocated", "-o", out, "--state", state,
                                 "--report", Out("free-part.jsonl"), "--hash", "sha1"});
   ASSERT_EQ(stopped.status, 4) << stopped.err;
-  ASSERT_EQ(::mount("tmpfs", mountPoint.c_str(), "tmpfs", MS_REMOUNT, "size=4m"), 0);
+  ASSERT_TRUE(small.Grow("4m"));
   // The free-space options come back from the state file.
   ToolResult resumed = RunTool({"carve", Disk("mbr.E01"), "-q", "-o", out, "--state", state, "--resume"});
   ASSERT_EQ(resumed.status, 0) << resumed.err;
@@ -312,7 +295,7 @@ TEST_F(ForensicDisks, FreeSpaceCarveOfAnEwfImageStoppedByAFullDiskResumesToTheSa
   EXPECT_EQ(withoutPictures(JsonLines(ReadText(Out("free-part.jsonl")))),
             withoutPictures(JsonLines(ReadText(full + ".jsonl"))));
   // Only the file being written when the disk filled up may be short.
-  auto expected = Tree(full), carved = Tree(out);
+  auto expected = CarvedTree(full), carved = CarvedTree(out);
   size_t differ = 0;
   for (const auto& file : expected) differ += carved.count(file.first) == 0 || carved[file.first] != file.second;
   EXPECT_LE(differ, 1u);

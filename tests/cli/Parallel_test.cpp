@@ -6,7 +6,6 @@
 
 #include <unistd.h>
 
-#include <filesystem>
 #include <map>
 
 #include <nlohmann/json.hpp>
@@ -28,11 +27,7 @@ struct Results {
 
 Results CarveResults(const std::string& out) {
   Results results;
-  std::error_code failed;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(out, failed)) {
-    std::string relative = entry.path().lexically_relative(out).generic_u8string();
-    if (entry.is_regular_file() && relative.rfind("report", 0) != 0) results.tree[relative] = ReadBytes(entry.path().u8string());
-  }
+  results.tree = CarvedTree(out);
   results.audit = ParseDfxmlFileObjects(ReadText(out + "/report.xml"));
   nlohmann::json summary = nlohmann::json::parse(ReadText(out + "/report.json"));
   results.totals = {summary["types"], summary["total"], summary["bytes_scanned"]};

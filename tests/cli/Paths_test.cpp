@@ -4,8 +4,6 @@
 // file without loss and shown escaped in reports.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "Text.h"
 #include "cli/CliTestSupport.h"
 #include "support/TestSupport.h"
@@ -15,20 +13,6 @@ using namespace trclitest;
 namespace {
 
 const std::string kSample = std::string(TYPERECOVERY_SAMPLES) + "/sample.img";
-
-// Relative path and bytes of every carved file below root (not the audit
-// and summary beside them, which name the folder).
-std::map<std::string, std::vector<uint8_t>> Tree(const std::string& root) {
-  std::map<std::string, std::vector<uint8_t>> files;
-  std::error_code failed;
-  const std::filesystem::path top = std::filesystem::u8path(root);
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(top, failed)) {
-    std::string relative = entry.path().lexically_relative(top).generic_u8string();
-    if (entry.is_regular_file() && relative.find('/') != std::string::npos)
-      files[relative] = ReadBytes(entry.path().u8string());
-  }
-  return files;
-}
 
 }  // namespace
 
@@ -42,9 +26,9 @@ TEST(CliPaths, NonAsciiSourceOutputAndReportNamesCarveTheSameFiles) {
   dir.Write("Käse-日本語 образ.img", ReadBytes(kSample));
   ToolResult carve = RunTool({"carve", source, "-o", output, "--report", report, "--format", "csv", "--hash", "md5", "-q"});
   ASSERT_EQ(carve.status, 0) << carve.err;
-  auto carved = Tree(output);
+  auto carved = CarvedTree(output);
   EXPECT_FALSE(carved.empty());
-  EXPECT_EQ(carved, Tree(dir.path() + "/plain"));
+  EXPECT_EQ(carved, CarvedTree(dir.path() + "/plain"));
   EXPECT_NE(carve.out.find("output: " + output), std::string::npos) << carve.out;
   auto rows = ParseCsv(ReadText(report));
   EXPECT_EQ(rows.size(), carved.size() + 1);  // header and one row per file
@@ -70,7 +54,7 @@ TEST(CliPaths, OutputFolderThatIsNotUtf8IsWrittenAndReportedEscaped) {
   const std::string output = dir.path() + "/out\xFF\xFE";
   ToolResult carve = RunTool({"carve", kSample, "-o", output, "--report", dir.path() + "/r.xml", "--format", "dfxml", "-q"});
   ASSERT_EQ(carve.status, 0) << carve.err;
-  EXPECT_EQ(Tree(output), Tree(dir.path() + "/plain"));
+  EXPECT_EQ(CarvedTree(output), CarvedTree(dir.path() + "/plain"));
   EXPECT_NE(carve.out.find("output: " + dir.path() + "/out\\xFF\\xFE"), std::string::npos) << carve.out;
   std::string xml = ReadText(dir.path() + "/r.xml");
   EXPECT_TRUE(trcli::IsValidUtf8(xml));
