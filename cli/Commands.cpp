@@ -1,3 +1,6 @@
+// The tool's commands as CLI11 parses them: the options each takes, the help
+// and examples it prints, and the work each does (carve and scan hand theirs
+// to ExecuteRun).
 #include "Commands.h"
 
 #include <cerrno>
@@ -12,10 +15,12 @@
 
 #include "EvidenceSource.h"
 #include "ExitCodes.h"
+#include "Merge.h"
 #include "Message.h"
 #include "Platform.h"
 #include "ReportWriter.h"
 #include "Scanner.h"
+#include "Segment.h"
 #include "Sizes.h"
 #include "Text.h"
 #include "TypeDescriptions.h"
@@ -57,6 +62,8 @@ struct RunCommand {
   RunOptions options;
   std::string formatText = "jsonl";
   SizeOption restricted, minSize, block, offset, length;
+  std::string segmentText;
+  CLI::Option* segment = nullptr;
   std::string resolutionText;
   CLI::Option* resolution = nullptr;
   CLI::Option* types = nullptr;
@@ -105,6 +112,9 @@ void AddRunOptions(RunCommand& command) {
   app->add_option("-j,--jobs", o.jobs,
                   "Analyse on N cores (default: all); the results are the same for every N")
       ->check(CLI::Range(1u, 1024u));
+  command.segment = app->add_option("--segment", command.segmentText,
+      "Only segment K of N (K from 1 to N), on to where its results meet segment K+1's; writes a partial result "
+      "for 'merge' (a carve below OUT/.typerecovery-segments, a scan to -o FILE)");
   // Small segments let tests cut small images into many.
   app->add_option("--segment-bytes", o.segmentBytes, "")->group("")->check(CLI::Range(uint64_t{512}, UINT64_MAX));
 }
@@ -127,6 +137,11 @@ bool FinishRunOptions(RunCommand& command, const std::string& commandLine,
     o.block = static_cast<uint32_t>(*block);
   }
   if (offset) o.offset = *offset;
+  if (command.segment != nullptr && command.segment->count() > 0 &&
+      !ParseSegment(command.segmentText, &o.segment, &o.segments)) {
+    Message("--segment must be K/N with K from 1 to N, for example 2/4");
+    return false;
+  }
   if (o.offset % o.block != 0) {
     // Blocks are counted from --offset: an offset between block starts of
     // the source would move every block off the sectors files begin at.
@@ -354,7 +369,7 @@ void GroupOptions(CLI::App* command) {
       {"--set-mtime", "Output", ""},              {"--report", "Output", "FILE"},
       {"--format", "Output", "FORMAT"},           {"--hash", "Output", "ALGORITHM"},
       {"--quiet", "Output", ""},                  {"--jobs", "Many cores", "N"},
-      {"--segment", "Many cores", ""},            {"--state", "Interruption and resume", "FILE"},
+      {"--segment", "Many cores", "K/N"},            {"--state", "Interruption and resume", "FILE"},
       {"--resume", "Interruption and resume", ""}, {"--autosave", "Interruption and resume", ""}};
   for (const Placement& p : kPlacements) {
     CLI::Option* option = command->get_option_no_throw(p.name);
@@ -395,7 +410,9 @@ void DescribeForPeople(CLI::App& app, const std::string& invokedAs) {
       {"scan", "  " + name + " scan disk.img\n  " + name + " scan disk.img --format dfxml --hash sha256 -o found.xml\n"},
       {"partitions", "  " + name + " partitions disk.E01\n"},
       {"types", "  " + name + " types\n  " + name + " types --group photos --json\n"},
-      {"check", "  " + name + " check photo.jpg\n  " + name + " check recovered.bin --as pdf\n"}};
+      {"check", "  " + name + " check photo.jpg\n  " + name + " check recovered.bin --as pdf\n"},
+      {"merge", "  parallel " + name + " carve disk.img --segment {}/4 -o recovered ::: 1 2 3 4\n  " + name +
+                    " merge recovered\n"}};
   for (const auto& [command, examples] : kExamples)
     if (CLI::App* sub = FindCommand(app, command))
       sub->footer("Examples:\n" + examples + "\n" + kExitStatuses);
@@ -449,6 +466,19 @@ int RunCommandLine(int argc, char** argv) {
   scan.named.emplace_back("hash", scan.app->add_option("--hash", scan.options.hashName,
       "Hash each found file, read back from the source: sha256, md5 or sha1"));
 
+  CLI::App* merge = app.add_subcommand(
+      "merge", "Join the partial results of 'carve --segment' or 'scan --segment' runs into one run's results");
+  MergeOptions mergeOptions;
+  merge->add_option("PARTIAL", mergeOptions.partials,
+                    "Partial-result files, or folders holding them (a carve's output folder)")
+      ->required()
+      ->type_name("");
+  merge->add_option("-o,--output", mergeOptions.output,
+                    "carve: the merged folder (default: the one the partials lie in); scan: the report file "
+                    "(default: standard output)")
+      ->type_name("OUT");
+  merge->add_flag("-q,--quiet", mergeOptions.quiet, "No progress display and no notes");
+
   CLI::App* types = app.add_subcommand("types", "List the supported file types, by group and extension");
   bool typesJson = false;
   std::string typesGroup;
@@ -481,7 +511,7 @@ int RunCommandLine(int argc, char** argv) {
   }
   if (asked.size() == 2 && asked[0] == "help") {
     if (FindCommand(app, asked[1]) == nullptr) {
-      Message("no command '" + asked[1] + "'; the commands are carve, scan, partitions, types and check");
+      Message("no command '" + asked[1] + "'; the commands are carve, scan, merge, partitions, types and check");
       return kExitUsage;
     }
     helpFor = asked[1];
@@ -546,13 +576,17 @@ int RunCommandLine(int argc, char** argv) {
     }
     return status;
   }
+  if (merge->parsed()) {
+    mergeOptions.commandLine = commandLine;
+    return ExecuteMerge(mergeOptions);
+  }
   RunCommand& run = carve.app->parsed() ? carve : scan;
   if (!FinishRunOptions(run, commandLine, words)) return kExitUsage;
   if (&run == &carve && run.options.reportPath.empty() && run.options.given.count("format") > 0) {
     Message("--format describes the report: give --report FILE too");
     return kExitUsage;
   }
-  return ExecuteRun(run.options);
+  return run.options.segments != 0 ? ExecuteSegment(run.options) : ExecuteRun(run.options);
 }
 
 }  // namespace trcli

@@ -1,3 +1,5 @@
+// --dedup's index of the digests of kept files, kept on disk beside them so
+// that a resumed carve knows them again.
 #include "Duplicates.h"
 
 #include <cerrno>

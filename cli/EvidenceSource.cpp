@@ -1,3 +1,6 @@
+// Opening a source as the command line asks: the kind of image told by its
+// content, split segments found beside the first, one partition or the free
+// space of the file systems picked through The Sleuth Kit.
 #include "EvidenceSource.h"
 
 #include <dirent.h>

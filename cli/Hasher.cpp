@@ -1,3 +1,5 @@
+// Digests (sha256, md5, sha1) of byte ranges read from a descriptor, a
+// memory block or a read function, through libcrypto or the Windows crypto API.
 #include "Hasher.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// The media runs a free-space stream is made of, and a stream range mapped
+// back to the media pieces that hold it.
 #include "MediaMap.h"
 
 #include <algorithm>

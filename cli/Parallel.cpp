@@ -42,6 +42,14 @@
 // folders, where no name is taken, and a joined file is renamed into the
 // output folder under its one-core name. A fresh output folder is assumed:
 // a carve that adds to an older folder runs on one core.
+//
+// Many machines: what a segment's manager tells, where it stops and to whom
+// it hands over depend only on the bytes, because the managers it asks
+// start new at their own first strips. So each segment's log can be made in
+// a process of its own (RunOneSegment), which runs the managers of the later
+// segments it asks ("probes") itself, each from its segment's first strip
+// and only as far as asked; JoinSegmentLogs then follows the same chain of
+// authorities over the saved logs, with the same join.
 #include "Parallel.h"
 
 #include <algorithm>
@@ -63,35 +71,20 @@
 namespace trcli {
 namespace {
 
-// What a manager told during one strip.
-struct Event {
-  bool closed = false;
-  std::u16string extension, path;
-  uint32_t disposition = 0, typeCode = 0, complete = 0;
-  uint64_t fileStart = 0, size = 0, leadIn = 0, expectedSize = 0, unwritten = 0;
-  bool hasPicture = false;
-  tag_PictureInfo picture{};
-};
+using Event = SegmentEvent;
+using Entry = SegmentEntry;
 
-struct Entry {
-  uint64_t position = 0, next = 0;
-  bool flush = false;  // the end of the range: what the flush ended
-  std::vector<Event> events;
-  std::optional<uint64_t> oldest;  // after the strip
-};
-
-struct Segment {
-  uint64_t begin = 0, end = 0;
-  std::string root;  // carve: the folder this segment's manager writes in
+struct Segment : SegmentLog {
   // Shared: the flags and rest changes under Engine::m_mutex.
   bool started = false, done = false;
   std::atomic<bool> cancelled{false};
   std::atomic<uint64_t> progress{0};                    // strips analysed up to here
   std::vector<std::pair<uint64_t, bool>> restChanges;   // strip end, at rest from there
+  // A manager run only to tell whether it is at rest where another asks
+  // (RunOneSegment): it analyses up to `wanted`, keeps no log, never hands over.
+  bool probe = false;
+  uint64_t wanted = 0;
   // Written by the segment's worker, read once done.
-  std::vector<Entry> log;
-  uint64_t stop = 0;
-  long handOver = -1;  // the segment that took over at stop; -1 at the range's end
   bool failed = false, outputFailed = false, interrupted = false;
   bool unreadable = false;  // its reader met a block it could not read
   std::string error;
@@ -142,22 +135,126 @@ std::string OnDiskPath(std::string path) {
   return path;
 }
 
+// Hands on the results of one authority from its hand-over point `from`,
+// numbered and named as on one core; found files are moved from the
+// segment's folder into the output folder.
+class Joiner {
+ public:
+  Joiner(ParallelHost& host, std::string outputDir) : m_host(host), m_outputDir(std::move(outputDir)) {}
+  bool Join(const SegmentLog& segment, uint64_t from, std::string* error);
+
+ private:
+  ParallelHost& m_host;
+  std::string m_outputDir;
+  std::map<uint32_t, uint32_t> m_nextNumber;  // per class, after the files joined so far
+};
+
+// A rename, or where the folders are on different file systems a copy.
+void MoveFile(const std::filesystem::path& from, const std::filesystem::path& to, std::error_code& failed) {
+  std::filesystem::rename(from, to, failed);
+  if (!failed) return;
+  std::error_code copyFailed;
+  if (!std::filesystem::copy_file(from, to, copyFailed) || copyFailed) return;
+  failed.clear();
+  std::filesystem::remove(from, copyFailed);
+}
+
+bool Joiner::Join(const SegmentLog& segment, uint64_t from, std::string* error) {
+  const bool carve = !m_outputDir.empty();
+  // The number of each class's very first file in this segment: the run's
+  // start value of that class's counter.
+  std::map<uint32_t, uint32_t> firstNumber;
+  for (const Entry& entry : segment.log)
+    for (const Event& event : entry.events)
+      if (event.closed && !firstNumber.count(event.typeCode))
+        if (auto n = OutputNumber(Utf16ToUtf8(event.path.c_str()))) firstNumber[event.typeCode] = *n;
+  std::map<uint32_t, int64_t> shift;
+  uint64_t previous = from;
+  std::optional<uint64_t> oldest;
+  for (const Entry& entry : segment.log) {
+    if (entry.position < from) continue;
+    if (entry.position > previous) m_host.JoinStripEnd(entry.position, oldest);
+    if (entry.faults != 0) m_host.JoinFaults(entry.faults);
+    for (const Event& event : entry.events) {
+      if (!event.closed) {
+        m_host.JoinFound(event.extension.c_str(), event.fileStart, event.size, event.complete,
+                         event.hasPicture ? &event.picture : nullptr);
+        continue;
+      }
+      const std::string local = Utf16ToUtf8(event.path.c_str());
+      std::string path = local;
+      if (std::optional<uint32_t> n = OutputNumber(local)) {
+        auto it = shift.find(event.typeCode);
+        if (it == shift.end()) {
+          auto known = m_nextNumber.find(event.typeCode);
+          int64_t base = known != m_nextNumber.end() ? known->second : firstNumber[event.typeCode];
+          it = shift.emplace(event.typeCode, base - static_cast<int64_t>(*n)).first;
+        }
+        const uint32_t number = static_cast<uint32_t>(static_cast<int64_t>(*n) + it->second);
+        if (number != *n) path = RenumberedPath(local, number);
+        m_nextNumber[event.typeCode] = event.disposition == TYPERECOVERY_FILE_DISCARDED ? number : number + 1;
+      }
+      if (carve && event.disposition != TYPERECOVERY_FILE_DISCARDED) {
+        const std::filesystem::path target = m_outputDir + "/" + OnDiskPath(path);
+        std::error_code failed;
+        std::filesystem::create_directories(target.parent_path(), failed);
+        if (event.disposition == TYPERECOVERY_FILE_KEPT) {
+          if (std::filesystem::exists(target, failed)) {
+            *error = "cannot join the results of many cores: " + target.string() + " exists already";
+            return false;
+          }
+          MoveFile(segment.root + "/" + OnDiskPath(local), target, failed);
+          if (failed) {
+            *error = "cannot move " + OnDiskPath(local) + " into " + m_outputDir + ": " + failed.message();
+            return false;
+          }
+        }
+      }
+      std::u16string widePath = Utf8ToUtf16(path);
+      tag_ClosedFileInfo info{};
+      info.size = sizeof info;
+      info.disposition = event.disposition;
+      info.path = widePath.c_str();
+      info.extension = event.extension.c_str();
+      info.typeCode = event.typeCode;
+      info.complete = event.complete;
+      info.fileStart = event.fileStart;
+      info.bytesWritten = event.size;
+      info.leadIn = event.leadIn;
+      info.expectedSize = event.expectedSize;
+      info.picture = event.hasPicture ? &event.picture : nullptr;
+      info.bytesUnwritten = event.unwritten;
+      m_host.JoinClosed(info);
+    }
+    if (!entry.flush) m_host.JoinStripEnd(entry.next, entry.oldest);
+    oldest = entry.oldest;
+    previous = entry.next;
+  }
+  if (segment.handOver >= 0 && segment.stop > previous) m_host.JoinStripEnd(segment.stop, oldest);
+  return true;
+}
+
 class Engine {
  public:
-  Engine(ParallelHost& host, const ParallelSettings& settings) : m_host(host), m_s(settings) {
+  Engine(ParallelHost& host, const ParallelSettings& settings)
+      : m_host(host), m_s(settings), m_joiner(host, settings.outputDir) {
+    m_partsDir = settings.partsDir.empty() && !settings.outputDir.empty()
+                     ? settings.outputDir + "/.typerecovery-parts"
+                     : settings.partsDir;
     uint64_t step = std::max<uint64_t>(settings.block, settings.segmentBytes / settings.block * settings.block);
     for (uint64_t begin = settings.start; begin < settings.end; begin += step) {
       auto segment = std::make_unique<Segment>();
       segment->begin = segment->progress = begin;
       segment->end = std::min(settings.end, begin + step);
-      if (!settings.outputDir.empty())
-        segment->root = settings.outputDir + "/.typerecovery-parts/" + std::to_string(m_segments.size());
+      if (!m_partsDir.empty()) segment->root = m_partsDir + "/" + std::to_string(m_segments.size());
       m_segments.push_back(std::move(segment));
     }
     m_step = step;
   }
 
   ParallelOutcome Run();
+  // Segment `index` alone, with probes of the later ones.
+  ParallelOutcome RunOne(size_t index, SegmentLog* result);
 
  private:
   void Worker();
@@ -170,8 +267,6 @@ class Engine {
   // when that is not known: it has not started, or stopped before p).
   bool AgreesAt(long owner, uint64_t p);
   bool Stopping() const { return m_s.stopFlag != nullptr && *m_s.stopFlag != 0; }
-  // Hands on the results of one authority from its hand-over point `from`.
-  bool Join(Segment& segment, uint64_t from, std::string* error);
   void Abort();
 
   ParallelHost& m_host;
@@ -185,13 +280,31 @@ class Engine {
   bool m_abort = false;
   std::atomic<bool> m_abortFlag{false};  // m_abort, for the strip loop
   uint64_t m_joined = 0;  // bytes whose results are joined
-  std::map<uint32_t, uint32_t> m_nextNumber;  // per class, after the files joined so far
+  Joiner m_joiner;
+  std::string m_partsDir;
+  bool m_oneSegment = false;            // RunOne: later segments are probes
+  std::vector<std::thread> m_probes;    // under m_mutex
 };
 
 bool Engine::AgreesAt(long owner, uint64_t p) {
   Segment& other = *m_segments[static_cast<size_t>(owner)];
   if (p == other.begin) return true;
   std::unique_lock<std::mutex> lock(m_mutex);
+  if (m_oneSegment && !other.started) {
+    // That segment's manager runs elsewhere: this one answers in its place.
+    other.started = other.probe = true;
+    other.wanted = other.begin;
+    m_probes.emplace_back([this, &other] {
+      Analyse(other);
+      std::lock_guard<std::mutex> done(m_mutex);
+      other.done = true;
+      m_changed.notify_all();
+    });
+  }
+  if (other.probe && other.wanted < p) {
+    other.wanted = p;
+    m_changed.notify_all();
+  }
   if (!other.started) return false;
   // Progress is published without the lock: look again now and then.
   while (!(m_abort || other.done || other.progress >= p)) m_changed.wait_for(lock, std::chrono::milliseconds(5));
@@ -220,8 +333,14 @@ void Engine::Analyse(Segment& segment) {
   }
   bool rest = true;
   std::optional<uint64_t> oldest;
+  uint64_t faults = 0;  // counted by the manager so far
   Strip strip;
   for (;;) {
+    if (segment.probe) {
+      std::unique_lock<std::mutex> lock(m_mutex);
+      while (!m_abort && !segment.cancelled && segment.progress >= segment.wanted)
+        m_changed.wait_for(lock, std::chrono::milliseconds(5));
+    }
     if (m_abortFlag || segment.cancelled) {
       segment.interrupted = true;
       break;
@@ -237,9 +356,10 @@ void Engine::Analyse(Segment& segment) {
         Entry entry;
         entry.position = entry.next = m_s.end;
         entry.flush = true;
+        entry.faults = TypeRecovery_GetFaultCount(manager) - faults;
         entry.events = std::move(sink.events);
         sink.events.clear();
-        segment.log.push_back(std::move(entry));
+        if (!segment.probe) segment.log.push_back(std::move(entry));
         segment.stop = m_s.end;
       }
       break;
@@ -260,23 +380,28 @@ void Engine::Analyse(Segment& segment) {
     uint64_t start = 0;
     std::optional<uint64_t> nowOldest;
     if (TypeRecovery_GetOldestOpenFileStart(manager, &start) != 0) nowOldest = start;
-    if (!sink.events.empty() || nowOldest != oldest) {
+    const uint64_t nowFaults = TypeRecovery_GetFaultCount(manager);
+    if (segment.probe) {
+      sink.events.clear();
+    } else if (!sink.events.empty() || nowOldest != oldest || nowFaults != faults) {
       Entry entry;
       entry.position = strip.position;
       entry.next = next;
+      entry.faults = nowFaults - faults;
       entry.events = std::move(sink.events);
       sink.events.clear();
       entry.oldest = nowOldest;
       segment.log.push_back(std::move(entry));
     }
     oldest = nowOldest;
+    faults = nowFaults;
     if (nowRest != rest) {
       std::lock_guard<std::mutex> lock(m_mutex);
       segment.restChanges.emplace_back(next, nowRest);
     }
     segment.progress = next;
     rest = nowRest;
-    if (rest && next >= segment.end && next < m_s.end) {
+    if (rest && !segment.probe && next >= segment.end && next < m_s.end) {
       const long owner = OwnerOf(next);
       if (owner >= 0 && AgreesAt(owner, next)) {
         segment.stop = next;
@@ -318,94 +443,20 @@ void Engine::Abort() {
   m_changed.notify_all();
 }
 
-bool Engine::Join(Segment& segment, uint64_t from, std::string* error) {
-  const bool carve = !m_s.outputDir.empty();
-  // The number of each class's very first file in this segment: the run's
-  // start value of that class's counter.
-  std::map<uint32_t, uint32_t> firstNumber;
-  for (const Entry& entry : segment.log)
-    for (const Event& event : entry.events)
-      if (event.closed && !firstNumber.count(event.typeCode))
-        if (auto n = OutputNumber(Utf16ToUtf8(event.path.c_str()))) firstNumber[event.typeCode] = *n;
-  std::map<uint32_t, int64_t> shift;
-  uint64_t previous = from;
-  std::optional<uint64_t> oldest;
-  for (const Entry& entry : segment.log) {
-    if (entry.position < from) continue;
-    if (entry.position > previous) m_host.JoinStripEnd(entry.position, oldest);
-    for (const Event& event : entry.events) {
-      if (!event.closed) {
-        m_host.JoinFound(event.extension.c_str(), event.fileStart, event.size, event.complete,
-                         event.hasPicture ? &event.picture : nullptr);
-        continue;
-      }
-      const std::string local = Utf16ToUtf8(event.path.c_str());
-      std::string path = local;
-      if (std::optional<uint32_t> n = OutputNumber(local)) {
-        auto it = shift.find(event.typeCode);
-        if (it == shift.end()) {
-          auto known = m_nextNumber.find(event.typeCode);
-          int64_t base = known != m_nextNumber.end() ? known->second : firstNumber[event.typeCode];
-          it = shift.emplace(event.typeCode, base - static_cast<int64_t>(*n)).first;
-        }
-        const uint32_t number = static_cast<uint32_t>(static_cast<int64_t>(*n) + it->second);
-        if (number != *n) path = RenumberedPath(local, number);
-        m_nextNumber[event.typeCode] = event.disposition == TYPERECOVERY_FILE_DISCARDED ? number : number + 1;
-      }
-      if (carve && event.disposition != TYPERECOVERY_FILE_DISCARDED) {
-        const std::filesystem::path target = m_s.outputDir + "/" + OnDiskPath(path);
-        std::error_code failed;
-        std::filesystem::create_directories(target.parent_path(), failed);
-        if (event.disposition == TYPERECOVERY_FILE_KEPT) {
-          if (std::filesystem::exists(target, failed)) {
-            *error = "cannot join the results of many cores: " + target.string() + " exists already";
-            return false;
-          }
-          std::filesystem::rename(segment.root + "/" + OnDiskPath(local), target, failed);
-          if (failed) {
-            *error = "cannot move " + OnDiskPath(local) + " into " + m_s.outputDir + ": " + failed.message();
-            return false;
-          }
-        }
-      }
-      std::u16string widePath = Utf8ToUtf16(path);
-      tag_ClosedFileInfo info{};
-      info.size = sizeof info;
-      info.disposition = event.disposition;
-      info.path = widePath.c_str();
-      info.extension = event.extension.c_str();
-      info.typeCode = event.typeCode;
-      info.complete = event.complete;
-      info.fileStart = event.fileStart;
-      info.bytesWritten = event.size;
-      info.leadIn = event.leadIn;
-      info.expectedSize = event.expectedSize;
-      info.picture = event.hasPicture ? &event.picture : nullptr;
-      info.bytesUnwritten = event.unwritten;
-      m_host.JoinClosed(info);
-    }
-    if (!entry.flush) m_host.JoinStripEnd(entry.next, entry.oldest);
-    oldest = entry.oldest;
-    previous = entry.next;
-  }
-  if (segment.handOver >= 0 && segment.stop > previous) m_host.JoinStripEnd(segment.stop, oldest);
-  return true;
-}
-
 ParallelOutcome Engine::Run() {
   ParallelOutcome outcome;
   outcome.position = m_s.start;
   if (m_segments.empty()) return outcome;
   std::error_code stale;
   // Left by a run that was killed: its joined files are in the folder already.
-  if (!m_s.outputDir.empty()) std::filesystem::remove_all(m_s.outputDir + "/.typerecovery-parts", stale);
+  if (!m_partsDir.empty()) std::filesystem::remove_all(m_partsDir, stale);
   std::vector<std::thread> threads;
   for (unsigned i = 0; i < m_s.jobs; ++i) threads.emplace_back([this] { Worker(); });
   auto finish = [&](ParallelOutcome::Status status) {
     Abort();
     for (std::thread& thread : threads) thread.join();
     std::error_code ignored;
-    if (!m_s.outputDir.empty()) std::filesystem::remove_all(m_s.outputDir + "/.typerecovery-parts", ignored);
+    if (!m_partsDir.empty()) std::filesystem::remove_all(m_partsDir, ignored);
     outcome.status = status;
     return outcome;
   };
@@ -435,7 +486,7 @@ ParallelOutcome Engine::Run() {
       return finish(ParallelOutcome::Status::kFailed);
     }
     std::string error;
-    if (!Join(segment, from, &error)) {
+    if (!m_joiner.Join(segment, from, &error)) {
       outcome.error = error;
       outcome.outputFailed = true;
       return finish(ParallelOutcome::Status::kFailed);
@@ -460,7 +511,98 @@ ParallelOutcome Engine::Run() {
   }
 }
 
+ParallelOutcome Engine::RunOne(size_t index, SegmentLog* result) {
+  ParallelOutcome outcome;
+  m_oneSegment = true;
+  std::error_code ignored;
+  if (!m_partsDir.empty()) std::filesystem::remove_all(m_partsDir, ignored);
+  if (index >= m_segments.size()) {
+    // A cut of a short range has fewer segments than asked: this one is empty.
+    result->begin = result->end = result->stop = outcome.position = m_s.end;
+    return outcome;
+  }
+  Segment& segment = *m_segments[index];
+  outcome.position = segment.begin;
+  segment.started = true;
+  std::thread worker([this, &segment] {
+    Analyse(segment);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    segment.done = true;
+    m_changed.notify_all();
+  });
+  {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (!segment.done && !Stopping()) {
+      m_changed.wait_for(lock, std::chrono::milliseconds(200));
+      const uint64_t done = segment.progress - segment.begin;
+      lock.unlock();
+      if (m_s.progress) m_s.progress(done);
+      lock.lock();
+    }
+  }
+  Abort();  // the probes, and the segment itself after a stop request
+  worker.join();
+  for (std::thread& probe : m_probes) probe.join();
+  for (size_t k = 0; k < m_segments.size(); ++k)
+    if (k != index && m_segments[k]->started && !m_segments[k]->root.empty())
+      std::filesystem::remove_all(m_segments[k]->root, ignored);
+  if (Stopping() || segment.interrupted) {
+    outcome.status = ParallelOutcome::Status::kStopped;
+  } else if (segment.unreadable) {
+    outcome.status = ParallelOutcome::Status::kUnreadable;
+  } else if (segment.failed) {
+    outcome.status = ParallelOutcome::Status::kFailed;
+    outcome.error = segment.error;
+    outcome.outputFailed = segment.outputFailed;
+  } else {
+    *result = static_cast<const SegmentLog&>(segment);
+    outcome.position = segment.stop;
+  }
+  return outcome;
+}
+
 }  // namespace
+
+ParallelOutcome RunOneSegment(ParallelHost& host, const ParallelSettings& settings, size_t index,
+                              SegmentLog* result) {
+  Engine engine(host, settings);
+  return engine.RunOne(index, result);
+}
+
+ParallelOutcome JoinSegmentLogs(ParallelHost& host, const ParallelSettings& settings,
+                                const std::vector<SegmentLog>& segments) {
+  // The chain of authorities of RunParallel, over logs made beforehand.
+  ParallelOutcome outcome;
+  outcome.position = settings.start;
+  Joiner joiner(host, settings.outputDir);
+  size_t authority = 0;
+  while (authority < segments.size()) {
+    if (settings.stopFlag != nullptr && *settings.stopFlag != 0) {
+      outcome.status = ParallelOutcome::Status::kStopped;
+      return outcome;
+    }
+    const SegmentLog& segment = segments[authority];
+    if (!joiner.Join(segment, outcome.position, &outcome.error)) {
+      outcome.status = ParallelOutcome::Status::kFailed;
+      outcome.outputFailed = true;
+      return outcome;
+    }
+    outcome.position = segment.stop;
+    if (settings.progress) settings.progress(segment.stop - settings.start);
+    if (segment.handOver < 0) break;
+    if (static_cast<size_t>(segment.handOver) <= authority || static_cast<size_t>(segment.handOver) >= segments.size()) {
+      outcome.status = ParallelOutcome::Status::kFailed;
+      outcome.error = "segment " + std::to_string(authority + 1) + " hands over to no later segment";
+      return outcome;
+    }
+    authority = static_cast<size_t>(segment.handOver);
+    if (settings.atRest && !settings.atRest(outcome.position)) {
+      outcome.status = ParallelOutcome::Status::kStopped;
+      return outcome;
+    }
+  }
+  return outcome;
+}
 
 std::optional<uint32_t> OutputNumber(const std::string& path) {
   size_t slash = path.find_last_of("\\/");

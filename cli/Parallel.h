@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "SourceReader.h"
 #include "typerecovery.h"
@@ -34,6 +35,38 @@ class ParallelHost {
   // The end of a strip that told something or changed the oldest file still
   // followed (nullopt: none); strips in between told nothing and kept it.
   virtual void JoinStripEnd(uint64_t next, std::optional<uint64_t> oldest) = 0;
+  // Recognizer failures of the joined strips (each dropped the file it followed).
+  virtual void JoinFaults(uint64_t count) { (void)count; }
+};
+
+// What a manager told during one strip: a found file (report mode) or a
+// closed one (folder mode), its path below the segment's folder.
+struct SegmentEvent {
+  bool closed = false;
+  std::u16string extension, path;
+  uint32_t disposition = 0, typeCode = 0, complete = 0;
+  uint64_t fileStart = 0, size = 0, leadIn = 0, expectedSize = 0, unwritten = 0;
+  bool hasPicture = false;
+  tag_PictureInfo picture{};
+};
+
+// A strip that told something or changed the oldest file still followed.
+struct SegmentEntry {
+  uint64_t position = 0, next = 0;
+  bool flush = false;  // the end of the range: what the flush ended
+  uint64_t faults = 0;  // recognizer failures the manager counted in the strip
+  std::vector<SegmentEvent> events;
+  std::optional<uint64_t> oldest;  // after the strip
+};
+
+// One segment's manager from the segment's first strip to where it handed
+// over: everything the join needs of it.
+struct SegmentLog {
+  uint64_t begin = 0, end = 0;
+  std::string root;  // carve: the folder its manager wrote in
+  std::vector<SegmentEntry> log;
+  uint64_t stop = 0;
+  long handOver = -1;  // the segment that took over at stop; -1 at the range's end
 };
 
 struct ParallelSettings {
@@ -42,6 +75,8 @@ struct ParallelSettings {
   uint64_t start = 0, end = 0;        // the scanned range
   uint32_t block = 512;
   std::string outputDir;              // carve: the output folder; scan: ""
+  // carve: segment k writes below partsDir/k ("": outputDir/.typerecovery-parts)
+  std::string partsDir;
   const volatile int* stopFlag = nullptr;
   // Called at every point where the joined results are those of a one-core
   // run stopped there with no recognizer active (a state can be saved);
@@ -64,6 +99,18 @@ struct ParallelOutcome {
 // Runs the segments on settings.jobs threads and joins their results into
 // host. Answers where the joined results end and why.
 ParallelOutcome RunParallel(ParallelHost& host, const ParallelSettings& settings);
+
+// Runs only segment `index` of the cut (for a run on many machines), on to
+// where it hands over; the managers of later segments are run only as far
+// as that question needs. Its log goes to *result, its files stay below
+// partsDir/index.
+ParallelOutcome RunOneSegment(ParallelHost& host, const ParallelSettings& settings, size_t index,
+                              SegmentLog* result);
+
+// Joins the logs of every segment of the cut (as RunOneSegment made them)
+// into host, as RunParallel joins them.
+ParallelOutcome JoinSegmentLogs(ParallelHost& host, const ParallelSettings& settings,
+                                const std::vector<SegmentLog>& segments);
 
 // The number of a numbered output name ("jpg(001)\01234.jpg" or
 // "jpg/01234.jpg"), and the same name with another number.

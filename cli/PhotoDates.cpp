@@ -1,3 +1,4 @@
+// EXIF dates turned into ISO 8601 text and into a file's modification time.
 #include "PhotoDates.h"
 
 #include <cctype>

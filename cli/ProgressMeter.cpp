@@ -1,3 +1,5 @@
+// The progress display on stderr: a bar redrawn in place on a terminal, a
+// plain line every few seconds elsewhere.
 #include "ProgressMeter.h"
 
 #include <algorithm>

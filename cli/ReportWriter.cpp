@@ -1,3 +1,5 @@
+// The JSON Lines, CSV and DFXML writers of found-file records, and the
+// picture fields taken from the library's picture records.
 #include "ReportWriter.h"
 
 #include <algorithm>

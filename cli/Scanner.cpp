@@ -71,6 +71,11 @@ void OutputLock::Release() {
 }
 
 int Run::Execute() {
+  // Stop requests are taken from the start: one that comes during the set-up
+  // (the output already locked) stops the run at its first strip, with its
+  // state saved, instead of ending the process with the lock file left and
+  // an exit status that claims a saved state.
+  platform::StopRequests stopRequests;
   int status = kExitOk;
   try {
     status = Prepare();
@@ -83,7 +88,6 @@ int Run::Execute() {
     if (m_auditFd >= 0) platform::Close(m_auditFd);
     return status;
   }
-  platform::StopRequests stopRequests;
   status = Loop();
   if (m_report != nullptr && !m_reportIsStdout) {
     if (std::fclose(m_report) != 0 && status == kExitOk) {

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -25,6 +26,8 @@
 #include "ReportWriter.h"
 
 namespace trcli {
+
+struct SegmentLog;
 
 struct RunOptions {
   enum class Mode { kCarve, kScan };
@@ -57,6 +60,10 @@ struct RunOptions {
   uint32_t lookahead = 64u << 10;
   unsigned jobs = 1;          // analysing threads; 1 is the one-core loop
   uint64_t segmentBytes = 0;  // with jobs > 1: bytes per segment (0: the default)
+  unsigned segment = 0, segments = 0;  // --segment K/N: only segment K (from 1) of N
+  // merge: every segment's log, joined in place of an analysis
+  std::shared_ptr<const std::vector<SegmentLog>> mergedSegments;
+  nlohmann::json mergedFrom;  // merge: each segment's run (command line, times), for the summary
   std::string commandLine;
   std::vector<std::string> arguments;  // the command line as given, argv[0] first
   // Options named on the command line (by their long names), so that a

@@ -19,6 +19,7 @@ constexpr uint64_t kMinSegment = 4u << 20, kMaxSegment = 64u << 20;
 }  // namespace
 
 int Run::Loop() {
+  if (m_options.mergedSegments) return ParallelLoop(false);  // merge: the segments' logs, joined
   // Many cores from a strip where the manager is at rest (at once, unless a
   // resumed run goes on with files in progress).
   const bool many = !m_oneCore && ParallelFits();
@@ -30,6 +31,12 @@ int Run::Loop() {
   }
   m_lastSavePosition = m_reader.NextPosition();
   m_lastSave = Now();
+  // Asked to stop during the set-up: before a stream's first read, which
+  // could wait for input that never comes.
+  if (*platform::StopRequests::Flag() != 0) {
+    meter.Finish();
+    return StopWithState(m_reader.NextPosition(), kExitInterrupted, "interrupted by " + platform::StopRequests::Name());
+  }
   m_reader.SetBeforeWait([this](uint64_t position) { Autosave(position, true); });
   std::optional<uint64_t> total;
   if (m_reader.End()) total = *m_reader.End() - m_reader.Start();
@@ -162,7 +169,8 @@ int Run::ParallelLoop(bool continuing) {
     }
     return true;
   };
-  const ParallelOutcome outcome = RunParallel(*this, settings);
+  const ParallelOutcome outcome = m_options.mergedSegments ? JoinSegmentLogs(*this, settings, *m_options.mergedSegments)
+                                                           : RunParallel(*this, settings);
   meter.Finish();
   m_reader.SkipTo(outcome.position, &error);
   m_joining = false;

@@ -91,6 +91,7 @@ class Run : public ParallelHost {
     OnFound(extension, fileStart, size, complete, picture);
   }
   void JoinClosed(const tag_ClosedFileInfo& info) override { OnClosed(info); }
+  void JoinFaults(uint64_t count) override { m_stats.faults += count; }
   void JoinStripEnd(uint64_t next, std::optional<uint64_t> oldest) override {
     if (!m_pending.empty()) EmitReady(next, false, &oldest);
   }

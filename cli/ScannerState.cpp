@@ -187,6 +187,8 @@ int Run::ResumeFromState(const StateReader& state) {
 }
 
 bool Run::RestoreCarveFolder(const nlohmann::json& info, std::string* error) {
+  std::error_code leftOver;  // the unjoined files of a parallel run that was killed
+  std::filesystem::remove_all(m_options.outputDir + "/.typerecovery-parts", leftOver);
   // Files closed after the saved state are written again, under the same
   // names: remove them first. The journal names them.
   const uint64_t journalLength = info.value("journal_length", uint64_t{0});

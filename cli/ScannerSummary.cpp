@@ -69,6 +69,7 @@ bool Run::WriteSummary(const std::string& status, const std::string& detail) {
   summary["end_time"] = status == "running" ? nlohmann::ordered_json() : nlohmann::ordered_json(UtcNow());
   summary["status"] = status;
   if (!detail.empty()) summary["detail"] = detail;
+  if (!m_options.mergedFrom.is_null()) summary["merged_segments"] = m_options.mergedFrom;
   summary["sessions"] = m_stats.sessions;
   summary["seconds"] = m_stats.seconds;
   summary["bytes_scanned"] = m_stats.bytesScanned;

@@ -1,3 +1,5 @@
+// Sizes read from the command line (byte counts, K/M/G/T suffixes, hex) and
+// written for people.
 #include "Sizes.h"
 
 #include <cctype>

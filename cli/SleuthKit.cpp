@@ -1,3 +1,5 @@
+// The Sleuth Kit behind EvidenceSource: images of every format it reads,
+// their volume systems, and the free blocks of their file systems.
 #include "SleuthKit.h"
 
 #include <tsk/libtsk.h>

@@ -1,3 +1,5 @@
+// The evidence calls in a build without The Sleuth Kit: each answers that
+// only raw images, devices and standard input can be read.
 #include "SleuthKit.h"
 
 namespace trcli {

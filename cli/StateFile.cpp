@@ -1,3 +1,5 @@
+// The state file written and read back: its JSON description of the run and
+// the library's progress record, checked as a whole before any of it is used.
 #include "StateFile.h"
 
 #include <algorithm>

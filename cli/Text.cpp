@@ -1,3 +1,5 @@
+// UTF-8 and UTF-16 conversions (with byte-preserving paths), escapes for
+// display, and list splitting.
 #include "Text.h"
 
 #include <cctype>

@@ -1,3 +1,5 @@
+// The catalog of types built from the library's own records, and --types and
+// --max-size resolved against it.
 #include "TypeCatalog.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// A picture record made again from a found file's bytes, by a report-mode
+// pass over them.
 #include "WrittenPicture.h"
 
 #include <algorithm>

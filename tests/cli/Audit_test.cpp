@@ -134,10 +134,7 @@ TEST(CarveAudit, EveryRecordMatchesTheDiskAndTheSourceAndScanAgrees) {
 
   // The folder holds exactly the recorded files, beside the audit itself.
   std::set<std::string> onDisk;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(out)) {
-    std::string relative = entry.path().lexically_relative(out).generic_u8string();
-    if (entry.is_regular_file() && relative != "report.xml" && relative != "report.json") onDisk.insert(relative);
-  }
+  for (const auto& file : CarvedTree(out)) onDisk.insert(file.first);
   EXPECT_EQ(onDisk, recorded);
 
   const json summary = json::parse(ReadText(out + "/report.json"));
@@ -200,31 +197,6 @@ std::string AuditRecords(const std::string& root) {
   return records;
 }
 
-// A run fed the first `head` bytes of image through a pipe, stopped by
-// signal once it waits for more (it saves its state before it waits);
-// answers its exit status.
-int RunStopped(const std::vector<std::string>& args, const std::string& state, const std::vector<uint8_t>& image,
-               size_t head, int signal) {
-  int pipeFds[2];
-  if (::pipe(pipeFds) != 0) return -1;
-  int devNull = ::open("/dev/null", O_WRONLY);
-  int pid = StartTool(args, pipeFds[0], devNull, devNull);
-  ::close(pipeFds[0]);
-  for (size_t done = 0; done < head;) {
-    ssize_t put = ::write(pipeFds[1], image.data() + done, head - done);
-    if (put <= 0) break;
-    done += static_cast<size_t>(put);
-  }
-  for (int waited = 0; waited < 200 && ::access(state.c_str(), F_OK) != 0; ++waited)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  ::kill(pid, signal);
-  int status = WaitTool(pid);
-  ::close(pipeFds[1]);
-  ::close(devNull);
-  return status;
-}
-
 #endif
 
 TEST(CarveAudit, StoppedAnywhereAndResumedEndsAsAnUninterruptedRun) {
@@ -260,8 +232,8 @@ TEST(CarveAudit, StoppedAnywhereAndResumedEndsAsAnUninterruptedRun) {
       const std::string out = dir.path() + "/run" + std::to_string(run++);
       SCOPED_TRACE("round " + std::to_string(round) + " signal " + std::to_string(signal));
       const int stoppedStatus = signal == SIGKILL ? 128 + SIGKILL : 130;
-      EXPECT_EQ(RunStopped({"carve", "-", "-q", "-o", out, "--hash", "sha256", "--autosave", "0.05"},
-                           out + "/.typerecovery-state", image, image.size() - 1, signal),
+      EXPECT_EQ(RunFedThenStopped({"carve", "-", "-q", "-o", out, "--hash", "sha256", "--autosave", "0.05"}, image,
+                                  image.size() - 1, out + "/.typerecovery-state", signal).status,
                 stoppedStatus);
       ToolResult resumed = RunTool({"carve", imagePath, "-q", "-o", out, "--resume"});
       ASSERT_EQ(resumed.status, 0) << resumed.err;
@@ -269,8 +241,8 @@ TEST(CarveAudit, StoppedAnywhereAndResumedEndsAsAnUninterruptedRun) {
       EXPECT_EQ(AuditRecords(out), wholeRecords);
       EXPECT_NE(::access((out + "/.typerecovery-journal").c_str(), F_OK), 0);
 
-      EXPECT_EQ(RunStopped({"scan", "-", "-q", "-o", out + ".jsonl"}, out + ".jsonl.typerecovery-state", image,
-                           image.size() - 1, signal),
+      EXPECT_EQ(RunFedThenStopped({"scan", "-", "-q", "-o", out + ".jsonl"}, image, image.size() - 1,
+                                  out + ".jsonl.typerecovery-state", signal).status,
                 stoppedStatus);
       resumed = RunTool({"scan", imagePath, "-q", "-o", out + ".jsonl", "--resume"});
       ASSERT_EQ(resumed.status, 0) << resumed.err;

@@ -1,3 +1,5 @@
+// The tool tests' helpers: report parsers, running the built tool (fork and
+// exec, or CreateProcess), carved trees and a small disk to fill.
 #include "cli/CliTestSupport.h"
 
 #include <fcntl.h>
@@ -23,6 +25,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include "Platform.h"
 #include "Text.h"
@@ -246,6 +249,44 @@ ToolResult RunTool(const std::vector<std::string>& args, const std::string& stdi
   ToolResult result;
   result.status = WaitTool(StartTool(args, in, outFd, errFd), &result.peakKb);
   for (int fd : {in, outFd, errFd}) trcli::platform::Close(fd);
+  result.out = ReadText(outName);
+  result.err = ReadText(errName);
+  trcli::platform::RemoveFile(outName);
+  trcli::platform::RemoveFile(errName);
+  return result;
+}
+
+ToolResult RunFedThenStopped(const std::vector<std::string>& args, const std::vector<uint8_t>& image, size_t head,
+                             const std::string& waitFor, int signal) {
+  int pipeFds[2];
+  EXPECT_TRUE(MakePipe(pipeFds));
+  std::string outName, errName;
+  int outFd = TemporaryFile(&outName), errFd = TemporaryFile(&errName);
+  int pid = StartTool(args, pipeFds[0], outFd, errFd);
+  trcli::platform::Close(pipeFds[0]);
+  trcli::platform::WriteAll(pipeFds[1], image.data(), head);
+  if (waitFor.empty()) {
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+  } else {
+    for (int waited = 0; waited < 200 && !trcli::platform::PathExists(waitFor); ++waited)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+#if defined(_WIN32)
+  (void)signal;
+  StopTool(pid);
+  // Should the stop not arrive, the end of the stream ends the run and the
+  // test fails instead of waiting forever.
+  trcli::platform::Close(pipeFds[1]);
+  pipeFds[1] = -1;
+#else
+  if (signal != 0) ::kill(pid, signal);
+  else StopTool(pid);
+#endif
+  ToolResult result;
+  result.status = WaitTool(pid);
+  for (int fd : {pipeFds[1], outFd, errFd})
+    if (fd >= 0) trcli::platform::Close(fd);
   result.out = ReadText(outName);
   result.err = ReadText(errName);
   trcli::platform::RemoveFile(outName);

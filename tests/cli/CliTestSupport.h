@@ -34,6 +34,12 @@ int StartTool(const std::vector<std::string>& args, int in, int out, int err);
 int WaitTool(int pid, long* peakKb = nullptr);
 // Asks it to stop as a user would: SIGINT, or Ctrl-Break on Windows.
 void StopTool(int pid);
+// Runs the tool with the first `head` bytes of image on a pipe and stops it
+// once it waits for more: when waitFor names a file, soon after that file
+// appears (a state file: the run saved before it waited), else after two
+// seconds. The stop is StopTool's, or on POSIX the given signal.
+ToolResult RunFedThenStopped(const std::vector<std::string>& args, const std::vector<uint8_t>& image, size_t head,
+                             const std::string& waitFor = "", int signal = 0);
 
 // The null device, a fresh temporary file (its path in *path) and a pipe,
 // as descriptors on both systems.

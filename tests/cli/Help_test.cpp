@@ -16,7 +16,7 @@ namespace {
 using trclitest::RunTool;
 using trclitest::ToolResult;
 
-const char* const kCommands[] = {"carve", "scan", "partitions", "types", "check"};
+const char* const kCommands[] = {"carve", "scan", "merge", "partitions", "types", "check"};
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
@@ -97,6 +97,10 @@ TEST(CliHelp, EveryExampleOfTheHelpAndTheReadmeRuns) {
     }
     words.erase(words.begin());
     std::filesystem::current_path(dir.path());
+    if (words[0] == "merge") {  // after the segments that the example's parallel line runs
+      for (const char* segment : {"1/4", "2/4", "3/4", "4/4"})
+        EXPECT_EQ(RunTool({"carve", "disk.img", "-q", "--segment", segment, "-o", words[1]}).status, 0);
+    }
     const ToolResult result = RunTool(words);
     std::filesystem::current_path(home);
 #if !defined(TYPERECOVERY_HAVE_TSK)
@@ -108,7 +112,7 @@ TEST(CliHelp, EveryExampleOfTheHelpAndTheReadmeRuns) {
     EXPECT_EQ(result.status, expected) << example << "\n" << result.err;
     if (expected != 0) continue;
     std::string keyLine;  // what the command's answer must hold
-    if (words[0] == "carve") keyLine = "\ntotal ";
+    if (words[0] == "carve" || words[0] == "merge") keyLine = "\ntotal ";
     if (words[0] == "check") keyLine = "begins like a";
     if (words[0] == "scan" && !Has(example, " -o ")) keyLine = "\"extension\":\"jpg\"";
     if (words[0] == "types") keyLine = "jpg";

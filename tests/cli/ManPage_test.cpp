@@ -40,7 +40,7 @@ TEST(ManPage, NamesExactlyTheOptionsTheToolsHelpShows) {
   ASSERT_FALSE(page.empty());
   const std::set<std::string> inPage = LongOptions(page, "\\-");
   std::set<std::string> inHelp = LongOptions(trclitest::RunTool({"--help"}).out, "-");
-  for (const char* command : {"carve", "scan", "partitions", "types", "check"}) {
+  for (const char* command : {"carve", "scan", "merge", "partitions", "types", "check"}) {
     const trclitest::ToolResult help = trclitest::RunTool({command, "--help"});
     ASSERT_EQ(help.status, 0) << command;
     for (const std::string& name : LongOptions(help.out, "-")) {

@@ -125,13 +125,64 @@ TEST(CliParallel, InterruptedRunsResumeToTheOneCoreResults) {
       const ToolResult stopped = RunOnBadDisk(args, path, "", std::to_string(stopAt));
       ASSERT_EQ(stopped.status, 130) << command << " " << stopped.err;
       args.push_back("--resume");
-      args[8] = "2";  // resumed with another number of jobs
+      // Resumed with another number of jobs, the first on one core, after
+      // files a killed parallel run left unjoined.
+      args[8] = stopAt == fixtures.bytes.size() + (3u << 20) + 4096 ? "1" : "2";
+      if (std::string(command) == "carve") dir.Write(name + "/.typerecovery-parts/0/jpg/00000.jpg", {1});
       const ToolResult resumed = RunTool(args);
       ASSERT_EQ(resumed.status, 0) << resumed.err;
     }
+    EXPECT_FALSE(std::filesystem::exists(dir.path() + "/" + name + "/.typerecovery-parts"));
     Results resumed = CarveResults(dir.path() + "/" + name);
     resumed.report = ReadText(dir.path() + "/" + name + ".jsonl");
     ExpectSame(resumed, one, name);
   }
 #endif
+}
+
+// The segments run as separate processes, as a scheduler would start them,
+// then merged: a carve of 3 segments sharing one folder, a scan of 7 whose
+// segments are shorter than the largest fixture.
+TEST(CliParallel, SegmentRunsMergeIntoTheOneCoreResults) {
+  trtest::TempDir dir;
+  trtest::FixtureImage image(trtest::AllFixtureNames(), true, 5);
+  dir.Write("image.img", image.bytes);
+  std::vector<uint8_t> changed = image.bytes;
+  changed[100] ^= 1;
+  dir.Write("other.img", changed);
+  const std::string path = dir.path() + "/image.img", out = dir.path() + "/merged";
+  const Results one = RunBoth(dir, path, 1, 4096, "one");
+  auto part = [&](unsigned k) { return dir.path() + "/part" + std::to_string(k) + ".json"; };
+  for (unsigned k = 1; k <= 7; ++k) {
+    const std::string segment = std::to_string(k) + "/7";
+    EXPECT_EQ(RunTool({"scan", path, "-q", "--hash", "sha256", "--segment", segment, "-o", part(k)}).status, 0);
+    if (k > 3) continue;
+    const ToolResult carved =
+        RunTool({"carve", path, "-q", "--hash", "sha256", "--segment", std::to_string(k) + "/3", "-o", out});
+    EXPECT_EQ(carved.status, 0) << carved.err;
+  }
+  const std::string otherPart = dir.path() + "/other.json";
+  ASSERT_EQ(
+      RunTool({"scan", dir.path() + "/other.img", "-q", "--hash", "sha256", "--segment", "4/7", "-o", otherPart}).status,
+      0);
+
+  std::vector<std::string> merge = {"merge", "-q", "-o", dir.path() + "/merged.jsonl"};
+  for (unsigned k = 1; k <= 7; ++k) {
+    if (k != 4) merge.push_back(part(k));
+  }
+  ToolResult refused = RunTool(merge);
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_NE(refused.err.find("segment(s) 4 of 7 missing"), std::string::npos) << refused.err;
+  merge.push_back(otherPart);
+  refused = RunTool(merge);
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_NE(refused.err.find("differ in their source"), std::string::npos) << refused.err;
+  merge.back() = part(4);
+  const ToolResult scanned = RunTool(merge), carved = RunTool({"merge", "-q", out});
+  ASSERT_EQ(scanned.status, 0) << scanned.err;
+  ASSERT_EQ(carved.status, 0) << carved.err;
+  Results merged = CarveResults(out);
+  merged.report = ReadText(dir.path() + "/merged.jsonl");
+  ExpectSame(merged, one, "merged segments");
+  EXPECT_FALSE(std::filesystem::exists(out + "/.typerecovery-segments"));
 }
