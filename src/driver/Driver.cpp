@@ -11,6 +11,7 @@
 #include "containers/Items.h"
 #include "framework/TypeRecovery.h"
 #include "interface/Manager.h"
+#include "interface/Operations.h"
 
 using typerecovery::ItemsOf;
 
@@ -62,8 +63,7 @@ uint32_t AnalyseStrip(CTypeRecoveryManager* m, uint64_t stripPosition, const uin
     uint32_t ended = 0;
     if (!AnalyseGuarded(m, active, stripPosition, buffer, length, lookahead, headerTypeCode,
                         errorFlag, &ended)) {
-      m->m_actives.RemoveAt(i);
-      delete active;
+      m->RetireActive(i);
       continue;
     }
     count += ended;
@@ -79,8 +79,7 @@ uint32_t AnalyseStrip(CTypeRecoveryManager* m, uint64_t stripPosition, const uin
           ((wasIdle && ended >= 1) || ended >= 2)) {
         candidate = nullptr;
       }
-      m->m_actives.RemoveAt(i);
-      delete active;
+      m->RetireActive(i);
       continue;
     }
     ++i;
@@ -98,8 +97,7 @@ uint32_t AnalyseStrip(CTypeRecoveryManager* m, uint64_t stripPosition, const uin
                          errorFlag, &ended)) {
         count += ended;
       } else {
-        m->m_actives.RemoveAt(m->m_actives.GetCount() - 1);
-        delete active;
+        m->RetireActive(m->m_actives.GetCount() - 1);
       }
       if (m->m_outputBuffers.TakeWriteFailure()) *errorFlag = 1;
     }
@@ -109,26 +107,14 @@ uint32_t AnalyseStrip(CTypeRecoveryManager* m, uint64_t stripPosition, const uin
 
 }  // namespace
 
-extern "C" {
+namespace typerecovery {
 
-TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_Analyse(CTypeRecoveryManager* m,
-                                                                 uint64_t stripPosition,
-                                                                 const uint8_t* buffer,
-                                                                 uint32_t length,
-                                                                 uint32_t lookahead,
-                                                                 uint32_t* errorFlag) {
-  if (m == nullptr) return 0;
-  try {
-    return AnalyseStrip(m, stripPosition, buffer, length, lookahead, errorFlag);
-  } catch (const CR_SEHException&) {
-    return 0;
-  } catch (...) {
-    return 0;
-  }
+uint32_t AnalyseManagerStrip(CTypeRecoveryManager* m, uint64_t stripPosition, const uint8_t* buffer,
+                             uint32_t length, uint32_t lookahead, uint32_t* errorFlag) {
+  return AnalyseStrip(m, stripPosition, buffer, length, lookahead, errorFlag);
 }
 
-TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_Flush(CTypeRecoveryManager* m) {
-  if (m == nullptr) return 0;
+uint32_t FlushManager(CTypeRecoveryManager* m) {
   uint32_t count = 0;
   for (long i = 0; i < m->m_actives.GetCount(); ++i) {
     CTypeRecovery* active = ItemsOf(m->m_actives)[i];
@@ -149,4 +135,4 @@ TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_Flush(CTypeRecoveryMana
   return count;
 }
 
-}  // extern "C"
+}  // namespace typerecovery

@@ -4,6 +4,7 @@
 #include "containers/Items.h"
 #include "framework/TypeRecovery.h"
 #include "interface/Manager.h"
+#include "interface/Operations.h"
 #include "platform/FileSystem.h"
 
 namespace {
@@ -20,11 +21,9 @@ CTypeRecovery* FindPrototype(CTypeRecoveryManager* m, uint32_t typeCode) {
 
 }  // namespace
 
-extern "C" {
+namespace typerecovery {
 
-TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_SaveProgress(CTypeRecoveryManager* m,
-                                                                      TypeRecoveryFile f) {
-  if (m == nullptr) return 0;
+uint32_t SaveManagerProgress(CTypeRecoveryManager* m, TypeRecoveryFile f) {
   if (f == TYPERECOVERY_INVALID_FILE) return 1;
   // The records tell how much of each output file was written: what the
   // buffers hold goes to disk first, and a record is not written unless it did.
@@ -42,9 +41,7 @@ TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_SaveProgress(CTypeRecov
   return typerecovery::WriteAll(f, kEndMarker, sizeof kEndMarker) ? 1 : 0;
 }
 
-TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_LoadProgress(CTypeRecoveryManager* m,
-                                                                      TypeRecoveryFile f) {
-  if (m == nullptr) return 0;
+uint32_t LoadManagerProgress(CTypeRecoveryManager* m, TypeRecoveryFile f) {
   if (f == TYPERECOVERY_INVALID_FILE) return 1;
   m->DestroyActives();
   for (;;) {
@@ -59,6 +56,7 @@ TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_LoadProgress(CTypeRecov
     CTypeRecovery* active = prototype->Clone();
     if (active == nullptr) return 0;
     if (active->LoadProgress(f) == 0) {
+      active->HandBackToPrototype();
       delete active;
       return 0;
     }
@@ -66,4 +64,4 @@ TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_LoadProgress(CTypeRecov
   }
 }
 
-}  // extern "C"
+}  // namespace typerecovery

@@ -57,11 +57,13 @@ CTypeRecovery::~CTypeRecovery() {
   }
   std::free(m_outputPath);
   m_outputPath = nullptr;
-  if (m_prototype != nullptr) {
-    if (m_fileCounter > m_prototype->m_fileCounter) m_prototype->m_fileCounter = m_fileCounter;
-    m_prototype->m_typeFolderValue = m_typeFolderValue;
-  }
   FreeHeldBlocks();
+}
+
+void CTypeRecovery::HandBackToPrototype() {
+  if (m_prototype == nullptr) return;
+  if (m_fileCounter > m_prototype->m_fileCounter) m_prototype->m_fileCounter = m_fileCounter;
+  m_prototype->m_typeFolderValue = m_typeFolderValue;
 }
 
 void CTypeRecovery::SetExtension(const char16_t* extension) {
@@ -242,7 +244,9 @@ uint32_t CTypeRecovery::SaveProgress(TypeRecoveryFile file) {
       return 0;
     }
   }
-  return 1;
+  typerecovery::ProgressRecord record(file, true, m_fileInProgress != 0);
+  ProgressFields(record);
+  return record.Ok() ? 1 : 0;
 }
 
 uint32_t CTypeRecovery::LoadProgress(TypeRecoveryFile file) {
@@ -263,5 +267,7 @@ uint32_t CTypeRecovery::LoadProgress(TypeRecoveryFile file) {
     }
     m_extension[kExtensionUnits - 1] = 0;  // a hostile record must not unterminate it
   }
-  return 1;
+  typerecovery::ProgressRecord record(file, false, m_fileInProgress != 0);
+  ProgressFields(record);
+  return record.Ok() ? 1 : 0;
 }

@@ -16,8 +16,9 @@
 //
 // The destructor neither reports, closes nor deletes a file in progress
 // (files end only through FinishFile); it releases an output handle that is
-// still open, merges its file counter into its prototype and frees the held
-// blocks. An active recognizer must be destroyed before its prototype.
+// still open and frees the held blocks. What an active recognizer learnt that
+// outlives it goes back to its prototype by HandBackToPrototype, which the
+// manager calls before it destroys it.
 #ifndef TYPERECOVERY_FRAMEWORK_TYPERECOVERY_H
 #define TYPERECOVERY_FRAMEWORK_TYPERECOVERY_H
 
@@ -26,6 +27,7 @@
 
 #include "framework/Bytes.h"
 #include "framework/OutputBuffer.h"
+#include "framework/ProgressRecord.h"
 #include "typerecovery.h"
 
 class CTypeRecoveryManager;
@@ -52,10 +54,15 @@ class CTypeRecovery {
   virtual uint32_t FinishFile();
   virtual uint32_t CreateOutputFile(uint32_t* counter);
   virtual void CloseOutputFile();
+  // The progress record: the base fields, then the class's own list
+  // (ProgressFields), written and read by the same code.
   virtual uint32_t SaveProgress(TypeRecoveryFile file);
   virtual uint32_t LoadProgress(TypeRecoveryFile file);
   virtual void DiscardOutputFile();
   virtual void CopyStateFrom(const CTypeRecovery* prototype);
+  // The reverse of CopyStateFrom at an active recognizer's end: its file
+  // counter (when larger) and type-folder value go to its prototype.
+  virtual void HandBackToPrototype();
   virtual CTypeRecovery* Clone() = 0;
 
   // The registry's door into multi-format classes: enable the sub-type of
@@ -179,6 +186,14 @@ class CTypeRecovery {
   void HoldBlock(const uint8_t* data, uint32_t length);
   void FreeHeldBlocks();
 
+  // The fields a class adds to the progress record, listed once in record
+  // order for both halves (ProgressRecord.h): those kept whatever the state
+  // first, then, after record.FileFields(), those of the file in progress.
+  // Runs after the base record was saved or loaded; work a load needs
+  // besides (clearing a carry, asking folder values anew) goes under
+  // record.Loading(). The base adds nothing.
+  virtual void ProgressFields(typerecovery::ProgressRecord& record) { (void)record; }
+
   // Progress-record fields, little-endian at the handle's position.
   static bool WriteU32(TypeRecoveryFile file, uint32_t value);
   static bool WriteU64(TypeRecoveryFile file, uint64_t value);
@@ -234,5 +249,27 @@ T* CloneRecognizer(const T* self, CTypeRecoveryManager* host, const char16_t* ou
   if (copy != nullptr) copy->CopyStateFrom(self);
   return copy;
 }
+
+// The members every recognizer class declares alike, written once. In a
+// class's public part, TYPERECOVERY_RECOGNIZER(Class, code) declares its type
+// code, the constructor the registry's factory calls, its header test and
+// its Clone (defined by its format line); TYPERECOVERY_STRIP_ANALYSIS its own
+// Analyse; TYPERECOVERY_PROGRESS_FIELDS its list of progress-record fields
+// (TYPERECOVERY_PROGRESS_RECORD: the two halves, where a record is written
+// by hand).
+#define TYPERECOVERY_RECOGNIZER(Class, code)                                                  \
+  static constexpr uint32_t kTypeCode = code;                                               \
+  Class(CTypeRecoveryManager* host, const char16_t* outputRoot);                            \
+  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification)   \
+      override;                                                                             \
+  CTypeRecovery* Clone() override;
+#define TYPERECOVERY_STRIP_ANALYSIS                                                           \
+  uint32_t Analyse(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,          \
+                   uint32_t lookahead, uint32_t headerTypeCode, uint32_t* errorFlag) override;
+#define TYPERECOVERY_PROGRESS_FIELDS                                                          \
+  void ProgressFields(typerecovery::ProgressRecord& record) override;
+#define TYPERECOVERY_PROGRESS_RECORD                                                          \
+  uint32_t SaveProgress(TypeRecoveryFile file) override;                                    \
+  uint32_t LoadProgress(TypeRecoveryFile file) override;
 
 #endif

@@ -30,8 +30,19 @@ CTypeRecoveryManager::CTypeRecoveryManager(uintptr_t userValue, TypeRecoveryFoun
   }
 }
 
+void CTypeRecoveryManager::RetireActive(long index) {
+  CTypeRecovery* active = m_actives.GetAt(index);
+  m_actives.RemoveAt(index);
+  active->HandBackToPrototype();
+  delete active;
+}
+
 void CTypeRecoveryManager::DestroyActives() {
-  for (long i = 0; i < m_actives.GetCount(); ++i) delete m_actives.GetAt(i);
+  for (long i = 0; i < m_actives.GetCount(); ++i) {
+    CTypeRecovery* active = m_actives.GetAt(i);
+    active->HandBackToPrototype();
+    delete active;
+  }
   m_actives.RemoveAll();
 }
 

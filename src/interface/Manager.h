@@ -40,7 +40,11 @@ class CTypeRecoveryManager {
     if (m_fileClosed != nullptr) m_fileClosed(m_fileClosedValue, &info);
   }
 
-  // Destroys every active recognizer and empties the active list.
+  // Retires the active recognizer at index: it hands its prototype what
+  // outlives it (HandBackToPrototype), leaves the active list and is
+  // destroyed. The one way an active recognizer ends.
+  void RetireActive(long index);
+  // Retires every active recognizer.
   void DestroyActives();
 
   TypeRecoveryFoundFileFn m_foundFile;

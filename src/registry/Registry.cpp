@@ -12,6 +12,7 @@
 
 #include "framework/TypeRecovery.h"
 #include "interface/Manager.h"
+#include "interface/Operations.h"
 #include "registry/RecognizerFactory.h"
 
 // The classes in the order of the supported-type list.
@@ -303,14 +304,9 @@ CTypeRecovery* ConstructRecognizer(const char* className, CTypeRecoveryManager* 
 
 }  // namespace typerecovery
 
-using namespace typerecovery;
+namespace typerecovery {
 
-extern "C" {
-
-TYPERECOVERY_API void TYPERECOVERY_CALL TypeRecovery_AddType(CTypeRecoveryManager* m,
-                                                             uint32_t typeCode,
-                                                             uint64_t maxFileSize) {
-  if (m == nullptr) return;
+void AddType(CTypeRecoveryManager* m, uint32_t typeCode, uint64_t maxFileSize) {
   if (typeCode == 1544) {
     // CorelDRAW: its own class, and the ZIP sub-type of the newer packages.
     CTypeRecovery* cdr = kFormatCTypeRecoveryCDR.factory(m, m->m_outputRoot);
@@ -336,8 +332,7 @@ TYPERECOVERY_API void TYPERECOVERY_CALL TypeRecovery_AddType(CTypeRecoveryManage
   Append(m, prototype);
 }
 
-TYPERECOVERY_API void TYPERECOVERY_CALL TypeRecovery_AddAllTypes(CTypeRecoveryManager* m) {
-  if (m == nullptr) return;
+void AddAllTypes(CTypeRecoveryManager* m) {
   for (const FormatDescriptor* format : kAddAllOrder) {
     CTypeRecovery* prototype = format->factory(m, m->m_outputRoot);
     if (prototype == nullptr) continue;
@@ -346,9 +341,7 @@ TYPERECOVERY_API void TYPERECOVERY_CALL TypeRecovery_AddAllTypes(CTypeRecoveryMa
   }
 }
 
-TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_GetAllSupportedFileTypes(
-    CTypeRecoveryManager* m, TypeRecoveryFileTypeArray* fileTypes) {
-  if (m == nullptr || fileTypes == nullptr) return 0;
+uint32_t GetAllSupportedFileTypes(CTypeRecoveryManager* m, TypeRecoveryFileTypeArray* fileTypes) {
   for (const FormatDescriptor* row : kRows) {
     CTypeRecovery* temporary = row->factory(m, m->m_outputRoot);
     if (temporary == nullptr) continue;
@@ -367,9 +360,8 @@ TYPERECOVERY_API uint32_t TYPERECOVERY_CALL TypeRecovery_GetAllSupportedFileType
   return static_cast<uint32_t>(fileTypes->GetCount());
 }
 
-TYPERECOVERY_API void TYPERECOVERY_CALL TypeRecovery_NoteUsedFileNumber(
-    CTypeRecoveryManager* m, const char16_t* extension, uint32_t number) {
-  if (m == nullptr || extension == nullptr || extension[0] == 0 || number == UINT32_MAX) return;
+void NoteUsedFileNumber(CTypeRecoveryManager* m, const char16_t* extension, uint32_t number) {
+  if (extension == nullptr || extension[0] == 0 || number == UINT32_MAX) return;
   // The classes whose extension list names it (".jpg;.jpe;.jpeg"), case
   // folded as the file system would.
   auto fold = [](char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; };
@@ -396,4 +388,4 @@ TYPERECOVERY_API void TYPERECOVERY_CALL TypeRecovery_NoteUsedFileNumber(
   }
 }
 
-}  // extern "C"
+}  // namespace typerecovery

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "framework/TypeRecovery.h"
+#include "interface/Operations.h"
 #include "registry/RecognizerFactory.h"
 
 namespace {
@@ -39,10 +40,9 @@ int32_t ZeroAreaTest(const uint8_t* buffer, uint32_t length) {
 
 }  // namespace
 
-extern "C" {
+namespace typerecovery {
 
-TYPERECOVERY_API int32_t TYPERECOVERY_CALL TypeRecovery_IsFileHeaderMatched(
-    const uint8_t* buffer, uint32_t length, const char16_t* extension) {
+int32_t IsFileHeaderMatched(const uint8_t* buffer, uint32_t length, const char16_t* extension) {
   if (extension == nullptr) return 0;
   if (extension[0] == u'.') ++extension;
   if (SameExtension(extension, u"iso")) return ZeroAreaTest(buffer, length);
@@ -64,4 +64,4 @@ TYPERECOVERY_API int32_t TYPERECOVERY_CALL TypeRecovery_IsFileHeaderMatched(
   return selected && allocated ? -1 : 0;
 }
 
-}  // extern "C"
+}  // namespace typerecovery

@@ -45,12 +45,14 @@ TEST(RecognizerBase, CloneTakesLimitCounterAndFolderValueOnlyAndMergesCounterBac
 
   clone->SetFileCounter(12);
   clone->SetTypeFolderValue(3);
+  clone->HandBackToPrototype();
   delete clone;
   EXPECT_EQ(prototype.GetFileCounter(), 12u);
   EXPECT_EQ(prototype.GetTypeFolderValue(), 3u);
 
   clone = prototype.Clone();
   clone->SetFileCounter(3);
+  clone->HandBackToPrototype();
   delete clone;
   EXPECT_EQ(prototype.GetFileCounter(), 12u);  // the larger number stays
 }

@@ -9,11 +9,7 @@
 
 class CTypeRecovery7Z : public CFixedSizeCycle {
  public:
-  static constexpr uint32_t kTypeCode = 1795;
-
-  CTypeRecovery7Z(CTypeRecoveryManager* host, const char16_t* outputRoot);
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  CTypeRecovery* Clone() override;
+  TYPERECOVERY_RECOGNIZER(CTypeRecovery7Z, 1795)
 
  protected:
   uint64_t DeclaredSize(const typerecovery::ByteView& header) const override;

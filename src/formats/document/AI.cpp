@@ -156,22 +156,16 @@ uint32_t CTypeRecoveryAI::Analyse(uint64_t stripPosition, const uint8_t* buffer,
   return count + result;
 }
 
-uint32_t CTypeRecoveryAI::SaveProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::SaveProgress(file) == 0) return 0;
-  if (m_fileInProgress == 0) return 1;
+void CTypeRecoveryAI::ProgressFields(ProgressRecord& record) {
+  if (record.Loading()) ResetScanner();
   static_assert(sizeof(State) == 16, "the scanner state is saved as 16 bytes");
-  return WriteAll(file, &m_state, sizeof m_state) && m_held.Save(file) ? 1 : 0;
-}
-
-uint32_t CTypeRecoveryAI::LoadProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::LoadProgress(file) == 0) return 0;
-  ResetScanner();
-  if (m_fileInProgress == 0) return 1;
-  if (!ReadAll(file, &m_state, sizeof m_state) || !m_held.Load(file)) return 0;
+  record.FileFields().Bytes(&m_state, sizeof m_state).Nested(m_held);
+  if (!record.Loading() || !record.FileInProgress() || !record.Ok()) return;
+  // A loaded state must be one the scanner can reach.
   const bool marker = m_state.matched == 0 ||
                       (m_state.marker == 'e' && m_state.matched < sizeof kEndobj - 1) ||
                       (m_state.marker == '%' && m_state.matched < sizeof kEof - 1);
-  return m_state.phase <= kAfterEndobj && marker && m_state.wordLength <= sizeof m_state.word ? 1 : 0;
+  if (m_state.phase > kAfterEndobj || !marker || m_state.wordLength > sizeof m_state.word) record.Fail();
 }
 
 TYPERECOVERY_FORMAT(CTypeRecoveryAI, {276}, u".pdf;.ai", {u"ai", u"pdf"})

@@ -29,16 +29,11 @@
 
 class CTypeRecoveryAI : public CTypeRecovery {
  public:
-  static constexpr uint32_t kTypeCode = 276;
-  static constexpr uint32_t kHoldLimit = 4096;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryAI, 276)
+  TYPERECOVERY_STRIP_ANALYSIS
+  TYPERECOVERY_PROGRESS_FIELDS
 
-  CTypeRecoveryAI(CTypeRecoveryManager* host, const char16_t* outputRoot);
-  uint32_t Analyse(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,
-                   uint32_t lookahead, uint32_t headerTypeCode, uint32_t* errorFlag) override;
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  uint32_t SaveProgress(TypeRecoveryFile file) override;
-  uint32_t LoadProgress(TypeRecoveryFile file) override;
-  CTypeRecovery* Clone() override;
+  static constexpr uint32_t kHoldLimit = 4096;
 
  private:
   enum Phase : uint8_t { kScanning, kAfterEof, kAfterEndobj };

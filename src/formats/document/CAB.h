@@ -7,11 +7,7 @@
 
 class CTypeRecoveryCAB : public CFixedSizeCycle {
  public:
-  static constexpr uint32_t kTypeCode = 1797;
-
-  CTypeRecoveryCAB(CTypeRecoveryManager* host, const char16_t* outputRoot);
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  CTypeRecovery* Clone() override;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryCAB, 1797)
 
  protected:
   // For a format that states its size in the same field under its own type

@@ -17,13 +17,8 @@
 
 class CTypeRecoveryDWG : public CTypeRecovery {
  public:
-  static constexpr uint32_t kTypeCode = 1545;
-
-  CTypeRecoveryDWG(CTypeRecoveryManager* host, const char16_t* outputRoot);
-  uint32_t Analyse(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,
-                   uint32_t lookahead, uint32_t headerTypeCode, uint32_t* errorFlag) override;
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  CTypeRecovery* Clone() override;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryDWG, 1545)
+  TYPERECOVERY_STRIP_ANALYSIS
 };
 
 #endif

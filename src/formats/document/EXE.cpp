@@ -5,7 +5,6 @@
 
 #include "framework/Charset.h"
 #include "framework/PairSet.h"
-#include "interface/Manager.h"
 #include "registry/RecognizerFactory.h"
 
 using namespace typerecovery;
@@ -57,9 +56,7 @@ bool UnitsEqualIgnoringCase(const ByteView& v, uint64_t at, const char16_t* text
 }  // namespace
 
 CTypeRecoveryEXE::CTypeRecoveryEXE(CTypeRecoveryManager* host, const char16_t* outputRoot)
-    : CTypeRecovery(kTypeCode, host, outputRoot),
-      m_current(kGeneric),
-      m_kindFolderValue{},
+    : CWithSubTypes(kCodes, m_rowExtension, kGeneric, kTypeCode, host, outputRoot),
       m_sectionCursor(0),
       m_sectionsRemaining(0),
       m_headerSize(0),
@@ -67,27 +64,12 @@ CTypeRecoveryEXE::CTypeRecoveryEXE(CTypeRecoveryManager* host, const char16_t* o
       m_scanning(1) {
   SetExtension(u"exe");
   m_typePropertyFlag = 0;
-  for (size_t row = 0; row < kKinds; ++row) Char2WChar(m_kindExtension[row], kKindExtensions[row]);
+  for (size_t row = 0; row < kKinds; ++row) {
+    Char2WChar(m_kindExtension[row], kKindExtensions[row]);
+    m_rowExtension[row] = m_kindExtension[row];
+  }
+  m_rowExtension[kGeneric] = u"exe";
   Char2WChar(m_versionKey, "OriginalFilename");
-}
-
-bool CTypeRecoveryEXE::EnableSubType(uint32_t code, uint64_t) { return m_enabled.Enable(kCodes, code); }
-
-void CTypeRecoveryEXE::EnableAllSubTypes(uint32_t exceptCode) { m_enabled.EnableAll(kCodes, exceptCode); }
-
-bool CTypeRecoveryEXE::IsSubTypeEnabled(uint32_t code) const {
-  const int row = SubTypeRow(kCodes, code);
-  return row >= 0 && m_enabled.IsOn(static_cast<size_t>(row));
-}
-
-uint32_t CTypeRecoveryEXE::GetSubTypeFolderValue(uint32_t code) const {
-  const int row = SubTypeRow(kCodes, code);
-  if (row < 0) return 0;
-  return static_cast<size_t>(row) == kGeneric ? m_typeFolderValue : m_kindFolderValue[row];
-}
-
-uint32_t& CTypeRecoveryEXE::CurrentFolderValue() {
-  return m_current == kGeneric ? m_typeFolderValue : m_kindFolderValue[m_current];
 }
 
 bool CTypeRecoveryEXE::IsStrictHeader(const uint8_t* buffer, uint32_t length) {
@@ -119,10 +101,10 @@ void CTypeRecoveryEXE::Report(uint32_t complete) { ReportFileTo(&CurrentFolderVa
 
 uint32_t CTypeRecoveryEXE::Analyse(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,
                                    uint32_t lookahead, uint32_t, uint32_t* errorFlag) {
+  // A fault in the walk loses only the strip's result, never the run: the
+  // file in progress is kept and the next strip goes on.
   try {
     return AnalyseStrip(stripPosition, buffer, length, lookahead, errorFlag);
-  } catch (const CR_SEHException&) {
-    return 0;
   } catch (...) {
     return 0;
   }
@@ -144,7 +126,7 @@ uint32_t CTypeRecoveryEXE::AnalyseStrip(uint64_t stripPosition, const uint8_t* b
     }
     CloseOutputFile();
     m_fileInProgress = 1;
-    m_current = kGeneric;
+    m_subTypes.current = kGeneric;
     SetExtension(u"exe");
     m_scanning = 1;
     const uint64_t e = ReadU32LE(view, kPeHeaderOffsetAt);
@@ -270,9 +252,9 @@ uint64_t CTypeRecoveryEXE::ScanRange(const ByteView& view, uint64_t count, bool 
         }
       }
       if (row == kKinds) continue;
-      if (m_enabled.IsOn(row)) {
+      if (m_subTypes.IsOn(row)) {
         SetExtension(m_kindExtension[row]);
-        m_current = row;
+        m_subTypes.current = row;
         m_scanning = 0;
       } else {
         DiscardOutputFile();
@@ -284,45 +266,14 @@ uint64_t CTypeRecoveryEXE::ScanRange(const ByteView& view, uint64_t count, bool 
   return p;
 }
 
-uint32_t CTypeRecoveryEXE::SaveProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::SaveProgress(file) == 0) return 0;
-  if (!m_enabled.Save(file) || !WriteU64(file, m_sectionCursor)) return 0;
-  const uint8_t sections[2] = {static_cast<uint8_t>(m_sectionsRemaining),
-                               static_cast<uint8_t>(m_sectionsRemaining >> 8)};
-  if (!WriteAll(file, sections, 2) || !WriteU32(file, m_headerSize) ||
-      !WriteU64(file, m_rawSizeSum) || !WriteU32(file, m_scanning) || !m_sectionSplit.Save(file) ||
-      !m_scanTail.Save(file)) {
-    return 0;
-  }
-  if (m_fileInProgress != 0 && !WriteU32(file, kCodes[m_current])) return 0;
-  return 1;
-}
-
-uint32_t CTypeRecoveryEXE::LoadProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::LoadProgress(file) == 0) return 0;
-  uint8_t sections[2];
-  if (!m_enabled.Load(file) || !ReadU64(file, &m_sectionCursor) || !ReadAll(file, sections, 2) ||
-      !ReadU32(file, &m_headerSize) || !ReadU64(file, &m_rawSizeSum) ||
-      !ReadU32(file, &m_scanning) || !m_sectionSplit.Load(file) || !m_scanTail.Load(file)) {
-    return 0;
-  }
-  m_sectionsRemaining = static_cast<uint16_t>(sections[0] | (sections[1] << 8));
-  m_current = kGeneric;
-  if (m_fileInProgress != 0) {
-    uint32_t code = 0;
-    if (!ReadU32(file, &code)) return 0;
-    const int row = SubTypeRow(kCodes, code);
-    if (row >= 0) m_current = static_cast<size_t>(row);
-  }
-  for (size_t row = 0; row < kKinds; ++row) AskFolderValue(m_kindExtension[row], &m_kindFolderValue[row]);
-  return 1;
-}
-
-void CTypeRecoveryEXE::CopyStateFrom(const CTypeRecovery* prototype) {
-  CTypeRecovery::CopyStateFrom(prototype);
-  const CTypeRecoveryEXE& from = static_cast<const CTypeRecoveryEXE&>(*prototype);
-  m_enabled.CopyFrom(from.m_enabled);
-  for (size_t row = 0; row < kKinds; ++row) m_kindFolderValue[row] = from.m_kindFolderValue[row];
+void CTypeRecoveryEXE::ProgressFields(ProgressRecord& record) {
+  record.Nested(m_subTypes.Flags())(m_sectionCursor)(m_sectionsRemaining)(m_headerSize)(m_rawSizeSum)(
+      m_scanning);
+  record.Nested(m_sectionSplit).Nested(m_scanTail);
+  if (record.Loading()) m_subTypes.current = kGeneric;
+  record.FileFields();
+  m_subTypes.CurrentCodeField(record);
+  if (record.Loading() && record.Ok()) RefetchFolderValues();
 }
 
 TYPERECOVERY_FORMAT(CTypeRecoveryEXE,

@@ -21,12 +21,15 @@
 #define TYPERECOVERY_FORMATS_DOCUMENT_EXE_H
 
 #include "framework/ByteCarry.h"
-#include "framework/SubTypeFlags.h"
+#include "framework/cycles/SubTypeSet.h"
 #include "framework/TypeRecovery.h"
 
-class CTypeRecoveryEXE : public CTypeRecovery {
+class CTypeRecoveryEXE : public CWithSubTypes<CTypeRecovery, 7> {
  public:
-  static constexpr uint32_t kTypeCode = 2319;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryEXE, 2319)
+  TYPERECOVERY_STRIP_ANALYSIS
+  TYPERECOVERY_PROGRESS_FIELDS
+
   static constexpr size_t kKinds = 6;     // rows with their own extension
   static constexpr size_t kGeneric = 6;   // row of the generic kind
   static constexpr size_t kRows = 7;
@@ -34,39 +37,23 @@ class CTypeRecoveryEXE : public CTypeRecovery {
   // Bytes the kind scan reads from a position: the key and the name after it.
   static constexpr uint32_t kKindScanReach = 294;
 
-  CTypeRecoveryEXE(CTypeRecoveryManager* host, const char16_t* outputRoot);
-  uint32_t Analyse(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,
-                   uint32_t lookahead, uint32_t headerTypeCode, uint32_t* errorFlag) override;
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
   void CloseOutputFile() override { CloseAndRenameOutputFile(); }
-  uint32_t SaveProgress(TypeRecoveryFile file) override;
-  uint32_t LoadProgress(TypeRecoveryFile file) override;
-  CTypeRecovery* Clone() override;
-  // Hands on the enabled sub-types and their folder values.
-  void CopyStateFrom(const CTypeRecovery* prototype) override;
-  bool EnableSubType(uint32_t code, uint64_t maxFileSize) override;
-  void EnableAllSubTypes(uint32_t exceptCode) override;
-
-  bool IsSubTypeEnabled(uint32_t code) const;
-  uint32_t GetSubTypeFolderValue(uint32_t code) const;
 
  private:
   uint32_t AnalyseStrip(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,
                         uint32_t lookahead, uint32_t* errorFlag);
   // The strict MZ/PE test of the header pass and of Analyse.
   static bool IsStrictHeader(const uint8_t* buffer, uint32_t length);
-  uint32_t& CurrentFolderValue();
   void Report(uint32_t complete);
   // Looks for "OriginalFilename" in the first part bytes of the strip, whose
   // first readable bytes may be read; final: the file ends with them.
   void ScanForKind(const uint8_t* buffer, uint64_t part, uint64_t readable, bool final);
   // The scan of positions [0, count) of a view; answers where it stopped.
   uint64_t ScanRange(const typerecovery::ByteView& view, uint64_t count, bool final);
-  bool DiscardsGeneric() const { return !m_enabled.IsOn(kGeneric) && m_current == kGeneric; }
+  bool DiscardsGeneric() const {
+    return !m_subTypes.IsOn(kGeneric) && m_subTypes.current == kGeneric;
+  }
 
-  typerecovery::SubTypeFlags<kRows> m_enabled;
-  size_t m_current;                     // row of the current kind
-  uint32_t m_kindFolderValue[kKinds];   // type-folder values of rows 1 to 6
   uint64_t m_sectionCursor;             // next section header, from the current strip's start
   uint16_t m_sectionsRemaining;
   uint32_t m_headerSize;                // SizeOfHeaders
@@ -77,6 +64,7 @@ class CTypeRecoveryEXE : public CTypeRecovery {
   typerecovery::ByteCarry<40> m_sectionSplit;
   typerecovery::ByteCarry<2 * kKindScanReach> m_scanTail;
   char16_t m_kindExtension[kKinds][8];
+  const char16_t* m_rowExtension[kRows];  // the kinds' and u"exe"
   char16_t m_versionKey[17];            // "OriginalFilename"
 };
 

@@ -22,155 +22,118 @@ bool TextEqualIgnoringCase(const ByteView& v, uint64_t offset, const char (&text
   return true;
 }
 
-bool Accepts(const uint8_t* buffer, uint32_t length, uint32_t minimumLength) {
-  return buffer != nullptr && length >= minimumLength;
-}
-
 }  // namespace
-
-#define FIXED_SIZE_CONSTRUCTOR(Class, extension)                                    \
-  Class::Class(CTypeRecoveryManager* host, const char16_t* outputRoot)             \
-      : CFixedSizeCycle(kTypeCode, host, outputRoot) {                             \
-    SetExtension(extension);                                                       \
-    m_typePropertyFlag = 0;                                                        \
-  }
 
 // ---- RIFF drawing: "RIFF", chunk size, form type "cdr?" ----
 
 namespace {
-constexpr uint32_t kCdrMinimumLength = 12;
 constexpr uint64_t kRiffSizeAt = 4;
 constexpr uint64_t kRiffHeaderSize = 8;  // the ID and size words the chunk size leaves out
 constexpr uint64_t kRiffFormAt = 8;
 }  // namespace
 
-FIXED_SIZE_CONSTRUCTOR(CTypeRecoveryCDR, u"cdr")
 TYPERECOVERY_FORMAT(CTypeRecoveryCDR, {1544}, u".cdr", {u"cdr"})
 
-uint32_t CTypeRecoveryCDR::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
-  if (!Accepts(buffer, length, kCdrMinimumLength)) return 0;
-  const ByteView v(buffer, length);
-  return BytesEqual(v, 0, "RIFF") && TextEqualIgnoringCase(v, kRiffFormAt, "cdr") ? kTypeCode : 0;
+bool CTypeRecoveryCDR::Matches(const ByteView& v) {
+  return BytesEqual(v, 0, "RIFF") && TextEqualIgnoringCase(v, kRiffFormAt, "cdr");
 }
 
-uint64_t CTypeRecoveryCDR::DeclaredSize(const ByteView& header) const {
+uint64_t CTypeRecoveryCDR::Size(const ByteView& header) {
   return uint64_t{ReadU32LE(header, kRiffSizeAt)} + kRiffHeaderSize;
 }
 
 // ---- Compiled help: "ITSF" header, "ITSP" directory header at 120 ----
 
 namespace {
-constexpr uint32_t kChmMinimumLength = 125;
 constexpr uint64_t kDirectoryHeaderAt = 120;
 constexpr uint64_t kChmFileLengthAt = 104;  // header section table: file length
 }  // namespace
 
-FIXED_SIZE_CONSTRUCTOR(CTypeRecoveryCHM, u"chm")
 TYPERECOVERY_FORMAT(CTypeRecoveryCHM, {281}, u".chm", {u"chm"})
 
-uint32_t CTypeRecoveryCHM::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
-  if (!Accepts(buffer, length, kChmMinimumLength)) return 0;
-  const ByteView v(buffer, length);
-  return BytesEqual(v, 0, "ITSF") && BytesEqual(v, kDirectoryHeaderAt, "ITSP") ? kTypeCode : 0;
+bool CTypeRecoveryCHM::Matches(const ByteView& v) {
+  return BytesEqual(v, 0, "ITSF") && BytesEqual(v, kDirectoryHeaderAt, "ITSP");
 }
 
-uint64_t CTypeRecoveryCHM::DeclaredSize(const ByteView& header) const {
+uint64_t CTypeRecoveryCHM::Size(const ByteView& header) {
   return ReadU64LE(header, kChmFileLengthAt);
 }
 
 // ---- "ViGF" project ----
 
 namespace {
-constexpr uint32_t kMaxMinimumLength = 17;
 constexpr uint32_t kViGFHeaderValue = 0x1A6B;
 constexpr uint64_t kViGFSizeAt = 184;
 constexpr uint64_t kViGFSizeAdds = 32;
 }  // namespace
 
-FIXED_SIZE_CONSTRUCTOR(CTypeRecoveryMAX_PP, u"max")
 TYPERECOVERY_FORMAT(CTypeRecoveryMAX_PP, {1543}, u".max", {u"max"})
 
-uint32_t CTypeRecoveryMAX_PP::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
-  if (!Accepts(buffer, length, kMaxMinimumLength)) return 0;
-  const ByteView v(buffer, length);
-  return BytesEqual(v, 0, "ViGF") && ReadU32LE(v, 4) == kViGFHeaderValue ? kTypeCode : 0;
+bool CTypeRecoveryMAX_PP::Matches(const ByteView& v) {
+  return BytesEqual(v, 0, "ViGF") && ReadU32LE(v, 4) == kViGFHeaderValue;
 }
 
-uint64_t CTypeRecoveryMAX_PP::DeclaredSize(const ByteView& header) const {
+uint64_t CTypeRecoveryMAX_PP::Size(const ByteView& header) {
   return uint64_t{ReadU32LE(header, kViGFSizeAt)} + kViGFSizeAdds;
 }
 
 // ---- Help file: magic, directory start, free list (-1), file size ----
 
 namespace {
-constexpr uint32_t kHlpMinimumLength = 17;
 constexpr uint32_t kHlpMagic = 0x00035F3F;
 constexpr uint64_t kFirstFreeBlockAt = 8;
 constexpr uint32_t kNoFreeBlock = 0xFFFFFFFF;
 constexpr uint64_t kHlpFileSizeAt = 12;
 }  // namespace
 
-FIXED_SIZE_CONSTRUCTOR(CTypeRecoveryHLP, u"hlp")
 TYPERECOVERY_FORMAT(CTypeRecoveryHLP, {283}, u".hlp", {u"hlp"})
 
-uint32_t CTypeRecoveryHLP::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
-  if (!Accepts(buffer, length, kHlpMinimumLength)) return 0;
-  const ByteView v(buffer, length);
-  return ReadU32LE(v, 0) == kHlpMagic && ReadU32LE(v, kFirstFreeBlockAt) == kNoFreeBlock ? kTypeCode
-                                                                                         : 0;
+bool CTypeRecoveryHLP::Matches(const ByteView& v) {
+  return ReadU32LE(v, 0) == kHlpMagic && ReadU32LE(v, kFirstFreeBlockAt) == kNoFreeBlock;
 }
 
-uint64_t CTypeRecoveryHLP::DeclaredSize(const ByteView& header) const {
+uint64_t CTypeRecoveryHLP::Size(const ByteView& header) {
   return ReadU32LE(header, kHlpFileSizeAt);
 }
 
 // ---- Notebook section: the section file-type GUID ----
 
 namespace {
-constexpr uint32_t kOneMinimumLength = 17;
 const uint8_t kSectionFileType[] = {0xE4, 0x52, 0x5C, 0x7B, 0x8C, 0xD8, 0xA7, 0x4D,
                                     0xAE, 0xB1, 0x53, 0x78, 0xD0, 0x29, 0x96, 0xD3};
 constexpr uint64_t kOneFileSizeAt = 196;
 }  // namespace
 
-FIXED_SIZE_CONSTRUCTOR(CTypeRecoveryONE, u"one")
 TYPERECOVERY_FORMAT(CTypeRecoveryONE, {263}, u".one", {u"one"})
 
-uint32_t CTypeRecoveryONE::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
-  if (!Accepts(buffer, length, kOneMinimumLength)) return 0;
-  return BytesEqual(ByteView(buffer, length), 0, kSectionFileType, sizeof kSectionFileType)
-             ? kTypeCode
-             : 0;
+bool CTypeRecoveryONE::Matches(const ByteView& v) {
+  return BytesEqual(v, 0, kSectionFileType, sizeof kSectionFileType);
 }
 
-uint64_t CTypeRecoveryONE::DeclaredSize(const ByteView& header) const {
+uint64_t CTypeRecoveryONE::Size(const ByteView& header) {
   return ReadU32LE(header, kOneFileSizeAt);
 }
 
 // ---- Mail folder ----
 
 namespace {
-constexpr uint32_t kDbxMinimumLength = 5;
 constexpr uint32_t kDbxMagic = 0xFE12ADCF;
 constexpr uint64_t kDbxFileSizeAt = 124;
 }  // namespace
 
-FIXED_SIZE_CONSTRUCTOR(CTypeRecoveryDBX, u"dbx")
 TYPERECOVERY_FORMAT(CTypeRecoveryDBX, {2049}, u".dbx", {u"dbx"})
 
-uint32_t CTypeRecoveryDBX::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
-  if (!Accepts(buffer, length, kDbxMinimumLength)) return 0;
-  return ReadU32LE(ByteView(buffer, length), 0) == kDbxMagic ? kTypeCode : 0;
+bool CTypeRecoveryDBX::Matches(const ByteView& v) {
+  return ReadU32LE(v, 0) == kDbxMagic;
 }
 
-uint64_t CTypeRecoveryDBX::DeclaredSize(const ByteView& header) const {
+uint64_t CTypeRecoveryDBX::Size(const ByteView& header) {
   return ReadU32LE(header, kDbxFileSizeAt);
 }
 
 // ---- Mail store: "!BDN", then the client and platform bytes at 14 and 15 ----
 
 namespace {
-constexpr uint32_t kPstMinimumLength = 17;
 constexpr uint64_t kPstVersionAt = 10;  // wVer
 constexpr uint16_t kOlderVersionLow = 14;
 constexpr uint16_t kOlderVersionHigh = 15;
@@ -178,16 +141,13 @@ constexpr uint64_t kOlderFileSizeAt = 168;  // 32-bit file end of the older form
 constexpr uint64_t kNewerFileSizeAt = 184;  // 64-bit file end of the newer format
 }  // namespace
 
-FIXED_SIZE_CONSTRUCTOR(CTypeRecoveryPST, u"pst")
 TYPERECOVERY_FORMAT(CTypeRecoveryPST, {2050}, u".pst", {u"pst"})
 
-uint32_t CTypeRecoveryPST::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
-  if (!Accepts(buffer, length, kPstMinimumLength)) return 0;
-  const ByteView v(buffer, length);
-  return BytesEqual(v, 0, "!BDN") && ReadU8(v, 14) == 0x01 && ReadU8(v, 15) == 0x01 ? kTypeCode : 0;
+bool CTypeRecoveryPST::Matches(const ByteView& v) {
+  return BytesEqual(v, 0, "!BDN") && ReadU8(v, 14) == 0x01 && ReadU8(v, 15) == 0x01;
 }
 
-uint64_t CTypeRecoveryPST::DeclaredSize(const ByteView& header) const {
+uint64_t CTypeRecoveryPST::Size(const ByteView& header) {
   const uint16_t version = ReadU16LE(header, kPstVersionAt);
   if (version == kOlderVersionLow || version == kOlderVersionHigh) {
     return ReadU32LE(header, kOlderFileSizeAt);
@@ -198,80 +158,65 @@ uint64_t CTypeRecoveryPST::DeclaredSize(const ByteView& header) const {
 // ---- Word-processor document: FF "WPC", file type at 9, major version at 10 ----
 
 namespace {
-constexpr uint32_t kWpdMinimumLength = 65;
 const uint8_t kWpcMagic[] = {0xFF, 'W', 'P', 'C'};
 constexpr uint64_t kWpdFileTypeAt = 9;
 constexpr uint64_t kWpdMajorVersionAt = 10;
 constexpr uint64_t kWpdFileSizeAt = 20;
 }  // namespace
 
-FIXED_SIZE_CONSTRUCTOR(CTypeRecoveryWPD, u"wpd")
 TYPERECOVERY_FORMAT(CTypeRecoveryWPD, {273}, u".wpd", {u"wpd"})
 
-uint32_t CTypeRecoveryWPD::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
-  if (!Accepts(buffer, length, kWpdMinimumLength)) return 0;
-  const ByteView v(buffer, length);
-  if (!BytesEqual(v, 0, kWpcMagic, sizeof kWpcMagic)) return 0;
+bool CTypeRecoveryWPD::Matches(const ByteView& v) {
+  if (!BytesEqual(v, 0, kWpcMagic, sizeof kWpcMagic)) return false;
   const uint8_t fileType = ReadU8(v, kWpdFileTypeAt);
   const uint8_t major = ReadU8(v, kWpdMajorVersionAt);
-  if (fileType != 0x0A && fileType != 0x2C) return 0;
-  return major == 0 || major == 2 || major == 3 || major == 4 ? kTypeCode : 0;
+  if (fileType != 0x0A && fileType != 0x2C) return false;
+  return major == 0 || major == 2 || major == 3 || major == 4;
 }
 
-uint64_t CTypeRecoveryWPD::DeclaredSize(const ByteView& header) const {
+uint64_t CTypeRecoveryWPD::Size(const ByteView& header) {
   return ReadU32LE(header, kWpdFileSizeAt);
 }
 
 // ---- Bytecode: "dex" LF and a version, file_size at 32 ----
 
 namespace {
-constexpr uint32_t kDexMinimumLength = 65;
 constexpr uint64_t kDexFileSizeAt = 32;
 }  // namespace
 
-FIXED_SIZE_CONSTRUCTOR(CTypeRecoveryDEX, u"dex")
 TYPERECOVERY_FORMAT(CTypeRecoveryDEX, {2313}, u".dex", {u"dex"})
 
-uint32_t CTypeRecoveryDEX::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
-  if (!Accepts(buffer, length, kDexMinimumLength)) return 0;
-  const ByteView v(buffer, length);
-  return BytesEqual(v, 0, "dex\n") && ReadU32LE(v, kDexFileSizeAt) != 0 ? kTypeCode : 0;
+bool CTypeRecoveryDEX::Matches(const ByteView& v) {
+  return BytesEqual(v, 0, "dex\n") && ReadU32LE(v, kDexFileSizeAt) != 0;
 }
 
-uint64_t CTypeRecoveryDEX::DeclaredSize(const ByteView& header) const {
+uint64_t CTypeRecoveryDEX::Size(const ByteView& header) {
   return ReadU32LE(header, kDexFileSizeAt);
 }
 
 // ---- URL cache index: signature text, version "5.2", file size ----
 
 namespace {
-constexpr uint32_t kDatMinimumLength = 33;
 const uint8_t kCacheVersion[] = {'5', '.', '2', 0};
 constexpr uint64_t kCacheVersionAt = 24;
 constexpr uint64_t kCacheFileSizeAt = 28;
 }  // namespace
 
-FIXED_SIZE_CONSTRUCTOR(CTypeRecoveryDAT, u"dat")
 TYPERECOVERY_FORMAT(CTypeRecoveryDAT, {1284}, u".dat", {u"dat"})
 
-uint32_t CTypeRecoveryDAT::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
-  if (!Accepts(buffer, length, kDatMinimumLength)) return 0;
-  const ByteView v(buffer, length);
+bool CTypeRecoveryDAT::Matches(const ByteView& v) {
   return BytesEqual(v, 0, "Client UrlCache MMF Ver ") &&
-                 BytesEqual(v, kCacheVersionAt, kCacheVersion, sizeof kCacheVersion) &&
-                 ReadU32LE(v, kCacheFileSizeAt) != 0
-             ? kTypeCode
-             : 0;
+         BytesEqual(v, kCacheVersionAt, kCacheVersion, sizeof kCacheVersion) &&
+         ReadU32LE(v, kCacheFileSizeAt) != 0;
 }
 
-uint64_t CTypeRecoveryDAT::DeclaredSize(const ByteView& header) const {
+uint64_t CTypeRecoveryDAT::Size(const ByteView& header) {
   return ReadU32LE(header, kCacheFileSizeAt);
 }
 
 // ---- PKCS #12: SEQUENCE (two length bytes) { INTEGER 3, SEQUENCE { OID data ... ----
 
 namespace {
-constexpr uint32_t kPfxMinimumLength = 33;
 const uint8_t kSequenceLong[] = {0x30, 0x82};
 const uint8_t kVersionThreeThenSequence[] = {0x02, 0x01, 0x03, 0x30, 0x82};
 const uint8_t kDataObjectId[] = {0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x01};
@@ -281,69 +226,51 @@ constexpr uint64_t kVersionAt = 4;
 constexpr uint64_t kDataObjectIdAt = 11;
 }  // namespace
 
-FIXED_SIZE_CONSTRUCTOR(CTypeRecoveryPFX, u"pfx")
 TYPERECOVERY_FORMAT(CTypeRecoveryPFX, {2315}, u".pfx", {u"pfx"})
 
-uint32_t CTypeRecoveryPFX::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
-  if (!Accepts(buffer, length, kPfxMinimumLength)) return 0;
-  const ByteView v(buffer, length);
+bool CTypeRecoveryPFX::Matches(const ByteView& v) {
   return BytesEqual(v, 0, kSequenceLong, sizeof kSequenceLong) &&
-                 BytesEqual(v, kVersionAt, kVersionThreeThenSequence,
-                            sizeof kVersionThreeThenSequence) &&
-                 BytesEqual(v, kDataObjectIdAt, kDataObjectId, sizeof kDataObjectId)
-             ? kTypeCode
-             : 0;
+         BytesEqual(v, kVersionAt, kVersionThreeThenSequence, sizeof kVersionThreeThenSequence) &&
+         BytesEqual(v, kDataObjectIdAt, kDataObjectId, sizeof kDataObjectId);
 }
 
-uint64_t CTypeRecoveryPFX::DeclaredSize(const ByteView& header) const {
+uint64_t CTypeRecoveryPFX::Size(const ByteView& header) {
   return uint64_t{ReadU16BE(header, kOuterLengthAt)} + kOuterHeaderSize;
 }
 
 // ---- Colour profile: big-endian profile size, "acsp" signature at 36 ----
 
 namespace {
-constexpr uint32_t kIccMinimumLength = 65;
 constexpr uint64_t kProfileSignatureAt = 36;
 constexpr uint32_t kProfileHeaderSize = 128;  // a profile is more than its header
 }  // namespace
 
-FIXED_SIZE_CONSTRUCTOR(CTypeRecoveryICC, u"icc")
 TYPERECOVERY_FORMAT(CTypeRecoveryICC, {1562}, u".icc", {u"icc"})
 
-uint32_t CTypeRecoveryICC::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
-  if (!Accepts(buffer, length, kIccMinimumLength)) return 0;
-  const ByteView v(buffer, length);
+bool CTypeRecoveryICC::Matches(const ByteView& v) {
   return BytesEqual(v, kProfileSignatureAt, "acsp") && ReadU8(v, 10) == 0 && ReadU8(v, 11) == 0 &&
-                 ReadU32BE(v, 0) > kProfileHeaderSize
-             ? kTypeCode
-             : 0;
+         ReadU32BE(v, 0) > kProfileHeaderSize;
 }
 
-uint64_t CTypeRecoveryICC::DeclaredSize(const ByteView& header) const {
+uint64_t CTypeRecoveryICC::Size(const ByteView& header) {
   return ReadU32BE(header, 0);
 }
 
 // ---- Disc image: primary volume descriptor (type 1, "CD001") ----
 
 namespace {
-constexpr uint32_t kIsoMinimumLength = 512;
 const uint8_t kPrimaryVolumeDescriptor[] = {0x01, 'C', 'D', '0', '0', '1'};
 constexpr uint64_t kVolumeSpaceSizeAt = 80;  // little-endian half of the both-endian field
 constexpr uint64_t kLogicalBlockSizeAt = 128;
 }  // namespace
 
-FIXED_SIZE_CONSTRUCTOR(CTypeRecoveryISO, u"iso")
 TYPERECOVERY_FORMAT(CTypeRecoveryISO, {1798}, u".iso", {})
 
-uint32_t CTypeRecoveryISO::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
-  if (!Accepts(buffer, length, kIsoMinimumLength)) return 0;
-  return BytesEqual(ByteView(buffer, length), 0, kPrimaryVolumeDescriptor,
-                    sizeof kPrimaryVolumeDescriptor)
-             ? kTypeCode
-             : 0;
+bool CTypeRecoveryISO::Matches(const ByteView& v) {
+  return BytesEqual(v, 0, kPrimaryVolumeDescriptor, sizeof kPrimaryVolumeDescriptor);
 }
 
-uint64_t CTypeRecoveryISO::DeclaredSize(const ByteView& header) const {
+uint64_t CTypeRecoveryISO::Size(const ByteView& header) {
   return uint64_t{ReadU32LE(header, kVolumeSpaceSizeAt)} * ReadU16LE(header, kLogicalBlockSizeAt);
 }
 
@@ -369,21 +296,18 @@ void CTypeRecoveryISO::OnFileBegun(const ByteView&, uint32_t* errorFlag) {
 // ---- 3-D scene: IFF group "FOR4", big-endian size, form "Maya" ----
 
 namespace {
-constexpr uint32_t kMbMinimumLength = 17;
 constexpr uint64_t kGroupSizeAt = 4;
 constexpr uint64_t kGroupHeaderSize = 8;
 constexpr uint64_t kFormAt = 8;
 }  // namespace
 
-FIXED_SIZE_CONSTRUCTOR(CTypeRecoveryMB, u"mb")
 TYPERECOVERY_FORMAT(CTypeRecoveryMB, {1548}, u".mb", {u"mb"})
 
-uint32_t CTypeRecoveryMB::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
-  if (!Accepts(buffer, length, kMbMinimumLength)) return 0;
-  return TextEqualIgnoringCase(ByteView(buffer, length), kFormAt, "mayafor4") ? kTypeCode : 0;
+bool CTypeRecoveryMB::Matches(const ByteView& v) {
+  return TextEqualIgnoringCase(v, kFormAt, "mayafor4");
 }
 
-uint64_t CTypeRecoveryMB::DeclaredSize(const ByteView& header) const {
+uint64_t CTypeRecoveryMB::Size(const ByteView& header) {
   return uint64_t{ReadU32BE(header, kGroupSizeAt)} + kGroupHeaderSize;
 }
 
@@ -392,7 +316,6 @@ uint64_t CTypeRecoveryMB::DeclaredSize(const ByteView& header) const {
 // checksum, offset, length, sorted by tag ----
 
 namespace {
-constexpr uint32_t kTtfMinimumLength = 65;
 const uint8_t kTrueTypeVersion[] = {0x00, 0x01, 0x00, 0x00, 0x00};  // and the count's high byte
 constexpr uint64_t kNumTablesAt = 4;
 constexpr uint64_t kSearchRangeAt = 6;
@@ -434,17 +357,14 @@ bool IsTableDirectory(const ByteView& v) {
 }
 }  // namespace
 
-FIXED_SIZE_CONSTRUCTOR(CTypeRecoveryTTF, u"ttf")
 TYPERECOVERY_FORMAT(CTypeRecoveryTTF, {2317}, u".ttf", {u"ttf"})
 
-uint32_t CTypeRecoveryTTF::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
-  if (!Accepts(buffer, length, kTtfMinimumLength)) return 0;
-  const ByteView v(buffer, length);
-  if (!BytesEqual(v, 0, kTrueTypeVersion, sizeof kTrueTypeVersion)) return 0;
-  return IsTableDirectory(v) ? kTypeCode : 0;
+bool CTypeRecoveryTTF::Matches(const ByteView& v) {
+  if (!BytesEqual(v, 0, kTrueTypeVersion, sizeof kTrueTypeVersion)) return false;
+  return IsTableDirectory(v);
 }
 
-uint64_t CTypeRecoveryTTF::DeclaredSize(const ByteView& header) const {
+uint64_t CTypeRecoveryTTF::Size(const ByteView& header) {
   // The font ends with its last table, padded to four bytes.
   uint64_t end = 0;
   const uint16_t tables = ReadU16BE(header, kNumTablesAt);

@@ -34,67 +34,31 @@
 #ifndef TYPERECOVERY_FORMATS_DOCUMENT_FIXEDSIZEDOCUMENTS_H
 #define TYPERECOVERY_FORMATS_DOCUMENT_FIXEDSIZEDOCUMENTS_H
 
-#include "framework/cycles/FixedSizeCycle.h"
+#include "framework/cycles/DeclaredSizeRow.h"
 
-// Declares a fixed-size class that states only its header test and size.
-#define TYPERECOVERY_FIXED_SIZE_CLASS(Class, code)                                           \
-  class Class : public CFixedSizeCycle {                                                    \
-   public:                                                                                  \
-    static constexpr uint32_t kTypeCode = code;                                             \
-    Class(CTypeRecoveryManager* host, const char16_t* outputRoot);                          \
-    uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length,                        \
-                             uint32_t verification) override;                               \
-    CTypeRecovery* Clone() override;                                                        \
-                                                                                            \
-   protected:                                                                               \
-    uint64_t DeclaredSize(const typerecovery::ByteView& header) const override;             \
-  };
-
-TYPERECOVERY_FIXED_SIZE_CLASS(CTypeRecoveryCDR, 1544)
-TYPERECOVERY_FIXED_SIZE_CLASS(CTypeRecoveryMAX_PP, 1543)
-TYPERECOVERY_FIXED_SIZE_CLASS(CTypeRecoveryHLP, 283)
-TYPERECOVERY_FIXED_SIZE_CLASS(CTypeRecoveryONE, 263)
-TYPERECOVERY_FIXED_SIZE_CLASS(CTypeRecoveryDBX, 2049)
-TYPERECOVERY_FIXED_SIZE_CLASS(CTypeRecoveryPST, 2050)
-TYPERECOVERY_FIXED_SIZE_CLASS(CTypeRecoveryWPD, 273)
-TYPERECOVERY_FIXED_SIZE_CLASS(CTypeRecoveryDEX, 2313)
-TYPERECOVERY_FIXED_SIZE_CLASS(CTypeRecoveryDAT, 1284)
-TYPERECOVERY_FIXED_SIZE_CLASS(CTypeRecoveryPFX, 2315)
-TYPERECOVERY_FIXED_SIZE_CLASS(CTypeRecoveryICC, 1562)
-TYPERECOVERY_FIXED_SIZE_CLASS(CTypeRecoveryMB, 1548)
-TYPERECOVERY_FIXED_SIZE_CLASS(CTypeRecoveryTTF, 2317)
-
-class CTypeRecoveryCHM : public CFixedSizeCycle {
- public:
-  static constexpr uint32_t kTypeCode = 281;
-  CTypeRecoveryCHM(CTypeRecoveryManager* host, const char16_t* outputRoot);
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  CTypeRecovery* Clone() override;
-
+// The rows: class, type code, extension, the bytes the header test needs.
+TYPERECOVERY_DECLARED_SIZE_ROW(CTypeRecoveryCDR, 1544, u"cdr", 12)
+TYPERECOVERY_DECLARED_SIZE_ROW(CTypeRecoveryCHM, 281, u"chm", 125,
  protected:
-  uint64_t DeclaredSize(const typerecovery::ByteView& header) const override;
-  bool ReportsWheneverHostExists() const override { return true; }
-};
-
-class CTypeRecoveryISO : public CFixedSizeCycle {
- public:
-  static constexpr uint32_t kTypeCode = 1798;
-  // The system area ahead of the primary volume descriptor.
+  bool ReportsWheneverHostExists() const override { return true; })
+TYPERECOVERY_DECLARED_SIZE_ROW(CTypeRecoveryMAX_PP, 1543, u"max", 17)
+TYPERECOVERY_DECLARED_SIZE_ROW(CTypeRecoveryHLP, 283, u"hlp", 17)
+TYPERECOVERY_DECLARED_SIZE_ROW(CTypeRecoveryONE, 263, u"one", 17)
+TYPERECOVERY_DECLARED_SIZE_ROW(CTypeRecoveryDBX, 2049, u"dbx", 5)
+TYPERECOVERY_DECLARED_SIZE_ROW(CTypeRecoveryPST, 2050, u"pst", 17)
+TYPERECOVERY_DECLARED_SIZE_ROW(CTypeRecoveryWPD, 273, u"wpd", 65)
+TYPERECOVERY_DECLARED_SIZE_ROW(CTypeRecoveryDEX, 2313, u"dex", 65)
+TYPERECOVERY_DECLARED_SIZE_ROW(CTypeRecoveryDAT, 1284, u"dat", 33)
+TYPERECOVERY_DECLARED_SIZE_ROW(CTypeRecoveryPFX, 2315, u"pfx", 33)
+TYPERECOVERY_DECLARED_SIZE_ROW(CTypeRecoveryICC, 1562, u"icc", 65)
+TYPERECOVERY_DECLARED_SIZE_ROW(CTypeRecoveryMB, 1548, u"mb", 17)
+TYPERECOVERY_DECLARED_SIZE_ROW(CTypeRecoveryTTF, 2317, u"ttf", 65)
+// The system area ahead of the primary volume descriptor is written as
+// zeros into an open output; the rest of the image is the size still to copy.
+TYPERECOVERY_DECLARED_SIZE_ROW(CTypeRecoveryISO, 1798, u"iso", 512,
   static constexpr uint32_t kSystemAreaSize = 32768;
-  CTypeRecoveryISO(CTypeRecoveryManager* host, const char16_t* outputRoot);
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  CTypeRecovery* Clone() override;
-
- protected:
-  uint64_t DeclaredSize(const typerecovery::ByteView& header) const override;
-  // Writes the zero system area into an open output and leaves the rest of
-  // the image as the size still to copy.
-  void OnFileBegun(const typerecovery::ByteView& header, uint32_t* errorFlag) override;
-
- public:
   uint64_t LeadInBytes() const override { return kSystemAreaSize; }
-};
-
-#undef TYPERECOVERY_FIXED_SIZE_CLASS
+ protected:
+  void OnFileBegun(const typerecovery::ByteView& header, uint32_t* errorFlag) override;)
 
 #endif

@@ -176,27 +176,8 @@ uint32_t CTypeRecoveryLNK::Analyse(uint64_t stripPosition, const uint8_t* buffer
   return count + EndOfStrip(ended, complete);
 }
 
-uint32_t CTypeRecoveryLNK::SaveProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::SaveProgress(file) == 0) return 0;
-  if (m_fileInProgress == 0) return 1;
-  const uint8_t pending[2] = {static_cast<uint8_t>(m_pendingParts),
-                              static_cast<uint8_t>(m_pendingParts >> 8)};
-  return WriteU64(file, m_sizeSoFar) && WriteU64(file, m_partCursor) &&
-                 WriteU32(file, m_linkFlags) && WriteAll(file, pending, 2)
-             ? 1
-             : 0;
-}
-
-uint32_t CTypeRecoveryLNK::LoadProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::LoadProgress(file) == 0) return 0;
-  if (m_fileInProgress == 0) return 1;
-  uint8_t pending[2];
-  if (!ReadU64(file, &m_sizeSoFar) || !ReadU64(file, &m_partCursor) ||
-      !ReadU32(file, &m_linkFlags) || !ReadAll(file, pending, 2)) {
-    return 0;
-  }
-  m_pendingParts = static_cast<uint16_t>(pending[0] | (pending[1] << 8));
-  return 1;
+void CTypeRecoveryLNK::ProgressFields(ProgressRecord& record) {
+  record.FileFields()(m_sizeSoFar)(m_partCursor)(m_linkFlags)(m_pendingParts);
 }
 
 TYPERECOVERY_FORMAT(CTypeRecoveryLNK, {2309}, u".lnk", {u"lnk"})

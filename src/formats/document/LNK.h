@@ -30,17 +30,12 @@
 
 class CTypeRecoveryLNK : public CTypeRecovery {
  public:
-  static constexpr uint32_t kTypeCode = 2309;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryLNK, 2309)
+  TYPERECOVERY_STRIP_ANALYSIS
+  TYPERECOVERY_PROGRESS_FIELDS
+
   static constexpr uint32_t kHeaderSize = 76;
   static constexpr uint16_t kAllParts = 0xC0FF;
-
-  CTypeRecoveryLNK(CTypeRecoveryManager* host, const char16_t* outputRoot);
-  uint32_t Analyse(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,
-                   uint32_t lookahead, uint32_t headerTypeCode, uint32_t* errorFlag) override;
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  uint32_t SaveProgress(TypeRecoveryFile file) override;
-  uint32_t LoadProgress(TypeRecoveryFile file) override;
-  CTypeRecovery* Clone() override;
 
   uint64_t GetSizeSoFar() const { return m_sizeSoFar; }
   uint16_t GetPendingParts() const { return m_pendingParts; }

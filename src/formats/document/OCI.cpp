@@ -94,24 +94,8 @@ uint32_t CTypeRecoveryOCI::Analyse(uint64_t stripPosition, const uint8_t* buffer
   return count + EndOfStrip(ended, complete);
 }
 
-uint32_t CTypeRecoveryOCI::SaveProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::SaveProgress(file) == 0) return 0;
-  if (m_fileInProgress == 0) return 1;
-  return WriteU64(file, m_chunkCursor) && WriteU64(file, m_chainSize) &&
-                 WriteAll(file, &m_walking, 1)
-             ? 1
-             : 0;
-}
-
-uint32_t CTypeRecoveryOCI::LoadProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::LoadProgress(file) == 0) return 0;
-  if (m_fileInProgress == 0) return 1;
-  if (!ReadU64(file, &m_chunkCursor) || !ReadU64(file, &m_chainSize) ||
-      !ReadAll(file, &m_walking, 1)) {
-    return 0;
-  }
-  m_walking = m_walking != 0 ? 1 : 0;
-  return 1;
+void CTypeRecoveryOCI::ProgressFields(ProgressRecord& record) {
+  record.FileFields()(m_chunkCursor)(m_chainSize).Flag(m_walking);
 }
 
 TYPERECOVERY_FORMAT(CTypeRecoveryOCI, {1561}, u".oci", {u"oci"})

@@ -34,15 +34,9 @@
 
 class CTypeRecoveryOCI : public CTypeRecovery {
  public:
-  static constexpr uint32_t kTypeCode = 1561;
-
-  CTypeRecoveryOCI(CTypeRecoveryManager* host, const char16_t* outputRoot);
-  uint32_t Analyse(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,
-                   uint32_t lookahead, uint32_t headerTypeCode, uint32_t* errorFlag) override;
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  uint32_t SaveProgress(TypeRecoveryFile file) override;
-  uint32_t LoadProgress(TypeRecoveryFile file) override;
-  CTypeRecovery* Clone() override;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryOCI, 1561)
+  TYPERECOVERY_STRIP_ANALYSIS
+  TYPERECOVERY_PROGRESS_FIELDS
 
  private:
   enum class Walk { Going, ChainEnded, Broken };

@@ -298,48 +298,20 @@ void CTypeRecoveryOLE2::ScanForSubType(const ByteView& readable, uint32_t part,
   }
 }
 
-uint32_t CTypeRecoveryOLE2::SaveProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::SaveProgress(file) == 0) return 0;
-  if (!m_enabled.Save(file) || !WriteU32(file, m_scanning) || !WriteByte(file, m_databaseMask)) {
-    return 0;
-  }
-  if (m_fileInProgress != 0 && !SaveCurrentCode(file)) return 0;
-  if (m_fileInProgress == 0) return 1;
-  if (!WriteU64(file, m_sectorSize) || !WriteU32(file, m_fatCount) || !WriteU64(file, m_fatBytesSeen) ||
-      !WriteU32(file, m_usedSectors) || !m_entrySplit.Save(file)) {
-    return 0;
-  }
-  for (uint32_t i = 0; i < m_fatCount; ++i) {
-    if (!WriteU32(file, m_fatSectors[i])) return 0;
-  }
-  return 1;
-}
-
-uint32_t CTypeRecoveryOLE2::LoadProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::LoadProgress(file) == 0) return 0;
-  if (!m_enabled.Load(file) || !ReadU32(file, &m_scanning) || !ReadByte(file, &m_databaseMask)) {
-    return 0;
-  }
-  if (m_fileInProgress != 0 && !LoadCurrentCode(file)) return 0;
-  RefetchFolderValues(kFolderFetchOrder);
-  m_fatCount = 0;
-  m_entrySplit.Clear();
-  if (m_fileInProgress == 0) return 1;
-  if (!ReadU64(file, &m_sectorSize) || !ReadU32(file, &m_fatCount) || !ReadU64(file, &m_fatBytesSeen) ||
-      !ReadU32(file, &m_usedSectors) || !m_entrySplit.Load(file) || m_fatCount > kListedFatSectors) {
+void CTypeRecoveryOLE2::ProgressFields(ProgressRecord& record) {
+  record.Nested(m_subTypes.Flags())(m_scanning)(m_databaseMask).FileFields();
+  m_subTypes.CurrentCodeField(record);
+  if (record.Loading() && record.Ok()) {
+    RefetchFolderValuesInOrder(kFolderFetchOrder);
     m_fatCount = 0;
-    return 0;
+    m_entrySplit.Clear();
   }
-  for (uint32_t i = 0; i < m_fatCount; ++i) {
-    if (!ReadU32(file, &m_fatSectors[i])) return 0;
+  record(m_sectorSize)(m_fatCount)(m_fatBytesSeen)(m_usedSectors).Nested(m_entrySplit);
+  if (record.Loading() && (!record.Ok() || m_fatCount > kListedFatSectors)) {
+    m_fatCount = 0;
+    record.Fail();
   }
-  return 1;
-}
-
-void CTypeRecoveryOLE2::CopyStateFrom(const CTypeRecovery* prototype) {
-  CMultiFormatRecovery<21>::CopyStateFrom(prototype);
-  const CTypeRecoveryOLE2& from = static_cast<const CTypeRecoveryOLE2&>(*prototype);
-  CopySubTypesFrom(from);
+  for (uint32_t i = 0; i < m_fatCount; ++i) record(m_fatSectors[i]);
 }
 
 TYPERECOVERY_FORMAT(CTypeRecoveryOLE2,

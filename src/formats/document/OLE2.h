@@ -30,18 +30,9 @@
 
 class CTypeRecoveryOLE2 : public CMultiFormatRecovery<21> {
  public:
-  static constexpr uint32_t kTypeCode = 2305;
-
-  CTypeRecoveryOLE2(CTypeRecoveryManager* host, const char16_t* outputRoot);
-
-  uint32_t Analyse(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,
-                   uint32_t lookahead, uint32_t headerTypeCode, uint32_t* errorFlag) override;
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  uint32_t SaveProgress(TypeRecoveryFile file) override;
-  uint32_t LoadProgress(TypeRecoveryFile file) override;
-  CTypeRecovery* Clone() override;
-  // Hands on the enabled sub-types and their folder values.
-  void CopyStateFrom(const CTypeRecovery* prototype) override;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryOLE2, 2305)
+  TYPERECOVERY_STRIP_ANALYSIS
+  TYPERECOVERY_PROGRESS_FIELDS
 
   bool IsScanning() const { return m_scanning != 0; }
   uint8_t GetDatabaseMask() const { return m_databaseMask; }

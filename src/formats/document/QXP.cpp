@@ -12,22 +12,24 @@ constexpr uint32_t kMinimumLength = 17;
 const uint8_t kMagic[] = {0x00, 0x00, 'I', 'I', 'X', 'P', 'R', '3', 'D', ' ', 'D', ' '};
 constexpr uint64_t kKindAt = 12;  // "XP" document, "XT" template
 constexpr uint64_t kMaximumSize = 0x1000000;  // 16 MiB, for each kind
+const char16_t* const kSubTypeExtensions[] = {u"qxp", u"qpt"};
 
 }  // namespace
 
 CTypeRecoveryQXP::CTypeRecoveryQXP(CTypeRecoveryManager* host, const char16_t* outputRoot)
-    : CTypeRecovery(kTypeCode, host, outputRoot),
+    : CWithSubTypes(kCodes, kSubTypeExtensions, kDocumentRow, kTypeCode, host, outputRoot),
       m_templateMaxSize(kMaximumSize),
-      m_isTemplate(0),
-      m_templateFolderValue(0) {
+      m_isTemplate(0) {
   SetExtension(u"qxp");
   m_maxFileSize = kMaximumSize;
 }
 
-CTypeRecoveryQXP::~CTypeRecoveryQXP() {
+void CTypeRecoveryQXP::HandBackToPrototype() {
+  CTypeRecovery::HandBackToPrototype();
   // The template folder value goes back to the prototype like the base one.
   if (auto* prototype = dynamic_cast<CTypeRecoveryQXP*>(m_prototype)) {
-    prototype->m_templateFolderValue = m_templateFolderValue;
+    prototype->m_subTypes.FolderValue(kTemplateRow, prototype->m_typeFolderValue) =
+        m_subTypes.FolderValue(kTemplateRow, m_typeFolderValue);
   }
 }
 
@@ -38,21 +40,13 @@ uint32_t CTypeRecoveryQXP::IsHeaderMatched(const uint8_t* buffer, uint32_t lengt
   return BytesEqual(v, kKindAt, "XP") || BytesEqual(v, kKindAt, "XT") ? kTypeCode : 0;
 }
 
-bool CTypeRecoveryQXP::EnableSubType(uint32_t code, uint64_t) { return m_enabled.Enable(kCodes, code); }
-
-void CTypeRecoveryQXP::EnableAllSubTypes(uint32_t exceptCode) { m_enabled.EnableAll(kCodes, exceptCode); }
-
-bool CTypeRecoveryQXP::IsSubTypeEnabled(uint32_t code) const {
-  const int row = SubTypeRow(kCodes, code);
-  return row >= 0 && m_enabled.IsOn(static_cast<size_t>(row));
-}
-
 void CTypeRecoveryQXP::ReportQxpFile(uint32_t complete) {
-  ReportFileTo(m_isTemplate != 0 ? &m_templateFolderValue : &m_typeFolderValue, complete);
+  ReportFileTo(&m_subTypes.FolderValue(m_isTemplate != 0 ? kTemplateRow : kDocumentRow, m_typeFolderValue),
+               complete);
 }
 
 uint32_t CTypeRecoveryQXP::EndQxpFile(uint32_t complete) {
-  if (!m_enabled.IsOn(kDocumentRow) && m_isTemplate == 0) DiscardOutputFile();
+  if (!m_subTypes.IsOn(kDocumentRow) && m_isTemplate == 0) DiscardOutputFile();
   uint32_t ended = 0;
   if (m_fileInProgress != 0) {
     ReportQxpFile(complete);
@@ -72,7 +66,7 @@ uint32_t CTypeRecoveryQXP::Analyse(uint64_t stripPosition, const uint8_t* buffer
 
   if (IsHeaderMatched(buffer, length, 0) != 0) {
     // The file in progress ends here, complete as far as it could be followed.
-    if (!m_enabled.IsOn(kDocumentRow) && m_isTemplate == 0) DiscardOutputFile();
+    if (!m_subTypes.IsOn(kDocumentRow) && m_isTemplate == 0) DiscardOutputFile();
     if (m_fileInProgress != 0) {
       m_expectedSize = m_bytesWritten;
       ReportQxpFile(1);
@@ -83,7 +77,7 @@ uint32_t CTypeRecoveryQXP::Analyse(uint64_t stripPosition, const uint8_t* buffer
     m_isTemplate = 0;
     BeginFile(stripPosition, errorFlag);
     if (BytesEqual(view, kKindAt, "XT")) {
-      if (m_enabled.IsOn(kTemplateRow)) {
+      if (m_subTypes.IsOn(kTemplateRow)) {
         SetExtension(u"qpt");
         m_isTemplate = 1;
       } else {
@@ -105,29 +99,14 @@ uint32_t CTypeRecoveryQXP::Analyse(uint64_t stripPosition, const uint8_t* buffer
   return count;
 }
 
-uint32_t CTypeRecoveryQXP::SaveProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::SaveProgress(file) == 0) return 0;
-  if (!m_enabled.Save(file) || !WriteU64(file, m_templateMaxSize)) return 0;
-  if (m_fileInProgress == 0) return 1;
-  return WriteU32(file, GetCurrentSubTypeCode()) ? 1 : 0;
-}
-
-uint32_t CTypeRecoveryQXP::LoadProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::LoadProgress(file) == 0) return 0;
-  if (!m_enabled.Load(file) || !ReadU64(file, &m_templateMaxSize)) return 0;
-  AskFolderValue(u"qpt", &m_templateFolderValue);
-  if (m_fileInProgress == 0) return 1;
-  uint32_t code = 0;
-  if (!ReadU32(file, &code)) return 0;
-  m_isTemplate = code == kTemplateTypeCode ? 1 : 0;
-  return 1;
-}
-
-void CTypeRecoveryQXP::CopyStateFrom(const CTypeRecovery* prototype) {
-  CTypeRecovery::CopyStateFrom(prototype);
-  const CTypeRecoveryQXP& from = static_cast<const CTypeRecoveryQXP&>(*prototype);
-  m_enabled.CopyFrom(from.m_enabled);
-  m_templateFolderValue = from.m_templateFolderValue;
+void CTypeRecoveryQXP::ProgressFields(ProgressRecord& record) {
+  record.Nested(m_subTypes.Flags())(m_templateMaxSize);
+  if (record.Loading() && record.Ok()) RefetchFolderValues();
+  uint32_t code = GetCurrentSubTypeCode();
+  record.FileFields()(code);
+  if (record.Loading() && record.FileInProgress() && record.Ok()) {
+    m_isTemplate = code == kTemplateTypeCode ? 1 : 0;
+  }
 }
 
 TYPERECOVERY_FORMAT(CTypeRecoveryQXP, {1556, 1557}, u".qxp;.qpt", {u"qxp", u"qpt"})

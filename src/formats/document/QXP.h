@@ -25,33 +25,24 @@
 
 #include <cstdint>
 
-#include "framework/SubTypeFlags.h"
+#include "framework/cycles/SubTypeSet.h"
 #include "framework/TypeRecovery.h"
 
-class CTypeRecoveryQXP : public CTypeRecovery {
+class CTypeRecoveryQXP : public CWithSubTypes<CTypeRecovery, 2> {
  public:
-  static constexpr uint32_t kTypeCode = 1556;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryQXP, 1556)
+  TYPERECOVERY_STRIP_ANALYSIS
+  TYPERECOVERY_PROGRESS_FIELDS
+
   static constexpr uint32_t kTemplateTypeCode = 1557;
   // Flag order of the registry.
   static constexpr uint32_t kCodes[2] = {kTypeCode, kTemplateTypeCode};
 
-  CTypeRecoveryQXP(CTypeRecoveryManager* host, const char16_t* outputRoot);
-  ~CTypeRecoveryQXP() override;
-  uint32_t Analyse(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,
-                   uint32_t lookahead, uint32_t headerTypeCode, uint32_t* errorFlag) override;
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
+  void HandBackToPrototype() override;
   void CloseOutputFile() override { CloseAndRenameOutputFile(); }
-  uint32_t SaveProgress(TypeRecoveryFile file) override;
-  uint32_t LoadProgress(TypeRecoveryFile file) override;
-  CTypeRecovery* Clone() override;
-  // Hands on the enabled sub-types and their folder values.
-  void CopyStateFrom(const CTypeRecovery* prototype) override;
-  bool EnableSubType(uint32_t code, uint64_t maxFileSize) override;
-  void EnableAllSubTypes(uint32_t exceptCode) override;
 
-  bool IsSubTypeEnabled(uint32_t code) const;
   uint32_t GetCurrentSubTypeCode() const { return m_isTemplate != 0 ? kTemplateTypeCode : kTypeCode; }
-  uint32_t GetTemplateFolderValue() const { return m_templateFolderValue; }
+  uint32_t GetTemplateFolderValue() const { return GetSubTypeFolderValue(kTemplateTypeCode); }
 
  private:
   static constexpr size_t kDocumentRow = 0;
@@ -61,10 +52,8 @@ class CTypeRecoveryQXP : public CTypeRecovery {
   uint32_t EndQxpFile(uint32_t complete);
   void ReportQxpFile(uint32_t complete);
 
-  typerecovery::SubTypeFlags<2> m_enabled;
   uint64_t m_templateMaxSize;
   uint8_t m_isTemplate;  // the file in progress is a template
-  uint32_t m_templateFolderValue;
 };
 
 #endif

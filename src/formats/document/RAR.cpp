@@ -97,16 +97,8 @@ uint32_t CTypeRecoveryRAR::Analyse(uint64_t stripPosition, const uint8_t* buffer
   return count + EndOfStrip(ended, complete);
 }
 
-uint32_t CTypeRecoveryRAR::SaveProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::SaveProgress(file) == 0) return 0;
-  if (m_fileInProgress == 0) return 1;
-  return WriteU64(file, m_archiveSize) && WriteU64(file, m_blockCursor) ? 1 : 0;
-}
-
-uint32_t CTypeRecoveryRAR::LoadProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::LoadProgress(file) == 0) return 0;
-  if (m_fileInProgress == 0) return 1;
-  return ReadU64(file, &m_archiveSize) && ReadU64(file, &m_blockCursor) ? 1 : 0;
+void CTypeRecoveryRAR::ProgressFields(ProgressRecord& record) {
+  record.FileFields()(m_archiveSize)(m_blockCursor);
 }
 
 TYPERECOVERY_FORMAT(CTypeRecoveryRAR, {1794}, u".rar", {u"rar"})

@@ -18,15 +18,9 @@
 
 class CTypeRecoveryRAR : public CTypeRecovery {
  public:
-  static constexpr uint32_t kTypeCode = 1794;
-
-  CTypeRecoveryRAR(CTypeRecoveryManager* host, const char16_t* outputRoot);
-  uint32_t Analyse(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,
-                   uint32_t lookahead, uint32_t headerTypeCode, uint32_t* errorFlag) override;
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  uint32_t SaveProgress(TypeRecoveryFile file) override;
-  uint32_t LoadProgress(TypeRecoveryFile file) override;
-  CTypeRecovery* Clone() override;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryRAR, 1794)
+  TYPERECOVERY_STRIP_ANALYSIS
+  TYPERECOVERY_PROGRESS_FIELDS
 
  private:
   uint64_t m_blockCursor;   // next block header, from the current strip's first byte

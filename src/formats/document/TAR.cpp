@@ -158,23 +158,9 @@ uint32_t CTypeRecoveryTAR::Analyse(uint64_t stripPosition, const uint8_t* buffer
   return EndOfStrip(ended, 1);
 }
 
-uint32_t CTypeRecoveryTAR::SaveProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::SaveProgress(file) == 0) return 0;
-  if (m_fileInProgress == 0) return 1;
-  return WriteU64(file, m_blockCursor) && WriteU64(file, m_archiveSize) &&
-                 WriteU32(file, m_zeroBlocks) && m_split.Save(file)
-             ? 1
-             : 0;
-}
-
-uint32_t CTypeRecoveryTAR::LoadProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::LoadProgress(file) == 0) return 0;
-  m_split.Clear();
-  if (m_fileInProgress == 0) return 1;
-  return ReadU64(file, &m_blockCursor) && ReadU64(file, &m_archiveSize) &&
-                 ReadU32(file, &m_zeroBlocks) && m_split.Load(file)
-             ? 1
-             : 0;
+void CTypeRecoveryTAR::ProgressFields(ProgressRecord& record) {
+  if (record.Loading()) m_split.Clear();
+  record.FileFields()(m_blockCursor)(m_archiveSize)(m_zeroBlocks).Nested(m_split);
 }
 
 TYPERECOVERY_FORMAT(CTypeRecoveryTAR, {1796}, u".tar", {u"tar"})

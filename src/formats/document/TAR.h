@@ -32,17 +32,12 @@
 
 class CTypeRecoveryTAR : public CTypeRecovery {
  public:
-  static constexpr uint32_t kTypeCode = 1796;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryTAR, 1796)
+  TYPERECOVERY_STRIP_ANALYSIS
+  TYPERECOVERY_PROGRESS_FIELDS
+
   static constexpr uint32_t kBlockSize = 512;
   static constexpr uint32_t kRecordSize = 20 * kBlockSize;  // tar's default blocking
-
-  CTypeRecoveryTAR(CTypeRecoveryManager* host, const char16_t* outputRoot);
-  uint32_t Analyse(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,
-                   uint32_t lookahead, uint32_t headerTypeCode, uint32_t* errorFlag) override;
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  uint32_t SaveProgress(TypeRecoveryFile file) override;
-  uint32_t LoadProgress(TypeRecoveryFile file) override;
-  CTypeRecovery* Clone() override;
 
   uint64_t GetArchiveSize() const { return m_archiveSize; }
 

@@ -156,21 +156,8 @@ bool CTypeRecoveryHTML::FindEnd(const ByteView& view, uint32_t length, uint64_t*
   return false;
 }
 
-uint32_t CTypeRecoveryHTML::SaveProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::SaveProgress(file) == 0) return 0;
-  if (m_fileInProgress == 0) return 1;
-  const uint8_t flags[2] = {m_wide, m_bigEndian};
-  return WriteAll(file, flags, 2) ? 1 : 0;
-}
-
-uint32_t CTypeRecoveryHTML::LoadProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::LoadProgress(file) == 0) return 0;
-  if (m_fileInProgress == 0) return 1;
-  uint8_t flags[2];
-  if (!ReadAll(file, flags, 2)) return 0;
-  m_wide = flags[0] != 0 ? 1 : 0;
-  m_bigEndian = flags[1] != 0 ? 1 : 0;
-  return 1;
+void CTypeRecoveryHTML::ProgressFields(ProgressRecord& record) {
+  record.FileFields().Flag(m_wide).Flag(m_bigEndian);
 }
 
 // ---- RTF ----
@@ -213,20 +200,8 @@ bool CTypeRecoveryRTF::FindEnd(const ByteView& view, uint32_t length, uint64_t* 
   return false;
 }
 
-uint32_t CTypeRecoveryRTF::SaveProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::SaveProgress(file) == 0) return 0;
-  if (m_fileInProgress == 0) return 1;
-  return WriteU64(file, static_cast<uint64_t>(m_depth)) && WriteAll(file, &m_escapePending, 1) ? 1
-                                                                                               : 0;
-}
-
-uint32_t CTypeRecoveryRTF::LoadProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::LoadProgress(file) == 0) return 0;
-  if (m_fileInProgress == 0) return 1;
-  uint64_t depth = 0;
-  if (!ReadU64(file, &depth) || !ReadAll(file, &m_escapePending, 1)) return 0;
-  m_depth = static_cast<int64_t>(depth);
-  return 1;
+void CTypeRecoveryRTF::ProgressFields(ProgressRecord& record) {
+  record.FileFields()(m_depth)(m_escapePending);
 }
 
 // ---- MHT ----
@@ -267,16 +242,8 @@ bool CTypeRecoveryMHT::FindEnd(const ByteView& view, uint32_t length, uint64_t* 
   return false;
 }
 
-uint32_t CTypeRecoveryMHT::SaveProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::SaveProgress(file) == 0) return 0;
-  if (m_fileInProgress == 0) return 1;
-  return WriteAll(file, m_boundary, kBoundaryBytes) ? 1 : 0;
-}
-
-uint32_t CTypeRecoveryMHT::LoadProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::LoadProgress(file) == 0) return 0;
-  if (m_fileInProgress == 0) return 1;
-  return ReadAll(file, m_boundary, kBoundaryBytes) ? 1 : 0;
+void CTypeRecoveryMHT::ProgressFields(ProgressRecord& record) {
+  record.FileFields()(m_boundary);
 }
 
 TYPERECOVERY_FORMAT(CTypeRecoveryHTML, {1281}, u".htm;.html", {u"html", u"htm"})

@@ -45,14 +45,10 @@ class CTextEndCycle : public CTypeRecovery {
 
 class CTypeRecoveryHTML : public CTextEndCycle {
  public:
-  static constexpr uint32_t kTypeCode = 1281;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryHTML, 1281)
+  TYPERECOVERY_PROGRESS_FIELDS
 
-  CTypeRecoveryHTML(CTypeRecoveryManager* host, const char16_t* outputRoot);
   // Also sets the wide and big-endian flags for the text it accepts.
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  uint32_t SaveProgress(TypeRecoveryFile file) override;
-  uint32_t LoadProgress(TypeRecoveryFile file) override;
-  CTypeRecovery* Clone() override;
 
  protected:
   void StartFile(const typerecovery::ByteView&, uint32_t) override {}
@@ -68,13 +64,8 @@ class CTypeRecoveryHTML : public CTextEndCycle {
 
 class CTypeRecoveryRTF : public CTextEndCycle {
  public:
-  static constexpr uint32_t kTypeCode = 280;
-
-  CTypeRecoveryRTF(CTypeRecoveryManager* host, const char16_t* outputRoot);
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  uint32_t SaveProgress(TypeRecoveryFile file) override;
-  uint32_t LoadProgress(TypeRecoveryFile file) override;
-  CTypeRecovery* Clone() override;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryRTF, 280)
+  void ProgressFields(typerecovery::ProgressRecord& record) override;
 
  protected:
   void StartFile(const typerecovery::ByteView&, uint32_t) override {
@@ -90,14 +81,10 @@ class CTypeRecoveryRTF : public CTextEndCycle {
 
 class CTypeRecoveryMHT : public CTextEndCycle {
  public:
-  static constexpr uint32_t kTypeCode = 282;
-  static constexpr uint32_t kBoundaryBytes = 41;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryMHT, 282)
+  void ProgressFields(typerecovery::ProgressRecord& record) override;
 
-  CTypeRecoveryMHT(CTypeRecoveryManager* host, const char16_t* outputRoot);
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  uint32_t SaveProgress(TypeRecoveryFile file) override;
-  uint32_t LoadProgress(TypeRecoveryFile file) override;
-  CTypeRecovery* Clone() override;
+  static constexpr uint32_t kBoundaryBytes = 41;
 
  protected:
   void StartFile(const typerecovery::ByteView& view, uint32_t length) override;

@@ -154,7 +154,7 @@ uint32_t CTypeRecoveryZIP::IsHeaderMatched(const uint8_t* buffer, uint32_t lengt
 bool CTypeRecoveryZIP::EnableSubType(uint32_t code, uint64_t maxFileSize) {
   const int row = SubTypeRow(kCodes, code);
   if (row < 0) return false;
-  m_enabled.Enable(kCodes, code);
+  m_subTypes.Enable(code);
   if (static_cast<size_t>(row) == kGenericRow) {
     m_maxFileSize = maxFileSize;
   } else {
@@ -170,7 +170,7 @@ uint64_t CTypeRecoveryZIP::GetSubTypeMaximum(uint32_t code) const {
 }
 
 uint64_t CTypeRecoveryZIP::MaximumOfCurrentRow() const {
-  return m_currentRow == kGenericRow ? m_maxFileSize : m_subTypeMaxima.size[m_currentRow];
+  return m_subTypes.current == kGenericRow ? m_maxFileSize : m_subTypeMaxima.size[m_subTypes.current];
 }
 
 uint32_t CTypeRecoveryZIP::Analyse(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,
@@ -320,37 +320,16 @@ void CTypeRecoveryZIP::ScanForSubType(const ByteView& readable, uint64_t part, u
   }
 }
 
-uint32_t CTypeRecoveryZIP::SaveProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::SaveProgress(file) == 0) return 0;
-  if (!m_enabled.Save(file) || !m_subTypeMaxima.Save(file)) return 0;
-  if (m_fileInProgress != 0) {
-    if (!WriteU64(file, m_recordCursor) || !WriteU64(file, m_recordsTotal) ||
-        !WriteByte(file, m_walkMode) || !WriteU64(file, m_firstRecordSize) ||
-        !WriteU32(file, m_scanning) || !SaveCurrentCode(file)) {
-      return 0;
-    }
-  }
-  return 1;
-}
-
-uint32_t CTypeRecoveryZIP::LoadProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::LoadProgress(file) == 0) return 0;
-  if (!m_enabled.Load(file) || !m_subTypeMaxima.Load(file)) return 0;
-  if (m_fileInProgress != 0) {
-    if (!ReadU64(file, &m_recordCursor) || !ReadU64(file, &m_recordsTotal) ||
-        !ReadByte(file, &m_walkMode) || !ReadU64(file, &m_firstRecordSize) ||
-        !ReadU32(file, &m_scanning) || !LoadCurrentCode(file)) {
-      return 0;
-    }
-  }
-  RefetchFolderValues(kFolderFetchOrder);
-  return 1;
+void CTypeRecoveryZIP::ProgressFields(ProgressRecord& record) {
+  record.Nested(m_subTypes.Flags()).Nested(m_subTypeMaxima).FileFields();
+  record(m_recordCursor)(m_recordsTotal)(m_walkMode)(m_firstRecordSize)(m_scanning);
+  m_subTypes.CurrentCodeField(record);
+  if (record.Loading() && record.Ok()) RefetchFolderValuesInOrder(kFolderFetchOrder);
 }
 
 void CTypeRecoveryZIP::CopyStateFrom(const CTypeRecovery* prototype) {
   CMultiFormatRecovery<17>::CopyStateFrom(prototype);
   const CTypeRecoveryZIP& from = static_cast<const CTypeRecoveryZIP&>(*prototype);
-  CopySubTypesFrom(from);
   // The per-sub-type maxima the host gave go with the clone, so that they
   // limit the files it follows.
   m_subTypeMaxima = from.m_subTypeMaxima;

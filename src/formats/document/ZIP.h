@@ -30,19 +30,14 @@
 
 class CTypeRecoveryZIP : public CMultiFormatRecovery<17> {
  public:
-  static constexpr uint32_t kTypeCode = 1793;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryZIP, 1793)
+  TYPERECOVERY_STRIP_ANALYSIS
+  TYPERECOVERY_PROGRESS_FIELDS
+
   static constexpr uint64_t kDefaultMaximum = 0x280000000ull;       // 10 GiB
   static constexpr uint64_t kDefaultSubTypeMaximum = 0x8000000ull;  // 128 MiB
   enum WalkMode : uint8_t { kSearchEnd = 0, kWalkRecords = 1 };
 
-  CTypeRecoveryZIP(CTypeRecoveryManager* host, const char16_t* outputRoot);
-
-  uint32_t Analyse(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,
-                   uint32_t lookahead, uint32_t headerTypeCode, uint32_t* errorFlag) override;
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  uint32_t SaveProgress(TypeRecoveryFile file) override;
-  uint32_t LoadProgress(TypeRecoveryFile file) override;
-  CTypeRecovery* Clone() override;
   // Hands on the enabled sub-types, their folder values and maxima.
   void CopyStateFrom(const CTypeRecovery* prototype) override;
   // Turns on the code's flag and stores the size as its maximum (1793: the

@@ -86,16 +86,8 @@ uint32_t CTypeRecoveryBMP::Analyse(uint64_t stripPosition, const uint8_t* buffer
   return ended + EndFile(1, &record);
 }
 
-uint32_t CTypeRecoveryBMP::SaveProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::SaveProgress(file) == 0) return 0;
-  if (m_fileInProgress == 0) return 1;
-  return WriteU32(file, m_width) && WriteU32(file, m_height) ? 1 : 0;
-}
-
-uint32_t CTypeRecoveryBMP::LoadProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::LoadProgress(file) == 0) return 0;
-  if (m_fileInProgress == 0) return 1;
-  return ReadU32(file, &m_width) && ReadU32(file, &m_height) ? 1 : 0;
+void CTypeRecoveryBMP::ProgressFields(typerecovery::ProgressRecord& record) {
+  record.FileFields()(m_width)(m_height);
 }
 
 TYPERECOVERY_FORMAT(CTypeRecoveryBMP, {1537}, u".bmp", {u"bmp"})

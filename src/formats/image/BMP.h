@@ -18,17 +18,11 @@
 
 class CTypeRecoveryBMP : public CTypeRecovery {
  public:
-  static constexpr uint32_t kTypeCode = 1537;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryBMP, 1537)
+  TYPERECOVERY_STRIP_ANALYSIS
+  TYPERECOVERY_PROGRESS_FIELDS
 
-  CTypeRecoveryBMP(CTypeRecoveryManager* host, const char16_t* outputRoot);
   ~CTypeRecoveryBMP() override;
-
-  uint32_t Analyse(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,
-                   uint32_t lookahead, uint32_t headerTypeCode, uint32_t* errorFlag) override;
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  uint32_t SaveProgress(TypeRecoveryFile file) override;
-  uint32_t LoadProgress(TypeRecoveryFile file) override;
-  CTypeRecovery* Clone() override;
 
  private:
   uint32_t m_width;

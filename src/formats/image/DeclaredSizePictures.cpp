@@ -114,16 +114,8 @@ bool CTypeRecoveryICO::PictureRecord(tag_PictureInfo* record) const {
   return true;
 }
 
-uint32_t CTypeRecoveryICO::SaveProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::SaveProgress(file) == 0) return 0;
-  if (m_fileInProgress == 0) return 1;
-  return WriteU32(file, m_width) && WriteU32(file, m_height) ? 1 : 0;
-}
-
-uint32_t CTypeRecoveryICO::LoadProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::LoadProgress(file) == 0) return 0;
-  if (m_fileInProgress == 0) return 1;
-  return ReadU32(file, &m_width) && ReadU32(file, &m_height) ? 1 : 0;
+void CTypeRecoveryICO::ProgressFields(typerecovery::ProgressRecord& record) {
+  record.FileFields()(m_width)(m_height);
 }
 
 // ---- TPF ----

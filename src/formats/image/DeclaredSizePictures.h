@@ -17,12 +17,8 @@
 
 class CTypeRecoveryICO : public CFixedSizeCycle {
  public:
-  static constexpr uint32_t kTypeCode = 1540;
-  CTypeRecoveryICO(CTypeRecoveryManager* host, const char16_t* outputRoot);
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  uint32_t SaveProgress(TypeRecoveryFile file) override;
-  uint32_t LoadProgress(TypeRecoveryFile file) override;
-  CTypeRecovery* Clone() override;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryICO, 1540)
+  TYPERECOVERY_PROGRESS_FIELDS
 
  private:
   uint64_t DeclaredSize(const typerecovery::ByteView& header) const override;
@@ -35,10 +31,7 @@ class CTypeRecoveryICO : public CFixedSizeCycle {
 
 class CTypeRecoveryTPF : public CFixedSizeCycle {
  public:
-  static constexpr uint32_t kTypeCode = 1564;
-  CTypeRecoveryTPF(CTypeRecoveryManager* host, const char16_t* outputRoot);
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  CTypeRecovery* Clone() override;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryTPF, 1564)
 
  private:
   uint64_t DeclaredSize(const typerecovery::ByteView& header) const override;

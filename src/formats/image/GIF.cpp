@@ -127,28 +127,8 @@ uint32_t CTypeRecoveryGIF::Analyse(uint64_t stripPosition, const uint8_t* buffer
   return ended + EndFile(complete ? 1 : 0, &record);
 }
 
-uint32_t CTypeRecoveryGIF::SaveProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::SaveProgress(file) == 0) return 0;
-  if (m_fileInProgress == 0) return 1;
-  const uint8_t flags[3] = {m_inExtension, m_descriptorPending, m_inImageData};
-  return WriteU32(file, m_position) && typerecovery::WriteAll(file, flags, 3) &&
-                 WriteU32(file, m_width) && WriteU32(file, m_height)
-             ? 1
-             : 0;
-}
-
-uint32_t CTypeRecoveryGIF::LoadProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::LoadProgress(file) == 0) return 0;
-  if (m_fileInProgress == 0) return 1;
-  uint8_t flags[3];
-  if (!ReadU32(file, &m_position) || !typerecovery::ReadAll(file, flags, 3) ||
-      !ReadU32(file, &m_width) || !ReadU32(file, &m_height)) {
-    return 0;
-  }
-  m_inExtension = flags[0];
-  m_descriptorPending = flags[1];
-  m_inImageData = flags[2];
-  return 1;
+void CTypeRecoveryGIF::ProgressFields(typerecovery::ProgressRecord& record) {
+  record.FileFields()(m_position)(m_inExtension)(m_descriptorPending)(m_inImageData)(m_width)(m_height);
 }
 
 TYPERECOVERY_FORMAT(CTypeRecoveryGIF, {1538}, u".gif", {u"gif"})

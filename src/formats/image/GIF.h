@@ -16,17 +16,11 @@
 
 class CTypeRecoveryGIF : public CTypeRecovery {
  public:
-  static constexpr uint32_t kTypeCode = 1538;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryGIF, 1538)
+  TYPERECOVERY_STRIP_ANALYSIS
+  TYPERECOVERY_PROGRESS_FIELDS
 
-  CTypeRecoveryGIF(CTypeRecoveryManager* host, const char16_t* outputRoot);
   ~CTypeRecoveryGIF() override;
-
-  uint32_t Analyse(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,
-                   uint32_t lookahead, uint32_t headerTypeCode, uint32_t* errorFlag) override;
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  uint32_t SaveProgress(TypeRecoveryFile file) override;
-  uint32_t LoadProgress(TypeRecoveryFile file) override;
-  CTypeRecovery* Clone() override;
 
  private:
   // Walks the blocks inside the strip; answers true when the file ends, with

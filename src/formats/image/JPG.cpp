@@ -247,29 +247,17 @@ void CTypeRecoveryJPG::ReportPicture(uint32_t complete) {
   ReportFile(complete, &picture);
 }
 
-uint32_t CTypeRecoveryJPG::SaveProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::SaveProgress(file) == 0) return 0;
-  if (m_fileInProgress == 0) return 1;
-  return (WriteU32(file, m_scanPosition) && WriteU32(file, m_inScan) &&
-          WriteU32(file, m_imageWidth) && WriteU32(file, m_imageHeight))
-             ? 1
-             : 0;
-}
-
-uint32_t CTypeRecoveryJPG::LoadProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::LoadProgress(file) == 0) return 0;
-  // The EXIF segment's place and the held data are not saved: a resumed
-  // file reports no EXIF metadata.
-  FreeHeldBlocks();
-  m_heldStart = m_expectedSize;
-  m_exifSegmentLength = 0;
-  m_exifSegmentOffset = 0;
-  m_exifSeen = 0;
-  if (m_fileInProgress == 0) return 1;
-  return (ReadU32(file, &m_scanPosition) && ReadU32(file, &m_inScan) &&
-          ReadU32(file, &m_imageWidth) && ReadU32(file, &m_imageHeight))
-             ? 1
-             : 0;
+void CTypeRecoveryJPG::ProgressFields(typerecovery::ProgressRecord& record) {
+  if (record.Loading()) {
+    // The EXIF segment's place and the held data are not saved: a resumed
+    // file reports no EXIF metadata.
+    FreeHeldBlocks();
+    m_heldStart = m_expectedSize;
+    m_exifSegmentLength = 0;
+    m_exifSegmentOffset = 0;
+    m_exifSeen = 0;
+  }
+  record.FileFields()(m_scanPosition)(m_inScan)(m_imageWidth)(m_imageHeight);
 }
 
 TYPERECOVERY_FORMAT(CTypeRecoveryJPG, {513}, u".jpg;.jpe;.jpeg", {u"jpg", u"jpeg", u"jpe"})

@@ -33,20 +33,15 @@
 
 class CTypeRecoveryJPG : public CTypeRecovery {
  public:
-  static constexpr uint32_t kTypeCode = 513;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryJPG, 513)
+  TYPERECOVERY_STRIP_ANALYSIS
+  TYPERECOVERY_PROGRESS_FIELDS
+
   static constexpr uint64_t kDefaultMaxFileSize = 64ull * 1024 * 1024;
   // A strip shorter than this never starts a file.
   static constexpr uint32_t kMinHeaderLength = 17;
 
-  CTypeRecoveryJPG(CTypeRecoveryManager* host, const char16_t* outputRoot);
   ~CTypeRecoveryJPG() override;
-
-  uint32_t Analyse(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,
-                   uint32_t lookahead, uint32_t headerTypeCode, uint32_t* errorFlag) override;
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  uint32_t SaveProgress(TypeRecoveryFile file) override;
-  uint32_t LoadProgress(TypeRecoveryFile file) override;
-  CTypeRecovery* Clone() override;
 
   uint32_t GetImageWidth() const { return m_imageWidth; }
   uint32_t GetImageHeight() const { return m_imageHeight; }

@@ -21,17 +21,11 @@
 
 class CTypeRecoveryPNG : public CTypeRecovery {
  public:
-  static constexpr uint32_t kTypeCode = 1539;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryPNG, 1539)
+  TYPERECOVERY_STRIP_ANALYSIS
+  TYPERECOVERY_PROGRESS_RECORD
 
-  CTypeRecoveryPNG(CTypeRecoveryManager* host, const char16_t* outputRoot);
   ~CTypeRecoveryPNG() override;
-
-  uint32_t Analyse(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,
-                   uint32_t lookahead, uint32_t headerTypeCode, uint32_t* errorFlag) override;
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  uint32_t SaveProgress(TypeRecoveryFile file) override;
-  uint32_t LoadProgress(TypeRecoveryFile file) override;
-  CTypeRecovery* Clone() override;
 
  private:
   // What the walk does with the chunk whose header starts the view.

@@ -219,30 +219,12 @@ uint32_t CTypeRecoveryPSD::Analyse(uint64_t stripPosition, const uint8_t* buffer
   return ended + EndFile(complete, &record);
 }
 
-uint32_t CTypeRecoveryPSD::SaveProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::SaveProgress(file) == 0) return 0;
-  if (m_fileInProgress == 0) return 1;
-  const uint32_t next =
-      m_nextPosition > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(m_nextPosition);
-  return typerecovery::WriteAll(file, m_header, kFileHeaderSize) && WriteU32(file, m_rowsToRead) &&
-                 typerecovery::WriteAll(file, &m_section, 1) && WriteU32(file, next) &&
-                 WriteU32(file, m_width) && WriteU32(file, m_height)
-             ? 1
-             : 0;
-}
-
-uint32_t CTypeRecoveryPSD::LoadProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::LoadProgress(file) == 0) return 0;
-  m_tailLength = 0;
-  if (m_fileInProgress == 0) return 1;
-  uint32_t next = 0;
-  if (!typerecovery::ReadAll(file, m_header, kFileHeaderSize) || !ReadU32(file, &m_rowsToRead) ||
-      !typerecovery::ReadAll(file, &m_section, 1) || !ReadU32(file, &next) ||
-      !ReadU32(file, &m_width) || !ReadU32(file, &m_height)) {
-    return 0;
-  }
-  m_nextPosition = next;
-  return 1;
+void CTypeRecoveryPSD::ProgressFields(typerecovery::ProgressRecord& record) {
+  if (record.Loading()) m_tailLength = 0;
+  // The next position is kept in 32 bits (a larger one is saved as the largest).
+  uint32_t next = m_nextPosition > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(m_nextPosition);
+  record.FileFields()(m_header)(m_rowsToRead)(m_section)(next)(m_width)(m_height);
+  if (record.Loading() && record.FileInProgress() && record.Ok()) m_nextPosition = next;
 }
 
 TYPERECOVERY_FORMAT(CTypeRecoveryPSD, {1541}, u".psd", {u"psd"})

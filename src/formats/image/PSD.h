@@ -24,18 +24,13 @@
 
 class CTypeRecoveryPSD : public CTypeRecovery {
  public:
-  static constexpr uint32_t kTypeCode = 1541;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryPSD, 1541)
+  TYPERECOVERY_STRIP_ANALYSIS
+  TYPERECOVERY_PROGRESS_FIELDS
+
   static constexpr uint32_t kFileHeaderSize = 26;
 
-  CTypeRecoveryPSD(CTypeRecoveryManager* host, const char16_t* outputRoot);
   ~CTypeRecoveryPSD() override;
-
-  uint32_t Analyse(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,
-                   uint32_t lookahead, uint32_t headerTypeCode, uint32_t* errorFlag) override;
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  uint32_t SaveProgress(TypeRecoveryFile file) override;
-  uint32_t LoadProgress(TypeRecoveryFile file) override;
-  CTypeRecovery* Clone() override;
 
  private:
   // Section state: 0 to 2 while walking the three sections, then at the

@@ -83,16 +83,8 @@ CMediaStripCycle::Walk CTypeRecoveryCRW::WalkStrip(const Strip& strip) {
   return Walk::WholeStrip(strip);
 }
 
-uint32_t CTypeRecoveryCRW::SaveProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::SaveProgress(file) == 0) return 0;
-  if (m_fileInProgress == 0) return 1;
-  return WriteU32(file, m_headerLength) ? 1 : 0;
-}
-
-uint32_t CTypeRecoveryCRW::LoadProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::LoadProgress(file) == 0) return 0;
-  if (m_fileInProgress == 0) return 1;
-  return ReadU32(file, &m_headerLength) ? 1 : 0;
+void CTypeRecoveryCRW::ProgressFields(typerecovery::ProgressRecord& record) {
+  record.FileFields()(m_headerLength);
 }
 
 // ---- X3F ----

@@ -25,12 +25,8 @@
 
 class CTypeRecoveryCRW : public CMediaStripCycle {
  public:
-  static constexpr uint32_t kTypeCode = 524;
-  CTypeRecoveryCRW(CTypeRecoveryManager* host, const char16_t* outputRoot);
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  uint32_t SaveProgress(TypeRecoveryFile file) override;
-  uint32_t LoadProgress(TypeRecoveryFile file) override;
-  CTypeRecovery* Clone() override;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryCRW, 524)
+  TYPERECOVERY_PROGRESS_FIELDS
 
  private:
   bool StartFile(const Strip& strip) override;
@@ -41,10 +37,7 @@ class CTypeRecoveryCRW : public CMediaStripCycle {
 
 class CTypeRecoveryX3F : public CMediaStripCycle {
  public:
-  static constexpr uint32_t kTypeCode = 525;
-  CTypeRecoveryX3F(CTypeRecoveryManager* host, const char16_t* outputRoot);
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  CTypeRecovery* Clone() override;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryX3F, 525)
 
  private:
   bool StartFile(const Strip& strip) override;

@@ -57,10 +57,7 @@ class CRecordChainCycle : public CMediaStripCycle {
 
 class CTypeRecoveryPSP : public CRecordChainCycle {
  public:
-  static constexpr uint32_t kTypeCode = 1549;
-  CTypeRecoveryPSP(CTypeRecoveryManager* host, const char16_t* outputRoot);
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  CTypeRecovery* Clone() override;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryPSP, 1549)
 
  private:
   typerecovery::RecordWalk::Step VisitRecord(const typerecovery::ByteView& header) override;
@@ -68,10 +65,7 @@ class CTypeRecoveryPSP : public CRecordChainCycle {
 
 class CTypeRecoveryEMF : public CRecordChainCycle {
  public:
-  static constexpr uint32_t kTypeCode = 1560;
-  CTypeRecoveryEMF(CTypeRecoveryManager* host, const char16_t* outputRoot);
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  CTypeRecovery* Clone() override;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryEMF, 1560)
 
  private:
   typerecovery::RecordWalk::Step VisitRecord(const typerecovery::ByteView& header) override;
@@ -79,10 +73,7 @@ class CTypeRecoveryEMF : public CRecordChainCycle {
 
 class CTypeRecoveryABR : public CRecordChainCycle {
  public:
-  static constexpr uint32_t kTypeCode = 1542;
-  CTypeRecoveryABR(CTypeRecoveryManager* host, const char16_t* outputRoot);
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  CTypeRecovery* Clone() override;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryABR, 1542)
 
  private:
   typerecovery::RecordWalk::Step VisitRecord(const typerecovery::ByteView& header) override;

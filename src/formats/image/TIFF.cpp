@@ -143,10 +143,8 @@ bool ReadBlock(TypeRecoveryFile file, uint32_t limit, uint32_t capacity, bool ke
 }  // namespace
 
 CTypeRecoveryTIFF::CTypeRecoveryTIFF(CTypeRecoveryManager* host, const char16_t* outputRoot)
-    : CTypeRecovery(kTypeCode, host, outputRoot),
+    : CWithSubTypes(kSubTypeCodes, kExtensions, kTIFF, kTypeCode, host, outputRoot),
       m_maxima(kDefaultMaxFileSize),
-      m_folderValues{},
-      m_subType(kTIFF),
       m_magic(0),
       m_magicAt8(0),
       m_bigEndian(0),
@@ -174,13 +172,14 @@ CTypeRecoveryTIFF::CTypeRecoveryTIFF(CTypeRecoveryManager* host, const char16_t*
 }
 
 CTypeRecoveryTIFF::~CTypeRecoveryTIFF() {
-  // The raw sub-types' folder values go back to the prototype, as the base
-  // does with the TIFF one.
-  if (m_prototype != nullptr) {
-    CTypeRecoveryTIFF* prototype = static_cast<CTypeRecoveryTIFF*>(m_prototype);
-    std::memcpy(prototype->m_folderValues, m_folderValues, sizeof m_folderValues);
-  }
   Reset();
+}
+
+void CTypeRecoveryTIFF::HandBackToPrototype() {
+  CTypeRecovery::HandBackToPrototype();
+  if (m_prototype != nullptr) {
+    m_subTypes.HandFolderValuesTo(static_cast<CTypeRecoveryTIFF*>(m_prototype)->m_subTypes);
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -189,7 +188,7 @@ CTypeRecoveryTIFF::~CTypeRecoveryTIFF() {
 bool CTypeRecoveryTIFF::EnableSubType(uint32_t code, uint64_t maxFileSize) {
   const int row = typerecovery::SubTypeRow(kSubTypeCodes, code);
   if (row < 0) return false;
-  m_enabled.on[row] = 1;
+  m_subTypes.Enable(code);
   if (static_cast<size_t>(row) == kTIFF) {
     m_maxFileSize = maxFileSize;
   } else {
@@ -198,35 +197,19 @@ bool CTypeRecoveryTIFF::EnableSubType(uint32_t code, uint64_t maxFileSize) {
   return true;
 }
 
-void CTypeRecoveryTIFF::EnableAllSubTypes(uint32_t exceptCode) {
-  m_enabled.EnableAll(kSubTypeCodes, exceptCode);
-}
-
-bool CTypeRecoveryTIFF::IsSubTypeEnabled(uint32_t code) const {
-  const int row = typerecovery::SubTypeRow(kSubTypeCodes, code);
-  return row >= 0 && m_enabled.IsOn(static_cast<size_t>(row));
-}
-
 uint64_t CTypeRecoveryTIFF::GetSubTypeMaxFileSize(uint32_t code) const {
   const int row = typerecovery::SubTypeRow(kSubTypeCodes, code);
   if (row < 0) return 0;
   return static_cast<size_t>(row) == kTIFF ? m_maxFileSize : m_maxima.size[row];
 }
 
-uint32_t& CTypeRecoveryTIFF::FolderValue() {
-  return m_subType == kTIFF ? m_typeFolderValue : m_folderValues[m_subType];
-}
-
 uint64_t CTypeRecoveryTIFF::SubTypeMaximum() const {
-  return m_subType == kTIFF ? m_maxFileSize : m_maxima.size[m_subType];
+  return m_subTypes.current == kTIFF ? m_maxFileSize : m_maxima.size[m_subTypes.current];
 }
 
 void CTypeRecoveryTIFF::CopyStateFrom(const CTypeRecovery* prototype) {
-  CTypeRecovery::CopyStateFrom(prototype);
-  const CTypeRecoveryTIFF& from = static_cast<const CTypeRecoveryTIFF&>(*prototype);
-  m_enabled.CopyFrom(from.m_enabled);
-  m_maxima = from.m_maxima;
-  std::memcpy(m_folderValues, from.m_folderValues, sizeof m_folderValues);
+  CWithSubTypes::CopyStateFrom(prototype);
+  m_maxima = static_cast<const CTypeRecoveryTIFF&>(*prototype).m_maxima;
 }
 
 // ---------------------------------------------------------------------------
@@ -260,7 +243,7 @@ void CTypeRecoveryTIFF::Reset() {
   m_makeLength = 0;
   m_subDirectoryOffset = 0;
   m_subDirectoryCount = 0;
-  m_subType = kTIFF;
+  m_subTypes.current = kTIFF;
   SetExtension(kExtensions[kTIFF]);
   m_magic = 0;
   m_magicAt8 = 0;
@@ -300,7 +283,7 @@ void CTypeRecoveryTIFF::StartFile(uint64_t stripPosition, const uint8_t* buffer,
 }
 
 uint32_t CTypeRecoveryTIFF::EndTiffFile(uint32_t complete) {
-  if (m_subType == kTIFF && !m_enabled.IsOn(kTIFF)) {
+  if (m_subTypes.current == kTIFF && !m_subTypes.IsOn(kTIFF)) {
     DiscardOutputFile();
     return 0;
   }
@@ -327,7 +310,7 @@ uint32_t CTypeRecoveryTIFF::EndTiffFile(uint32_t complete) {
       }
       std::free(whole);
     }
-    ReportFileTo(&FolderValue(), complete, hasRecord ? &record : nullptr);
+    ReportFileTo(&CurrentFolderValue(), complete, hasRecord ? &record : nullptr);
   }
   m_fileInProgress = 0;
   CloseOutputFile();
@@ -344,9 +327,9 @@ uint32_t CTypeRecoveryTIFF::Analyse(uint64_t stripPosition, const uint8_t* buffe
   uint32_t ended = 0;
   if (IsHeaderMatched(buffer, length, 0) != 0) {
     FreeHeldBlocks();
-    if (m_fileInProgress != 0 && m_subType == kTIFF && !m_enabled.IsOn(kTIFF)) DiscardOutputFile();
+    if (m_fileInProgress != 0 && m_subTypes.current == kTIFF && !m_subTypes.IsOn(kTIFF)) DiscardOutputFile();
     if (m_fileInProgress != 0) {
-      ReportFileTo(&FolderValue(), 0);
+      ReportFileTo(&CurrentFolderValue(), 0);
       m_fileInProgress = 0;
       ++ended;
     }
@@ -484,7 +467,7 @@ bool CTypeRecoveryTIFF::ServeMakeText() {
 }
 
 void CTypeRecoveryTIFF::CheckCanonTrailer() {
-  if (m_subType != kCR2 || m_trailer != 0) return;
+  if (m_subTypes.current != kCR2 || m_trailer != 0) return;
   const uint64_t end = m_bytesWritten;
   if (end < m_strip.start || end > m_strip.End()) return;
   const uint64_t at = end - m_strip.start;
@@ -768,15 +751,15 @@ void CTypeRecoveryTIFF::DecideSubType() {
     found = kRAW;
   }
   if (found == kTIFF) return;
-  if (!m_enabled.IsOn(found)) {
+  if (!m_subTypes.IsOn(found)) {
     m_refused = true;
     return;
   }
-  m_subType = found;
+  m_subTypes.current = found;
   SetExtension(kExtensions[found]);
   if (m_structureDone != 0 && m_trailer == 0) {
-    if (m_subType == kORF && m_magic == kMagicOlympusRS) m_trailer = kOlympusRsTrailer;
-    if (m_subType == kRAW && m_magic == kMagicPanasonic) m_trailer = kPanasonicTrailer;
+    if (m_subTypes.current == kORF && m_magic == kMagicOlympusRS) m_trailer = kOlympusRsTrailer;
+    if (m_subTypes.current == kRAW && m_magic == kMagicPanasonic) m_trailer = kPanasonicTrailer;
   }
 }
 
@@ -789,8 +772,8 @@ void CTypeRecoveryTIFF::UpdateDone() {
     return;
   }
   m_structureDone = 1;
-  if (m_subType == kORF && m_magic == kMagicOlympusRS) m_trailer = kOlympusRsTrailer;
-  if (m_subType == kRAW && m_magic == kMagicPanasonic) m_trailer = kPanasonicTrailer;
+  if (m_subTypes.current == kORF && m_magic == kMagicOlympusRS) m_trailer = kOlympusRsTrailer;
+  if (m_subTypes.current == kRAW && m_magic == kMagicPanasonic) m_trailer = kPanasonicTrailer;
 }
 
 void CTypeRecoveryTIFF::RaiseEnd(uint64_t end) {
@@ -810,7 +793,7 @@ uint32_t CTypeRecoveryTIFF::FileU32(const ByteView& v, uint64_t offset) const {
 
 uint32_t CTypeRecoveryTIFF::SaveProgress(TypeRecoveryFile file) {
   if (CTypeRecovery::SaveProgress(file) == 0) return 0;
-  if (!m_enabled.Save(file) || !m_maxima.Save(file)) return 0;
+  if (!m_subTypes.Flags().Save(file) || !m_maxima.Save(file)) return 0;
   if (m_fileInProgress == 0) return 1;
   const Column& offsets = m_columns[kOffsets];
   const Column& counts = m_columns[kByteCounts];
@@ -828,7 +811,7 @@ uint32_t CTypeRecoveryTIFF::SaveProgress(TypeRecoveryFile file) {
             WriteBlock(file, reinterpret_cast<const uint8_t*>(m_make),
                        m_make != nullptr ? m_makeTextLength : 0) &&
             typerecovery::WriteAll(file, flags, 3) && WriteU32(file, m_trailer) &&
-            WriteU32(file, kSubTypeCodes[m_subType]);
+            WriteU32(file, m_subTypes.CurrentCode());
   ok = ok && WriteU32(file, static_cast<uint32_t>(m_pendingDirectories.size() * 4));
   for (size_t i = 0; ok && i < m_pendingDirectories.size(); ++i) {
     ok = WriteU32(file, m_pendingDirectories[i]);
@@ -844,7 +827,7 @@ uint32_t CTypeRecoveryTIFF::SaveProgress(TypeRecoveryFile file) {
 
 uint32_t CTypeRecoveryTIFF::LoadProgress(TypeRecoveryFile file) {
   if (CTypeRecovery::LoadProgress(file) == 0) return 0;
-  if (!m_enabled.Load(file) || !m_maxima.Load(file)) return 0;
+  if (!m_subTypes.Flags().Load(file) || !m_maxima.Load(file)) return 0;
   if (m_fileInProgress != 0) {
     std::free(m_cache);
     m_cache = nullptr;
@@ -893,7 +876,7 @@ uint32_t CTypeRecoveryTIFF::LoadProgress(TypeRecoveryFile file) {
     m_structureDone = flags[2];
     const int row = typerecovery::SubTypeRow(kSubTypeCodes, subTypeCode);
     if (row < 0) return 0;
-    m_subType = static_cast<size_t>(row);
+    m_subTypes.current = static_cast<size_t>(row);
     uint32_t bytes = 0;
     if (!ReadU32(file, &bytes) || bytes % 4 != 0 || bytes / 4 > kMaxPendingItems) return 0;
     for (uint32_t i = 0; i < bytes / 4; ++i) {
@@ -911,7 +894,7 @@ uint32_t CTypeRecoveryTIFF::LoadProgress(TypeRecoveryFile file) {
       }
     }
   }
-  for (size_t row = 0; row < kRawSubTypes; ++row) AskFolderValue(kExtensions[row], &m_folderValues[row]);
+  RefetchFolderValues();
   return 1;
 }
 

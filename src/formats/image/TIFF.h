@@ -31,12 +31,15 @@
 
 #include <vector>
 
-#include "framework/SubTypeFlags.h"
+#include "framework/cycles/SubTypeSet.h"
 #include "framework/TypeRecovery.h"
 
-class CTypeRecoveryTIFF : public CTypeRecovery {
+class CTypeRecoveryTIFF : public CWithSubTypes<CTypeRecovery, 10> {
  public:
-  static constexpr uint32_t kTypeCode = 514;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryTIFF, 514)
+  TYPERECOVERY_STRIP_ANALYSIS
+  TYPERECOVERY_PROGRESS_RECORD
+
   static constexpr size_t kSubTypes = 10;
   static constexpr size_t kRawSubTypes = 9;
   // Sub-type codes in flag order: CR2, ARW, NEF, ORF, SR2, RAW, PEF, DNG, MEF, TIFF.
@@ -44,26 +47,20 @@ class CTypeRecoveryTIFF : public CTypeRecovery {
                                                         521, 522, 517, 523, 514};
   static constexpr uint64_t kDefaultMaxFileSize = 64ull << 20;
 
-  CTypeRecoveryTIFF(CTypeRecoveryManager* host, const char16_t* outputRoot);
   ~CTypeRecoveryTIFF() override;
+  // The raw sub-types' folder values go back too.
+  void HandBackToPrototype() override;
 
-  uint32_t Analyse(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,
-                   uint32_t lookahead, uint32_t headerTypeCode, uint32_t* errorFlag) override;
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
   void CloseOutputFile() override { CloseAndRenameOutputFile(); }
-  uint32_t SaveProgress(TypeRecoveryFile file) override;
-  uint32_t LoadProgress(TypeRecoveryFile file) override;
   void DiscardOutputFile() override;
-  CTypeRecovery* Clone() override;
   // Hands on the enabled sub-types, their maxima and folder values.
   void CopyStateFrom(const CTypeRecovery* prototype) override;
+  // Turns on the code's flag and keeps the size as its maximum.
   bool EnableSubType(uint32_t code, uint64_t maxFileSize) override;
-  void EnableAllSubTypes(uint32_t exceptCode) override;
 
   // For the registry's tests and the progress record.
-  bool IsSubTypeEnabled(uint32_t code) const;
   uint64_t GetSubTypeMaxFileSize(uint32_t code) const;
-  uint32_t GetSubTypeCode() const { return kSubTypeCodes[m_subType]; }
+  uint32_t GetSubTypeCode() const { return m_subTypes.CurrentCode(); }
 
  private:
   enum SubType : size_t { kCR2, kARW, kNEF, kORF, kSR2, kRAW, kPEF, kDNG, kMEF, kTIFF };
@@ -93,7 +90,6 @@ class CTypeRecoveryTIFF : public CTypeRecovery {
   void StartFile(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,
                  uint32_t* errorFlag);
   uint32_t EndTiffFile(uint32_t complete);
-  uint32_t& FolderValue();
   uint64_t SubTypeMaximum() const;
 
   // The walk, in the order a strip is served.
@@ -129,13 +125,10 @@ class CTypeRecoveryTIFF : public CTypeRecovery {
   uint16_t FileU16(const typerecovery::ByteView& v, uint64_t offset) const;
   uint32_t FileU32(const typerecovery::ByteView& v, uint64_t offset) const;
 
-  // Settings: enable flags, raw maxima and raw type-folder values.
-  typerecovery::SubTypeFlags<kSubTypes> m_enabled;
+  // Settings beside the sub-type set: the raw maxima.
   typerecovery::SubTypeMaxima<kRawSubTypes> m_maxima;
-  uint32_t m_folderValues[kRawSubTypes];
 
-  // The file being followed.
-  size_t m_subType;
+  // The file being followed (its sub-type is the set's current row).
   uint32_t m_magic;      // bytes 0 to 3, read little-endian
   uint32_t m_magicAt8;   // bytes 8 to 11, read little-endian
   uint8_t m_bigEndian;

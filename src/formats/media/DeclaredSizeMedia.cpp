@@ -9,24 +9,18 @@ using namespace typerecovery;
 namespace {
 
 // APE descriptor: "MAC ", version, then five byte counts.
-constexpr uint32_t kApeCode = 771;
-constexpr uint32_t kApeMinimumLength = 65;
 constexpr uint32_t kApeVersionAt = 4;
 constexpr uint32_t kApeVersion399 = 3990;
 constexpr uint32_t kApeDescriptorBytesAt = 8;  // then header, seek table, header data, frame data
 constexpr uint32_t kApeByteCounts = 5;
 
 // Type library: 16-byte magic, then the file length at 20.
-constexpr uint32_t kXptCode = 2308;
-constexpr uint32_t kXptMinimumLength = 17;
 const uint8_t kXptMagic[] = {0x58, 0x50, 0x43, 0x4F, 0x4D, 0x0A, 0x54, 0x79,
                              0x70, 0x65, 0x4C, 0x69, 0x62, 0x0D, 0x0A, 0x1A};
 constexpr uint32_t kXptFileLengthAt = 20;
 
 // WTV: the file's GUID; the size in 16-byte units from bit 4 of the 32-bit
 // value at 90.
-constexpr uint32_t kWtvCode = 1039;
-constexpr uint32_t kWtvMinimumLength = 17;
 const uint8_t kWtvGuid[] = {0xB7, 0xD8, 0x00, 0x20, 0x37, 0x49, 0xDA, 0x11,
                             0xA6, 0x4E, 0x00, 0x07, 0xE9, 0x5E, 0xAD, 0x8D};
 constexpr uint32_t kWtvSizeAt = 90;
@@ -34,8 +28,6 @@ constexpr uint32_t kWtvSizeShift = 4;
 
 // AU audio: ".snd", data offset, data size, encoding, sample rate, channels
 // (all big-endian).
-constexpr uint32_t kAuCode = 777;
-constexpr uint32_t kAuMinimumLength = 25;
 constexpr uint32_t kAuDataOffsetAt = 4;
 constexpr uint32_t kAuDataSizeAt = 8;
 constexpr uint32_t kAuEncodingAt = 12;
@@ -51,13 +43,9 @@ uint64_t ChunkFileSize(const ByteView& header) {
 }
 
 // AIFF: "FORM", size, "AIFF" or "AIFC".
-constexpr uint32_t kAifCode = 779;
-constexpr uint32_t kAifMinimumLength = 17;
 constexpr uint32_t kAifFormTypeAt = 8;
 
 // VEG project: lower-case "riff", the file size at 16.
-constexpr uint32_t kVegCode = 2328;
-constexpr uint32_t kVegMinimumLength = 17;
 constexpr uint32_t kVegFileSizeAt = 16;
 
 // WRF recording: "WOTF"; its size field is the cabinet's (32-bit at 8).
@@ -65,28 +53,16 @@ constexpr uint32_t kWrfCode = 1042;
 constexpr uint32_t kWrfMinimumLength = 17;
 
 // MMF: an "MMMD" chunk holding the whole file.
-constexpr uint32_t kMmfCode = 780;
-constexpr uint32_t kMmfMinimumLength = 17;
 
 }  // namespace
 
 // ---- APE
 
-CTypeRecoveryAPE::CTypeRecoveryAPE(CTypeRecoveryManager* host, const char16_t* outputRoot)
-    : CFixedSizeCycle(kApeCode, host, outputRoot) {
-  SetExtension(u"ape");
-  m_typePropertyFlag = 0;
+bool CTypeRecoveryAPE::Matches(const ByteView& header) {
+  return BytesEqual(header, 0, "MAC ") && ReadU32LE(header, kApeVersionAt) == kApeVersion399;
 }
 
-uint32_t CTypeRecoveryAPE::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
-  if (buffer == nullptr || length < kApeMinimumLength) return 0;
-  const ByteView header(buffer, length);
-  return BytesEqual(header, 0, "MAC ") && ReadU32LE(header, kApeVersionAt) == kApeVersion399
-             ? kApeCode
-             : 0;
-}
-
-uint64_t CTypeRecoveryAPE::DeclaredSize(const ByteView& header) const {
+uint64_t CTypeRecoveryAPE::Size(const ByteView& header) {
   uint64_t size = 0;
   for (uint32_t i = 0; i < kApeByteCounts; ++i) size += ReadU32LE(header, kApeDescriptorBytesAt + 4 * i);
   return size;
@@ -94,99 +70,57 @@ uint64_t CTypeRecoveryAPE::DeclaredSize(const ByteView& header) const {
 
 // ---- XPT
 
-CTypeRecoveryXPT::CTypeRecoveryXPT(CTypeRecoveryManager* host, const char16_t* outputRoot)
-    : CFixedSizeCycle(kXptCode, host, outputRoot) {
-  SetExtension(u"xpt");
-  m_typePropertyFlag = 0;
-}
-
-uint32_t CTypeRecoveryXPT::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
-  if (buffer == nullptr || length < kXptMinimumLength) return 0;
-  const ByteView header(buffer, length);
+bool CTypeRecoveryXPT::Matches(const ByteView& header) {
   return BytesEqual(header, 0, kXptMagic, sizeof kXptMagic) &&
-                 ReadU32LE(header, kXptFileLengthAt) != 0
-             ? kXptCode
-             : 0;
+         ReadU32LE(header, kXptFileLengthAt) != 0;
 }
 
-uint64_t CTypeRecoveryXPT::DeclaredSize(const ByteView& header) const {
+uint64_t CTypeRecoveryXPT::Size(const ByteView& header) {
   return ReadU32BE(header, kXptFileLengthAt);
 }
 
 // ---- WTV
 
-CTypeRecoveryWTV::CTypeRecoveryWTV(CTypeRecoveryManager* host, const char16_t* outputRoot)
-    : CFixedSizeCycle(kWtvCode, host, outputRoot) {
-  SetExtension(u"wtv");
-  m_typePropertyFlag = 0;
+bool CTypeRecoveryWTV::Matches(const ByteView& header) {
+  return BytesEqual(header, 0, kWtvGuid, sizeof kWtvGuid);
 }
 
-uint32_t CTypeRecoveryWTV::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
-  if (buffer == nullptr || length < kWtvMinimumLength) return 0;
-  return BytesEqual(ByteView(buffer, length), 0, kWtvGuid, sizeof kWtvGuid) ? kWtvCode : 0;
-}
-
-uint64_t CTypeRecoveryWTV::DeclaredSize(const ByteView& header) const {
+uint64_t CTypeRecoveryWTV::Size(const ByteView& header) {
   return ReadU32LE(header, kWtvSizeAt) >> kWtvSizeShift;
 }
 
 // ---- AU
 
-CTypeRecoveryAU::CTypeRecoveryAU(CTypeRecoveryManager* host, const char16_t* outputRoot)
-    : CFixedSizeCycle(kAuCode, host, outputRoot) {
-  SetExtension(u"au");
-  m_typePropertyFlag = 0;
-}
-
-uint32_t CTypeRecoveryAU::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
-  if (buffer == nullptr || length < kAuMinimumLength) return 0;
-  const ByteView header(buffer, length);
-  if (!BytesEqual(header, 0, ".snd")) return 0;
-  if (ReadU32BE(header, kAuDataSizeAt) == 0 || ReadU32BE(header, kAuDataOffsetAt) == 0) return 0;
+bool CTypeRecoveryAU::Matches(const ByteView& header) {
+  if (!BytesEqual(header, 0, ".snd")) return false;
+  if (ReadU32BE(header, kAuDataSizeAt) == 0 || ReadU32BE(header, kAuDataOffsetAt) == 0) return false;
   return ReadU32BE(header, kAuEncodingAt) <= kAuMaxEncoding &&
-                 ReadU32BE(header, kAuChannelsAt) <= kAuMaxChannels
-             ? kAuCode
-             : 0;
+         ReadU32BE(header, kAuChannelsAt) <= kAuMaxChannels;
 }
 
-uint64_t CTypeRecoveryAU::DeclaredSize(const ByteView& header) const {
+uint64_t CTypeRecoveryAU::Size(const ByteView& header) {
   return uint64_t{ReadU32BE(header, kAuDataOffsetAt)} + ReadU32BE(header, kAuDataSizeAt);
 }
 
 // ---- AIF
 
-CTypeRecoveryAIF::CTypeRecoveryAIF(CTypeRecoveryManager* host, const char16_t* outputRoot)
-    : CFixedSizeCycle(kAifCode, host, outputRoot) {
-  SetExtension(u"aif");
-  m_typePropertyFlag = 0;
-}
-
-uint32_t CTypeRecoveryAIF::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
-  if (buffer == nullptr || length < kAifMinimumLength) return 0;
-  const ByteView header(buffer, length);
-  if (!BytesEqual(header, 0, "FORM") || !BytesEqual(header, kAifFormTypeAt, "AIF")) return 0;
+bool CTypeRecoveryAIF::Matches(const ByteView& header) {
+  if (!BytesEqual(header, 0, "FORM") || !BytesEqual(header, kAifFormTypeAt, "AIF")) return false;
   const uint8_t last = ReadU8(header, kAifFormTypeAt + 3);
-  return last == 'C' || last == 'F' ? kAifCode : 0;
+  return last == 'C' || last == 'F';
 }
 
-uint64_t CTypeRecoveryAIF::DeclaredSize(const ByteView& header) const {
+uint64_t CTypeRecoveryAIF::Size(const ByteView& header) {
   return ChunkFileSize(header);
 }
 
 // ---- VEG
 
-CTypeRecoveryVEG::CTypeRecoveryVEG(CTypeRecoveryManager* host, const char16_t* outputRoot)
-    : CFixedSizeCycle(kVegCode, host, outputRoot) {
-  SetExtension(u"veg");
-  m_typePropertyFlag = 0;
+bool CTypeRecoveryVEG::Matches(const ByteView& header) {
+  return BytesEqual(header, 0, "riff");
 }
 
-uint32_t CTypeRecoveryVEG::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
-  if (buffer == nullptr || length < kVegMinimumLength) return 0;
-  return BytesEqual(ByteView(buffer, length), 0, "riff") ? kVegCode : 0;
-}
-
-uint64_t CTypeRecoveryVEG::DeclaredSize(const ByteView& header) const {
+uint64_t CTypeRecoveryVEG::Size(const ByteView& header) {
   return ReadU32LE(header, kVegFileSizeAt);
 }
 
@@ -204,19 +138,11 @@ uint32_t CTypeRecoveryWRF::IsHeaderMatched(const uint8_t* buffer, uint32_t lengt
 
 // ---- MMF
 
-CTypeRecoveryMMF::CTypeRecoveryMMF(CTypeRecoveryManager* host, const char16_t* outputRoot)
-    : CFixedSizeCycle(kMmfCode, host, outputRoot) {
-  SetExtension(u"mmf");
-  m_typePropertyFlag = 0;
+bool CTypeRecoveryMMF::Matches(const ByteView& header) {
+  return BytesEqual(header, 0, "MMMD") && ReadU32LE(header, kChunkSizeAt) != 0;
 }
 
-uint32_t CTypeRecoveryMMF::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
-  if (buffer == nullptr || length < kMmfMinimumLength) return 0;
-  const ByteView header(buffer, length);
-  return BytesEqual(header, 0, "MMMD") && ReadU32LE(header, kChunkSizeAt) != 0 ? kMmfCode : 0;
-}
-
-uint64_t CTypeRecoveryMMF::DeclaredSize(const ByteView& header) const {
+uint64_t CTypeRecoveryMMF::Size(const ByteView& header) {
   return ChunkFileSize(header);
 }
 

@@ -18,35 +18,28 @@
 #include <cstdint>
 
 #include "formats/document/CAB.h"
-#include "framework/cycles/FixedSizeCycle.h"
+#include "framework/cycles/DeclaredSizeRow.h"
 
-// Declares a recognizer on the fixed-size cycle: constructor, header test,
-// clone and size formula.
-#define TYPERECOVERY_DECLARED_SIZE_CLASS(Class, Base)                                            \
-  class Class : public Base {                                                                  \
-   public:                                                                                     \
-    Class(CTypeRecoveryManager* host, const char16_t* outputRoot);                             \
-    uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length,                           \
-                             uint32_t verification) override;                                  \
-    CTypeRecovery* Clone() override;                                                           \
-                                                                                               \
-   protected:                                                                                  \
-    uint64_t DeclaredSize(const typerecovery::ByteView& header) const override;                \
-  }
-
+// The rows: class, type code, extension, the bytes the header test needs.
 // APE: "MAC " descriptor of version 3.99; the size is the sum of the
 // descriptor, header, seek table, header data and frame data byte counts.
-TYPERECOVERY_DECLARED_SIZE_CLASS(CTypeRecoveryAPE, CFixedSizeCycle);
+TYPERECOVERY_DECLARED_SIZE_ROW(CTypeRecoveryAPE, 771, u"ape", 65)
 // XPT: the type-library magic; the size is the big-endian file length field.
-TYPERECOVERY_DECLARED_SIZE_CLASS(CTypeRecoveryXPT, CFixedSizeCycle);
+TYPERECOVERY_DECLARED_SIZE_ROW(CTypeRecoveryXPT, 2308, u"xpt", 17)
 // AU: ".snd"; the size is the data offset plus the data size.
-TYPERECOVERY_DECLARED_SIZE_CLASS(CTypeRecoveryAU, CFixedSizeCycle);
+TYPERECOVERY_DECLARED_SIZE_ROW(CTypeRecoveryAU, 777, u"au", 25)
 // AIF: "FORM" of form type AIFC or AIFF; the size is the FORM size plus 8.
-TYPERECOVERY_DECLARED_SIZE_CLASS(CTypeRecoveryAIF, CFixedSizeCycle);
+TYPERECOVERY_DECLARED_SIZE_ROW(CTypeRecoveryAIF, 779, u"aif", 17)
 // VEG: lower-case "riff"; the size is the 32-bit value at 16.
-TYPERECOVERY_DECLARED_SIZE_CLASS(CTypeRecoveryVEG, CFixedSizeCycle);
+TYPERECOVERY_DECLARED_SIZE_ROW(CTypeRecoveryVEG, 2328, u"veg", 17)
 // MMF: "MMMD"; the size is the big-endian chunk size plus 8.
-TYPERECOVERY_DECLARED_SIZE_CLASS(CTypeRecoveryMMF, CFixedSizeCycle);
+TYPERECOVERY_DECLARED_SIZE_ROW(CTypeRecoveryMMF, 780, u"mmf", 17)
+// WTV: the recording's GUID; the size is the 32-bit value at 90 shifted
+// right by 4. A WTV header never cuts a recording in progress.
+TYPERECOVERY_DECLARED_SIZE_ROW(CTypeRecoveryWTV, 1039, u"wtv", 17,
+ protected:
+  bool CutsFileInProgress() const override { return false; })
+
 // WRF: "WOTF"; the size is the 32-bit value at 8, read as the cabinet's.
 class CTypeRecoveryWRF : public CTypeRecoveryCAB {
  public:
@@ -54,20 +47,5 @@ class CTypeRecoveryWRF : public CTypeRecoveryCAB {
   uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
   CTypeRecovery* Clone() override;
 };
-
-// WTV: the recording's GUID; the size is the 32-bit value at 90 shifted
-// right by 4. A WTV header never cuts a recording in progress.
-class CTypeRecoveryWTV : public CFixedSizeCycle {
- public:
-  CTypeRecoveryWTV(CTypeRecoveryManager* host, const char16_t* outputRoot);
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  CTypeRecovery* Clone() override;
-
- protected:
-  uint64_t DeclaredSize(const typerecovery::ByteView& header) const override;
-  bool CutsFileInProgress() const override { return false; }
-};
-
-#undef TYPERECOVERY_DECLARED_SIZE_CLASS
 
 #endif

@@ -289,26 +289,14 @@ CMediaStripCycle::Walk CTypeRecoveryMP3::WalkStrip(const Strip& strip) {
   return WalkFrames(strip);
 }
 
-uint32_t CTypeRecoveryMP3::SaveProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::SaveProgress(file) == 0) return 0;
-  if (m_fileInProgress != 0 && (!WriteU32(file, m_tagEnd) || !WriteU32(file, m_frameCursor) ||
-                                !WriteU32(file, m_endAtCursor ? 1 : 0) || !m_split.Save(file))) {
-    return 0;
+void CTypeRecoveryMP3::ProgressFields(typerecovery::ProgressRecord& record) {
+  if (record.Loading()) {
+    m_endAtCursor = false;
+    m_split.Clear();
   }
-  return 1;
-}
-
-uint32_t CTypeRecoveryMP3::LoadProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::LoadProgress(file) == 0) return 0;
-  m_endAtCursor = false;
-  m_split.Clear();
-  uint32_t endAtCursor = 0;
-  if (m_fileInProgress != 0 && (!ReadU32(file, &m_tagEnd) || !ReadU32(file, &m_frameCursor) ||
-                                !ReadU32(file, &endAtCursor) || !m_split.Load(file))) {
-    return 0;
-  }
-  m_endAtCursor = endAtCursor != 0;
-  return 1;
+  uint32_t endAtCursor = m_endAtCursor ? 1 : 0;
+  record.FileFields()(m_tagEnd)(m_frameCursor)(endAtCursor).Nested(m_split);
+  if (record.Loading()) m_endAtCursor = record.FileInProgress() && endAtCursor != 0;
 }
 
 TYPERECOVERY_FORMAT(CTypeRecoveryMP3, {769}, u".mp3;.s48", {u"mp3", u"s48"})

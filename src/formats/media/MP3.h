@@ -32,6 +32,7 @@
 
 class CTypeRecoveryMP3 : public CMediaStripCycle {
  public:
+  TYPERECOVERY_PROGRESS_FIELDS
   static constexpr uint32_t kMinHeaderLength = 257;     // more than 256 bytes
   static constexpr uint64_t kDefaultMaximum = 0x10000000;  // 256 MiB
   // A file whose audio does not begin by this file offset is not kept.
@@ -43,8 +44,6 @@ class CTypeRecoveryMP3 : public CMediaStripCycle {
   CTypeRecoveryMP3(CTypeRecoveryManager* host, const char16_t* outputRoot);
 
   uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  uint32_t SaveProgress(TypeRecoveryFile file) override;
-  uint32_t LoadProgress(TypeRecoveryFile file) override;
   CTypeRecovery* Clone() override;
 
   // Length in bytes of the frame whose 4-byte header begins the view (byte 0

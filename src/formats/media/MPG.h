@@ -22,11 +22,7 @@
 
 class CTypeRecoveryMPG : public CMediaStripCycle {
  public:
-  static constexpr uint32_t kTypeCode = 1026;
-
-  CTypeRecoveryMPG(CTypeRecoveryManager* host, const char16_t* outputRoot);
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  CTypeRecovery* Clone() override;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryMPG, 1026)
 
  protected:
   bool StartFile(const Strip& strip) override;

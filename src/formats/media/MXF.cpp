@@ -148,17 +148,9 @@ uint32_t CTypeRecoveryMXF::Analyse(uint64_t stripPosition, const uint8_t* buffer
   return count + EndOfStrip(ended, 1);
 }
 
-uint32_t CTypeRecoveryMXF::SaveProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::SaveProgress(file) == 0) return 0;
-  if (m_fileInProgress == 0) return 1;
-  return WriteU64(file, m_packetCursor) && WriteU64(file, m_end) && m_split.Save(file) ? 1 : 0;
-}
-
-uint32_t CTypeRecoveryMXF::LoadProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::LoadProgress(file) == 0) return 0;
-  m_split.Clear();
-  if (m_fileInProgress == 0) return 1;
-  return ReadU64(file, &m_packetCursor) && ReadU64(file, &m_end) && m_split.Load(file) ? 1 : 0;
+void CTypeRecoveryMXF::ProgressFields(ProgressRecord& record) {
+  if (record.Loading()) m_split.Clear();
+  record.FileFields()(m_packetCursor)(m_end).Nested(m_split);
 }
 
 TYPERECOVERY_FORMAT(CTypeRecoveryMXF, {1038}, u".mxf", {u"mxf"})

@@ -28,17 +28,12 @@
 
 class CTypeRecoveryMXF : public CTypeRecovery {
  public:
-  static constexpr uint32_t kTypeCode = 1038;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryMXF, 1038)
+  TYPERECOVERY_STRIP_ANALYSIS
+  TYPERECOVERY_PROGRESS_FIELDS
+
   // Key (16 bytes) and the longest BER length (9 bytes) of a packet header.
   static constexpr uint32_t kLongestPacketHeader = 25;
-
-  CTypeRecoveryMXF(CTypeRecoveryManager* host, const char16_t* outputRoot);
-  uint32_t Analyse(uint64_t stripPosition, const uint8_t* buffer, uint32_t length,
-                   uint32_t lookahead, uint32_t headerTypeCode, uint32_t* errorFlag) override;
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  uint32_t SaveProgress(TypeRecoveryFile file) override;
-  uint32_t LoadProgress(TypeRecoveryFile file) override;
-  CTypeRecovery* Clone() override;
 
  private:
   uint64_t m_packetCursor;  // file offset of the next packet to judge (the footer first)

@@ -32,10 +32,14 @@ CMediaStripCycle::Rules RiffRules() {
 
 constexpr uint32_t CTypeRecoveryRIFF::kSubTypeCodes[];
 
+namespace {
+// The folder-ID question of each sub-type; CDXA tracks are written as "dat".
+const char16_t* const kSubTypeExtensions[] = {u"avi", u"wav", u"dat", u"ani"};
+}  // namespace
+
 CTypeRecoveryRIFF::CTypeRecoveryRIFF(CTypeRecoveryManager* host, const char16_t* outputRoot)
-    : CMediaStripCycle(kRiffCode, host, outputRoot, RiffRules()),
-      m_current(kAvi),
-      m_folderValues{} {
+    : CWithSubTypes(kSubTypeCodes, kSubTypeExtensions, kAvi, kRiffCode, host, outputRoot,
+                    RiffRules()) {
   SetExtension(u"riff");
   m_typePropertyFlag = 0;
 }
@@ -53,11 +57,11 @@ uint32_t CTypeRecoveryRIFF::IsHeaderMatched(const uint8_t* buffer, uint32_t leng
 }
 
 void CTypeRecoveryRIFF::DropUnwantedDefault() {
-  if (!m_enabled.IsOn(kAvi) && m_current == kAvi) DiscardOutputFile();
+  if (!m_subTypes.IsOn(kAvi) && m_subTypes.current == kAvi) DiscardOutputFile();
 }
 
 bool CTypeRecoveryRIFF::StartFile(const Strip& strip) {
-  m_current = kAvi;
+  m_subTypes.current = kAvi;
   SetExtension(u"avi");
   // 32-bit addition: a size field near 4 GiB wraps and ends the file early.
   const uint32_t size = ReadU32LE(strip.readable, kSizeOffset) + kChunkHeaderSize;
@@ -66,12 +70,12 @@ bool CTypeRecoveryRIFF::StartFile(const Strip& strip) {
 }
 
 void CTypeRecoveryRIFF::TakeSubType(SubType subType, const char16_t* extension) {
-  if (!m_enabled.IsOn(subType)) {
+  if (!m_subTypes.IsOn(subType)) {
     DiscardOutputFile();
     return;
   }
   SetExtension(extension);
-  m_current = subType;
+  m_subTypes.current = subType;
 }
 
 void CTypeRecoveryRIFF::AfterOutputCreated(const Strip& strip) {
@@ -81,7 +85,7 @@ void CTypeRecoveryRIFF::AfterOutputCreated(const Strip& strip) {
     TakeSubType(kCdxa, u"dat");
   } else if (BytesEqual(strip.readable, kFormTypeOffset, kFormAcon)) {
     TakeSubType(kAni, u"ani");
-    if (m_current == kAni) {
+    if (m_subTypes.current == kAni) {
       m_expectedSize = static_cast<uint32_t>(m_expectedSize) - kChunkHeaderSize;  // 32-bit, as the sum
     }
   }
@@ -96,50 +100,12 @@ CMediaStripCycle::Walk CTypeRecoveryRIFF::WalkStrip(const Strip& strip) {
   return Walk::WholeStrip(strip);
 }
 
-uint32_t* CTypeRecoveryRIFF::FileTypeFolderValue() {
-  return m_current == kAvi ? &m_typeFolderValue : &m_folderValues[m_current - 1];
-}
-
-uint32_t CTypeRecoveryRIFF::GetSubTypeFolderValue(SubType subType) const {
-  return subType == kAvi ? m_typeFolderValue : m_folderValues[subType - 1];
-}
-
 void CTypeRecoveryRIFF::CloseOutputFile() { CloseAndRenameOutputFile(); }
 
-bool CTypeRecoveryRIFF::EnableSubType(uint32_t code, uint64_t) {
-  return m_enabled.Enable(kSubTypeCodes, code);
-}
-
-void CTypeRecoveryRIFF::EnableAllSubTypes(uint32_t exceptCode) {
-  m_enabled.EnableAll(kSubTypeCodes, exceptCode);
-}
-
-void CTypeRecoveryRIFF::CopyStateFrom(const CTypeRecovery* prototype) {
-  CMediaStripCycle::CopyStateFrom(prototype);
-  const CTypeRecoveryRIFF& from = static_cast<const CTypeRecoveryRIFF&>(*prototype);
-  m_enabled.CopyFrom(from.m_enabled);
-  for (uint32_t i = 0; i < kSubTypeCount - 1; ++i) m_folderValues[i] = from.m_folderValues[i];
-}
-
-uint32_t CTypeRecoveryRIFF::SaveProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::SaveProgress(file) == 0 || !m_enabled.Save(file)) return 0;
-  if (m_fileInProgress != 0 && !WriteU32(file, kSubTypeCodes[m_current])) return 0;
-  return 1;
-}
-
-uint32_t CTypeRecoveryRIFF::LoadProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::LoadProgress(file) == 0 || !m_enabled.Load(file)) return 0;
-  if (m_fileInProgress != 0) {
-    uint32_t code = 0;
-    if (!ReadU32(file, &code)) return 0;
-    const int row = typerecovery::SubTypeRow(kSubTypeCodes, code);
-    if (row >= 0) m_current = static_cast<SubType>(row);
-  }
-  static const char16_t* const kExtensions[kSubTypeCount - 1] = {u"wav", u"dat", u"ani"};
-  for (uint32_t i = 0; i < kSubTypeCount - 1; ++i) {
-    if (!AskFolderValue(kExtensions[i], &m_folderValues[i])) break;
-  }
-  return 1;
+void CTypeRecoveryRIFF::ProgressFields(typerecovery::ProgressRecord& record) {
+  record.Nested(m_subTypes.Flags()).FileFields();
+  m_subTypes.CurrentCodeField(record);
+  if (record.Loading() && record.Ok()) RefetchFolderValues();
 }
 
 TYPERECOVERY_FORMAT(CTypeRecoveryRIFF,

@@ -20,10 +20,11 @@
 #include <cstdint>
 
 #include "framework/cycles/MediaStripCycle.h"
-#include "framework/SubTypeFlags.h"
+#include "framework/cycles/SubTypeSet.h"
 
-class CTypeRecoveryRIFF : public CMediaStripCycle {
+class CTypeRecoveryRIFF : public CWithSubTypes<CMediaStripCycle, 4> {
  public:
+  TYPERECOVERY_PROGRESS_FIELDS
   // The RIFF header: "RIFF", little-endian size of what follows, form type.
   static constexpr uint32_t kSizeOffset = 4;
   static constexpr uint32_t kFormTypeOffset = 8;
@@ -37,18 +38,14 @@ class CTypeRecoveryRIFF : public CMediaStripCycle {
 
   uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
   void CloseOutputFile() override;
-  uint32_t SaveProgress(TypeRecoveryFile file) override;
-  uint32_t LoadProgress(TypeRecoveryFile file) override;
   CTypeRecovery* Clone() override;
-  // Hands on the enabled sub-types and their folder values.
-  void CopyStateFrom(const CTypeRecovery* prototype) override;
-  bool EnableSubType(uint32_t code, uint64_t maxFileSize) override;
-  void EnableAllSubTypes(uint32_t exceptCode) override;
 
-  bool IsSubTypeEnabled(SubType subType) const { return m_enabled.IsOn(subType); }
-  SubType GetCurrentSubType() const { return m_current; }
+  bool IsSubTypeEnabled(SubType subType) const { return m_subTypes.IsOn(subType); }
+  SubType GetCurrentSubType() const { return static_cast<SubType>(m_subTypes.current); }
   // The type-folder value of a sub-type (AVI: the base's).
-  uint32_t GetSubTypeFolderValue(SubType subType) const;
+  uint32_t GetSubTypeFolderValue(SubType subType) const {
+    return m_subTypes.FolderValue(subType, m_typeFolderValue);
+  }
 
  protected:
   bool StartFile(const Strip& strip) override;
@@ -56,17 +53,13 @@ class CTypeRecoveryRIFF : public CMediaStripCycle {
   Walk WalkStrip(const Strip& strip) override;
   void BeforeCut() override { DropUnwantedDefault(); }
   void BeforeEnd() override { DropUnwantedDefault(); }
-  uint32_t* FileTypeFolderValue() override;
+  uint32_t* FileTypeFolderValue() override { return &CurrentFolderValue(); }
 
  private:
   // An AVI (the default form) that the host did not ask for is discarded.
   void DropUnwantedDefault();
   // Takes the sub-type of a form type the host asked for, else discards.
   void TakeSubType(SubType subType, const char16_t* extension);
-
-  typerecovery::SubTypeFlags<kSubTypeCount> m_enabled;
-  SubType m_current;
-  uint32_t m_folderValues[kSubTypeCount - 1];  // WAV, CDXA, ANI
 };
 
 #endif

@@ -30,8 +30,13 @@ CMediaStripCycle::Rules RealMediaRules() {
 
 constexpr uint32_t CTypeRecoveryRMVB::kSubTypeCodes[];
 
+namespace {
+const char16_t* const kSubTypeExtensions[] = {u"ra", u"rmvb"};
+}  // namespace
+
 CTypeRecoveryRMVB::CTypeRecoveryRMVB(CTypeRecoveryManager* host, const char16_t* outputRoot)
-    : CMediaStripCycle(kTypeCode, host, outputRoot, RealMediaRules()) {
+    : CWithSubTypes(kSubTypeCodes, kSubTypeExtensions, kRmvb, kTypeCode, host, outputRoot,
+                    RealMediaRules()) {
   SetExtension(u"rmvb");
   m_typePropertyFlag = 0;
 }
@@ -43,7 +48,7 @@ uint32_t CTypeRecoveryRMVB::IsHeaderMatched(const uint8_t* buffer, uint32_t leng
 }
 
 void CTypeRecoveryRMVB::DropUnwantedVideo() {
-  if (!m_enabled.IsOn(kRmvb) && m_current == kRmvb) DiscardOutputFile();
+  if (!m_subTypes.IsOn(kRmvb) && m_subTypes.current == kRmvb) DiscardOutputFile();
 }
 
 void CTypeRecoveryRMVB::BeforeCut() {
@@ -53,7 +58,7 @@ void CTypeRecoveryRMVB::BeforeCut() {
 
 bool CTypeRecoveryRMVB::StartFile(const Strip& strip) {
   SetExtension(u"rmvb");
-  m_current = kRmvb;
+  m_subTypes.current = kRmvb;
   m_chunkCursor = ReadU32BE(strip.readable, kChunkSizeAt);
   return true;
 }
@@ -65,9 +70,9 @@ CMediaStripCycle::Walk CTypeRecoveryRMVB::WalkStrip(const Strip& strip) {
     const uint32_t size = ReadU32BE(strip.readable, at + kChunkSizeAt);
     bool ends = false;
     if (BytesEqual(strip.readable, at, "RMMD")) {
-      if (m_enabled.IsOn(kRa)) {
+      if (m_subTypes.IsOn(kRa)) {
         SetExtension(u"ra");
-        m_current = kRa;
+        m_subTypes.current = kRa;
       } else {
         DiscardOutputFile();  // audio the host did not ask for
         ends = true;
@@ -87,43 +92,12 @@ CMediaStripCycle::Walk CTypeRecoveryRMVB::WalkStrip(const Strip& strip) {
   return Walk::WholeStrip(strip);
 }
 
-uint32_t* CTypeRecoveryRMVB::FileTypeFolderValue() {
-  return m_current == kRa ? &m_raFolderValue : &m_typeFolderValue;
-}
-
 void CTypeRecoveryRMVB::CloseOutputFile() { CloseAndRenameOutputFile(); }
 
-bool CTypeRecoveryRMVB::EnableSubType(uint32_t code, uint64_t) {
-  return m_enabled.Enable(kSubTypeCodes, code);
-}
-
-void CTypeRecoveryRMVB::EnableAllSubTypes(uint32_t exceptCode) {
-  m_enabled.EnableAll(kSubTypeCodes, exceptCode);
-}
-
-void CTypeRecoveryRMVB::CopyStateFrom(const CTypeRecovery* prototype) {
-  CMediaStripCycle::CopyStateFrom(prototype);
-  const CTypeRecoveryRMVB& from = static_cast<const CTypeRecoveryRMVB&>(*prototype);
-  m_enabled.CopyFrom(from.m_enabled);
-  m_raFolderValue = from.m_raFolderValue;
-}
-
-uint32_t CTypeRecoveryRMVB::SaveProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::SaveProgress(file) == 0 || !m_enabled.Save(file)) return 0;
-  if (m_fileInProgress == 0) return 1;
-  return WriteU32(file, m_chunkCursor) && WriteU32(file, kSubTypeCodes[m_current]) ? 1 : 0;
-}
-
-uint32_t CTypeRecoveryRMVB::LoadProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::LoadProgress(file) == 0 || !m_enabled.Load(file)) return 0;
-  if (m_fileInProgress != 0) {
-    uint32_t code = 0;
-    if (!ReadU32(file, &m_chunkCursor) || !ReadU32(file, &code)) return 0;
-    const int row = SubTypeRow(kSubTypeCodes, code);
-    if (row >= 0) m_current = static_cast<SubType>(row);
-  }
-  AskFolderValue(u"ra", &m_raFolderValue);
-  return 1;
+void CTypeRecoveryRMVB::ProgressFields(ProgressRecord& record) {
+  record.Nested(m_subTypes.Flags()).FileFields()(m_chunkCursor);
+  m_subTypes.CurrentCodeField(record);
+  if (record.Loading() && record.Ok()) RefetchFolderValues();
 }
 
 TYPERECOVERY_FORMAT(CTypeRecoveryRMVB, {1031, 776}, u".rmvb;.rm;.ra", {u"rm", u"rmvb", u"ra"})

@@ -19,44 +19,32 @@
 #include <cstdint>
 
 #include "framework/cycles/MediaStripCycle.h"
-#include "framework/SubTypeFlags.h"
+#include "framework/cycles/SubTypeSet.h"
 
-class CTypeRecoveryRMVB : public CMediaStripCycle {
+class CTypeRecoveryRMVB : public CWithSubTypes<CMediaStripCycle, 2> {
  public:
-  static constexpr uint32_t kTypeCode = 1031;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryRMVB, 1031)
+  TYPERECOVERY_PROGRESS_FIELDS
 
   // Sub-types in flag order: RA, RMVB.
   enum SubType { kRa = 0, kRmvb = 1, kSubTypeCount = 2 };
   static constexpr uint32_t kSubTypeCodes[kSubTypeCount] = {776, 1031};
 
-  CTypeRecoveryRMVB(CTypeRecoveryManager* host, const char16_t* outputRoot);
-
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
   void CloseOutputFile() override;
-  uint32_t SaveProgress(TypeRecoveryFile file) override;
-  uint32_t LoadProgress(TypeRecoveryFile file) override;
-  CTypeRecovery* Clone() override;
-  // Hands on the enabled sub-types and their folder values.
-  void CopyStateFrom(const CTypeRecovery* prototype) override;
-  bool EnableSubType(uint32_t code, uint64_t maxFileSize) override;
-  void EnableAllSubTypes(uint32_t exceptCode) override;
 
-  bool IsSubTypeEnabled(SubType subType) const { return m_enabled.IsOn(subType); }
-  SubType GetCurrentSubType() const { return m_current; }
+  bool IsSubTypeEnabled(SubType subType) const { return m_subTypes.IsOn(subType); }
+  SubType GetCurrentSubType() const { return static_cast<SubType>(m_subTypes.current); }
 
  protected:
   bool StartFile(const Strip& strip) override;
   Walk WalkStrip(const Strip& strip) override;
   void BeforeCut() override;
   void BeforeEnd() override { DropUnwantedVideo(); }
-  uint32_t* FileTypeFolderValue() override;
+  uint32_t* FileTypeFolderValue() override { return &CurrentFolderValue(); }
 
  private:
   void DropUnwantedVideo();
 
-  typerecovery::SubTypeFlags<kSubTypeCount> m_enabled;
-  SubType m_current = kRmvb;
-  uint32_t m_raFolderValue = 0;
   uint32_t m_chunkCursor = 0;  // next chunk header, from the current strip's start
   bool m_beganByCut = false;   // the file began by cutting an earlier one
 };

@@ -107,18 +107,8 @@ CMediaStripCycle::Walk CTypeRecoverySWF::WalkStrip(const Strip& strip) {
   return walk;
 }
 
-uint32_t CTypeRecoverySWF::SaveProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::SaveProgress(file) == 0) return 0;
-  if (m_fileInProgress == 0) return 1;
-  return WriteAll(file, &m_compressed, 1) ? 1 : 0;
-}
-
-uint32_t CTypeRecoverySWF::LoadProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::LoadProgress(file) == 0) return 0;
-  if (m_fileInProgress == 0) return 1;
-  if (!ReadAll(file, &m_compressed, 1)) return 0;
-  m_compressed = m_compressed != 0 ? 1 : 0;
-  return 1;
+void CTypeRecoverySWF::ProgressFields(ProgressRecord& record) {
+  record.FileFields().Flag(m_compressed);
 }
 
 // ---- AMR
@@ -202,25 +192,8 @@ CMediaStripCycle::Walk CTypeRecoveryMID::WalkStrip(const Strip& strip) {
   return Walk::WholeStrip(strip);
 }
 
-uint32_t CTypeRecoveryMID::SaveProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::SaveProgress(file) == 0) return 0;
-  if (m_fileInProgress == 0) return 1;
-  const uint8_t tracks[2] = {static_cast<uint8_t>(m_tracksLeft),
-                             static_cast<uint8_t>(m_tracksLeft >> 8)};
-  return WriteAll(file, tracks, 2) && WriteU64(file, m_walkedEnd) && WriteU64(file, m_chunkCursor)
-             ? 1
-             : 0;
-}
-
-uint32_t CTypeRecoveryMID::LoadProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::LoadProgress(file) == 0) return 0;
-  if (m_fileInProgress == 0) return 1;
-  uint8_t tracks[2];
-  if (!ReadAll(file, tracks, 2) || !ReadU64(file, &m_walkedEnd) || !ReadU64(file, &m_chunkCursor)) {
-    return 0;
-  }
-  m_tracksLeft = static_cast<uint16_t>(tracks[0] | (tracks[1] << 8));
-  return 1;
+void CTypeRecoveryMID::ProgressFields(ProgressRecord& record) {
+  record.FileFields()(m_tracksLeft)(m_walkedEnd)(m_chunkCursor);
 }
 
 TYPERECOVERY_FORMAT(CTypeRecoverySWF, {1283}, u".swf", {u"swf"})

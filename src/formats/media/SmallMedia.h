@@ -28,12 +28,8 @@
 
 class CTypeRecoverySWF : public CMediaStripCycle {
  public:
-  static constexpr uint32_t kTypeCode = 1283;
-  CTypeRecoverySWF(CTypeRecoveryManager* host, const char16_t* outputRoot);
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  uint32_t SaveProgress(TypeRecoveryFile file) override;
-  uint32_t LoadProgress(TypeRecoveryFile file) override;
-  CTypeRecovery* Clone() override;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoverySWF, 1283)
+  TYPERECOVERY_PROGRESS_FIELDS
 
  protected:
   bool StartFile(const Strip& strip) override;
@@ -45,10 +41,7 @@ class CTypeRecoverySWF : public CMediaStripCycle {
 
 class CTypeRecoveryAMR : public CMediaStripCycle {
  public:
-  static constexpr uint32_t kTypeCode = 774;
-  CTypeRecoveryAMR(CTypeRecoveryManager* host, const char16_t* outputRoot);
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  CTypeRecovery* Clone() override;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryAMR, 774)
 
  protected:
   bool StartFile(const Strip& strip) override;
@@ -57,12 +50,8 @@ class CTypeRecoveryAMR : public CMediaStripCycle {
 
 class CTypeRecoveryMID : public CMediaStripCycle {
  public:
-  static constexpr uint32_t kTypeCode = 773;
-  CTypeRecoveryMID(CTypeRecoveryManager* host, const char16_t* outputRoot);
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  uint32_t SaveProgress(TypeRecoveryFile file) override;
-  uint32_t LoadProgress(TypeRecoveryFile file) override;
-  CTypeRecovery* Clone() override;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryMID, 773)
+  void ProgressFields(typerecovery::ProgressRecord& record) override;
 
  protected:
   bool StartFile(const Strip& strip) override;

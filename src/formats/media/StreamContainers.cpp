@@ -186,32 +186,10 @@ CMediaStripCycle::Walk CTypeRecoveryMTS::WalkStrip(const Strip& strip) {
   return Walk::WholeStrip(strip);
 }
 
-uint32_t CTypeRecoveryMTS::SaveProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::SaveProgress(file) == 0) return 0;
-  if (m_fileInProgress == 0) return 1;
-  const uint8_t walking = m_walking;
-  const uint8_t lead[2] = {static_cast<uint8_t>(m_lead), static_cast<uint8_t>(m_lead >> 8)};
-  const uint8_t size[2] = {static_cast<uint8_t>(m_packetSize),
-                           static_cast<uint8_t>(m_packetSize >> 8)};
-  return WriteU64(file, m_nextSyncInFile) && WriteU64(file, m_nextSyncInStrip) &&
-                 WriteAll(file, &walking, 1) && WriteAll(file, lead, 2) && WriteAll(file, size, 2)
-             ? 1
-             : 0;
-}
-
-uint32_t CTypeRecoveryMTS::LoadProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::LoadProgress(file) == 0) return 0;
-  if (m_fileInProgress == 0) return 1;
-  uint8_t walking = 0, lead[2], size[2];
-  if (!ReadU64(file, &m_nextSyncInFile) || !ReadU64(file, &m_nextSyncInStrip) ||
-      !ReadAll(file, &walking, 1) || !ReadAll(file, lead, 2) || !ReadAll(file, size, 2)) {
-    return 0;
-  }
-  m_walking = walking != 0 ? 1 : 0;
-  m_lead = static_cast<uint16_t>(lead[0] | (lead[1] << 8));
-  m_packetSize = static_cast<uint16_t>(size[0] | (size[1] << 8));
-  if (m_packetSize == 0) m_packetSize = kPlainPacket;  // a hostile record must not stall the walk
-  return 1;
+void CTypeRecoveryMTS::ProgressFields(ProgressRecord& record) {
+  record.FileFields()(m_nextSyncInFile)(m_nextSyncInStrip).Flag(m_walking)(m_lead)(m_packetSize);
+  // A hostile record must not stall the walk.
+  if (record.Loading() && record.FileInProgress() && m_packetSize == 0) m_packetSize = kPlainPacket;
 }
 
 // ---- Unit chains (Ogg, FLV)
@@ -244,16 +222,8 @@ CMediaStripCycle::Walk CUnitChainCycle::WalkStrip(const Strip& strip) {
   return Walk::WholeStrip(strip);
 }
 
-uint32_t CUnitChainCycle::SaveProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::SaveProgress(file) == 0) return 0;
-  if (m_fileInProgress == 0) return 1;
-  return WriteU64(file, m_walkedEnd) && WriteU64(file, m_cursor) ? 1 : 0;
-}
-
-uint32_t CUnitChainCycle::LoadProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::LoadProgress(file) == 0) return 0;
-  if (m_fileInProgress == 0) return 1;
-  return ReadU64(file, &m_walkedEnd) && ReadU64(file, &m_cursor) ? 1 : 0;
+void CUnitChainCycle::ProgressFields(ProgressRecord& record) {
+  record.FileFields()(m_walkedEnd)(m_cursor);
 }
 
 // ---- OGG

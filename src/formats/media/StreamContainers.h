@@ -29,10 +29,7 @@
 
 class CTypeRecoveryMKV : public CMediaStripCycle {
  public:
-  static constexpr uint32_t kTypeCode = 1034;
-  CTypeRecoveryMKV(CTypeRecoveryManager* host, const char16_t* outputRoot);
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  CTypeRecovery* Clone() override;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryMKV, 1034)
 
  protected:
   bool StartFile(const Strip& strip) override;
@@ -41,12 +38,8 @@ class CTypeRecoveryMKV : public CMediaStripCycle {
 
 class CTypeRecoveryMTS : public CMediaStripCycle {
  public:
-  static constexpr uint32_t kTypeCode = 1035;
-  CTypeRecoveryMTS(CTypeRecoveryManager* host, const char16_t* outputRoot);
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  uint32_t SaveProgress(TypeRecoveryFile file) override;
-  uint32_t LoadProgress(TypeRecoveryFile file) override;
-  CTypeRecovery* Clone() override;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryMTS, 1035)
+  TYPERECOVERY_PROGRESS_FIELDS
 
  protected:
   bool StartFile(const Strip& strip) override;
@@ -66,8 +59,7 @@ class CTypeRecoveryMTS : public CMediaStripCycle {
 // format keeps). The walked end and the cursor are in the progress record.
 class CUnitChainCycle : public CMediaStripCycle {
  public:
-  uint32_t SaveProgress(TypeRecoveryFile file) override;
-  uint32_t LoadProgress(TypeRecoveryFile file) override;
+  void ProgressFields(typerecovery::ProgressRecord& record) override;
 
  protected:
   CUnitChainCycle(uint32_t typeCode, CTypeRecoveryManager* host, const char16_t* outputRoot);
@@ -89,10 +81,7 @@ class CUnitChainCycle : public CMediaStripCycle {
 
 class CTypeRecoveryOGG : public CUnitChainCycle {
  public:
-  static constexpr uint32_t kTypeCode = 775;
-  CTypeRecoveryOGG(CTypeRecoveryManager* host, const char16_t* outputRoot);
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  CTypeRecovery* Clone() override;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryOGG, 775)
 
  protected:
   bool StartFile(const Strip& strip) override;
@@ -102,10 +91,7 @@ class CTypeRecoveryOGG : public CUnitChainCycle {
 
 class CTypeRecoveryFLV : public CUnitChainCycle {
  public:
-  static constexpr uint32_t kTypeCode = 1036;
-  CTypeRecoveryFLV(CTypeRecoveryManager* host, const char16_t* outputRoot);
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  CTypeRecovery* Clone() override;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryFLV, 1036)
 
  protected:
   bool StartFile(const Strip& strip) override;

@@ -46,8 +46,13 @@ CMediaStripCycle::Rules AsfRules() {
 
 constexpr uint32_t CTypeRecoveryWMV::kSubTypeCodes[];
 
+namespace {
+const char16_t* const kSubTypeExtensions[] = {u"wma", u"wmv"};
+}  // namespace
+
 CTypeRecoveryWMV::CTypeRecoveryWMV(CTypeRecoveryManager* host, const char16_t* outputRoot)
-    : CMediaStripCycle(kTypeCode, host, outputRoot, AsfRules()) {
+    : CWithSubTypes(kSubTypeCodes, kSubTypeExtensions, kWmv, kTypeCode, host, outputRoot,
+                    AsfRules()) {
   std::memcpy(m_filePropertiesGuid, kFilePropertiesGuid, kGuidBytes);
   std::memcpy(m_streamPropertiesGuid, kStreamPropertiesGuid, kGuidBytes);
   std::memcpy(m_videoMediaGuid, kVideoMediaGuid, kGuidBytes);
@@ -64,12 +69,12 @@ uint32_t CTypeRecoveryWMV::IsHeaderMatched(const uint8_t* buffer, uint32_t lengt
 }
 
 void CTypeRecoveryWMV::DropUnwantedVideo() {
-  if (!m_enabled.IsOn(kWmv) && m_current == kWmv) DiscardOutputFile();
+  if (!m_subTypes.IsOn(kWmv) && m_subTypes.current == kWmv) DiscardOutputFile();
 }
 
 bool CTypeRecoveryWMV::StartFile(const Strip& strip) {
   SetExtension(u"wmv");
-  m_current = kWmv;
+  m_subTypes.current = kWmv;
   m_headerSize = static_cast<uint32_t>(ReadU64LE(strip.readable, kObjectSizeAt));
   m_headerCursor = kFirstHeaderObject;
   m_videoSeen = 0;
@@ -90,12 +95,12 @@ bool CTypeRecoveryWMV::WalkHeaderObjects(const Strip& strip) {
     } else if (BytesEqual(strip.readable, p, m_streamPropertiesGuid, kGuidBytes) &&
                BytesEqual(strip.readable, p + kStreamTypeAt, m_videoMediaGuid, kGuidBytes)) {
       m_videoSeen = 1;
-      if (!m_enabled.IsOn(kWmv)) {
+      if (!m_subTypes.IsOn(kWmv)) {
         DiscardOutputFile();
         return false;
       }
       SetExtension(u"wmv");
-      m_current = kWmv;
+      m_subTypes.current = kWmv;
     }
     const uint64_t size = ReadU64LE(strip.readable, p + kObjectSizeAt);
     const uint64_t next = m_headerCursor + size;
@@ -115,12 +120,12 @@ bool CTypeRecoveryWMV::WalkHeaderObjects(const Strip& strip) {
       return false;
     }
     if (m_videoSeen == 0) {
-      if (!m_enabled.IsOn(kWma)) {
+      if (!m_subTypes.IsOn(kWma)) {
         DiscardOutputFile();
         return false;
       }
       SetExtension(u"wma");
-      m_current = kWma;
+      m_subTypes.current = kWma;
     }
   }
   return true;
@@ -141,10 +146,6 @@ void CTypeRecoveryWMV::BeforeEnd() {
   DropUnwantedVideo();
 }
 
-uint32_t* CTypeRecoveryWMV::FileTypeFolderValue() {
-  return m_current == kWma ? &m_wmaFolderValue : &m_typeFolderValue;
-}
-
 void CTypeRecoveryWMV::ReportEndedFile(uint32_t complete) {
   // The natural end turns to the host whenever one exists: in folder mode
   // the missing callback answers 0.
@@ -158,46 +159,10 @@ void CTypeRecoveryWMV::CloseOutputFile() {
   CloseAndRenameOutputFile();
 }
 
-bool CTypeRecoveryWMV::EnableSubType(uint32_t code, uint64_t) {
-  return m_enabled.Enable(kSubTypeCodes, code);
-}
-
-void CTypeRecoveryWMV::EnableAllSubTypes(uint32_t exceptCode) {
-  m_enabled.EnableAll(kSubTypeCodes, exceptCode);
-}
-
-void CTypeRecoveryWMV::CopyStateFrom(const CTypeRecovery* prototype) {
-  CMediaStripCycle::CopyStateFrom(prototype);
-  const CTypeRecoveryWMV& from = static_cast<const CTypeRecoveryWMV&>(*prototype);
-  m_enabled.CopyFrom(from.m_enabled);
-  m_wmaFolderValue = from.m_wmaFolderValue;
-}
-
-uint32_t CTypeRecoveryWMV::SaveProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::SaveProgress(file) == 0 || !m_enabled.Save(file)) return 0;
-  if (m_fileInProgress == 0) return 1;
-  const uint8_t videoSeen = m_videoSeen;
-  return WriteU32(file, m_headerCursor) && WriteU32(file, m_headerSize) &&
-                 WriteAll(file, &videoSeen, 1) && WriteU32(file, kSubTypeCodes[m_current])
-             ? 1
-             : 0;
-}
-
-uint32_t CTypeRecoveryWMV::LoadProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::LoadProgress(file) == 0 || !m_enabled.Load(file)) return 0;
-  if (m_fileInProgress != 0) {
-    uint8_t videoSeen = 0;
-    uint32_t code = 0;
-    if (!ReadU32(file, &m_headerCursor) || !ReadU32(file, &m_headerSize) ||
-        !ReadAll(file, &videoSeen, 1) || !ReadU32(file, &code)) {
-      return 0;
-    }
-    m_videoSeen = videoSeen != 0 ? 1 : 0;
-    const int row = SubTypeRow(kSubTypeCodes, code);
-    if (row >= 0) m_current = static_cast<SubType>(row);
-  }
-  AskFolderValue(u"wma", &m_wmaFolderValue);
-  return 1;
+void CTypeRecoveryWMV::ProgressFields(ProgressRecord& record) {
+  record.Nested(m_subTypes.Flags()).FileFields()(m_headerCursor)(m_headerSize).Flag(m_videoSeen);
+  m_subTypes.CurrentCodeField(record);
+  if (record.Loading() && record.Ok()) RefetchFolderValues();
 }
 
 TYPERECOVERY_FORMAT(CTypeRecoveryWMV, {1027, 772}, u".wmv;.asf;.wma", {u"wmv", u"wma"})

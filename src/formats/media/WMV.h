@@ -25,38 +25,30 @@
 #include <cstdint>
 
 #include "framework/cycles/MediaStripCycle.h"
-#include "framework/SubTypeFlags.h"
+#include "framework/cycles/SubTypeSet.h"
 
-class CTypeRecoveryWMV : public CMediaStripCycle {
+class CTypeRecoveryWMV : public CWithSubTypes<CMediaStripCycle, 2> {
  public:
-  static constexpr uint32_t kTypeCode = 1027;
+  TYPERECOVERY_RECOGNIZER(CTypeRecoveryWMV, 1027)
+  TYPERECOVERY_PROGRESS_FIELDS
+
   static constexpr uint32_t kGuidBytes = 16;
 
   // Sub-types in flag order: WMA, WMV.
   enum SubType { kWma = 0, kWmv = 1, kSubTypeCount = 2 };
   static constexpr uint32_t kSubTypeCodes[kSubTypeCount] = {772, 1027};
 
-  CTypeRecoveryWMV(CTypeRecoveryManager* host, const char16_t* outputRoot);
-
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
   void CloseOutputFile() override;
-  uint32_t SaveProgress(TypeRecoveryFile file) override;
-  uint32_t LoadProgress(TypeRecoveryFile file) override;
-  CTypeRecovery* Clone() override;
-  // Hands on the enabled sub-types and their folder values.
-  void CopyStateFrom(const CTypeRecovery* prototype) override;
-  bool EnableSubType(uint32_t code, uint64_t maxFileSize) override;
-  void EnableAllSubTypes(uint32_t exceptCode) override;
 
-  bool IsSubTypeEnabled(SubType subType) const { return m_enabled.IsOn(subType); }
-  SubType GetCurrentSubType() const { return m_current; }
+  bool IsSubTypeEnabled(SubType subType) const { return m_subTypes.IsOn(subType); }
+  SubType GetCurrentSubType() const { return static_cast<SubType>(m_subTypes.current); }
 
  protected:
   bool StartFile(const Strip& strip) override;
   Walk WalkStrip(const Strip& strip) override;
   void BeforeCut() override { DropUnwantedVideo(); }
   void BeforeEnd() override;
-  uint32_t* FileTypeFolderValue() override;
+  uint32_t* FileTypeFolderValue() override { return &CurrentFolderValue(); }
   void ReportEndedFile(uint32_t complete) override;
 
  private:
@@ -71,9 +63,6 @@ class CTypeRecoveryWMV : public CMediaStripCycle {
   uint8_t m_streamPropertiesGuid[kGuidBytes];
   uint8_t m_videoMediaGuid[kGuidBytes];
 
-  typerecovery::SubTypeFlags<kSubTypeCount> m_enabled;
-  SubType m_current = kWmv;
-  uint32_t m_wmaFolderValue = 0;
   uint32_t m_headerSize = 0;    // low half of the Header Object's size
   uint32_t m_headerCursor = 0;  // file offset of the next header object
   uint8_t m_videoSeen = 0;

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 
-
 using typerecovery::ByteView;
 
 int64_t FindEndMarker(const ByteView& view, uint32_t length, const EndMarker& marker) {
@@ -116,13 +115,7 @@ uint32_t CEndMarkerCycle::FinishFile() {
   return CTypeRecovery::FinishFile();
 }
 
-uint32_t CEndMarkerCycle::SaveProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::SaveProgress(file) == 0) return 0;
-  return m_fileInProgress == 0 || m_held.Save(file) ? 1 : 0;
-}
-
-uint32_t CEndMarkerCycle::LoadProgress(TypeRecoveryFile file) {
-  if (CTypeRecovery::LoadProgress(file) == 0) return 0;
-  m_held.Clear();
-  return m_fileInProgress == 0 || m_held.Load(file) ? 1 : 0;
+void CEndMarkerCycle::ProgressFields(typerecovery::ProgressRecord& record) {
+  if (record.Loading()) m_held.Clear();
+  record.FileFields().Nested(m_held);
 }

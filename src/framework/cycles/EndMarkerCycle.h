@@ -78,8 +78,7 @@ class CEndMarkerCycle : public CTypeRecovery {
                    uint32_t lookahead, uint32_t headerTypeCode, uint32_t* errorFlag) override;
   uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
   uint32_t FinishFile() override;
-  uint32_t SaveProgress(TypeRecoveryFile file) override;
-  uint32_t LoadProgress(TypeRecoveryFile file) override;
+  void ProgressFields(typerecovery::ProgressRecord& record) override;
 
  protected:
   // Sets type code, extension and maximum from the row.

@@ -13,69 +13,58 @@
 // with its row's folder value and closed by the renaming close, which moves
 // it to the folder and numbered name of its final extension.
 //
-// The class tables must outlive every object (they are constants).
+// The flags, folder values and current row are the class's SubTypeSet
+// (SubTypeSet.h). The class tables must outlive every object (they are
+// constants).
 #ifndef TYPERECOVERY_FRAMEWORK_CYCLES_MULTIFORMAT_H
 #define TYPERECOVERY_FRAMEWORK_CYCLES_MULTIFORMAT_H
 
 #include <cstddef>
 #include <cstdint>
 
-#include "framework/SubTypeFlags.h"
 #include "framework/TypeRecovery.h"
+#include "framework/cycles/SubTypeSet.h"
 
 template <size_t N>
-class CMultiFormatRecovery : public CTypeRecovery {
+class CMultiFormatRecovery : public CWithSubTypes<CTypeRecovery, N> {
+  using Base = CWithSubTypes<CTypeRecovery, N>;
+
  public:
   static constexpr size_t kGenericRow = N - 1;
 
-  bool EnableSubType(uint32_t code, uint64_t) override { return m_enabled.Enable(m_codes, code); }
-  void EnableAllSubTypes(uint32_t exceptCode) override { m_enabled.EnableAll(m_codes, exceptCode); }
-  void CloseOutputFile() override { CloseAndRenameOutputFile(); }
-
-  // Read access for the registry's tests and the recognizers' own.
-  bool IsSubTypeEnabled(uint32_t code) const {
-    const int row = typerecovery::SubTypeRow(m_codes, code);
-    return row >= 0 && m_enabled.IsOn(static_cast<size_t>(row));
-  }
-  uint32_t GetCurrentSubTypeCode() const { return m_codes[m_currentRow]; }
-  uint32_t GetSubTypeFolderValue(uint32_t code) const {
-    const int row = typerecovery::SubTypeRow(m_codes, code);
-    if (row < 0) return 0;
-    return static_cast<size_t>(row) == kGenericRow ? m_typeFolderValue : m_folderValues[row];
-  }
+  void CloseOutputFile() override { this->CloseAndRenameOutputFile(); }
+  uint32_t GetCurrentSubTypeCode() const { return this->m_subTypes.CurrentCode(); }
 
  protected:
   CMultiFormatRecovery(uint32_t typeCode, CTypeRecoveryManager* host, const char16_t* outputRoot,
                        const uint32_t (&codes)[N], const char16_t* const (&extensions)[N])
-      : CTypeRecovery(typeCode, host, outputRoot), m_codes(codes), m_extensions(extensions) {
-    SetExtension(m_extensions[kGenericRow]);
-  }
-
-  uint32_t& FolderValueOf(size_t row) {
-    return row == kGenericRow ? m_typeFolderValue : m_folderValues[row];
+      : Base(codes, extensions, kGenericRow, typeCode, host, outputRoot), m_extensions(extensions) {
+    this->SetExtension(m_extensions[kGenericRow]);
   }
 
   // A new file: generic row, generic extension, scanning.
   void StartGeneric() {
-    m_currentRow = kGenericRow;
-    SetExtension(m_extensions[kGenericRow]);
+    this->m_subTypes.current = kGenericRow;
+    this->SetExtension(m_extensions[kGenericRow]);
     m_scanning = 1;
   }
 
   // The data showed row's name: adopt it when enabled, else drop the file.
   void DecideRow(size_t row) {
-    if (m_enabled.IsOn(row)) {
-      SetExtension(m_extensions[row]);
-      m_currentRow = row;
+    if (this->m_subTypes.IsOn(row)) {
+      this->SetExtension(m_extensions[row]);
+      this->m_subTypes.current = row;
       m_scanning = 0;
     } else {
-      DiscardOutputFile();
+      this->DiscardOutputFile();
     }
   }
 
   // A file that never showed a sub-type is kept only when the generic type is.
   void DiscardIfGenericNotKept() {
-    if (!m_enabled.IsOn(kGenericRow) && m_currentRow == kGenericRow) DiscardOutputFile();
+    if (!this->m_subTypes.IsOn(kGenericRow) && this->m_subTypes.current == kGenericRow) {
+      this->DiscardOutputFile();
+    }
   }
 
   // The end of a file (its format's end, a limit or a new header): the
@@ -84,57 +73,29 @@ class CMultiFormatRecovery : public CTypeRecovery {
   uint32_t EndSubTypeFile(uint32_t complete) {
     DiscardIfGenericNotKept();
     uint32_t ended = 0;
-    if (m_fileInProgress != 0) {
-      if (IsReportMode()) {
-        uint32_t& folder = FolderValueOf(m_currentRow);
-        folder = ReportToHost(folder, complete, nullptr);
+    if (this->m_fileInProgress != 0) {
+      if (this->IsReportMode()) {
+        uint32_t& folder = this->CurrentFolderValue();
+        folder = this->ReportToHost(folder, complete, nullptr);
       } else {
-        NoteFileEnd(complete, nullptr);
+        this->NoteFileEnd(complete, nullptr);
       }
       ended = 1;
     }
-    m_fileInProgress = 0;
-    CloseOutputFile();
+    this->m_fileInProgress = 0;
+    this->CloseOutputFile();
     return ended;
   }
 
-  // Clone: the flags (normalised) and the per-row folder values.
-  void CopySubTypesFrom(const CMultiFormatRecovery& prototype) {
-    m_enabled.CopyFrom(prototype.m_enabled);
-    for (size_t i = 0; i < kGenericRow; ++i) m_folderValues[i] = prototype.m_folderValues[i];
+  // After a load, the folder-ID callback gives each row its value anew,
+  // rows asked in the order given.
+  void RefetchFolderValuesInOrder(const uint8_t (&order)[N - 1]) {
+    this->m_subTypes.RefetchFolderValues(order, [this](const char16_t* extension, uint32_t* value) {
+      return this->AskFolderValue(extension, value);
+    });
   }
 
-  // Progress: the current row as its type code; a code of no row leaves it.
-  bool SaveCurrentCode(TypeRecoveryFile file) const {
-    return WriteU32(file, m_codes[m_currentRow]);
-  }
-  bool LoadCurrentCode(TypeRecoveryFile file) {
-    uint32_t code = 0;
-    if (!ReadU32(file, &code)) return false;
-    const int row = typerecovery::SubTypeRow(m_codes, code);
-    if (row >= 0) m_currentRow = static_cast<size_t>(row);
-    return true;
-  }
-  // After a load, the folder-ID callback gives each row's value anew, rows
-  // asked in the order given.
-  void RefetchFolderValues(const uint8_t (&order)[N - 1]) {
-    for (uint8_t row : order) {
-      if (!AskFolderValue(m_extensions[row], &m_folderValues[row])) return;
-    }
-  }
-
-  static bool WriteByte(TypeRecoveryFile file, uint8_t value) {
-    return typerecovery::WriteAll(file, &value, 1);
-  }
-  static bool ReadByte(TypeRecoveryFile file, uint8_t* value) {
-    return typerecovery::ReadAll(file, value, 1);
-  }
-
-  const uint32_t (&m_codes)[N];
   const char16_t* const (&m_extensions)[N];
-  typerecovery::SubTypeFlags<N> m_enabled;
-  size_t m_currentRow = kGenericRow;
-  uint32_t m_folderValues[N - 1] = {};
   uint32_t m_scanning = 1;
 };
 
