@@ -38,8 +38,9 @@ int StandardInput();
 // request cut it short.
 long long Read(int fd, void* data, size_t size);
 // True when a read of the stream would not wait: data, its end or an error
-// is there.
-bool InputReady(int fd);
+// is there, now or within waitMs milliseconds (a signal may end the wait
+// early).
+bool InputReady(int fd, int waitMs = 0);
 // Writes everything (retrying short writes); false on an error.
 bool WriteAll(int fd, const void* data, size_t size);
 // Reads or writes at an absolute offset without moving the descriptor's

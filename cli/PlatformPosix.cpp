@@ -161,9 +161,9 @@ std::string TemporaryFolder() {
   const char* folder = std::getenv("TMPDIR");
   return folder != nullptr && *folder != 0 ? folder : "/tmp";
 }
-bool InputReady(int fd) {
+bool InputReady(int fd, int waitMs) {
   struct pollfd entry = {fd, POLLIN, 0};
-  return ::poll(&entry, 1, 0) != 0;
+  return ::poll(&entry, 1, waitMs) != 0;
 }
 unsigned long ProcessId() { return static_cast<unsigned long>(::getpid()); }
 bool IsTerminal(FILE* stream) { return ::isatty(fileno(stream)) != 0; }

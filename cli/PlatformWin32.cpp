@@ -175,13 +175,17 @@ bool Truncate(int fd, uint64_t size) {
   return ::SetFilePointerEx(handle, position, nullptr, FILE_BEGIN) != 0;
 }
 
-bool InputReady(int fd) {
+bool InputReady(int fd, int waitMs) {
   // A pipe says how much it holds; anything else (a console, a file) is
   // taken as ready, so no state is saved before its reads.
   HANDLE handle = HandleOf(fd);
-  DWORD available = 0;
   if (::GetFileType(handle) != FILE_TYPE_PIPE) return true;
-  return ::PeekNamedPipe(handle, nullptr, 0, nullptr, &available, nullptr) == 0 || available > 0;
+  for (int round = 0;; ++round) {
+    DWORD available = 0;
+    if (::PeekNamedPipe(handle, nullptr, 0, nullptr, &available, nullptr) == 0 || available > 0) return true;
+    if (round * 10 >= waitMs) return false;
+    ::Sleep(10);
+  }
 }
 bool Sync(int fd) { return ::_commit(fd) == 0; }
 bool SyncLibraryFile(TypeRecoveryFile file) { return ::FlushFileBuffers(static_cast<HANDLE>(file)) != 0; }

@@ -221,7 +221,18 @@ long long SourceReader::ReadSome(uint8_t* into, size_t size, std::string* error)
   bool careful = false;  // after a read error: sector by sector
   while (total < size) {
     const size_t want = careful ? ToSectorEnd(m_readPosition + total, size - total) : size - total;
-    if (m_beforeWait && !m_seekable && !platform::InputReady(m_fd)) m_beforeWait(m_cursor);
+    if (!m_seekable && !platform::InputReady(m_fd)) {
+      if (m_beforeWait) m_beforeWait(m_cursor);
+      // Wait for input in short steps, looking at the stop flag between
+      // them: a stop that came just before a blocking read would otherwise
+      // wait for input that may never come.
+      while (!platform::InputReady(m_fd, 100) && (m_stopFlag == nullptr || *m_stopFlag == 0)) {
+      }
+    }
+    if (!m_seekable && m_stopFlag != nullptr && *m_stopFlag != 0) {
+      m_interrupted = true;
+      break;
+    }
     long long got = platform::Read(m_fd, into + total, want);
     if (got > 0) {
       total += static_cast<size_t>(got);
