@@ -41,6 +41,9 @@ long long Read(int fd, void* data, size_t size);
 // is there, now or within waitMs milliseconds (a signal may end the wait
 // early).
 bool InputReady(int fd, int waitMs = 0);
+// True when InputReady tells of the stream (so a read made only after it
+// never waits long): any stream on POSIX, a pipe on Windows.
+bool CanWaitForInput(int fd);
 // Writes everything (retrying short writes); false on an error.
 bool WriteAll(int fd, const void* data, size_t size);
 // Reads or writes at an absolute offset without moving the descriptor's

@@ -161,6 +161,7 @@ std::string TemporaryFolder() {
   const char* folder = std::getenv("TMPDIR");
   return folder != nullptr && *folder != 0 ? folder : "/tmp";
 }
+bool CanWaitForInput(int) { return true; }
 bool InputReady(int fd, int waitMs) {
   struct pollfd entry = {fd, POLLIN, 0};
   return ::poll(&entry, 1, waitMs) != 0;

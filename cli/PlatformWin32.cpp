@@ -175,6 +175,7 @@ bool Truncate(int fd, uint64_t size) {
   return ::SetFilePointerEx(handle, position, nullptr, FILE_BEGIN) != 0;
 }
 
+bool CanWaitForInput(int fd) { return ::GetFileType(HandleOf(fd)) == FILE_TYPE_PIPE; }
 bool InputReady(int fd, int waitMs) {
   // A pipe says how much it holds; anything else (a console, a file) is
   // taken as ready, so no state is saved before its reads.

@@ -22,6 +22,7 @@ size_t ToSectorEnd(uint64_t position, size_t most) {
 }  // namespace
 
 SourceReader::~SourceReader() {
+  m_prefetch.reset();
   DropView();
   if (m_owns && m_fd >= 0) platform::Close(m_fd);
 }
@@ -218,8 +219,32 @@ long long SourceReader::ReadSome(uint8_t* into, size_t size, std::string* error)
     if (!ReadFromMedium(into, size, error)) return -1;
     total = size;
   }
+  if (!m_seekable && !m_medium && platform::CanWaitForInput(m_fd)) {
+    if (!m_prefetch) {
+      std::optional<uint64_t> limit;
+      if (m_end) limit = *m_end - m_readPosition;
+      m_prefetch = std::make_unique<StreamPrefetch>(m_fd, std::max<size_t>(m_chunk, 1u << 20), limit, m_stopFlag);
+    }
+    while (total < size) {
+      size_t taken = 0;
+      int failure = 0;
+      const StreamPrefetch::Outcome outcome = m_prefetch->Take(
+          into + total, size - total, &taken, [this] { if (m_beforeWait) m_beforeWait(m_cursor); }, &failure);
+      if (outcome == StreamPrefetch::Outcome::kData) {
+        total += taken;
+      } else if (outcome == StreamPrefetch::Outcome::kStopped) {
+        m_interrupted = true;
+        break;
+      } else if (outcome == StreamPrefetch::Outcome::kError) {
+        *error = std::string("read error on the source stream: ") + std::strerror(failure);
+        return -1;
+      } else {
+        break;
+      }
+    }
+  }
   bool careful = false;  // after a read error: sector by sector
-  while (total < size) {
+  while (!m_prefetch && total < size) {
     const size_t want = careful ? ToSectorEnd(m_readPosition + total, size - total) : size - total;
     if (!m_seekable && !platform::InputReady(m_fd)) {
       if (m_beforeWait) m_beforeWait(m_cursor);

@@ -15,6 +15,9 @@
 // file's own bytes, without a copy. Strips whose lookahead would reach the
 // end of the range always come from the buffer, which pads them.
 //
+// A stream is read ahead on a second thread (see StreamPrefetch), so that
+// reading overlaps the analysis.
+//
 // A read error on a seekable source does not stop the scan: the unreadable
 // block reads as zeros, in every pass over it (strips, reads for digests and
 // for a resume), and its region is kept in a list. On a stream it is fatal.
@@ -30,6 +33,7 @@
 
 #include "EvidenceSource.h"
 #include "MediaMap.h"
+#include "StreamPrefetch.h"
 
 namespace trcli {
 
@@ -143,6 +147,8 @@ class SourceReader {
   bool m_readBehind = false;      // views were served: reading resumes at the cursor
   const volatile int* m_stopFlag = nullptr;
   bool m_interrupted = false;
+  // A stream is read on a thread of its own, ahead of the analysis.
+  std::unique_ptr<StreamPrefetch> m_prefetch;
 };
 
 }  // namespace trcli
