@@ -56,7 +56,9 @@ std::vector<json> Scan(std::vector<std::string> args, const std::string& stdinPa
 
 // Checks that every reported file was carved byte for byte into its
 // extension's folder; answers how many reported files had no such copy.
-size_t CountMissingCopies(const std::vector<json>& records, const std::string& source, const std::string& outDir) {
+// (Windows has no small disk to fill, the one test that uses it.)
+[[maybe_unused]] size_t CountMissingCopies(const std::vector<json>& records, const std::string& source,
+                                           const std::string& outDir) {
   auto tree = CarvedTree(outDir);
   size_t missing = 0;
   for (const json& record : records) {
