@@ -54,6 +54,17 @@ bool EqualIgnoringCase(const char16_t* a, const char16_t* b) {
 // writing to the same root may remove it when it has emptied it.
 constexpr int kFolderTries = 3;
 
+// Makes the folder of path, whose separator stands at folderEnd - 1, while
+// tries remain; false when they are spent.
+bool MakeFolderOf(char16_t* path, uint32_t folderEnd, int* foldersMade) {
+  if (*foldersMade >= kFolderTries) return false;
+  path[folderEnd - 1] = 0;
+  CurrentFileSystem().CreateFolder(path);
+  path[folderEnd - 1] = u'\\';
+  ++*foldersMade;
+  return true;
+}
+
 }  // namespace
 
 // Folder name for file number n: "ext" below 1000, else "ext(NNN)".
@@ -117,13 +128,7 @@ uint32_t CTypeRecovery::CreateOutputFile(uint32_t* counter) {
     m_outputFile = fs.CreateNew(m_outputPath, &why);
     if (m_outputFile != TYPERECOVERY_INVALID_FILE) break;
     if (why == Failure::kOther && fs.Exists(m_outputPath)) why = Failure::kExists;
-    if (why == Failure::kNoFolder && foldersMade < kFolderTries) {
-      m_outputPath[folderEnd - 1] = 0;
-      fs.CreateFolder(m_outputPath);
-      m_outputPath[folderEnd - 1] = u'\\';
-      ++foldersMade;
-      continue;
-    }
+    if (why == Failure::kNoFolder && MakeFolderOf(m_outputPath, folderEnd, &foldersMade)) continue;
     ++*counter;  // a number tried is used, as when the create fails
     if (why != Failure::kExists) return 0;
   }
@@ -209,13 +214,7 @@ void CTypeRecovery::CloseAndRenameOutputFile() {
             told = true;
             break;
           }
-          if (why == Failure::kNoFolder && foldersMade < kFolderTries) {
-            wanted[folderEnd - 1] = 0;
-            fs.CreateFolder(wanted);
-            wanted[folderEnd - 1] = u'\\';
-            ++foldersMade;
-            continue;
-          }
+          if (why == Failure::kNoFolder && MakeFolderOf(wanted, folderEnd, &foldersMade)) continue;
           if (why != Failure::kExists || WriteFileName(wanted, folderEnd, ++k) == 0) break;
         }
       }
