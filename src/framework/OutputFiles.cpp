@@ -137,22 +137,26 @@ uint32_t CTypeRecovery::CreateOutputFile(uint32_t* counter) {
   return 1;
 }
 
-uint64_t CTypeRecovery::FlushForClose() {
+uint64_t CTypeRecovery::CloseOutputHandle() {
   m_endUnwritten = FlushOutput() ? 0 : m_outputBuffer.Pending();
   const uint64_t size = m_outputBase + m_outputBuffer.Written();
   m_outputBuffer.Release();
+  CurrentFileSystem().Close(m_outputFile);
+  m_outputFile = TYPERECOVERY_INVALID_FILE;
   return size;
+}
+
+bool CTypeRecovery::DropIfOversize(uint64_t size) {
+  if (m_host == nullptr || size <= m_host->m_restrictedSize) return false;
+  CurrentFileSystem().DeleteFile(m_outputPath);
+  TellFileClosed(TYPERECOVERY_FILE_OVERSIZE, m_outputPath, size);
+  return true;
 }
 
 void CTypeRecovery::CloseOutputFile() {
   if (m_outputFile == TYPERECOVERY_INVALID_FILE) return;
-  const uint64_t size = FlushForClose();
-  typerecovery::FileSystem& fs = CurrentFileSystem();
-  fs.Close(m_outputFile);
-  m_outputFile = TYPERECOVERY_INVALID_FILE;
-  const bool oversize = m_host != nullptr && size > m_host->m_restrictedSize;
-  if (oversize) fs.DeleteFile(m_outputPath);
-  TellFileClosed(oversize ? TYPERECOVERY_FILE_OVERSIZE : TYPERECOVERY_FILE_KEPT, m_outputPath, size);
+  const uint64_t size = CloseOutputHandle();
+  if (!DropIfOversize(size)) TellFileClosed(TYPERECOVERY_FILE_KEPT, m_outputPath, size);
 }
 
 bool CTypeRecovery::AdoptOutputFile(TypeRecoveryFile file, const char16_t* relativePath) {
@@ -185,43 +189,37 @@ void CTypeRecovery::RemoveEmptyFolders() {
 
 void CTypeRecovery::CloseAndRenameOutputFile() {
   if (m_outputFile == TYPERECOVERY_INVALID_FILE) return;
-  const uint64_t size = FlushForClose();
+  const uint64_t size = CloseOutputHandle();
+  if (DropIfOversize(size)) return;
   typerecovery::FileSystem& fs = CurrentFileSystem();
-  fs.Close(m_outputFile);
-  m_outputFile = TYPERECOVERY_INVALID_FILE;
-  if (m_host != nullptr && size > m_host->m_restrictedSize) {
-    fs.DeleteFile(m_outputPath);
-    TellFileClosed(TYPERECOVERY_FILE_OVERSIZE, m_outputPath, size);
-  } else {
-    bool told = false;
-    char16_t* wanted = static_cast<char16_t*>(std::malloc(kPathUnits * sizeof(char16_t)));
-    if (wanted != nullptr) {
-      for (uint32_t i = 0; i < m_rootLength; ++i) wanted[i] = m_outputPath[i];
-      wanted[m_rootLength] = 0;
-      const uint32_t number = m_fileCounter - 1;  // the number the file was given
-      uint32_t folderEnd = WriteFolderName(wanted, m_rootLength, number);
-      if (folderEnd != 0) folderEnd = Append(wanted, folderEnd, u"\\");
-      if (folderEnd != 0 && WriteFileName(wanted, folderEnd, number) != 0 &&
-          !EqualIgnoringCase(wanted, m_outputPath)) {
-        // The first free number from the file's own on; the folder is made
-        // at the first miss only.
-        using Failure = typerecovery::FileSystem::CreateFailure;
-        int foldersMade = 0;
-        for (uint32_t k = number;;) {
-          Failure why = Failure::kNone;
-          if (fs.MoveToNew(m_outputPath, wanted, &why)) {
-            TellFileClosed(TYPERECOVERY_FILE_KEPT, wanted, size);
-            told = true;
-            break;
-          }
-          if (why == Failure::kNoFolder && MakeFolderOf(wanted, folderEnd, &foldersMade)) continue;
-          if (why != Failure::kExists || WriteFileName(wanted, folderEnd, ++k) == 0) break;
+  bool told = false;
+  char16_t* wanted = static_cast<char16_t*>(std::malloc(kPathUnits * sizeof(char16_t)));
+  if (wanted != nullptr) {
+    for (uint32_t i = 0; i < m_rootLength; ++i) wanted[i] = m_outputPath[i];
+    wanted[m_rootLength] = 0;
+    const uint32_t number = m_fileCounter - 1;  // the number the file was given
+    uint32_t folderEnd = WriteFolderName(wanted, m_rootLength, number);
+    if (folderEnd != 0) folderEnd = Append(wanted, folderEnd, u"\\");
+    if (folderEnd != 0 && WriteFileName(wanted, folderEnd, number) != 0 &&
+        !EqualIgnoringCase(wanted, m_outputPath)) {
+      // The first free number from the file's own on; the folder is made
+      // at the first miss only.
+      using Failure = typerecovery::FileSystem::CreateFailure;
+      int foldersMade = 0;
+      for (uint32_t k = number;;) {
+        Failure why = Failure::kNone;
+        if (fs.MoveToNew(m_outputPath, wanted, &why)) {
+          TellFileClosed(TYPERECOVERY_FILE_KEPT, wanted, size);
+          told = true;
+          break;
         }
+        if (why == Failure::kNoFolder && MakeFolderOf(wanted, folderEnd, &foldersMade)) continue;
+        if (why != Failure::kExists || WriteFileName(wanted, folderEnd, ++k) == 0) break;
       }
-      std::free(wanted);
     }
-    if (!told) TellFileClosed(TYPERECOVERY_FILE_KEPT, m_outputPath, size);
+    std::free(wanted);
   }
+  if (!told) TellFileClosed(TYPERECOVERY_FILE_KEPT, m_outputPath, size);
 }
 
 void CTypeRecovery::DiscardOutputFile() {

@@ -50,11 +50,7 @@ CTypeRecovery::CTypeRecovery(uint32_t typeCode, CTypeRecoveryManager* host,
 CTypeRecovery::~CTypeRecovery() {
   // A handle still open here (an active destroyed without a flush) is
   // released; the file keeps what was written.
-  if (m_outputFile != TYPERECOVERY_INVALID_FILE) {
-    FlushAndReleaseOutput();
-    CurrentFileSystem().Close(m_outputFile);
-    m_outputFile = TYPERECOVERY_INVALID_FILE;
-  }
+  if (m_outputFile != TYPERECOVERY_INVALID_FILE) CloseOutputHandle();
   std::free(m_outputPath);
   m_outputPath = nullptr;
   FreeHeldBlocks();
@@ -100,11 +96,6 @@ void CTypeRecovery::WriteOutput(const uint8_t* data, uint32_t count, uint32_t* e
 
 bool CTypeRecovery::FlushOutput() {
   return m_outputFile == TYPERECOVERY_INVALID_FILE || m_outputBuffer.Flush(m_outputFile);
-}
-
-void CTypeRecovery::FlushAndReleaseOutput() {
-  FlushOutput();
-  m_outputBuffer.Release();
 }
 
 void CTypeRecovery::TakeBytes(const uint8_t* data, uint32_t count, uint32_t* errorFlag) {

@@ -224,11 +224,13 @@ class CTypeRecovery {
   // Output naming helpers (OutputFiles.cpp).
   uint32_t WriteFolderName(char16_t* path, uint32_t at, uint32_t number) const;
   uint32_t WriteFileName(char16_t* path, uint32_t at, uint32_t number) const;
-  // Before a close: the buffered bytes written and the buffer given back.
-  void FlushAndReleaseOutput();
-  // Before a close: the buffered bytes written and the buffer given back;
-  // answers the file's size (its size at opening plus the bytes written).
-  uint64_t FlushForClose();
+  // The open output file's buffered bytes written, the buffer given back
+  // and the handle closed; answers the file's size (its size at opening
+  // plus the bytes written).
+  uint64_t CloseOutputHandle();
+  // A closed file over the restricted size is deleted and reported so;
+  // false when it is kept.
+  bool DropIfOversize(uint64_t size);
   // Hands the host the record of the output file just closed or removed;
   // path is its final full path.
   void TellFileClosed(uint32_t disposition, const char16_t* path, uint64_t size);
