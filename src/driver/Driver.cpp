@@ -3,9 +3,10 @@
 // answer at this strip's leading bytes), the walk over the active recognizers
 // (retiring idle ones), and a clone of the candidate prototype when no
 // active recognizer of its class is following a file. Flush ends whatever
-// is still in progress and removes the type folders left empty. Each recognizer's call is guarded on its own: one
-// that throws loses only the file it follows (its output file is removed),
-// is retired and counted in the manager's faults; the others go on.
+// is still in progress and removes the type folders left empty. Each
+// recognizer's call is guarded on its own: one that throws loses only the
+// file it follows (its output file is removed), is retired and counted in
+// the manager's faults; the others go on.
 #include <cstring>
 
 #include "containers/Items.h"
@@ -125,10 +126,7 @@ uint32_t FlushManager(CTypeRecoveryManager* m) {
     }
   }
   m->DestroyActives();
-  try {
-    for (long i = 0; i < m->m_prototypes.GetCount(); ++i) ItemsOf(m->m_prototypes)[i]->RemoveEmptyFolders();
-  } catch (...) {
-  }
+  m->RemoveEmptyFolders();
   // Flush has no error flag to set: a failed last write is not carried into
   // a later strip.
   m->m_outputBuffers.TakeWriteFailure();

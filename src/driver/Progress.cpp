@@ -34,10 +34,7 @@ uint32_t SaveManagerProgress(CTypeRecoveryManager* m, TypeRecoveryFile f) {
     if (typerecovery::ItemsOf(m->m_actives)[i]->SaveProgress(f) == 0) return 0;
   }
   // A stop may end the run here: no folder emptied so far is left behind.
-  try {
-    for (long i = 0; i < m->m_prototypes.GetCount(); ++i) typerecovery::ItemsOf(m->m_prototypes)[i]->RemoveEmptyFolders();
-  } catch (...) {
-  }
+  m->RemoveEmptyFolders();
   return typerecovery::WriteAll(f, kEndMarker, sizeof kEndMarker) ? 1 : 0;
 }
 

@@ -37,6 +37,13 @@ void CTypeRecoveryManager::RetireActive(long index) {
   delete active;
 }
 
+void CTypeRecoveryManager::RemoveEmptyFolders() {
+  try {
+    for (long i = 0; i < m_prototypes.GetCount(); ++i) m_prototypes.GetAt(i)->RemoveEmptyFolders();
+  } catch (...) {
+  }
+}
+
 void CTypeRecoveryManager::DestroyActives() {
   for (long i = 0; i < m_actives.GetCount(); ++i) {
     CTypeRecovery* active = m_actives.GetAt(i);

@@ -46,6 +46,9 @@ class CTypeRecoveryManager {
   void RetireActive(long index);
   // Retires every active recognizer.
   void DestroyActives();
+  // Removes the type folders that moves and discards left empty; a folder
+  // that cannot be removed is no failure of the caller.
+  void RemoveEmptyFolders();
 
   TypeRecoveryFoundFileFn m_foundFile;
   char16_t* m_outputRoot;
