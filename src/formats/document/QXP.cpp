@@ -24,15 +24,6 @@ CTypeRecoveryQXP::CTypeRecoveryQXP(CTypeRecoveryManager* host, const char16_t* o
   m_maxFileSize = kMaximumSize;
 }
 
-void CTypeRecoveryQXP::HandBackToPrototype() {
-  CTypeRecovery::HandBackToPrototype();
-  // The template folder value goes back to the prototype like the base one.
-  if (auto* prototype = dynamic_cast<CTypeRecoveryQXP*>(m_prototype)) {
-    prototype->m_subTypes.FolderValue(kTemplateRow, prototype->m_typeFolderValue) =
-        m_subTypes.FolderValue(kTemplateRow, m_typeFolderValue);
-  }
-}
-
 uint32_t CTypeRecoveryQXP::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
   if (buffer == nullptr || length < kMinimumLength) return 0;
   const ByteView v(buffer, length);

@@ -38,7 +38,8 @@ class CTypeRecoveryQXP : public CWithSubTypes<CTypeRecovery, 2> {
   // Flag order of the registry.
   static constexpr uint32_t kCodes[2] = {kTypeCode, kTemplateTypeCode};
 
-  void HandBackToPrototype() override;
+  // The template folder value goes back to the prototype like the base one.
+  void HandBackToPrototype() override { HandBackWithFolderValues(); }
   void CloseOutputFile() override { CloseAndRenameOutputFile(); }
 
   uint32_t GetCurrentSubTypeCode() const { return m_isTemplate != 0 ? kTemplateTypeCode : kTypeCode; }

@@ -175,13 +175,6 @@ CTypeRecoveryTIFF::~CTypeRecoveryTIFF() {
   Reset();
 }
 
-void CTypeRecoveryTIFF::HandBackToPrototype() {
-  CTypeRecovery::HandBackToPrototype();
-  if (m_prototype != nullptr) {
-    m_subTypes.HandFolderValuesTo(static_cast<CTypeRecoveryTIFF*>(m_prototype)->m_subTypes);
-  }
-}
-
 // ---------------------------------------------------------------------------
 // Settings
 

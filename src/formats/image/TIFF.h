@@ -49,7 +49,7 @@ class CTypeRecoveryTIFF : public CWithSubTypes<CTypeRecovery, 10> {
 
   ~CTypeRecoveryTIFF() override;
   // The raw sub-types' folder values go back too.
-  void HandBackToPrototype() override;
+  void HandBackToPrototype() override { HandBackWithFolderValues(); }
 
   void CloseOutputFile() override { CloseAndRenameOutputFile(); }
   void DiscardOutputFile() override;

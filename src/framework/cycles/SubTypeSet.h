@@ -133,6 +133,15 @@ class CWithSubTypes : public Base {
                 BaseArguments&&... arguments)
       : Base(static_cast<BaseArguments&&>(arguments)...), m_subTypes(codes, extensions, ownRow) {}
 
+  // For a class whose rows' folder values outlive an active recognizer: the
+  // base's hand-back, then every row's value to the prototype's set.
+  void HandBackWithFolderValues() {
+    Base::HandBackToPrototype();
+    if (this->m_prototype != nullptr) {
+      m_subTypes.HandFolderValuesTo(static_cast<CWithSubTypes*>(this->m_prototype)->m_subTypes);
+    }
+  }
+
   // The type-folder value of the file in progress's row.
   uint32_t& CurrentFolderValue() { return m_subTypes.FolderValue(m_subTypes.current, this->m_typeFolderValue); }
   // After a load: every row's folder value asked anew (see SubTypeSet).
