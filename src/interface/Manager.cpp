@@ -45,12 +45,8 @@ void CTypeRecoveryManager::RemoveEmptyFolders() {
 }
 
 void CTypeRecoveryManager::DestroyActives() {
-  for (long i = 0; i < m_actives.GetCount(); ++i) {
-    CTypeRecovery* active = m_actives.GetAt(i);
-    active->HandBackToPrototype();
-    delete active;
-  }
-  m_actives.RemoveAll();
+  // In list order: a later hand-back of the same class overwrites an earlier.
+  while (m_actives.GetCount() > 0) RetireActive(0);
 }
 
 CTypeRecoveryManager::~CTypeRecoveryManager() {
