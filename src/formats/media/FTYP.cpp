@@ -41,12 +41,10 @@ constexpr char kMdat[] = "mdat";
 
 bool IsBoxType(const uint8_t* type, const char* name) { return std::memcmp(type, name, 4) == 0; }
 
-// The first box's type is "ftyp" and its major brand begins with brand
-// (compared over the brand's length, at most 4 bytes).
-bool IsFtypWithBrand(const uint8_t* buffer, const char* brand) {
-  const ByteView header(buffer, CTypeRecoveryFTYP::kMinHeaderLength);
-  return BytesEqual(header, CTypeRecoveryFTYP::kBoxTypeOffset, kFtyp) &&
-         BytesEqual(header, CTypeRecoveryFTYP::kMajorBrandOffset, brand, std::strlen(brand));
+// The major brand begins with brand (compared over the brand's length, at
+// most 4 bytes).
+bool HasMajorBrand(const ByteView& header, const char* brand) {
+  return BytesEqual(header, CTypeRecoveryFTYP::kMajorBrandOffset, brand, std::strlen(brand));
 }
 
 }  // namespace
@@ -60,19 +58,18 @@ CTypeRecoveryFTYP::CTypeRecoveryFTYP(const IsoMediaRow& row, CTypeRecoveryManage
 
 uint32_t CTypeRecoveryFTYP::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
   if (buffer == nullptr || length < kMinHeaderLength) return 0;
-  if (ReadU32BE(ByteView(buffer, length), kBoxSizeOffset) == 0) return 0;
-  bool matched = false;
-  for (const char* brand : m_row.brands) {
-    if (brand != nullptr && IsFtypWithBrand(buffer, brand)) {
-      matched = true;
-      break;
+  const ByteView header(buffer, kMinHeaderLength);
+  if (ReadU32BE(header, kBoxSizeOffset) == 0) return 0;
+  if (BytesEqual(header, kBoxTypeOffset, kFtyp)) {
+    // An "ftyp" box first: one of the row's major brands, not its excluded one.
+    for (const char* brand : m_row.brands) {
+      if (brand == nullptr || !HasMajorBrand(header, brand)) continue;
+      const bool excluded = m_row.excludedBrand != nullptr && HasMajorBrand(header, m_row.excludedBrand);
+      return excluded ? 0 : m_typeCode;
     }
+    return 0;
   }
-  if (matched && m_row.excludedBrand != nullptr && IsFtypWithBrand(buffer, m_row.excludedBrand)) {
-    matched = false;
-  }
-  if (!matched && m_row.opensWithMediaData) matched = IsBoxType(buffer + kBoxTypeOffset, kMdat);
-  return matched ? m_typeCode : 0;
+  return m_row.opensWithMediaData && IsBoxType(buffer + kBoxTypeOffset, kMdat) ? m_typeCode : 0;
 }
 
 uint32_t CTypeRecoveryFTYP::IsBoxTypeAccepted(const uint8_t* type) const {
