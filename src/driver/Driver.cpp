@@ -46,8 +46,12 @@ bool AnalyseGuarded(CTypeRecoveryManager* m, CTypeRecovery* r, uint64_t stripPos
   }
 }
 
-uint32_t AnalyseStrip(CTypeRecoveryManager* m, uint64_t stripPosition, const uint8_t* buffer,
-                      uint32_t length, uint32_t lookahead, uint32_t* errorFlag) {
+}  // namespace
+
+namespace typerecovery {
+
+uint32_t AnalyseManagerStrip(CTypeRecoveryManager* m, uint64_t stripPosition, const uint8_t* buffer,
+                             uint32_t length, uint32_t lookahead, uint32_t* errorFlag) {
   uint32_t headerTypeCode = 0;
   CTypeRecovery* candidate = nullptr;
   uint32_t count = 0;
@@ -104,15 +108,6 @@ uint32_t AnalyseStrip(CTypeRecoveryManager* m, uint64_t stripPosition, const uin
     }
   }
   return count;
-}
-
-}  // namespace
-
-namespace typerecovery {
-
-uint32_t AnalyseManagerStrip(CTypeRecoveryManager* m, uint64_t stripPosition, const uint8_t* buffer,
-                             uint32_t length, uint32_t lookahead, uint32_t* errorFlag) {
-  return AnalyseStrip(m, stripPosition, buffer, length, lookahead, errorFlag);
 }
 
 uint32_t FlushManager(CTypeRecoveryManager* m) {
