@@ -36,7 +36,6 @@ bool IsIconBitCount(uint16_t bits) {
 }
 
 // ---- TPF3 design file ----
-constexpr uint32_t kTpfMinimumHeaderLength = 17;
 constexpr uint32_t kTpfVersion = 0x00050001;  // u32 at 4
 constexpr uint32_t kTpfPartOffset = 0xB4;
 constexpr uint32_t kTpfRestOffset = 0xB8;
@@ -120,19 +119,11 @@ void CTypeRecoveryICO::ProgressFields(typerecovery::ProgressRecord& record) {
 
 // ---- TPF ----
 
-CTypeRecoveryTPF::CTypeRecoveryTPF(CTypeRecoveryManager* host, const char16_t* outputRoot)
-    : CFixedSizeCycle(kTypeCode, host, outputRoot) {
-  SetExtension(u"tpf");
-  m_typePropertyFlag = 0;
+bool CTypeRecoveryTPF::Matches(const ByteView& v) {
+  return BytesEqual(v, 0, "TPF3") && ReadU32LE(v, 4) == kTpfVersion;
 }
 
-uint32_t CTypeRecoveryTPF::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
-  if (buffer == nullptr || length < kTpfMinimumHeaderLength || buffer[0] != 'T') return 0;
-  const ByteView v(buffer, length);
-  return BytesEqual(v, 0, "TPF3") && ReadU32LE(v, 4) == kTpfVersion ? kTypeCode : 0;
-}
-
-uint64_t CTypeRecoveryTPF::DeclaredSize(const ByteView& header) const {
+uint64_t CTypeRecoveryTPF::Size(const ByteView& header) {
   return uint64_t{ReadU32LE(header, kTpfRestOffset)} + ReadU32LE(header, kTpfPartOffset);
 }
 

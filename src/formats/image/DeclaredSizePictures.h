@@ -13,6 +13,7 @@
 #ifndef TYPERECOVERY_FORMATS_IMAGE_DECLAREDSIZEPICTURES_H
 #define TYPERECOVERY_FORMATS_IMAGE_DECLAREDSIZEPICTURES_H
 
+#include "framework/cycles/DeclaredSizeRow.h"
 #include "framework/cycles/FixedSizeCycle.h"
 
 class CTypeRecoveryICO : public CFixedSizeCycle {
@@ -29,12 +30,7 @@ class CTypeRecoveryICO : public CFixedSizeCycle {
   uint32_t m_height;
 };
 
-class CTypeRecoveryTPF : public CFixedSizeCycle {
- public:
-  TYPERECOVERY_RECOGNIZER(CTypeRecoveryTPF, 1564)
-
- private:
-  uint64_t DeclaredSize(const typerecovery::ByteView& header) const override;
-};
+// class, type code, extension, the bytes the header test needs.
+TYPERECOVERY_DECLARED_SIZE_ROW(CTypeRecoveryTPF, 1564, u"tpf", 17)
 
 #endif
