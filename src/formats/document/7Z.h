@@ -5,14 +5,9 @@
 #ifndef TYPERECOVERY_FORMATS_DOCUMENT_7Z_H
 #define TYPERECOVERY_FORMATS_DOCUMENT_7Z_H
 
-#include "framework/cycles/FixedSizeCycle.h"
+#include "framework/cycles/DeclaredSizeRow.h"
 
-class CTypeRecovery7Z : public CFixedSizeCycle {
- public:
-  TYPERECOVERY_RECOGNIZER(CTypeRecovery7Z, 1795)
-
- protected:
-  uint64_t DeclaredSize(const typerecovery::ByteView& header) const override;
-};
+// class, type code, extension, the bytes the header test needs.
+TYPERECOVERY_DECLARED_SIZE_ROW(CTypeRecovery7Z, 1795, u"7z", 37)
 
 #endif

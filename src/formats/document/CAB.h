@@ -3,18 +3,9 @@
 #ifndef TYPERECOVERY_FORMATS_DOCUMENT_CAB_H
 #define TYPERECOVERY_FORMATS_DOCUMENT_CAB_H
 
-#include "framework/cycles/FixedSizeCycle.h"
+#include "framework/cycles/DeclaredSizeRow.h"
 
-class CTypeRecoveryCAB : public CFixedSizeCycle {
- public:
-  TYPERECOVERY_RECOGNIZER(CTypeRecoveryCAB, 1797)
-
- protected:
-  // For a format that states its size in the same field under its own type
-  // code; it supplies its own header test, extension and Clone.
-  CTypeRecoveryCAB(uint32_t typeCode, CTypeRecoveryManager* host, const char16_t* outputRoot);
-
-  uint64_t DeclaredSize(const typerecovery::ByteView& header) const override;
-};
+// class, type code, extension, the bytes the header test needs.
+TYPERECOVERY_DECLARED_SIZE_ROW(CTypeRecoveryCAB, 1797, u"cab", 17)
 
 #endif

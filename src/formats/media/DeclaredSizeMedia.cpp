@@ -2,6 +2,7 @@
 // copy is the fixed-size cycle's.
 #include "formats/media/DeclaredSizeMedia.h"
 
+#include "formats/document/CAB.h"
 #include "registry/RecognizerFactory.h"
 
 using namespace typerecovery;
@@ -47,10 +48,6 @@ constexpr uint32_t kAifFormTypeAt = 8;
 
 // VEG project: lower-case "riff", the file size at 16.
 constexpr uint32_t kVegFileSizeAt = 16;
-
-// WRF recording: "WOTF"; its size field is the cabinet's (32-bit at 8).
-constexpr uint32_t kWrfCode = 1042;
-constexpr uint32_t kWrfMinimumLength = 17;
 
 // MMF: an "MMMD" chunk holding the whole file.
 
@@ -126,15 +123,10 @@ uint64_t CTypeRecoveryVEG::Size(const ByteView& header) {
 
 // ---- WRF
 
-CTypeRecoveryWRF::CTypeRecoveryWRF(CTypeRecoveryManager* host, const char16_t* outputRoot)
-    : CTypeRecoveryCAB(kWrfCode, host, outputRoot) {
-  SetExtension(u"wrf");
-}
+// WRF recording: "WOTF"; its size field is the cabinet's (32-bit at 8).
+bool CTypeRecoveryWRF::Matches(const ByteView& header) { return BytesEqual(header, 0, "WOTF"); }
 
-uint32_t CTypeRecoveryWRF::IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t) {
-  if (buffer == nullptr || length < kWrfMinimumLength) return 0;
-  return BytesEqual(ByteView(buffer, length), 0, "WOTF") ? kWrfCode : 0;
-}
+uint64_t CTypeRecoveryWRF::Size(const ByteView& header) { return CTypeRecoveryCAB::Size(header); }
 
 // ---- MMF
 

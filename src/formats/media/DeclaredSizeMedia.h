@@ -8,16 +8,13 @@
 // file is reported complete at that size, and a new header of the same class
 // at a strip start cuts a file in progress (reported incomplete with the
 // bytes taken). A WTV header inside a recording is ordinary data: WTV files
-// are never cut. AIF and MMF run the same cycle as the MB recognizer, WRF
-// the cabinet recognizer's, whose size field it shares. Nothing inside a file
+// are never cut. AIF and MMF read their size as the MB recognizer does, WRF
+// as the cabinet recognizer does (CAB.h). Nothing inside a file
 // is read; a size field beyond the readable bytes reads as 0. No class sets
 // a maximum size; all keep the base progress record.
 #ifndef TYPERECOVERY_FORMATS_MEDIA_DECLAREDSIZEMEDIA_H
 #define TYPERECOVERY_FORMATS_MEDIA_DECLAREDSIZEMEDIA_H
 
-#include <cstdint>
-
-#include "formats/document/CAB.h"
 #include "framework/cycles/DeclaredSizeRow.h"
 
 // The rows: class, type code, extension, the bytes the header test needs.
@@ -41,11 +38,6 @@ TYPERECOVERY_DECLARED_SIZE_ROW(CTypeRecoveryWTV, 1039, u"wtv", 17,
   bool CutsFileInProgress() const override { return false; })
 
 // WRF: "WOTF"; the size is the 32-bit value at 8, read as the cabinet's.
-class CTypeRecoveryWRF : public CTypeRecoveryCAB {
- public:
-  CTypeRecoveryWRF(CTypeRecoveryManager* host, const char16_t* outputRoot);
-  uint32_t IsHeaderMatched(const uint8_t* buffer, uint32_t length, uint32_t verification) override;
-  CTypeRecovery* Clone() override;
-};
+TYPERECOVERY_DECLARED_SIZE_ROW(CTypeRecoveryWRF, 1042, u"wrf", 17)
 
 #endif
